@@ -1,0 +1,108 @@
+#pragma once
+// The CD-access layer: drive list, drive handles, table of contents and raw audio
+// reads, over libcdio. Physical drives come first in the drive list, then one virtual
+// drive per disc image named in $VELLORINE_CD_IMAGES (colon-separated .cue/.toc/.nrg).
+//
+// The records keep the byte layouts the rest of the program was written against
+// (packed, little-endian on this platform). All functions are safe to call from any
+// one thread at a time per handle; the last error code is per process.
+#include <cstdint>
+#include <string>
+
+namespace cd {
+
+using HCDROM = std::int32_t; // 0 = no handle
+
+#pragma pack(push, 1)
+struct TCDEntry { // 121 bytes
+    std::uint8_t ha;          // host adapter
+    std::uint8_t tgt;         // target
+    std::uint8_t lun;         // unit
+    std::uint8_t reserved1[66];
+    char vendor[9];           // bytes 69..77, not necessarily NUL-terminated
+    char productId[17];       // bytes 78..94
+    std::uint8_t reserved2[26];
+};
+static_assert(sizeof(TCDEntry) == 121);
+
+struct TCDList { // 970 bytes
+    std::uint8_t max;  // capacity: caller zeroes the record and sets 8
+    std::uint8_t num;  // entries found
+    TCDEntry cd[8];
+};
+static_assert(sizeof(TCDList) == 970);
+
+struct TCDHandleRequest { // 12 bytes
+    std::uint8_t size;    // 12
+    std::uint8_t ver;     // 1
+    std::uint8_t ha;
+    std::uint8_t tgt;
+    std::uint8_t lun;
+    std::uint8_t readType;
+    std::uint32_t jitterCorr;
+    std::uint8_t numJitter;
+    std::uint8_t numOverlap;
+};
+static_assert(sizeof(TCDHandleRequest) == 12);
+
+struct TTOCEntry { // 8 bytes
+    std::uint8_t rsvd;
+    std::uint8_t adr;     // address/control; control bit 0x04 = data track
+    std::uint8_t trackNumber;
+    std::uint8_t rsvd2;
+    std::uint8_t addr[4]; // [1] minute, [2] second, [3] frame (after ModifyCDParms(h, 36, 1))
+};
+static_assert(sizeof(TTOCEntry) == 8);
+
+struct TTOC { // 804 bytes
+    std::uint8_t tocLen[2];
+    std::uint8_t firstTrack;
+    std::uint8_t lastTrack;
+    TTOCEntry tracks[100]; // entry k is track k+1; the entry after the last is the lead-out
+};
+static_assert(sizeof(TTOC) == 804);
+
+struct TTrackBuf { // 24-byte header then the data area
+    std::uint32_t startFrame; // relative to the disc's first track
+    std::uint32_t numFrames;
+    std::uint32_t maxLen;     // capacity of buf in bytes (numFrames * 2352)
+    std::uint32_t len;        // bytes returned
+    std::uint32_t status;
+    std::int32_t startOffset; // returned audio starts this many bytes into buf
+    std::uint8_t buf[1];      // data area; allocate sizeof header + maxLen
+};
+#pragma pack(pop)
+
+constexpr std::size_t TrackBufHeaderSize = 24;
+constexpr std::uint32_t CDFrameBytes = 2352;
+
+// Error codes returned by GetAspiLibError.
+enum : int {
+    ALERR_NOERROR = 0,
+    ALERR_NOMEM = 1,
+    ALERR_BUFTOOSMALL = 2,
+    ALERR_INVHANDLE = 3,
+    ALERR_NODEVICE = 4,
+    ALERR_READTOC = 5,
+    ALERR_READ = 6,
+    ALERR_NOTSUPPORTED = 7,
+};
+
+int GetCDList(TCDList& list);
+HCDROM GetCDHandle(const TCDHandleRequest& request);
+int CloseCDHandle(HCDROM handle);              // non-zero = closed
+int ModifyCDParms(HCDROM handle, int which, std::uint32_t value); // 0 = failure
+int ReadTOC(HCDROM handle, TTOC& toc);         // 1 = success
+int ReadCDAudioLBA(HCDROM handle, TTrackBuf& buffer); // 1 = success
+int GetAspiLibError();
+
+// Stand-ins for the drive-letter queries. Drive index = position in the drive list.
+int CDDriveCount();
+// Disc present and its first track is an audio track ("volume label is Audio CD").
+bool IsAudioCDInDrive(int driveIndex);
+// The 32-bit CDDB disc id of the disc in that drive; false when there is none.
+bool DiscIdOfDrive(int driveIndex, std::uint32_t& discId);
+// Opens (true) or closes (false) the tray of the first physical drive; images: no-op.
+bool SetDoorOpen(bool open);
+
+} // namespace cd

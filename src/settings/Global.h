@@ -1,0 +1,113 @@
+#pragma once
+// The process-wide settings record (options.ini), the current disc's record
+// (cdinfo.dat) and the small helpers the whole program shares.
+//
+// Neither record has a lock: the modal windows keep their writers (Options dialog,
+// CDDB query) and readers (job workers) apart in time.
+#include <array>
+#include <cstdint>
+#include <string>
+
+namespace settings {
+
+struct TCommonOptions {
+    std::string OutputFolder;
+    int OutputFormat = 0; // 0 MP3, 1 WAV, 2 OGG, 3 WMA
+    bool IsKeepWav = false;
+    bool IsNormalize = false;
+    int NormalizePercent = 95;
+    bool EnableRipTime = false;
+    int RipTime = 0;
+};
+
+struct TMp3Options {
+    bool IsSelectVBR = false;
+    bool IsVBRHead = false; // true = do not write the VBR tag
+    int BitRate = 128;
+    int MaxBitRate = 320;
+    int MpegQuality = 0;
+    int VBRQuality = 4;
+    int StereoMode = 1;
+};
+
+struct TOggOptions {
+    bool IsUseCompress = true;
+    int CompressPosition = 30; // 30..100
+    int MaxBitRate = 0;
+    int NomalBitRate = 0;
+    int MinBitRate = 0;
+};
+
+struct TWMAOptions {
+    int BitRate = 8; // position in WmaPresetCodes
+};
+
+struct TCDOptions {
+    int Index = -1;
+    bool CDDb = false;
+};
+
+struct TRecordOptions {
+    bool SaveMp3 = false;
+};
+
+struct TQueryCDDB {
+    std::string Server = "gnudb.gnudb.org";
+    std::string Script = "/~cddb/cddb.cgi";
+    bool UseProxy = false;
+    std::string ProxyAddress;
+    std::string Port = "80";
+};
+
+struct TID3Options {
+    bool Use = false;
+};
+
+struct TSettings {
+    TCommonOptions CommonOptions;
+    TMp3Options Mp3Options;
+    TOggOptions OggOptions;
+    TWMAOptions WMAOptions;
+    TCDOptions CDOptions;
+    TRecordOptions RecordOptions;
+    TQueryCDDB QueryCDDB;
+    TID3Options ID3;
+};
+
+struct TDiscInfo {
+    std::string Artist;
+    std::string Album;
+    std::string Year;
+    int Genre = -1; // position in the 149-entry genre list; -1 = not set
+    std::string Comment;
+    int TrackNumber = 0;
+    std::array<std::string, 101> Titles; // 1..100 are used; [0] is unused
+};
+
+// The one settings record and the one disc record of the process.
+extern TSettings Settings;
+extern TDiscInfo DiscInfo;
+
+// Reads (Load) or writes options.ini in the program folder. A refused write throws
+// std::runtime_error("Unable to write to <path>").
+void LoadSaveOptions(bool Load);
+// Reads or writes the disc's section of cdinfo.dat; nothing happens for an empty key.
+void LoadSaveDiscInfo(const std::string& DiscKey, bool Load);
+// The disc id of the first drive holding an audio CD, as signed decimal; "" for none.
+std::string DiscKey();
+
+std::string TwoDigits(int n);
+std::string IncludeBackslash(const std::string& path); // appends "/" (Linux path separator)
+bool IsFileInUse(const std::string& path);
+void WaitMs(int ms);
+std::int64_t FileSizeOf(const std::string& path);
+bool IsAudioCDDrive(int driveIndex);
+bool CloseCD(int handle);
+int GenreIndexOf(const std::string& name);
+
+constexpr int WmaPresetCount = 33;
+extern const std::array<const char*, WmaPresetCount> WmaPresetCodes;
+constexpr int GenreNameCount = 148;
+extern const std::array<const char*, GenreNameCount> GenreNames;
+
+} // namespace settings
