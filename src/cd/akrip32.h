@@ -14,20 +14,20 @@ namespace cd {
 using HCDROM = std::int32_t; // 0 = no handle
 
 #pragma pack(push, 1)
-struct TCDEntry { // 121 bytes
-    std::uint8_t ha;          // host adapter
-    std::uint8_t tgt;         // target
-    std::uint8_t lun;         // unit
+struct TCDEntry {     // 121 bytes
+    std::uint8_t ha;  // host adapter
+    std::uint8_t tgt; // target
+    std::uint8_t lun; // unit
     std::uint8_t reserved1[66];
-    char vendor[9];           // bytes 69..77, not necessarily NUL-terminated
-    char productId[17];       // bytes 78..94
+    char vendor[9];     // bytes 69..77, not necessarily NUL-terminated
+    char productId[17]; // bytes 78..94
     std::uint8_t reserved2[26];
 };
 static_assert(sizeof(TCDEntry) == 121);
 
-struct TCDList { // 970 bytes
-    std::uint8_t max;  // capacity: caller zeroes the record and sets 8
-    std::uint8_t num;  // entries found
+struct TCDList {      // 970 bytes
+    std::uint8_t max; // capacity: caller zeroes the record and sets 8
+    std::uint8_t num; // entries found
     TCDEntry cd[8];
 };
 static_assert(sizeof(TCDList) == 970);
@@ -47,7 +47,7 @@ static_assert(sizeof(TCDHandleRequest) == 12);
 
 struct TTOCEntry { // 8 bytes
     std::uint8_t rsvd;
-    std::uint8_t adr;     // address/control; control bit 0x04 = data track
+    std::uint8_t adr; // address/control; control bit 0x04 = data track
     std::uint8_t trackNumber;
     std::uint8_t rsvd2;
     std::uint8_t addr[4]; // [1] minute, [2] second, [3] frame (after ModifyCDParms(h, 36, 1))
@@ -62,11 +62,11 @@ struct TTOC { // 804 bytes
 };
 static_assert(sizeof(TTOC) == 804);
 
-struct TTrackBuf { // 24-byte header then the data area
+struct TTrackBuf {            // 24-byte header then the data area
     std::uint32_t startFrame; // relative to the disc's first track
     std::uint32_t numFrames;
-    std::uint32_t maxLen;     // capacity of buf in bytes (numFrames * 2352)
-    std::uint32_t len;        // bytes returned
+    std::uint32_t maxLen; // capacity of buf in bytes (numFrames * 2352)
+    std::uint32_t len;    // bytes returned
     std::uint32_t status;
     std::int32_t startOffset; // returned audio starts this many bytes into buf
     std::uint8_t buf[1];      // data area; allocate sizeof header + maxLen
@@ -90,10 +90,10 @@ enum : int {
 
 int GetCDList(TCDList& list);
 HCDROM GetCDHandle(const TCDHandleRequest& request);
-int CloseCDHandle(HCDROM handle);              // non-zero = closed
+int CloseCDHandle(HCDROM handle);                                 // non-zero = closed
 int ModifyCDParms(HCDROM handle, int which, std::uint32_t value); // 0 = failure
-int ReadTOC(HCDROM handle, TTOC& toc);         // 1 = success
-int ReadCDAudioLBA(HCDROM handle, TTrackBuf& buffer); // 1 = success
+int ReadTOC(HCDROM handle, TTOC& toc);                            // 1 = success
+int ReadCDAudioLBA(HCDROM handle, TTrackBuf& buffer);             // 1 = success
 int GetAspiLibError();
 
 // Stand-ins for the drive-letter queries. Drive index = position in the drive list.

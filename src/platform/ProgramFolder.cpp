@@ -50,8 +50,8 @@ std::string ExecutableFolder() {
 std::string FindBesideExecutable(const std::string& name, const std::string& relativeInstallDir) {
     std::error_code ec;
     const std::string exeDir = ExecutableFolder();
-    for (const fs::path candidate : {fs::path(exeDir) / name,
-                                     fs::path(exeDir) / relativeInstallDir / name}) {
+    for (const fs::path& candidate :
+         {fs::path(exeDir) / name, fs::path(exeDir) / relativeInstallDir / name}) {
         if (fs::exists(candidate, ec)) {
             return fs::weakly_canonical(candidate, ec).string();
         }

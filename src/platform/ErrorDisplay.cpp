@@ -1,0 +1,50 @@
+#include "platform/ErrorDisplay.h"
+
+#include <QThread>
+#include <exception>
+
+#include "platform/Dialogs.h"
+#include "platform/Thread.h"
+
+namespace platform {
+
+QString ErrorDisplayText(const QString& message) {
+    QString text = message;
+    if (!text.isEmpty() && text.back() > QLatin1Char('.')) {
+        text += QLatin1Char('.');
+    }
+    return text;
+}
+
+TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv) {
+    setApplicationName(QStringLiteral("Vellorine"));
+    InstallSynchronizeDispatcher();
+}
+
+bool TApplication::notify(QObject* receiver, QEvent* event) {
+    try {
+        return QApplication::notify(receiver, event);
+    } catch (const std::exception& e) {
+        ShowException(QString::fromUtf8(e.what()));
+    } catch (...) {
+        ShowException(QStringLiteral("Unknown error"));
+    }
+    return false;
+}
+
+void TApplication::ShowException(const QString& message) {
+    ErrorBox(nullptr, ErrorDisplayText(message));
+}
+
+void InstallSynchronizeDispatcher() {
+    TThread::SetSynchronizeDispatcher([](const std::function<void()>& fn) {
+        QCoreApplication* app = QCoreApplication::instance();
+        if (app == nullptr || QThread::currentThread() == app->thread()) {
+            fn();
+            return;
+        }
+        QMetaObject::invokeMethod(app, fn, Qt::BlockingQueuedConnection);
+    });
+}
+
+} // namespace platform
