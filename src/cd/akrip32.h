@@ -102,6 +102,8 @@ int CDDriveCount();
 bool IsAudioCDInDrive(int driveIndex);
 // The 32-bit CDDB disc id of the disc in that drive; false when there is none.
 bool DiscIdOfDrive(int driveIndex, std::uint32_t& discId);
+// The same id for the disc behind an open handle; false (and an error code) otherwise.
+bool DiscIdOfHandle(HCDROM handle, std::uint32_t& discId);
 // Opens (true) or closes (false) the tray of the first physical drive; images: no-op.
 bool SetDoorOpen(bool open);
 
