@@ -2,9 +2,12 @@
 
 #include "cd/CdImageList.h"
 
+#include <cdio/logging.h>
+
 #include <algorithm>
 #include <array>
 #include <atomic>
+#include <cstdio>
 #include <cstring>
 #include <mutex>
 #include <vector>
@@ -22,10 +25,23 @@ constexpr std::uint8_t ControlDataTrack = 0x04;
 
 std::atomic<int> lastError{ALERR_NOERROR};
 
+// libcdio's own handler ends the process on an error-level message (it logs one for a
+// malformed CUE sheet, for example); failures reach the caller as error codes instead.
+void LogHandler(cdio_log_level_t level, const char* message) {
+    if (level >= CDIO_LOG_ERROR) {
+        std::fprintf(stderr, "libcdio: %s\n", message);
+    }
+}
+
 // libcdio keeps global driver tables; opening, closing and enumerating go through
 // this lock. Reads on an open drive take only that drive's lock.
 std::mutex& LibraryMutex() {
     static std::mutex m;
+    static const bool quiet = [] {
+        cdio_log_set_handler(LogHandler);
+        return true;
+    }();
+    (void)quiet;
     return m;
 }
 

@@ -1,0 +1,78 @@
+#include "cd/DiscImages.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+namespace cdtest {
+
+TempDir::TempDir() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "vellorine-cd-XXXXXX").string();
+    if (mkdtemp(pattern.data()) == nullptr) {
+        throw std::runtime_error("mkdtemp failed");
+    }
+    path_ = pattern;
+}
+
+TempDir::~TempDir() {
+    std::error_code ec;
+    std::filesystem::remove_all(path_, ec);
+}
+
+std::string MakeImage(const TempDir& dir, const std::string& name, const std::vector<int>& frames,
+                      const std::string& extraArgs) {
+    const std::string cue = dir.File(name + ".cue");
+    std::string command =
+        "python3 '" VELLORINE_SOURCE_DIR "/scripts/make-disc-image' '" + cue + "' --frames";
+    for (int f : frames) {
+        command += " " + std::to_string(f);
+    }
+    command += " " + extraArgs;
+    if (std::system(command.c_str()) != 0) {
+        throw std::runtime_error("generator failed: " + command);
+    }
+    return cue;
+}
+
+void UseImages(const std::vector<std::string>& cuePaths) {
+    std::string list;
+    for (const auto& p : cuePaths) {
+        list += (list.empty() ? "" : ":") + p;
+    }
+    setenv("VELLORINE_CD_IMAGES", list.c_str(), 1);
+    setenv("VELLORINE_NO_CD_DRIVES", "1", 1);
+}
+
+std::vector<std::uint8_t> ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+std::vector<std::uint8_t> PatternFrame(int track, int frame) {
+    std::vector<std::uint8_t> bytes;
+    bytes.reserve(2352);
+    for (int j = 0; j < 588; ++j) {
+        const long i = static_cast<long>(frame) * 588 + j;
+        const auto left = static_cast<std::uint16_t>((8192L * track + 7 * i) & 0xFFFF) ^ 0x8000;
+        const auto right = static_cast<std::uint16_t>((4099L * track + 13 * i) & 0xFFFF) ^ 0x8000;
+        for (std::uint16_t v : {left, right}) {
+            bytes.push_back(static_cast<std::uint8_t>(v & 0xFF));
+            bytes.push_back(static_cast<std::uint8_t>(v >> 8));
+        }
+    }
+    return bytes;
+}
+
+std::uint16_t Le16(const std::vector<std::uint8_t>& b, std::size_t at) {
+    return static_cast<std::uint16_t>(b.at(at) | (b.at(at + 1) << 8));
+}
+
+std::uint32_t Le32(const std::vector<std::uint8_t>& b, std::size_t at) {
+    return static_cast<std::uint32_t>(Le16(b, at)) |
+           (static_cast<std::uint32_t>(Le16(b, at + 2)) << 16);
+}
+
+} // namespace cdtest
