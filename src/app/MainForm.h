@@ -1,0 +1,110 @@
+#pragma once
+// The main window: the disc's track list, the status panel, the menus and tool bar.
+// It loads the settings when created, opens the first CD device when first shown,
+// follows media changes, and stores the titles and settings when it closes.
+#include <QMainWindow>
+#include <QString>
+#include <map>
+#include <memory>
+
+#include "platform/Dialogs.h"
+#include "platform/Messages.h"
+
+class QAction;
+class QLabel;
+class QMenu;
+class QToolBar;
+class QTreeWidget;
+class QTreeWidgetItem;
+
+namespace platform {
+class DeviceMonitor;
+}
+
+namespace app {
+
+class TMainForm : public QMainWindow, public platform::MessageReceiver {
+    Q_OBJECT
+public:
+    explicit TMainForm(QWidget* parent = nullptr);
+    ~TMainForm() override;
+
+    int OpenDevice(int index);
+    bool IsAudioCDPresent() const;
+    void FillTrackList();
+    void bRefreshClick();
+    void DeviceChange(unsigned event, unsigned deviceType);
+    void FormActivate();
+
+    int CDHandle() const { return CDHandle_; }
+    void SetCDHandle(int handle) { CDHandle_ = handle; }
+    QString StatusText() const;
+    void SetStatusText(const QString& text);
+    const QString& IdleStatusText() const { return IdleStatusText_; }
+    const QString& DeviceName() const { return DeviceName_; }
+    bool NoAudioCD() const { return NoAudioCD_; }
+    QTreeWidget* ListView() const { return ListView1; }
+    QAction* Action(const QString& name) const;
+    // True once the no-device hint has been shown (for the tests of its rule).
+    int NoDeviceHintCount() const { return noDeviceHintCount_; }
+
+    std::intptr_t HandleMessage(unsigned msg, std::intptr_t wParam, std::intptr_t lParam) override;
+
+protected:
+    bool event(QEvent* e) override;
+    void showEvent(QShowEvent* e) override;
+    void closeEvent(QCloseEvent* e) override;
+    void resizeEvent(QResizeEvent* e) override;
+
+private:
+    void FormCreate();
+    void FormShow();
+    void FormCloseQuery();
+    void FormClose();
+    void FormPaint();
+    void ApplyColours();
+    void FormDestroy();
+    void CreateActions();
+    void CreateMenus();
+    void CreateToolBar();
+    void CreateTrackList();
+    void ClearRows();
+    void ActionSelectAllExecute();
+    void ActionNoSelectExecute();
+    void ListView1Click(QTreeWidgetItem* item);
+    void UpdateActions();
+    QAction* AddAction(const QString& name, const QString& caption, const QString& hint,
+                       const QKeySequence& shortcut);
+    QAction* Disabled(const QString& caption);
+
+    // Designed components.
+    QToolBar* ToolBar1 = nullptr;
+    QTreeWidget* ListView1 = nullptr;
+    QWidget* StatusBar1 = nullptr;
+    QLabel* StatusPanel0 = nullptr;
+    QMenu* PopupMenu1 = nullptr;
+    std::map<QString, QAction*> ActionList1;
+    platform::FileDialogRequest OpenDialog1;
+    platform::DeviceMonitor* DeviceMonitor1 = nullptr;
+
+    // Private state.
+    bool NoAudioCD_ = false;
+    bool Playing_ = false;
+    bool Paused_ = false;
+    QString DeviceName_;
+    int CDHandle_ = 0;
+    QString IdleStatusText_;
+
+    bool shown_ = false;
+    bool closed_ = false;
+    // The hint is due on the next activation unless the last deactivation was the
+    // hint itself taking the focus.
+    bool hintDue_ = true;
+    bool showingHint_ = false;
+    int noDeviceHintCount_ = 0;
+
+    // The encoder process objects (MP3 and WMA) are created in FormCreate, asked to stop
+    // in FormCloseQuery and freed in FormDestroy once their classes exist.
+};
+
+} // namespace app
