@@ -1,0 +1,132 @@
+#include "EncoderRun.h"
+
+#include <array>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <sstream>
+#include <stdexcept>
+#include <sys/wait.h>
+
+namespace wmatests {
+namespace {
+
+// The value after "key": in a piece of ffprobe's JSON output, without quotes.
+std::string JsonValue(const std::string& json, const std::string& key) {
+    const std::string marker = "\"" + key + "\": ";
+    const auto at = json.find(marker);
+    if (at == std::string::npos) {
+        return "";
+    }
+    auto start = at + marker.size();
+    if (json[start] == '"') {
+        ++start;
+        return json.substr(start, json.find('"', start) - start);
+    }
+    return json.substr(start, json.find_first_of(",\n}", start) - start);
+}
+
+std::string Section(const std::string& json, const std::string& name) {
+    const auto at = json.find("\"" + name + "\"");
+    return at == std::string::npos ? std::string() : json.substr(at);
+}
+
+} // namespace
+
+CommandResult RunCommand(const std::string& command) {
+    const std::string withErrors = command + " 2>&1";
+    FILE* pipe = ::popen(withErrors.c_str(), "r");
+    if (pipe == nullptr) {
+        throw std::runtime_error("cannot run " + command);
+    }
+    std::string output;
+    std::array<char, 4096> buffer{};
+    std::size_t n = 0;
+    while ((n = std::fread(buffer.data(), 1, buffer.size(), pipe)) > 0) {
+        output.append(buffer.data(), n);
+    }
+    const int status = ::pclose(pipe);
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, output};
+}
+
+std::string Quoted(const std::string& word) {
+    std::string quoted = "'";
+    for (const char c : word) {
+        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    }
+    return quoted + "'";
+}
+
+CommandResult RunEncoder(const std::vector<std::string>& args) {
+    std::string command = Quoted(VELLORINE_BINARY_DIR "/WM8EUTIL");
+    for (const auto& arg : args) {
+        command += " " + Quoted(arg);
+    }
+    return RunCommand(command);
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    std::string line;
+    while (std::getline(in, line)) {
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+ScratchFolder::ScratchFolder() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "wmatest-XXXXXX").string();
+    if (::mkdtemp(pattern.data()) == nullptr) {
+        throw std::runtime_error("cannot create a scratch folder");
+    }
+    root_ = pattern;
+}
+
+ScratchFolder::~ScratchFolder() {
+    std::error_code ignored;
+    std::filesystem::remove_all(root_, ignored);
+}
+
+std::string ScratchFolder::PathOf(const std::string& name) const {
+    return (root_ / name).string();
+}
+
+Probe ProbeFile(const std::string& path) {
+    const auto result =
+        RunCommand("ffprobe -v error -show_streams -show_format -of json " + Quoted(path));
+    const std::string stream = Section(result.Output, "streams");
+    const std::string tags = Section(Section(result.Output, "format"), "tags");
+    Probe probe;
+    probe.Codec = JsonValue(stream, "codec_name");
+    probe.SampleRate = std::atoi(JsonValue(stream, "sample_rate").c_str());
+    probe.Channels = std::atoi(JsonValue(stream, "channels").c_str());
+    probe.BitRate = std::atol(JsonValue(stream, "bit_rate").c_str());
+    probe.Duration = std::atof(JsonValue(stream, "duration").c_str());
+    probe.Artist = JsonValue(tags, "artist");
+    probe.Comment = JsonValue(tags, "comment");
+    return probe;
+}
+
+double DecodedRms(const std::string& path) {
+    const std::string raw = path + ".raw";
+    RunCommand("ffmpeg -v error -y -i " + Quoted(path) + " -f s16le -acodec pcm_s16le " +
+               Quoted(raw));
+    FILE* in = std::fopen(raw.c_str(), "rb");
+    if (in == nullptr) {
+        return 0;
+    }
+    double sum = 0;
+    std::size_t count = 0;
+    std::array<std::uint8_t, 2> sample{};
+    while (std::fread(sample.data(), 1, 2, in) == 2) {
+        const auto value = std::int16_t(std::uint16_t(sample[0] | (sample[1] << 8)));
+        sum += double(value) * value;
+        ++count;
+    }
+    std::fclose(in);
+    return count == 0 ? 0 : std::sqrt(sum / double(count));
+}
+
+} // namespace wmatests

@@ -1,0 +1,51 @@
+#pragma once
+// Runs the built WM8EUTIL helper and outside tools (sox, ffprobe, ffmpeg) for the tests,
+// in a scratch folder removed at the end.
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace wmatests {
+
+struct CommandResult {
+    int ExitCode;
+    std::string Output; // standard output and standard error together
+};
+
+// Runs a shell command line.
+CommandResult RunCommand(const std::string& command);
+// Quotes a word for the shell.
+std::string Quoted(const std::string& word);
+// Runs the helper with these arguments, each passed as one word.
+CommandResult RunEncoder(const std::vector<std::string>& args);
+// The lines of a text, without line ends.
+std::vector<std::string> Lines(const std::string& text);
+
+class ScratchFolder {
+public:
+    ScratchFolder();
+    ~ScratchFolder();
+    ScratchFolder(const ScratchFolder&) = delete;
+    ScratchFolder& operator=(const ScratchFolder&) = delete;
+    std::string PathOf(const std::string& name) const;
+
+private:
+    std::filesystem::path root_;
+};
+
+// What ffprobe reports about a file's first stream and its format.
+struct Probe {
+    std::string Codec;
+    int SampleRate = 0;
+    int Channels = 0;
+    long BitRate = 0;
+    double Duration = 0;
+    std::string Artist;
+    std::string Comment;
+};
+Probe ProbeFile(const std::string& path);
+
+// Root mean square of the file decoded by ffmpeg to 16-bit samples, 0..32768.
+double DecodedRms(const std::string& path);
+
+} // namespace wmatests
