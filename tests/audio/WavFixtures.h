@@ -43,7 +43,7 @@ private:
 };
 
 // Runs a shell command with its output discarded; returns the exit status.
-inline int Run(const std::string& command) {
+inline int Shell(const std::string& command) {
     const int rc = std::system((command + " >/dev/null 2>&1").c_str());
     return rc == -1 ? -1 : WEXITSTATUS(rc);
 }

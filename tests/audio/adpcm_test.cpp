@@ -262,13 +262,13 @@ protected:
         const auto pcm = test::S16ToBytes(TestSignal(30000, channels, 22050));
         test::WriteBytes(dir.File("in.wav"),
                          test::PcmWav(pcm, static_cast<uint16_t>(channels), 22050, 16));
-        EXPECT_EQ(
-            test::Run("sox " + dir.File("in.wav") + " -e " + encoding + " " + dir.File("out.wav")),
-            0);
+        EXPECT_EQ(test::Shell("sox " + dir.File("in.wav") + " -e " + encoding + " " +
+                              dir.File("out.wav")),
+                  0);
         const std::string decode =
             oracle == "sox" ? "sox " + dir.File("out.wav") + " -t raw -e signed -b 16 "
                             : "ffmpeg -v error -y -i " + dir.File("out.wav") + " -f s16le ";
-        EXPECT_EQ(test::Run(decode + dir.File("out.raw")), 0);
+        EXPECT_EQ(test::Shell(decode + dir.File("out.raw")), 0);
         return {test::ReadBytes(dir.File("out.wav")),
                 test::BytesToS16(test::ReadBytes(dir.File("out.raw")))};
     }
