@@ -1,0 +1,303 @@
+#include "cd/ripthread.h"
+
+#include "settings/ProcessInfo.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <filesystem>
+#include <new>
+#include <system_error>
+
+namespace cd {
+
+namespace {
+
+constexpr int AddressModeParm = 36;
+constexpr std::uint32_t FramesPerSecond = 75;
+
+void PutLe16(std::uint8_t* p, std::uint16_t v) {
+    p[0] = static_cast<std::uint8_t>(v);
+    p[1] = static_cast<std::uint8_t>(v >> 8);
+}
+
+void PutLe32(std::uint8_t* p, std::uint32_t v) {
+    PutLe16(p, static_cast<std::uint16_t>(v));
+    PutLe16(p + 2, static_cast<std::uint16_t>(v >> 16));
+}
+
+long long RoundHalfEven(double v) {
+    return static_cast<long long>(std::nearbyint(v));
+}
+
+std::int64_t FrameOf(const TTOCEntry& e) {
+    return e.addr[1] * 4500LL + e.addr[2] * 75LL + e.addr[3];
+}
+
+// Scales the 16-bit little-endian samples of a block in place; an odd last byte
+// (never produced by the rip) is left as it is.
+void ScaleBlock(std::uint8_t* data, std::size_t size, float gain) {
+    for (std::size_t i = 0; i + 1 < size; i += 2) {
+        const auto raw = static_cast<std::uint16_t>(data[i] | (data[i + 1] << 8));
+        const std::int16_t scaled = ScaleSample(static_cast<std::int16_t>(raw), gain);
+        PutLe16(data + i, static_cast<std::uint16_t>(scaled));
+    }
+}
+
+} // namespace
+
+std::array<std::uint8_t, WavHeaderSize> WavHeaderBytes(std::uint32_t dataSize) {
+    std::array<std::uint8_t, WavHeaderSize> h{};
+    std::memcpy(&h[0], "RIFF", 4);
+    PutLe32(&h[4], dataSize + 36);
+    std::memcpy(&h[8], "WAVE", 4);
+    std::memcpy(&h[12], "fmt ", 4);
+    PutLe32(&h[16], 16);
+    PutLe16(&h[20], 1);      // PCM
+    PutLe16(&h[22], 2);      // channels
+    PutLe32(&h[24], 44100);  // samples per second
+    PutLe32(&h[28], 176400); // bytes per second
+    PutLe16(&h[32], 4);      // block align
+    PutLe16(&h[34], 16);     // bits per sample
+    std::memcpy(&h[36], "data", 4);
+    PutLe32(&h[40], dataSize);
+    return h;
+}
+
+bool WriteWavHeader(std::FILE* stream, std::uint32_t dataSize) {
+    const auto header = WavHeaderBytes(dataSize);
+    return std::fwrite(header.data(), 1, header.size(), stream) == header.size();
+}
+
+std::int16_t ScaleSample(std::int16_t sample, float gain) {
+    // The product of a 16-bit integer and a float is exact in double, so the rounding
+    // sees the true halfway cases.
+    const double scaled = std::nearbyint(static_cast<double>(sample) * static_cast<double>(gain));
+    return static_cast<std::int16_t>(std::clamp(scaled, -32768.0, 32767.0));
+}
+
+std::unique_ptr<settings::TProcessInfo> MakeProgressInfo(std::int32_t code,
+                                                         long long elapsedSeconds) {
+    auto info = std::make_unique<settings::TProcessInfo>();
+    info->Code = code;
+    if (code != 0) {
+        info->Elapsed = settings::MinSecText(elapsedSeconds);
+        info->Estimated =
+            settings::MinSecText(RoundHalfEven(static_cast<double>(elapsedSeconds) * 100.0 / code));
+    }
+    return info;
+}
+
+TCDRipThread::TCDRipThread(int trackNumber, std::string title)
+    : platform::TThread(true), TrackNumber(trackNumber), Title(std::move(title)),
+      clock_([] { return std::chrono::system_clock::now(); }) {}
+
+// The worker uses this object's members; it must end before they go.
+TCDRipThread::~TCDRipThread() {
+    WaitFor();
+}
+
+void TCDRipThread::Execute() {
+    options_ = settings::Settings.CommonOptions;
+    if (ModifyCDParms(CDHandle, AddressModeParm, 1) == 0) {
+        PostRipError(1);
+        return;
+    }
+    TTOC toc{};
+    // A track number outside the disc would index entries that hold nothing.
+    if (ReadTOC(CDHandle, toc) != 1 || TrackNumber < toc.firstTrack ||
+        TrackNumber > toc.lastTrack || TrackNumber > 99) {
+        PostRipError(2);
+        return;
+    }
+    const auto index = static_cast<std::size_t>(TrackNumber - 1);
+    const std::int64_t start = FrameOf(toc.tracks[index]) - FrameOf(toc.tracks[0]);
+    std::int64_t length = FrameOf(toc.tracks[index + 1]) - FrameOf(toc.tracks[index]);
+    if (options_.EnableRipTime) {
+        length = std::min<std::int64_t>(length, std::max(0, options_.RipTime) * FramesPerSecond);
+    }
+    length = std::max<std::int64_t>(length, 0);
+    const std::string path = options_.OutputFolder + "/" + Title + ".wav";
+    RipTrack(path, static_cast<std::uint32_t>(std::max<std::int64_t>(start, 0)),
+             static_cast<std::uint32_t>(length));
+}
+
+void TCDRipThread::RipTrack(const std::string& path, std::uint32_t start, std::uint32_t length) {
+    FilePtr file(std::fopen(path.c_str(), "wb"));
+    if (!file || !WriteWavHeader(file.get(), 0)) {
+        PostDone(RipStatusFileFailed);
+        return;
+    }
+    startTime_ = clock_();
+    trackBuffer_.assign(TrackBufHeaderSize + FramesPerRead * CDFrameBytes, 0);
+    std::uint64_t audioBytes = 0;
+    ReadResult result = ReadResult::Ok;
+    if (length == 0) {
+        PostProgress(100); // nothing to read: the track is complete as it is
+    }
+    for (std::uint32_t done = 0; done < length;) {
+        const std::uint32_t n =
+            length - done >= FramesPerRead ? FramesPerRead : length % FramesPerRead;
+        result = ReadFrames(start + done, n, file.get());
+        if (result == ReadResult::Ok) {
+            audioBytes += static_cast<std::uint64_t>(n) * CDFrameBytes;
+        }
+        done += n;
+        PostProgress(static_cast<std::int32_t>(static_cast<std::uint64_t>(done) * 100 / length));
+        if (result != ReadResult::Ok || StopFlag) {
+            break;
+        }
+    }
+    if (result == ReadResult::ReadFailed) {
+        PostDone(RipStatusReadFailed); // the partial file keeps its zero sizes
+        return;
+    }
+    if (result == ReadResult::WriteFailed) {
+        PostDone(RipStatusFileFailed);
+        return;
+    }
+    const std::int32_t status = FinishFile(std::move(file), audioBytes);
+    if (status != RipStatusOk) {
+        PostDone(status);
+        return;
+    }
+    if (StopFlag) {
+        return;
+    }
+    if (options_.IsNormalize) {
+        const NormalizeResult normalized = Normalize(path);
+        if (normalized == NormalizeResult::Stopped) {
+            return;
+        }
+        if (normalized == NormalizeResult::Failed) {
+            PostDone(RipStatusNormalizeFailed);
+            return;
+        }
+    }
+    PostDone(RipStatusOk);
+}
+
+TCDRipThread::ReadResult TCDRipThread::ReadFrames(std::uint32_t first, std::uint32_t count,
+                                                  std::FILE* out) {
+    std::fill(trackBuffer_.begin(), trackBuffer_.begin() + TrackBufHeaderSize, 0);
+    auto* buffer = new (trackBuffer_.data()) TTrackBuf{};
+    buffer->startFrame = first;
+    buffer->numFrames = count;
+    buffer->maxLen = count * CDFrameBytes;
+    if (ReadCDAudioLBA(CDHandle, *buffer) != 1) {
+        return ReadResult::ReadFailed;
+    }
+    const std::uint8_t* audio = trackBuffer_.data() + TrackBufHeaderSize + buffer->startOffset;
+    const std::size_t len = std::min<std::size_t>(buffer->len, buffer->maxLen);
+    if (std::fwrite(audio, 1, len, out) != len) {
+        return ReadResult::WriteFailed;
+    }
+    return ReadResult::Ok;
+}
+
+// Rewrites the header with the real size and closes the file.
+std::int32_t TCDRipThread::FinishFile(FilePtr file, std::uint64_t audioBytes) {
+    const bool headerOk = std::fseek(file.get(), 0, SEEK_SET) == 0 &&
+                          WriteWavHeader(file.get(), static_cast<std::uint32_t>(audioBytes));
+    const bool closed = std::fclose(file.release()) == 0;
+    return headerOk && closed ? RipStatusOk : RipStatusFileFailed;
+}
+
+TCDRipThread::NormalizeResult TCDRipThread::Normalize(const std::string& path) {
+    PostEvent(settings::PI_NORMALIZE_STARTED, 0);
+    const std::string tempPath = std::filesystem::path(path).replace_extension(".nor").string();
+    const float gain = static_cast<float>(options_.NormalizePercent) / 100.0f;
+    NormalizeResult result = NormalizeResult::Failed;
+    bool tempCreated = false;
+    {
+        FilePtr in(std::fopen(path.c_str(), "rb"));
+        FilePtr out(in ? std::fopen(tempPath.c_str(), "wb") : nullptr);
+        tempCreated = out != nullptr;
+        std::error_code ec;
+        const auto size = std::filesystem::file_size(path, ec);
+        if (in && out && !ec) {
+            startTime_ = clock_();
+            const bool copied = ScaleFile(in.get(), out.get(), size, gain);
+            const bool closed = std::fclose(out.release()) == 0;
+            if (StopFlag) {
+                result = NormalizeResult::Stopped;
+            } else if (copied && closed) {
+                result = NormalizeResult::Done;
+            }
+        }
+    }
+    std::error_code ec;
+    if (result == NormalizeResult::Done) {
+        // rename replaces the WAV in one step, so there is never a moment without it.
+        std::filesystem::rename(tempPath, path, ec);
+        if (!ec) {
+            return result;
+        }
+        result = NormalizeResult::Failed;
+    }
+    if (tempCreated) {
+        std::filesystem::remove(tempPath, ec);
+    }
+    return result;
+}
+
+// Copies the header, then scales every block; false on any read or write error.
+// Stops early (returning false) when StopFlag is set.
+bool TCDRipThread::ScaleFile(std::FILE* in, std::FILE* out, std::uint64_t fileSize, float gain) {
+    std::array<std::uint8_t, NormalizeBlockBytes> block{};
+    const std::size_t headerBytes = std::fread(block.data(), 1, WavHeaderSize, in);
+    if (headerBytes != WavHeaderSize ||
+        std::fwrite(block.data(), 1, headerBytes, out) != headerBytes) {
+        return false;
+    }
+    std::uint64_t processed = WavHeaderSize;
+    for (;;) {
+        PostProgress(
+            static_cast<std::int32_t>(processed * 100 / std::max<std::uint64_t>(fileSize, 1)));
+        if (StopFlag) {
+            return false;
+        }
+        const std::size_t got = std::fread(block.data(), 1, block.size(), in);
+        if (got == 0) {
+            return std::ferror(in) == 0;
+        }
+        ScaleBlock(block.data(), got, gain);
+        if (std::fwrite(block.data(), 1, got, out) != got) {
+            return false;
+        }
+        processed += got;
+    }
+}
+
+long long TCDRipThread::ElapsedSeconds() const {
+    const std::chrono::duration<double> span = clock_() - startTime_;
+    return RoundHalfEven(span.count());
+}
+
+void TCDRipThread::PostProgress(std::int32_t code) {
+    PostRecord(MakeProgressInfo(code, code != 0 ? ElapsedSeconds() : 0));
+}
+
+void TCDRipThread::PostDone(std::int32_t status) {
+    PostEvent(settings::PI_TRACK_EXTRACTED, status);
+}
+
+void TCDRipThread::PostEvent(std::int32_t code, std::int32_t status) {
+    auto info = std::make_unique<settings::TProcessInfo>();
+    info->Code = code;
+    info->Status = status;
+    PostRecord(std::move(info));
+}
+
+void TCDRipThread::PostRecord(std::unique_ptr<settings::TProcessInfo> info) {
+    if (platform::PostMessage(NotifyWindow, settings::WM_PROGRESS, 0,
+                              reinterpret_cast<std::intptr_t>(info.get()))) {
+        (void)info.release(); // the receiver deletes it
+    }
+}
+
+void TCDRipThread::PostRipError(std::intptr_t which) {
+    platform::PostMessage(NotifyWindow, settings::WM_RIPERROR, 0, which);
+}
+
+} // namespace cd

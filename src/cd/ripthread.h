@@ -1,0 +1,105 @@
+#pragma once
+// TCDRipThread extracts one audio-CD track into <OutputFolder>/<Title>.wav (16-bit
+// stereo, 44 100 Hz, fixed 44-byte header), optionally runs the fixed-gain normalize
+// pass over it, and reports to its NotifyWindow by posted messages:
+//   WM_RIPERROR lParam 1   the drive could not be set up (nothing extracted)
+//   WM_RIPERROR lParam 2   the table of contents is unreadable or lacks the track
+//   WM_PROGRESS TProcessInfo with Code 0..100 and the time texts, 999 when the
+//               normalize pass starts, 1000 with a RipStatus when the track is done.
+// Each TProcessInfo is allocated here and owned (deleted) by the receiver.
+//
+// Threading: the owner creates the thread (suspended), sets CDHandle and NotifyWindow,
+// then Resume()s it. To stop early it sets StopFlag and deletes the thread; deleting
+// waits for the worker to end. A stopped rip posts no completion event.
+#include "cd/akrip32.h"
+#include "platform/Messages.h"
+#include "platform/Thread.h"
+#include "settings/Global.h"
+#include "settings/ProcessInfo.h"
+
+#include <array>
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace cd {
+
+// Status of the completion event (Code 1000).
+constexpr std::int32_t RipStatusOk = 0;
+constexpr std::int32_t RipStatusReadFailed = 3;
+// The WAV file could not be created or written.
+constexpr std::int32_t RipStatusFileFailed = 5;
+// The normalize pass could not read, write or replace the file; the WAV stays as
+// extracted (not normalized) and no ".nor" file is left behind.
+constexpr std::int32_t RipStatusNormalizeFailed = 6;
+
+constexpr std::size_t WavHeaderSize = 44;
+
+// The rip thread's fixed PCM header for dataSize bytes of 16-bit stereo 44 100 Hz audio.
+std::array<std::uint8_t, WavHeaderSize> WavHeaderBytes(std::uint32_t dataSize);
+// Writes that header at the stream's current position; false on a short write.
+bool WriteWavHeader(std::FILE* stream, std::uint32_t dataSize);
+
+// round(sample * gain), halves to even, held within the 16-bit range.
+std::int16_t ScaleSample(std::int16_t sample, float gain);
+
+// A progress record: texts stay empty for code 0; otherwise elapsed time and the
+// estimated total time round(elapsed * 100 / code), both as "MM:SS".
+std::unique_ptr<settings::TProcessInfo> MakeProgressInfo(std::int32_t code,
+                                                         long long elapsedSeconds);
+
+class TCDRipThread : public platform::TThread {
+public:
+    using Clock = std::function<std::chrono::system_clock::time_point()>;
+    static constexpr std::uint32_t FramesPerRead = 10;
+    static constexpr std::size_t NormalizeBlockBytes = 2048;
+
+    // Created suspended; the owner sets CDHandle and NotifyWindow, then resumes it.
+    TCDRipThread(int trackNumber, std::string title);
+    ~TCDRipThread() override;
+
+    const int TrackNumber;   // 1-based
+    const std::string Title; // also the file name stem
+    HCDROM CDHandle = 0;
+    platform::HWND NotifyWindow = nullptr;
+    std::atomic<bool> StopFlag{false};
+
+    // The wall clock used for the time texts; set before Resume (tests step it).
+    void SetClock(Clock clock) { clock_ = std::move(clock); }
+
+protected:
+    void Execute() override;
+
+private:
+    struct FileCloser {
+        void operator()(std::FILE* f) const { std::fclose(f); }
+    };
+    using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
+    enum class ReadResult { Ok, ReadFailed, WriteFailed };
+    enum class NormalizeResult { Done, Stopped, Failed };
+
+    void RipTrack(const std::string& path, std::uint32_t start, std::uint32_t length);
+    ReadResult ReadFrames(std::uint32_t first, std::uint32_t count, std::FILE* out);
+    std::int32_t FinishFile(FilePtr file, std::uint64_t audioBytes);
+    NormalizeResult Normalize(const std::string& path);
+    bool ScaleFile(std::FILE* in, std::FILE* out, std::uint64_t fileSize, float gain);
+
+    long long ElapsedSeconds() const;
+    void PostProgress(std::int32_t code);
+    void PostDone(std::int32_t status);
+    void PostEvent(std::int32_t code, std::int32_t status);
+    void PostRecord(std::unique_ptr<settings::TProcessInfo> info);
+    void PostRipError(std::intptr_t which);
+
+    Clock clock_;
+    std::chrono::system_clock::time_point startTime_{};
+    settings::TCommonOptions options_;
+    std::vector<std::uint8_t> trackBuffer_;
+};
+
+} // namespace cd
