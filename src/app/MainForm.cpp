@@ -56,8 +56,7 @@ TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent) {
     StatusPanel0->setContentsMargins(4, 0, 4, 0);
     StatusBar1->setFixedHeight(StatusPanel0->sizeHint().height() + 6);
     DeviceMonitor1 = new platform::DeviceMonitor(this);
-    connect(DeviceMonitor1, &platform::DeviceMonitor::DeviceChange, this,
-            &TMainForm::DeviceChange);
+    connect(DeviceMonitor1, &platform::DeviceMonitor::DeviceChange, this, &TMainForm::DeviceChange);
     FormCreate();
     ApplyColours();
     resize(551, 501);
@@ -67,7 +66,9 @@ TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent) {
     FormPaint();
 }
 
-TMainForm::~TMainForm() { FormDestroy(); }
+TMainForm::~TMainForm() {
+    FormDestroy();
+}
 
 void TMainForm::FormCreate() {
     settings::LoadSaveOptions(true);
@@ -101,9 +102,9 @@ QAction* TMainForm::Action(const QString& name) const {
 
 void TMainForm::CreateActions() {
     AddAction("ActionExtract", "E&xtract", "Extract the selected track", QKeySequence("Ctrl+X"));
-    connect(AddAction("ActionSelectAll", "Select &All", "Select all tracks",
-                      QKeySequence("Ctrl+A")),
-            &QAction::triggered, this, &TMainForm::ActionSelectAllExecute);
+    connect(
+        AddAction("ActionSelectAll", "Select &All", "Select all tracks", QKeySequence("Ctrl+A")),
+        &QAction::triggered, this, &TMainForm::ActionSelectAllExecute);
     connect(AddAction("ActionNoSelect", "Select &None", "Cancel selected track",
                       QKeySequence("Ctrl+N")),
             &QAction::triggered, this, &TMainForm::ActionNoSelectExecute);
@@ -120,8 +121,8 @@ void TMainForm::CreateActions() {
     AddAction("aEditTrackName", "Rename &Title", "Rename track title", QKeySequence("F2"));
     AddAction("aQueryCDDB", "&Query Freedb", "", {});
     for (const char* pending :
-         {"ActionExtract", "ActionOptionSet", "ActionRecord", "ActionWavToMp3", "aPlay",
-          "aPause", "aStop", "aID3Edit", "aEditTrackName", "aQueryCDDB"}) {
+         {"ActionExtract", "ActionOptionSet", "ActionRecord", "ActionWavToMp3", "aPlay", "aPause",
+          "aStop", "aID3Edit", "aEditTrackName", "aQueryCDDB"}) {
         // Commands still to come stay disabled.
         ActionList1[pending]->setEnabled(false);
     }
@@ -254,7 +255,7 @@ void TMainForm::UpdateActions() {}
 void TMainForm::ListView1Click(QTreeWidgetItem* item) {
     if (item != nullptr && (QApplication::keyboardModifiers() & Qt::ControlModifier)) {
         item->setCheckState(ColNumber, item->checkState(ColNumber) == Qt::Checked ? Qt::Unchecked
-                                                                                    : Qt::Checked);
+                                                                                  : Qt::Checked);
     }
 }
 
@@ -270,11 +271,17 @@ void TMainForm::ActionNoSelectExecute() {
     }
 }
 
-QString TMainForm::StatusText() const { return StatusPanel0->text(); }
+QString TMainForm::StatusText() const {
+    return StatusPanel0->text();
+}
 
-void TMainForm::SetStatusText(const QString& text) { StatusPanel0->setText(text); }
+void TMainForm::SetStatusText(const QString& text) {
+    StatusPanel0->setText(text);
+}
 
-void TMainForm::ClearRows() { ListView1->clear(); }
+void TMainForm::ClearRows() {
+    ListView1->clear();
+}
 
 int TMainForm::OpenDevice(int index) {
     cd::TCDList list{};
@@ -415,7 +422,9 @@ bool TMainForm::event(QEvent* e) {
     return QMainWindow::event(e);
 }
 
-std::intptr_t TMainForm::HandleMessage(unsigned, std::intptr_t, std::intptr_t) { return 0; }
+std::intptr_t TMainForm::HandleMessage(unsigned, std::intptr_t, std::intptr_t) {
+    return 0;
+}
 
 void TMainForm::showEvent(QShowEvent* e) {
     QMainWindow::showEvent(e);

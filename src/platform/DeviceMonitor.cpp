@@ -6,8 +6,12 @@
 
 namespace platform {
 
-void DeviceMonitor::UdevDeleter::operator()(udev* u) const { udev_unref(u); }
-void DeviceMonitor::UdevDeleter::operator()(udev_monitor* m) const { udev_monitor_unref(m); }
+void DeviceMonitor::UdevDeleter::operator()(udev* u) const {
+    udev_unref(u);
+}
+void DeviceMonitor::UdevDeleter::operator()(udev_monitor* m) const {
+    udev_monitor_unref(m);
+}
 
 DeviceMonitor::DeviceMonitor(QObject* parent) : QObject(parent) {
     udev_.reset(udev_new());

@@ -191,7 +191,8 @@ void IniFile::WriteString(const std::string& section, const std::string& key,
     const Location loc = Locate(section, key);
     const std::string line = key + "=" + value;
     if (loc.keyLine != npos) {
-        lines_[loc.keyLine] = line;
+        // The key keeps the spelling it already has in the file.
+        lines_[loc.keyLine] = *KeyOf(lines_[loc.keyLine]) + "=" + value;
     } else if (loc.sectionLine != npos) {
         lines_.insert(lines_.begin() + static_cast<std::ptrdiff_t>(loc.insertAt), line);
     } else {

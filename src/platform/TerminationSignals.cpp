@@ -32,7 +32,7 @@ void CloseOnTerminationSignals(QWidget* window) {
             target->close();
         }
     });
-    struct sigaction action{};
+    struct sigaction action {};
     action.sa_handler = OnSignal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;

@@ -1,0 +1,20 @@
+#pragma once
+// One QApplication per test process, made on first use (GUI tests run offscreen).
+#include <QApplication>
+#include <cstdlib>
+
+namespace testsupport {
+
+inline QApplication& EnsureQtApp() {
+    if (auto* existing = qobject_cast<QApplication*>(QCoreApplication::instance())) {
+        return *existing;
+    }
+    setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    static int argc = 1;
+    static char name[] = "vellorine-tests";
+    static char* argv[] = {name, nullptr};
+    static QApplication app(argc, argv);
+    return app;
+}
+
+} // namespace testsupport

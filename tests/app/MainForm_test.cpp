@@ -1,0 +1,238 @@
+#include "app/MainForm.h"
+
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QTreeWidget>
+#include <csignal>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+#include "QtTestApp.h"
+#include "cd/DiscImages.h"
+#include "cd/akrip32.h"
+#include "platform/IniFile.h"
+#include "platform/ScriptedDialogs.h"
+#include "settings/Global.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr int kSecond = 75; // frames
+
+class MainWindow : public ::testing::Test {
+protected:
+    void SetUp() override {
+        testsupport::EnsureQtApp();
+        home_ = std::make_unique<cdtest::TempDir>();
+        setenv("VELLORINE_HOME", home_->Path().c_str(), 1);
+        cdtest::UseImages({});
+        settings::Settings = settings::TSettings{};
+        settings::DiscInfo = settings::TDiscInfo{};
+        auto scripted = std::make_unique<platform::ScriptedDialogs>();
+        dialogs_ = scripted.get();
+        previous_ = platform::InstallDialogs(std::move(scripted));
+    }
+    void TearDown() override {
+        form_.reset();
+        platform::InstallDialogs(std::move(previous_));
+    }
+
+    std::string ThreeTrackImage(const std::string& name = "Demo Disc") {
+        return cdtest::MakeImage(images_, name, {245 * kSecond + 30, 62 * kSecond, 181 * kSecond});
+    }
+
+    app::TMainForm& Start() {
+        form_ = std::make_unique<app::TMainForm>();
+        form_->show();
+        Activate();
+        return *form_;
+    }
+    void Activate() {
+        QEvent activate(QEvent::WindowActivate);
+        QCoreApplication::sendEvent(form_.get(), &activate);
+    }
+    void Deactivate() {
+        QEvent deactivate(QEvent::WindowDeactivate);
+        QCoreApplication::sendEvent(form_.get(), &deactivate);
+    }
+    QStringList Column(int column) const {
+        QStringList out;
+        for (int i = 0; i < form_->ListView()->topLevelItemCount(); ++i) {
+            out << form_->ListView()->topLevelItem(i)->text(column);
+        }
+        return out;
+    }
+    std::string ReadHome(const std::string& name) const {
+        std::ifstream in(home_->File(name));
+        std::stringstream s;
+        s << in.rdbuf();
+        return s.str();
+    }
+
+    cdtest::TempDir images_;
+    std::unique_ptr<cdtest::TempDir> home_;
+    platform::ScriptedDialogs* dialogs_ = nullptr;
+    std::unique_ptr<platform::Dialogs> previous_;
+    std::unique_ptr<app::TMainForm> form_;
+};
+
+TEST_F(MainWindow, ADiscImageIsListedWithCheckedRowsLengthsAndSizes) {
+    cdtest::UseImages({ThreeTrackImage()});
+    auto& form = Start();
+    EXPECT_EQ(form.windowTitle(), "Vellorine 2.5");
+    EXPECT_EQ(form.StatusText(), "IMAGEDemo Disc");
+    EXPECT_EQ(form.IdleStatusText(), "IMAGEDemo Disc");
+    EXPECT_NE(form.CDHandle(), 0);
+    EXPECT_EQ(Column(0), QStringList({"1", "2", "3"}));
+    EXPECT_EQ(Column(1), QStringList({"Track01", "Track02", "Track03"}));
+    EXPECT_EQ(Column(2), QStringList({"04:05", "01:02", "03:01"}));
+    EXPECT_EQ(Column(3), QStringList({"41.22", "10.43", "30.45"}));
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(form.ListView()->topLevelItem(i)->checkState(0), Qt::Checked);
+    }
+    EXPECT_EQ(form.NoDeviceHintCount(), 0);
+    EXPECT_TRUE(dialogs_->boxes.isEmpty());
+}
+
+TEST_F(MainWindow, ClosingStoresTheTitlesUnderTheDiscKeyAndAllSettings) {
+    cdtest::UseImages({ThreeTrackImage()});
+    auto& form = Start();
+    form.ListView()->topLevelItem(1)->setText(1, "Renamed");
+    const std::string key = settings::DiscKey();
+    ASSERT_FALSE(key.empty());
+    form.close();
+    platform::IniFile info(home_->File("cdinfo.dat"));
+    EXPECT_EQ(info.ReadInteger(key, "TrackNumber", 0), 3);
+    EXPECT_EQ(info.ReadString(key, "1", ""), "Track01");
+    EXPECT_EQ(info.ReadString(key, "2", ""), "Renamed");
+    EXPECT_EQ(info.ReadString(key, "3", ""), "Track03");
+    EXPECT_NE(ReadHome("options.ini").find("[ID3]\nUse=0\n"), std::string::npos);
+
+    // The next start shows the stored title.
+    form_.reset();
+    auto& again = Start();
+    EXPECT_EQ(Column(1), QStringList({"Track01", "Renamed", "Track03"}));
+    again.close();
+}
+
+TEST_F(MainWindow, AFailedDiscInfoSaveStillClosesTheDeviceAndSavesTheSettings) {
+    cdtest::UseImages({ThreeTrackImage()});
+    auto& form = Start();
+    std::ofstream(home_->File("cdinfo.dat")) << "[x]\n";
+    fs::permissions(home_->File("cdinfo.dat"), fs::perms::owner_read);
+    const int handle = form.CDHandle();
+    form.close();
+    EXPECT_TRUE(fs::exists(home_->File("options.ini")));
+    EXPECT_EQ(cd::CloseCDHandle(handle), 0) << "the handle was closed at exit";
+    EXPECT_EQ(ReadHome("cdinfo.dat"), "[x]\n");
+}
+
+TEST_F(MainWindow, WithoutAnyDeviceTheHintAppearsOncePerReturnToTheWindow) {
+    auto& form = Start();
+    EXPECT_EQ(form.StatusText(), "No CD devices found!");
+    EXPECT_EQ(form.CDHandle(), 0);
+    EXPECT_EQ(form.ListView()->topLevelItemCount(), 0);
+    EXPECT_EQ(form.NoDeviceHintCount(), 1);
+    ASSERT_EQ(dialogs_->modalDialogs.size(), 1);
+    // Closing the hint re-activates the window: no second hint for that.
+    Activate();
+    EXPECT_EQ(form.NoDeviceHintCount(), 1);
+    // The user leaves and comes back: the hint is shown again.
+    Deactivate();
+    Activate();
+    EXPECT_EQ(form.NoDeviceHintCount(), 2);
+    form.close();
+    EXPECT_TRUE(fs::exists(home_->File("options.ini")));
+    EXPECT_TRUE(dialogs_->boxes.isEmpty());
+}
+
+TEST_F(MainWindow, AnImageThatCannotBeReadCountsAsNoDevice) {
+    std::ofstream(images_.File("broken.cue")) << "FILE \"missing.bin\" BINARY\n  TRACK 01 AUDIO\n";
+    cdtest::UseImages({images_.File("broken.cue"), images_.File("absent.cue")});
+    auto& form = Start();
+    EXPECT_EQ(form.StatusText(), "No CD devices found!");
+    EXPECT_EQ(form.ListView()->topLevelItemCount(), 0);
+}
+
+TEST_F(MainWindow, ADataOnlyDiscShowsThatNoAudioCDWasFound) {
+    cdtest::UseImages({cdtest::MakeImage(images_, "data", {300}, "--data-track-first")});
+    auto& form = Start();
+    EXPECT_NE(form.CDHandle(), 0);
+    EXPECT_TRUE(form.NoAudioCD());
+    EXPECT_EQ(form.StatusText(), "Can not find audio CD in your CD device.");
+    EXPECT_EQ(form.ListView()->topLevelItemCount(), 0);
+    EXPECT_EQ(form.NoDeviceHintCount(), 0);
+}
+
+TEST_F(MainWindow, MediaChangesClearAndRefillTheListAndRefreshFindsTheDisc) {
+    cdtest::UseImages({ThreeTrackImage()});
+    auto& form = Start();
+    form.DeviceChange(0x8004, 2);
+    EXPECT_EQ(form.ListView()->topLevelItemCount(), 0);
+    form.DeviceChange(0x8000, 3); // not a volume
+    EXPECT_EQ(form.ListView()->topLevelItemCount(), 0);
+    form.DeviceChange(0x8000, 2);
+    EXPECT_EQ(form.ListView()->topLevelItemCount(), 3);
+
+    form.SetStatusText("Can not find audio CD in your CD device.");
+    form.ListView()->clear();
+    form.bRefreshClick();
+    EXPECT_EQ(form.ListView()->topLevelItemCount(), 3);
+    EXPECT_EQ(form.StatusText(), "IMAGEDemo Disc");
+}
+
+TEST_F(MainWindow, SelectAllAndNoneSetEveryCheckBox) {
+    cdtest::UseImages({ThreeTrackImage()});
+    auto& form = Start();
+    form.Action("ActionNoSelect")->trigger();
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(form.ListView()->topLevelItem(i)->checkState(0), Qt::Unchecked);
+    }
+    form.Action("ActionSelectAll")->trigger();
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(form.ListView()->topLevelItem(i)->checkState(0), Qt::Checked);
+    }
+}
+
+// The real program, stopped the way a logout stops it.
+TEST_F(MainWindow, TerminationSignalClosesTheProgramAsTheUserWould) {
+    const std::string cue = ThreeTrackImage("Signal");
+    const pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        setenv("VELLORINE_CD_IMAGES", cue.c_str(), 1);
+        setenv("QT_QPA_PLATFORM", "offscreen", 1);
+        execl(VELLORINE_BINARY_DIR "/vellorine", "vellorine", nullptr);
+        _exit(127);
+    }
+    // Ready once SIGTERM is caught rather than fatal.
+    bool ready = false;
+    for (int i = 0; i < 200 && !ready; ++i) {
+        std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+        for (std::string line; std::getline(status, line);) {
+            if (line.rfind("SigCgt:", 0) == 0) {
+                ready = (std::stoull(line.substr(7), nullptr, 16) >> (SIGTERM - 1)) & 1;
+            }
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(25));
+    }
+    ASSERT_TRUE(ready);
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    kill(pid, SIGTERM);
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    EXPECT_TRUE(WIFEXITED(status)) << "the program ended by itself";
+    const std::string options = ReadHome("options.ini");
+    EXPECT_EQ(options.find("[CommonOptions]"), 0u);
+    EXPECT_NE(options.find("[ID3]"), std::string::npos);
+    EXPECT_NE(ReadHome("cdinfo.dat").find("TrackNumber=3\n1=Track01\n2=Track02\n3=Track03"),
+              std::string::npos);
+}
+
+} // namespace

@@ -1,0 +1,94 @@
+#include "platform/IniFile.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+namespace fs = std::filesystem;
+using platform::IniFile;
+
+namespace {
+
+std::string TempPath(const std::string& text) {
+    static int counter = 0;
+    const auto path = fs::temp_directory_path() / ("vellorine-ini-" + std::to_string(::getpid()) +
+                                                   "-" + std::to_string(counter++) + ".ini");
+    std::ofstream(path, std::ios::binary) << text;
+    return path.string();
+}
+
+std::string Contents(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+TEST(IniFile, NamesMatchWithoutCaseAndValuesAreTrimmedAndUnquoted) {
+    IniFile ini(TempPath("; comment\r\n[Main]\r\n  Name =  \"  spaced  \" \r\nq='x'\r\n"
+                         "half=\"open\r\n[Other]\r\nName=other\r\n"));
+    EXPECT_EQ(ini.ReadString("MAIN", "name", "d"), "  spaced  ");
+    EXPECT_EQ(ini.ReadString("main", "Q", "d"), "x");
+    EXPECT_EQ(ini.ReadString("main", "half", "d"), "\"open");
+    EXPECT_EQ(ini.ReadString("other", "name", "d"), "other");
+    EXPECT_EQ(ini.ReadString("main", "missing", "d"), "d");
+    EXPECT_EQ(ini.ReadString("nosection", "name", "d"), "d");
+}
+
+TEST(IniFile, LongValuesAreCutTo2047Characters) {
+    IniFile ini(TempPath("[s]\nk=" + std::string(5000, 'v') + "\n"));
+    EXPECT_EQ(ini.ReadString("s", "k", "").size(), 2047u);
+}
+
+TEST(IniFile, IntegersAcceptDecimalNegativeAndLongHexOnly) {
+    IniFile ini(TempPath("[n]\na=42\nb=-7\nc=0x1F\nd=0x\ne=12abc\nf=\ng=0XFFFFFFFF\nh=+3\n"));
+    EXPECT_EQ(ini.ReadInteger("n", "a", 0), 42);
+    EXPECT_EQ(ini.ReadInteger("n", "b", 0), -7);
+    EXPECT_EQ(ini.ReadInteger("n", "c", 0), 31);
+    EXPECT_EQ(ini.ReadInteger("n", "d", 5), 5);
+    EXPECT_EQ(ini.ReadInteger("n", "e", 5), 5);
+    EXPECT_EQ(ini.ReadInteger("n", "f", 5), 5);
+    EXPECT_EQ(ini.ReadInteger("n", "g", 0), -1);
+    EXPECT_EQ(ini.ReadInteger("n", "h", 5), 5);
+    EXPECT_TRUE(ini.ReadBool("n", "a", false));
+    EXPECT_FALSE(ini.ReadBool("n", "missing", false));
+}
+
+TEST(IniFile, WritesKeepOrderAppendKeysToTheirSectionAndSectionsToTheEnd) {
+    const std::string path = TempPath("; keep me\r\n[A]\r\nx=1\r\n\r\n[B]\r\ny=2\r\n");
+    IniFile ini(path);
+    ini.WriteString("a", "X", "10");
+    ini.WriteString("A", "z", "3");
+    ini.WriteInteger("C", "w", -4);
+    ini.WriteBool("B", "flag", true);
+    ini.UpdateFile();
+    EXPECT_EQ(Contents(path), "; keep me\n[A]\nx=10\nz=3\n\n[B]\ny=2\nflag=1\n[C]\nw=-4\n");
+    IniFile again(path);
+    EXPECT_EQ(again.ReadInteger("c", "W", 0), -4);
+}
+
+TEST(IniFile, AFileThatCannotBeWrittenRaisesAndKeepsItsText) {
+    const std::string dir = (fs::temp_directory_path() / "vellorine-ini-ro").string();
+    fs::create_directories(dir);
+    const std::string path = dir + "/f.ini";
+    std::ofstream(path) << "[s]\nk=v\n";
+    fs::permissions(path, fs::perms::owner_read | fs::perms::group_read);
+    IniFile ini(path);
+    ini.WriteString("s", "k", "changed");
+    EXPECT_THROW(ini.UpdateFile(), std::runtime_error);
+    EXPECT_EQ(Contents(path), "[s]\nk=v\n");
+    fs::remove_all(dir);
+
+    IniFile missingFolder("/nonexistent-folder-for-vellorine/x.ini");
+    missingFolder.WriteString("s", "k", "v");
+    try {
+        missingFolder.UpdateFile();
+        FAIL();
+    } catch (const std::runtime_error& e) {
+        EXPECT_STREQ(e.what(), "Unable to write to /nonexistent-folder-for-vellorine/x.ini");
+    }
+}
+
+} // namespace

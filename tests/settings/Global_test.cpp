@@ -1,0 +1,226 @@
+#include "settings/Global.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <sys/stat.h>
+
+#include "platform/IniFile.h"
+
+namespace fs = std::filesystem;
+using namespace settings;
+
+namespace {
+
+class SettingsStore : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::string pattern = (fs::temp_directory_path() / "vellorine-settings-XXXXXX").string();
+        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+        home_ = pattern;
+        setenv("VELLORINE_HOME", home_.c_str(), 1);
+        Settings = TSettings{};
+        DiscInfo = TDiscInfo{};
+    }
+    void TearDown() override { fs::remove_all(home_); }
+
+    std::string Path(const std::string& name) const { return home_ + "/" + name; }
+    void Write(const std::string& name, const std::string& text) const {
+        std::ofstream(Path(name), std::ios::binary) << text;
+    }
+    std::string Read(const std::string& name) const {
+        std::ifstream in(Path(name), std::ios::binary);
+        std::stringstream s;
+        s << in.rdbuf();
+        return s.str();
+    }
+
+    std::string home_;
+};
+
+TEST_F(SettingsStore, WithoutAFileEverySettingHasItsDefault) {
+    Settings.Mp3Options.BitRate = 7;
+    LoadSaveOptions(true);
+    EXPECT_EQ(Settings.CommonOptions.OutputFolder, home_ + "/Output");
+    EXPECT_EQ(Settings.CommonOptions.NormalizePercent, 95);
+    EXPECT_EQ(Settings.Mp3Options.BitRate, 128);
+    EXPECT_EQ(Settings.Mp3Options.MaxBitRate, 320);
+    EXPECT_EQ(Settings.Mp3Options.VBRQuality, 4);
+    EXPECT_EQ(Settings.Mp3Options.StereoMode, 1);
+    EXPECT_TRUE(Settings.OggOptions.IsUseCompress);
+    EXPECT_EQ(Settings.OggOptions.CompressPosition, 30);
+    EXPECT_EQ(Settings.WMAOptions.BitRate, 8);
+    EXPECT_EQ(Settings.CDOptions.Index, -1);
+    EXPECT_EQ(Settings.QueryCDDB.Script, "/~cddb/cddb.cgi");
+    EXPECT_EQ(Settings.QueryCDDB.Port, "80");
+    EXPECT_FALSE(Settings.ID3.Use);
+}
+
+TEST_F(SettingsStore, SavingWritesEightSectionsWithTheirKeysInOrder) {
+    LoadSaveOptions(true);
+    LoadSaveOptions(false);
+    const std::string text = Read("options.ini");
+    std::vector<std::string> sections;
+    std::vector<std::string> keys;
+    std::istringstream lines(text);
+    for (std::string line; std::getline(lines, line);) {
+        if (line.front() == '[') {
+            sections.push_back(line);
+        } else {
+            keys.push_back(line.substr(0, line.find('=')));
+        }
+    }
+    EXPECT_EQ(sections, (std::vector<std::string>{"[CommonOptions]", "[Mp3Options]", "[OggOptions]",
+                                                  "[WMAOptions]", "[CDOptions]", "[RecordOptions]",
+                                                  "[QueryCDDB]", "[ID3]"}));
+    ASSERT_EQ(keys.size(), 29u);
+    EXPECT_EQ(keys[0], "OutputFolder");
+    EXPECT_EQ(keys[13], "StereoMode");
+    EXPECT_EQ(keys[16], "MaxBitRate");
+    EXPECT_EQ(keys[17], "NomalBitRate");
+    EXPECT_EQ(keys[28], "Use");
+    EXPECT_EQ(text.find('\r'), std::string::npos);
+}
+
+TEST_F(SettingsStore, LoadClampsCompressionAndFallsBackOnBadNumbers) {
+    Write("options.ini", "[oggoptions]\r\nCompressPosition=5\r\n[Mp3Options]\r\n"
+                         "VBRQuality=abc\r\nbitrate = \"0x80\"\r\nMaxBitRate=0x\r\n"
+                         "[CommonOptions]\r\nIsKeepWav=7\r\nRipTime=-12\r\n");
+    LoadSaveOptions(true);
+    EXPECT_EQ(Settings.OggOptions.CompressPosition, 30);
+    EXPECT_EQ(Settings.Mp3Options.VBRQuality, 4);
+    EXPECT_EQ(Settings.Mp3Options.BitRate, 128);
+    EXPECT_EQ(Settings.Mp3Options.MaxBitRate, 320);
+    EXPECT_TRUE(Settings.CommonOptions.IsKeepWav);
+    EXPECT_EQ(Settings.CommonOptions.RipTime, -12);
+
+    Write("options.ini", "[OggOptions]\nCompressPosition=250\n");
+    LoadSaveOptions(true);
+    EXPECT_EQ(Settings.OggOptions.CompressPosition, 100);
+}
+
+TEST_F(SettingsStore, ValuesSurviveARoundTripAndTrueIsWrittenAsOne) {
+    Write("options.ini", "[CommonOptions]\nIsKeepWav=7\n");
+    LoadSaveOptions(true);
+    Settings.CommonOptions.OutputFolder = "/music/out put";
+    Settings.Mp3Options.BitRate = 192;
+    Settings.QueryCDDB.ProxyAddress = "proxy.example";
+    Settings.ID3.Use = true;
+    LoadSaveOptions(false);
+    EXPECT_NE(Read("options.ini").find("IsKeepWav=1\n"), std::string::npos);
+    Settings = TSettings{};
+    LoadSaveOptions(true);
+    EXPECT_EQ(Settings.CommonOptions.OutputFolder, "/music/out put");
+    EXPECT_EQ(Settings.Mp3Options.BitRate, 192);
+    EXPECT_EQ(Settings.QueryCDDB.ProxyAddress, "proxy.example");
+    EXPECT_TRUE(Settings.ID3.Use);
+    EXPECT_TRUE(Settings.CommonOptions.IsKeepWav);
+}
+
+TEST_F(SettingsStore, AReadOnlyOptionsFileIsReportedAndLeftIntact) {
+    Write("options.ini", "[Mp3Options]\nBitRate=64\n");
+    chmod(Path("options.ini").c_str(), 0444);
+    LoadSaveOptions(true);
+    Settings.Mp3Options.BitRate = 256;
+    try {
+        LoadSaveOptions(false);
+        FAIL() << "a refused write must raise";
+    } catch (const std::runtime_error& e) {
+        EXPECT_EQ(std::string(e.what()), "Unable to write to " + Path("options.ini"));
+    }
+    EXPECT_EQ(Read("options.ini"), "[Mp3Options]\nBitRate=64\n");
+}
+
+TEST_F(SettingsStore, AnUnknownDiscGetsEmptyFieldsAndAHundredDefaultTitles) {
+    LoadSaveDiscInfo("12345", true);
+    EXPECT_EQ(DiscInfo.Artist, "");
+    EXPECT_EQ(DiscInfo.Genre, -1);
+    EXPECT_EQ(DiscInfo.TrackNumber, 100);
+    EXPECT_EQ(DiscInfo.Titles[1], "Track01");
+    EXPECT_EQ(DiscInfo.Titles[100], "Track100");
+}
+
+TEST_F(SettingsStore, AShortSectionKeepsLaterTitlesAndFillsEmptyOnes) {
+    Write("cdinfo.dat", "[-42]\nArtist=Someone\nGenre=12\nTrackNumber=3\n1=Intro\n2=\n3=End\n");
+    DiscInfo.Titles[4] = "left from before";
+    LoadSaveDiscInfo("-42", true);
+    EXPECT_EQ(DiscInfo.Artist, "Someone");
+    EXPECT_EQ(DiscInfo.Genre, 12);
+    EXPECT_EQ(DiscInfo.TrackNumber, 3);
+    EXPECT_EQ(DiscInfo.Titles[1], "Intro");
+    EXPECT_EQ(DiscInfo.Titles[2], "Track02");
+    EXPECT_EQ(DiscInfo.Titles[3], "End");
+    EXPECT_EQ(DiscInfo.Titles[4], "left from before");
+}
+
+TEST_F(SettingsStore, AnEmptyDiscKeyNeitherLoadsNorSaves) {
+    DiscInfo.Artist = "kept";
+    LoadSaveDiscInfo("", true);
+    LoadSaveDiscInfo("", false);
+    EXPECT_EQ(DiscInfo.Artist, "kept");
+    EXPECT_FALSE(fs::exists(Path("cdinfo.dat")));
+}
+
+TEST_F(SettingsStore, SavingADiscWritesItsFieldsThenItsTitlesAndKeepsOtherDiscs) {
+    Write("cdinfo.dat", "[777]\nArtist=Other\n");
+    DiscInfo.Artist = "A";
+    DiscInfo.Year = "1999";
+    DiscInfo.Genre = 3;
+    DiscInfo.TrackNumber = 2;
+    DiscInfo.Titles[1] = "One";
+    DiscInfo.Titles[2] = "Two";
+    LoadSaveDiscInfo("-5", false);
+    EXPECT_EQ(Read("cdinfo.dat"), "[777]\nArtist=Other\n[-5]\nArtist=A\nAlbum=\nYear=1999\n"
+                                  "Genre=3\nComment=\nTrackNumber=2\n1=One\n2=Two\n");
+    // A count beyond the title array is never followed past its end.
+    DiscInfo.TrackNumber = 250;
+    EXPECT_NO_THROW(LoadSaveDiscInfo("-5", false));
+    EXPECT_NO_THROW(LoadSaveDiscInfo("-5", true));
+    EXPECT_EQ(DiscInfo.TrackNumber, 250);
+}
+
+TEST(Helpers, TwoDigitsPadsOnlySingleDigits) {
+    EXPECT_EQ(TwoDigits(0), "00");
+    EXPECT_EQ(TwoDigits(9), "09");
+    EXPECT_EQ(TwoDigits(10), "10");
+    EXPECT_EQ(TwoDigits(100), "100");
+}
+
+TEST(Helpers, IncludeBackslashAppendsOneSeparator) {
+    EXPECT_EQ(IncludeBackslash(""), "");
+    EXPECT_EQ(IncludeBackslash("/music"), "/music/");
+    EXPECT_EQ(IncludeBackslash("/music/"), "/music/");
+}
+
+TEST(Helpers, GenreIndexOfIsCaseSensitive) {
+    EXPECT_EQ(GenreIndexOf("A Cappella"), 0);
+    EXPECT_EQ(GenreIndexOf("a cappella"), -1);
+    EXPECT_EQ(GenreIndexOf("Vocal"), 147);
+    EXPECT_STREQ(WmaPresetCodes[8], "64_44_2");
+    EXPECT_STREQ(WmaPresetCodes[32], "5_8_1");
+}
+
+TEST(Helpers, FileInUseFollowsExistenceModeAndOtherOpeners) {
+    const std::string path = (fs::temp_directory_path() / "vellorine-inuse.bin").string();
+    fs::remove(path);
+    EXPECT_FALSE(IsFileInUse(path));
+    EXPECT_EQ(FileSizeOf(path), -1);
+    std::ofstream(path) << "12345";
+    EXPECT_FALSE(IsFileInUse(path));
+    EXPECT_EQ(FileSizeOf(path), 5);
+    chmod(path.c_str(), 0444);
+    EXPECT_TRUE(IsFileInUse(path));
+    fs::remove(path);
+}
+
+TEST(Helpers, WaitMsWaitsAtLeastTheTimeAsked) {
+    const auto start = std::chrono::steady_clock::now();
+    WaitMs(0);
+    WaitMs(15);
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(15));
+}
+
+} // namespace
