@@ -79,7 +79,7 @@ TEST_F(Wm8eutil, TheDefaultPresetMakesStereoWmaWithAuthorAndDescription) {
     const std::string output = folder.PathOf("track 01.wma");
     const auto result =
         RunEncoder({"-input", input, "-output", output, "-a_setting", "64_44_2", "-author", "The",
-                    "Long", "Band", "-description", "Recorded", "in", "one", "take"});
+                    "Caf\xc3\xa9", "Band", "-description", "Recorded", "in", "one", "take"});
     ExpectFinishedCleanly(result);
 
     const Probe probe = ProbeFile(output);
@@ -88,7 +88,7 @@ TEST_F(Wm8eutil, TheDefaultPresetMakesStereoWmaWithAuthorAndDescription) {
     EXPECT_EQ(probe.Channels, 2);
     EXPECT_EQ(probe.BitRate, 64000);
     EXPECT_NEAR(probe.Duration, 3.0, 0.1);
-    EXPECT_EQ(probe.Artist, "The Long Band");
+    EXPECT_EQ(probe.Artist, "The Caf\xc3\xa9 Band");
     EXPECT_EQ(probe.Comment, "Recorded in one take");
     const double rms = DecodedRms(output);
     EXPECT_GT(rms, 8000); // a half-scale sine has 11 585
