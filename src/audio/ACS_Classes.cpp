@@ -10,11 +10,19 @@ namespace audio {
 // ---- TSpinFlag ------------------------------------------------------------------------------
 
 void TSpinFlag::Acquire() noexcept {
+    while (waiters_.load(std::memory_order_acquire) > 0) {
+        std::this_thread::yield();
+    }
+    if (!flag_.exchange(true, std::memory_order_acquire)) {
+        return;
+    }
+    waiters_.fetch_add(1, std::memory_order_acq_rel);
     while (flag_.exchange(true, std::memory_order_acquire)) {
         while (flag_.load(std::memory_order_relaxed)) {
             std::this_thread::yield();
         }
     }
+    waiters_.fetch_sub(1, std::memory_order_acq_rel);
 }
 
 // ---- TACSInput ------------------------------------------------------------------------------

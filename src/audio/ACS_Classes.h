@@ -42,7 +42,9 @@ class TACSConverter;
 class TACSOutput;
 
 // Spin flag taken with an atomic test-and-set. Guards one GetData call against a live swap
-// of the Input from the GUI thread; both sides spin (yielding) until it is clear.
+// of the Input from the GUI thread; both sides spin (yielding) until it is clear. A thread
+// arriving while another already waits lets the waiter go first, so a worker that pulls in a
+// tight loop cannot starve a swap.
 class TSpinFlag {
 public:
     void Acquire() noexcept;
@@ -51,6 +53,7 @@ public:
 
 private:
     std::atomic<bool> flag_{false};
+    std::atomic<int> waiters_{0};
 };
 
 // RAII holder of a TSpinFlag, so an exception inside GetData never leaves the flag set.

@@ -1,0 +1,300 @@
+#pragma once
+// In-memory sources and sinks for pipeline tests.
+#include "audio/ACS_Classes.h"
+
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <condition_variable>
+#include <cstdint>
+#include <cstring>
+#include <mutex>
+#include <numbers>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace audio::test {
+
+using Bytes = std::vector<std::uint8_t>;
+
+inline Bytes Pcm16(const std::vector<std::int16_t>& samples) {
+    Bytes out(samples.size() * 2);
+    for (std::size_t i = 0; i < samples.size(); ++i) {
+        const auto u = static_cast<std::uint16_t>(samples[i]);
+        out[2 * i] = static_cast<std::uint8_t>(u & 0xFF);
+        out[2 * i + 1] = static_cast<std::uint8_t>(u >> 8);
+    }
+    return out;
+}
+
+inline std::vector<std::int16_t> Samples16(const Bytes& bytes) {
+    std::vector<std::int16_t> out(bytes.size() / 2);
+    for (std::size_t i = 0; i < out.size(); ++i) {
+        out[i] = static_cast<std::int16_t>(
+            static_cast<std::uint16_t>(bytes[2 * i] | (bytes[2 * i + 1] << 8)));
+    }
+    return out;
+}
+
+// Interleaved 16-bit sine frames; freqs holds one frequency per channel.
+inline Bytes SinePcm(std::int32_t rate, const std::vector<double>& freqs, double seconds,
+                     double amplitude) {
+    const auto frames = static_cast<std::size_t>(seconds * rate);
+    std::vector<std::int16_t> s(frames * freqs.size());
+    for (std::size_t n = 0; n < frames; ++n) {
+        for (std::size_t c = 0; c < freqs.size(); ++c) {
+            s[n * freqs.size() + c] = static_cast<std::int16_t>(
+                std::lround(amplitude * std::sin(2 * std::numbers::pi * freqs[c] * n / rate)));
+        }
+    }
+    return Pcm16(s);
+}
+
+// A source over a byte vector. It can deliver in small chunks, report an open size, fail
+// after some bytes, and hold a GetData call at a gate until the test opens it.
+class TMemorySource : public TACSInput {
+public:
+    TMemorySource(Bytes data, std::int32_t rate, std::int32_t channels, std::int32_t bits)
+        : data_(std::move(data)), rate_(rate), channels_(channels), bits_(bits) {}
+    ~TMemorySource() override { DetachUsers(); }
+
+    std::int32_t BitsPerSample() override { return bits_; }
+    std::int32_t Channels() override { return channels_; }
+    std::int32_t SampleRate() override { return rate_; }
+
+    void Init() override {
+        ++inits;
+        FBusy = true;
+        FPosition = 0;
+        FSize = openSize ? -1 : static_cast<std::int32_t>(data_.size());
+        offset_ = 0;
+        calls_ = 0;
+    }
+    void Flush() override {
+        ++flushes;
+        FBusy = false;
+    }
+    std::int32_t GetData(void* buffer, std::int32_t bufferSize) override {
+        if (!FBusy) {
+            throw EACSException("The Stream is not opened");
+        }
+        ++calls_;
+        if (gateFromCall > 0 && calls_ >= gateFromCall) {
+            waitingAtGate = true;
+            while (!gateOpen && !TakePass()) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            }
+            waitingAtGate = false;
+        }
+        if (failAfter >= 0 && offset_ >= static_cast<std::size_t>(failAfter)) {
+            throw EACSException("read failed");
+        }
+        std::size_t n = std::min<std::size_t>(bufferSize, data_.size() - offset_);
+        if (chunk > 0) {
+            n = std::min<std::size_t>(n, chunk);
+        }
+        std::memcpy(buffer, data_.data() + offset_, n);
+        offset_ += n;
+        FPosition += static_cast<std::int32_t>(n);
+        return static_cast<std::int32_t>(n);
+    }
+    // Lets exactly one call through the closed gate.
+    void AllowOneCall() { ++passes_; }
+    // Lets a test put the position anywhere for Progress arithmetic.
+    void SetPosition(std::int32_t value) { FPosition = value; }
+
+    const Bytes& data() const { return data_; }
+
+    std::int32_t chunk = 0;        // most bytes per GetData, 0 = no limit
+    bool openSize = false;         // report Size -1
+    std::int64_t failAfter = -1;   // throw once this many bytes were delivered
+    std::int32_t gateFromCall = 0; // hold calls from this number on (1-based) until gateOpen
+    std::atomic<bool> gateOpen{false};
+    std::atomic<bool> waitingAtGate{false};
+    std::atomic<int> inits{0};
+    std::atomic<int> flushes{0};
+
+private:
+    bool TakePass() {
+        int n = passes_.load();
+        while (n > 0) {
+            if (passes_.compare_exchange_weak(n, n - 1)) {
+                return true;
+            }
+        }
+        return false;
+    }
+
+    std::atomic<int> passes_{0};
+    Bytes data_;
+    std::int32_t rate_;
+    std::int32_t channels_;
+    std::int32_t bits_;
+    std::size_t offset_ = 0;
+    std::int32_t calls_ = 0;
+};
+
+// A filter that passes its input through unchanged.
+class TPassFilter : public TACSConverter {
+public:
+    ~TPassFilter() override { DetachUsers(); }
+    std::int32_t BitsPerSample() override { return RequireInput().BitsPerSample(); }
+    std::int32_t Channels() override { return RequireInput().Channels(); }
+    std::int32_t SampleRate() override { return RequireInput().SampleRate(); }
+    void Init() override {
+        RequireInput().Init();
+        FBusy = true;
+        FPosition = 0;
+        FSize = RequireInput().Size();
+    }
+    void Flush() override {
+        if (TACSInput* input = Input()) {
+            input->Flush();
+        }
+        FBusy = false;
+    }
+    std::int32_t GetData(void* buffer, std::int32_t bufferSize) override {
+        const std::int32_t n = ReadInput(buffer, bufferSize);
+        FPosition += n;
+        return n;
+    }
+};
+
+// Records what a sink's events report, and lets a test wait for them.
+class TEventLog {
+public:
+    void Attach(TACSOutput& sink) {
+        sink.OnDone = [this](TACSOutput*) {
+            std::lock_guard lock(mutex_);
+            ++done;
+            doneThread = std::this_thread::get_id();
+            changed_.notify_all();
+        };
+        sink.OnProgress = [this, &sink](TACSOutput*) {
+            const std::int32_t p = sink.Progress();
+            std::lock_guard lock(mutex_);
+            progress.push_back(p);
+        };
+        sink.OnThreadException = [this](TACSOutput*, const std::exception& e) {
+            std::lock_guard lock(mutex_);
+            ++failures;
+            lastMessage = e.what();
+            failureThread = std::this_thread::get_id();
+            changed_.notify_all();
+        };
+    }
+    // True when done + failures reached n within the time limit.
+    bool WaitForEnds(int n, std::chrono::milliseconds limit = std::chrono::seconds(10)) {
+        std::unique_lock lock(mutex_);
+        return changed_.wait_for(lock, limit, [&] { return done + failures >= n; });
+    }
+    int Done() {
+        std::lock_guard lock(mutex_);
+        return done;
+    }
+    int Failures() {
+        std::lock_guard lock(mutex_);
+        return failures;
+    }
+    std::vector<std::int32_t> Progress() {
+        std::lock_guard lock(mutex_);
+        return progress;
+    }
+    std::string LastMessage() {
+        std::lock_guard lock(mutex_);
+        return lastMessage;
+    }
+    std::thread::id DoneThread() {
+        std::lock_guard lock(mutex_);
+        return doneThread;
+    }
+    std::thread::id FailureThread() {
+        std::lock_guard lock(mutex_);
+        return failureThread;
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    int done = 0;
+    int failures = 0;
+    std::vector<std::int32_t> progress;
+    std::string lastMessage;
+    std::thread::id doneThread;
+    std::thread::id failureThread;
+};
+
+// A sink that collects what it pulls, following the usual step pattern.
+class TMemorySink : public TACSOutput {
+public:
+    ~TMemorySink() override { ShutdownWorker(); }
+
+    Bytes Collected() {
+        std::lock_guard lock(mutex_);
+        return collected_;
+    }
+    std::size_t CollectedSize() {
+        std::lock_guard lock(mutex_);
+        return collected_.size();
+    }
+
+    std::int32_t blockSize = 4096;
+    bool failPrepare = false;
+    std::atomic<int> prepares{0};
+    std::atomic<int> finishes{0};
+    std::atomic<std::thread::id> stepThread{};
+
+protected:
+    void Prepare() override {
+        ++prepares;
+        if (failPrepare) {
+            throw EACSException("cannot open the destination");
+        }
+        {
+            std::lock_guard lock(mutex_);
+            collected_.clear();
+        }
+        Input()->Init();
+    }
+    bool OutputStep(bool abort) override {
+        if (!FOutputEnabled) {
+            return true;
+        }
+        stepThread = std::this_thread::get_id();
+        CheckProgress();
+        if (abort) {
+            return false;
+        }
+        std::vector<std::uint8_t> block(static_cast<std::size_t>(blockSize));
+        const std::int32_t n = ReadInput(block.data(), blockSize);
+        if (n > 0) {
+            std::lock_guard lock(mutex_);
+            collected_.insert(collected_.end(), block.begin(), block.begin() + n);
+        }
+        return n > 0;
+    }
+    void Finish() override {
+        ++finishes;
+        FlushInput();
+    }
+
+private:
+    std::mutex mutex_;
+    Bytes collected_;
+};
+
+// Waits until pred holds, up to a limit; true when it did.
+template <typename Pred>
+bool WaitUntil(Pred pred, std::chrono::milliseconds limit = std::chrono::seconds(10)) {
+    const auto end = std::chrono::steady_clock::now() + limit;
+    while (!pred()) {
+        if (std::chrono::steady_clock::now() > end) {
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
+}
+
+} // namespace audio::test
