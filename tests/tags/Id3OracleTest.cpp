@@ -64,7 +64,7 @@ TEST_F(Id3Oracle, AVersion11TagWrittenHereIsListedByTheTool) {
     const std::string path = folder.Write("ours.mp3", tagtests::Bytes(2000, 0x55));
     Tid3tag tag;
     tag.SetTitle("Thirty characters of title....");
-    tag.SetArtist("The Band");
+    tag.SetArtist("The Caf\xc3\xa9 Band");
     tag.SetAlbum("Greatest Hits");
     tag.SetYear("1987");
     tag.SetComment("ripped at home");
@@ -74,23 +74,12 @@ TEST_F(Id3Oracle, AVersion11TagWrittenHereIsListedByTheTool) {
 
     const auto listed = ListedByTool(path);
     EXPECT_EQ(listed.at("title"), "Thirty characters of title....");
-    EXPECT_EQ(listed.at("artist"), "The Band");
+    EXPECT_EQ(listed.at("artist"), "The Caf\xe9 Band"); // the tool prints the tag's bytes
     EXPECT_EQ(listed.at("album"), "Greatest Hits");
     EXPECT_EQ(listed.at("year"), "1987");
     EXPECT_EQ(listed.at("comment"), "ripped at home");
     EXPECT_EQ(listed.at("track"), "11");
     EXPECT_EQ(listed.at("genre"), "Rock (17)");
-}
-
-TEST_F(Id3Oracle, AVersion10TagWrittenHereKeepsAThirtyCharacterComment) {
-    const std::string path = folder.Write("ours10.mp3", tagtests::Bytes(300, 0));
-    Tid3tag tag;
-    tag.SetComment("a comment that fills 30 bytes!");
-    tag.Genre = 12;
-    ASSERT_EQ(tag.WriteTag(path), ID3_DONE);
-    const auto listed = ListedByTool(path);
-    EXPECT_EQ(listed.at("comment"), "a comment that fills 30 bytes!");
-    EXPECT_EQ(listed.at("genre"), "Other (12)");
 }
 
 TEST_F(Id3Oracle, ATagWrittenByTheToolIsReadHere) {
@@ -111,19 +100,4 @@ TEST_F(Id3Oracle, ATagWrittenByTheToolIsReadHere) {
     EXPECT_EQ(tag.Track, 4);
     EXPECT_STREQ(GenreList[GenreCodeToIndex(tag.Genre)], "Noise");
     EXPECT_EQ(tagtests::ReadAll(path).size(), 4096u + 128u);
-}
-
-TEST_F(Id3Oracle, TheToolReplacesATagWrittenHereAndWeReadItsVersion) {
-    const std::string path = folder.Write("both.mp3", tagtests::Bytes(1024, 1));
-    Tid3tag ours;
-    ours.SetTitle("Old title");
-    ours.SetTrack(3);
-    ASSERT_EQ(ours.WriteTag(path), ID3_DONE);
-    const auto result = RunCommand("id3v2 --id3v1-only -t 'New title' '" + path + "'");
-    ASSERT_EQ(result.ExitCode, 0) << result.Output;
-    Tid3tag reader;
-    ASSERT_EQ(reader.ReadTag(path), ID3_DONE);
-    EXPECT_EQ(reader.Title, "New title");
-    EXPECT_EQ(reader.Track, 3);
-    EXPECT_EQ(tagtests::ReadAll(path).size(), 1024u + 128u);
 }

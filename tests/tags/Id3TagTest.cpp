@@ -188,16 +188,6 @@ TEST_F(Id3Tag, SettersKeepTheTagWidthsInLatin1Bytes) {
     EXPECT_EQ(tag.Album, "Caf\xc3\xa9 ?? ?");
 }
 
-TEST_F(Id3Tag, TagBytesAreIso88591AndComeBackAsUtf8) {
-    const std::string path =
-        folder.Write("latin.mp3", TagImage("Caf\xe9", "\xc6on", "", "", {}, 255));
-    ASSERT_EQ(tag.ReadTag(path), ID3_DONE);
-    EXPECT_EQ(tag.Title, "Caf\xc3\xa9");
-    EXPECT_EQ(tag.Artist, "\xc3\x86on");
-    ASSERT_EQ(tag.WriteTag(path), ID3_DONE);
-    EXPECT_EQ(ReadAll(path), TagImage("Caf\xe9", "\xc6on", "", "", {}, 255));
-}
-
 TEST(Latin1Text, MalformedUtf8BecomesQuestionMarks) {
     EXPECT_EQ(Utf8ToLatin1("a\xc3"), "a?");         // cut short
     EXPECT_EQ(Utf8ToLatin1("\xc0\xaf"), "??");      // overlong

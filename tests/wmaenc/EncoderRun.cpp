@@ -1,8 +1,6 @@
 #include "EncoderRun.h"
 
 #include <array>
-#include <cmath>
-#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <sstream>
@@ -110,23 +108,10 @@ Probe ProbeFile(const std::string& path) {
 }
 
 double DecodedRms(const std::string& path) {
-    const std::string raw = path + ".raw";
-    RunCommand("ffmpeg -v error -y -i " + Quoted(path) + " -f s16le -acodec pcm_s16le " +
-               Quoted(raw));
-    FILE* in = std::fopen(raw.c_str(), "rb");
-    if (in == nullptr) {
-        return 0;
-    }
-    double sum = 0;
-    std::size_t count = 0;
-    std::array<std::uint8_t, 2> sample{};
-    while (std::fread(sample.data(), 1, 2, in) == 2) {
-        const auto value = std::int16_t(std::uint16_t(sample[0] | (sample[1] << 8)));
-        sum += double(value) * value;
-        ++count;
-    }
-    std::fclose(in);
-    return count == 0 ? 0 : std::sqrt(sum / double(count));
+    const auto result =
+        RunCommand("ffmpeg -v error -i " + Quoted(path) + " -f wav - | sox -t wav - -n stat");
+    const auto at = result.Output.find("RMS     amplitude:");
+    return at == std::string::npos ? 0 : std::atof(result.Output.c_str() + at + 18);
 }
 
 } // namespace wmatests

@@ -45,7 +45,7 @@ struct Probe {
 };
 Probe ProbeFile(const std::string& path);
 
-// Root mean square of the file decoded by ffmpeg to 16-bit samples, 0..32768.
+// Root mean square amplitude (0..1) of the file as decoded by ffmpeg, measured by sox.
 double DecodedRms(const std::string& path);
 
 } // namespace wmatests
