@@ -1,0 +1,289 @@
+#include "jobs/Mp3EncodeThread.h"
+
+#include <algorithm>
+#include <stdexcept>
+
+#include "EncoderTestSupport.h"
+
+using namespace jobs_test;
+using jobs::TMp3EncodeProcess;
+
+namespace {
+
+class Mp3Wrapper : public EncoderTest {
+protected:
+    void Prepare(const std::string& in, const std::string& out, bool encode, int kind) {
+        mp3.Active = true;
+        mp3.NotifyWindow = &window;
+        mp3.InputFile = in;
+        mp3.OutputFile = out;
+        mp3.EncodeMode = encode;
+        mp3.JobKind = static_cast<std::uint8_t>(kind);
+    }
+    bool WaitForEnds(std::size_t n, std::chrono::milliseconds timeout = 60000ms) {
+        return PumpUntil([&] { return window.Ends().size() >= n; }, timeout);
+    }
+
+    TMp3EncodeProcess mp3;
+};
+
+// lame's progress table as it looks on a pipe: the first line fixes the column.
+const char* const kHeader = "    Frame          |  CPU time/estim | REAL time/estim |";
+const char* const kFirst = "     0/767    ( 0%)|    0:00/    0:00|    0:00/    0:00|";
+const char* const kFive = "    38/767    ( 5%)|    0:01/    0:19|    0:01/    0:20|";
+const char* const kKbps = "   kbps        MS  %     long switch short %";
+const char* const kDone = "   767/767   (100%)|    0:07/    0:07|    0:08/    0:08|";
+
+} // namespace
+
+TEST_F(Mp3Wrapper, TheDefaultEncodeLineNamesBitRateJointStereoAndBothQuotedFiles) {
+    Prepare("/music/in put.wav", "/out/in put.mp3", true, 2);
+    EXPECT_EQ(mp3.CommandLine(), "lame -b 128 -m j \"/music/in put.wav\" \"/out/in put.mp3\"");
+    mp3.EncodeMode = false;
+    EXPECT_EQ(mp3.CommandLine(), "lame --decode \"/music/in put.wav\" \"/out/in put.mp3\"");
+}
+
+TEST_F(Mp3Wrapper, StereoQualityAndVbrSwitchesFollowTheSettings) {
+    Prepare("a.wav", "a.mp3", true, 2);
+    auto& o = settings::Settings.Mp3Options;
+    o.BitRate = 192;
+    o.StereoMode = 4;
+    o.MpegQuality = 2;
+    o.VBRQuality = 2;
+    o.MaxBitRate = 256;
+    o.IsVBRHead = true;
+    o.IsSelectVBR = false; // VBR quality, maximum and header then change nothing
+    EXPECT_EQ(mp3.CommandLine(), "lame -b 192 -m m -h \"a.wav\" \"a.mp3\"");
+    o.IsSelectVBR = true;
+    EXPECT_EQ(mp3.CommandLine(), "lame -b 192 -m m -h -V 2 -B 256 -t \"a.wav\" \"a.mp3\"");
+    o.IsVBRHead = false;
+    o.StereoMode = 7; // unknown modes add nothing
+    o.MpegQuality = 1;
+    EXPECT_EQ(mp3.CommandLine(), "lame -b 192 -f -V 2 -B 256 \"a.wav\" \"a.mp3\"");
+    const std::string modes[] = {"-m s", "-m j", "-m f", "-m d"};
+    for (int m = 0; m < 4; ++m) {
+        o.StereoMode = m;
+        EXPECT_NE(mp3.CommandLine().find(" " + modes[m] + " "), std::string::npos);
+    }
+}
+
+TEST_F(Mp3Wrapper, AFileNameWithAQuoteStillReachesLameAsOneWord) {
+    Prepare("/m/say \"hi\".wav", "/m/x.mp3", true, 2);
+    const auto words = platform::SplitCommandLine(mp3.CommandLine());
+    ASSERT_GE(words.size(), 2u);
+    EXPECT_EQ(words[words.size() - 2], "/m/say \"hi\".wav");
+    EXPECT_EQ(words.back(), "/m/x.mp3");
+}
+
+TEST_F(Mp3Wrapper, TheEncodeParserReadsThePercentFieldAtTheColumnOfTheFirstProgressLine) {
+    Prepare("in.wav", "out.mp3", true, 2);
+    mp3.ParseEncodeLines(std::string(kHeader) + "\n" + kFirst + "\r" + kKbps + "\n" + kFive +
+                         "\r\n");
+    // The column stays where the first line put it, even though "100%" sits one further left.
+    mp3.ParseEncodeLines(std::string(kDone) + "\r");
+    mp3.ParseEncodeLines("   400/767    (ab%)|    0:03/    0:07|\n");
+    PumpFor(50ms);
+    ASSERT_EQ(window.records.size(), 2u); // 0%, the kbps line and "ab" are not posted
+    EXPECT_EQ(window.records[0].Code, 5);
+    EXPECT_EQ(window.records[0].Elapsed, "0:01");
+    EXPECT_EQ(window.records[0].Estimated, "0:19");
+    EXPECT_EQ(window.records[1].Code, 100);
+    EXPECT_EQ(window.records[1].Elapsed, "0:07");
+}
+
+TEST_F(Mp3Wrapper, ALineThatEchoesAFileNameWithAPercentSignDoesNotFixTheColumn) {
+    Prepare("/m/100% hits.wav", "/m/100% hits.mp3", true, 2);
+    mp3.ParseEncodeLines("Encoding /m/100% hits.wav to /m/100% hits.mp3\n");
+    mp3.ParseEncodeLines(std::string(kFirst) + "\r" + kFive + "\r");
+    PumpFor(50ms);
+    ASSERT_EQ(window.Percentages(), std::vector<int>{5});
+}
+
+TEST_F(Mp3Wrapper, TheDecodeParserDividesFrameByTotalAndDropsATotalOfZero) {
+    Prepare("/m/my#song.mp3", "/m/out.wav", false, 3);
+    mp3.ParseDecodeLines("input:  /m/my#song.mp3  (44.1 kHz, 2 channels, MPEG-1 Layer III)\n");
+    mp3.ParseDecodeLines("Frame#   250/1000   128 kbps  MS\rFrame#     3/0      128 kbps\r"
+                         "Frame#     x/1000\rFrame#  1000/1000   128 kbps  MS\r");
+    PumpFor(50ms);
+    ASSERT_EQ(window.Percentages(), (std::vector<int>{25, 100}));
+    // Our own clock: nothing has elapsed yet, so both texts read 00:00.
+    EXPECT_EQ(window.records[0].Elapsed, "00:00");
+    EXPECT_EQ(window.records[0].Estimated, "00:00");
+}
+
+TEST_F(Mp3Wrapper, EncodingWithTheRealLameReportsRisingProgressEndingAt100ThenEndsOnce) {
+    const std::string wav = MakeWav("song.wav", 30);
+    const std::string out = Path("song.mp3");
+    Prepare(wav, out, true, 2);
+    mp3.Start();
+    ASSERT_NE(mp3.ChildPid(), 0);
+    ASSERT_TRUE(WaitForEnds(1));
+    PumpFor(300ms);
+    const auto ends = window.Ends();
+    ASSERT_EQ(ends.size(), 1u);
+    EXPECT_EQ(ends[0].Code, settings::PI_MP3_ENDED);
+    EXPECT_EQ(ends[0].Status, 2);
+    const auto p = window.Percentages();
+    ASSERT_GE(p.size(), 3u);
+    EXPECT_TRUE(std::is_sorted(p.begin(), p.end()));
+    EXPECT_LT(p.front(), 100);
+    EXPECT_EQ(p.back(), 100);
+    EXPECT_EQ(window.records.back().Code, settings::PI_MP3_ENDED); // the end comes last
+    EXPECT_NE(window.records[0].Elapsed.find(':'), std::string::npos);
+    EXPECT_NEAR(Duration(out), 30.0, 0.1);
+    EXPECT_EQ(ProbeCodec(out), "mp3");
+    EXPECT_TRUE(mp3.Active); // only StopProcess clears it
+    EXPECT_EQ(mp3.ChildPid(), 0);
+}
+
+TEST_F(Mp3Wrapper, DecodingWithTheRealLameGivesTheWavBackWithRisingProgress) {
+    const std::string wav = MakeWav("orig.wav", 20);
+    const std::string mp3File = Path("orig.mp3");
+    ASSERT_EQ(std::system(("lame --quiet '" + wav + "' '" + mp3File + "'").c_str()), 0);
+    const std::string back = Path("back.wav");
+    Prepare(mp3File, back, false, 3);
+    mp3.Start();
+    ASSERT_TRUE(WaitForEnds(1));
+    const auto p = window.Percentages();
+    ASSERT_GE(p.size(), 3u);
+    EXPECT_TRUE(std::is_sorted(p.begin(), p.end()));
+    EXPECT_GE(p.back(), 99);
+    EXPECT_EQ(window.Ends()[0].Status, 2);
+    EXPECT_NEAR(Duration(back), 20.0, 0.1);
+    EXPECT_EQ(ProbeCodec(back), "pcm_s16le");
+}
+
+TEST_F(Mp3Wrapper, WithoutLameOnThePathStartRaisesTheSystemErrorAndNoEndFollows) {
+    const std::string wav = MakeWav("a.wav", 1);
+    UseEmptyPath();
+    Prepare(wav, Path("a.mp3"), true, 2);
+    try {
+        mp3.Start();
+        FAIL() << "Start must raise";
+    } catch (const std::runtime_error& e) {
+        EXPECT_EQ(std::string(e.what()), "Error while creating mp3 encoding process!2");
+    }
+    PumpFor(300ms);
+    EXPECT_TRUE(window.records.empty());
+    EXPECT_EQ(mp3.ChildPid(), 0);
+}
+
+TEST_F(Mp3Wrapper, AnOutputFolderThatVanishedEndsWithoutAnyProgress) {
+    const std::string wav = MakeWav("a.wav", 2);
+    Prepare(wav, Path("gone/a.mp3"), true, 1);
+    mp3.Start();
+    ASSERT_TRUE(WaitForEnds(1));
+    PumpFor(200ms);
+    ASSERT_EQ(window.records.size(), 1u);
+    EXPECT_EQ(window.records[0].Status, 2);
+    EXPECT_FALSE(fs::exists(Path("gone")));
+}
+
+TEST_F(Mp3Wrapper, AnExistingOutputIsKeptWhenTheUserAnswersNoOrWhenItIsInUse) {
+    const std::string wav = MakeWav("a.wav", 1);
+    const std::string out = Path("a.mp3");
+    WriteFile(out, "old");
+    Prepare(wav, out, true, 2);
+    dialogs->answers.push_back(platform::MbResult::No);
+    mp3.Start();
+    EXPECT_EQ(mp3.ChildPid(), 0);
+    ASSERT_TRUE(WaitForEnds(1));
+    EXPECT_EQ(window.Ends()[0].Status, 0);
+    ASSERT_EQ(dialogs->boxes.size(), 1);
+    EXPECT_EQ(dialogs->boxes[0].text.toStdString(), out + " has existed,overite it?");
+    EXPECT_EQ(dialogs->boxes[0].caption, "Vellorine");
+    EXPECT_EQ(dialogs->boxes[0].icon, platform::MbIcon::Information);
+    EXPECT_EQ(dialogs->boxes[0].buttons, platform::MbButtons::YesNo);
+
+    fs::permissions(out, fs::perms::owner_read); // read-only: in use
+    dialogs->answers.push_back(platform::MbResult::Yes);
+    mp3.Start();
+    ASSERT_TRUE(WaitForEnds(2));
+    EXPECT_EQ(window.Ends()[1].Status, 1);
+    EXPECT_EQ(ReadFile(out), "old");
+}
+
+TEST_F(Mp3Wrapper, AnExistingOutputIsReplacedAfterYesAndWithoutAQuestionForExtractions) {
+    const std::string wav = MakeWav("a.wav", 1);
+    const std::string out = Path("a.mp3");
+    WriteFile(out, "old");
+    Prepare(wav, out, true, 2);
+    dialogs->answers.push_back(platform::MbResult::Yes);
+    mp3.Start();
+    ASSERT_TRUE(WaitForEnds(1));
+    EXPECT_EQ(window.Ends()[0].Status, 2);
+    EXPECT_EQ(ProbeCodec(out), "mp3");
+
+    for (const int kind : {1, 4}) {
+        WriteFile(out, "old");
+        mp3.JobKind = static_cast<std::uint8_t>(kind);
+        mp3.Start();
+        ASSERT_TRUE(WaitForEnds(kind == 1 ? 2 : 3));
+        EXPECT_EQ(ProbeCodec(out), "mp3") << kind;
+    }
+    EXPECT_EQ(dialogs->boxes.size(), 1); // only the kind-2 start asked
+}
+
+TEST_F(Mp3Wrapper, StoppingPartWayKillsAndReapsLameAndSendsNoEnd) {
+    const std::string wav = MakeWav("long.wav", 180);
+    const std::string out = Path("long.mp3");
+    Prepare(wav, out, true, 2);
+    mp3.Start();
+    ASSERT_TRUE(PumpUntil([&] { return !window.Percentages().empty(); }));
+    const pid_t pid = mp3.ChildPid();
+    ASSERT_NE(pid, 0);
+    mp3.StopProcess(0);
+    EXPECT_FALSE(mp3.Active);
+    EXPECT_TRUE(ProcessGone(pid)); // killed and reaped: no zombie either
+    EXPECT_FALSE(fs::exists("/proc/" + std::to_string(pid)));
+    EXPECT_EQ(mp3.ChildPid(), 0);
+    PumpFor(400ms);
+    EXPECT_TRUE(window.Ends().empty());
+    EXPECT_GT(fs::file_size(out), 0u); // the partial output stays
+    EXPECT_LT(window.Percentages().back(), 100);
+}
+
+TEST_F(Mp3Wrapper, ItemsStartedFromTheEndEventEachEndExactlyOnce) {
+    const std::vector<std::string> inputs = {MakeWav("1.wav", 2), MakeWav("2.wav", 2),
+                                             MakeWav("3.wav", 2)};
+    std::size_t next = 1;
+    window.onEnd = [&](const settings::TProcessInfo&) {
+        if (next < inputs.size()) {
+            mp3.InputFile = inputs[next];
+            mp3.OutputFile = Path(std::to_string(++next) + ".mp3");
+            mp3.Start();
+        }
+    };
+    Prepare(inputs[0], Path("1.mp3"), true, 2);
+    mp3.Start();
+    ASSERT_TRUE(WaitForEnds(3));
+    PumpFor(400ms);
+    const auto ends = window.Ends();
+    ASSERT_EQ(ends.size(), 3u);
+    for (const auto& e : ends) {
+        EXPECT_EQ(e.Status, 2);
+    }
+    for (const char* name : {"1.mp3", "2.mp3", "3.mp3"}) {
+        EXPECT_NEAR(Duration(Path(name)), 2.0, 0.1) << name;
+    }
+}
+
+TEST_F(Mp3Wrapper, DestroyingAWrapperWhileLameRunsLeavesNoChildBehind) {
+    const std::string wav = MakeWav("long.wav", 120);
+    pid_t pid = 0;
+    {
+        TMp3EncodeProcess local;
+        local.Active = true;
+        local.NotifyWindow = &window;
+        local.InputFile = wav;
+        local.OutputFile = Path("long.mp3");
+        local.JobKind = 1;
+        local.Start();
+        pid = local.ChildPid();
+        ASSERT_NE(pid, 0);
+        PumpFor(150ms);
+    }
+    EXPECT_TRUE(ProcessGone(pid));
+    PumpFor(300ms);
+    EXPECT_TRUE(window.Ends().empty());
+}

@@ -1,0 +1,219 @@
+#include "jobs/WMAEncodeThread.h"
+
+#include "EncoderTestSupport.h"
+
+using namespace jobs_test;
+using jobs::TWMAEncodeProcess;
+
+namespace {
+
+class WmaWrapper : public EncoderTest {
+protected:
+    void Prepare(const std::string& in, const std::string& out, int kind = 6) {
+        wma.Active = true;
+        wma.NotifyWindow = &window;
+        wma.InputFile = in;
+        wma.OutputFile = out;
+        wma.EncodeMode = true;
+        wma.JobKind = static_cast<std::uint8_t>(kind);
+    }
+    bool WaitForEnds(std::size_t n, std::chrono::milliseconds timeout = 60000ms) {
+        return PumpUntil([&] { return window.Ends().size() >= n; }, timeout);
+    }
+    // The real helper, built beside the program in the build tree.
+    void UseRealEncoder() {
+        const fs::path built = fs::path(VELLORINE_BINARY_DIR) / "WM8EUTIL";
+        ASSERT_TRUE(fs::exists(built)) << built;
+        ::setenv("PATH", (built.parent_path().string() + ":" + oldPath).c_str(), 1);
+    }
+
+    TWMAEncodeProcess wma;
+};
+
+} // namespace
+
+TEST_F(WmaWrapper, TheCommandLinePassesThePresetCodeAndResetsAnUnknownPosition) {
+    Prepare("/in/a b.wav", "/out/a b.wma");
+    settings::Settings.WMAOptions.BitRate = 8;
+    EXPECT_EQ(wma.CommandLine("/usr/lib/WM8EUTIL"),
+              "/usr/lib/WM8EUTIL -input \"/in/a b.wav\" -output \"/out/a b.wma\" -a_setting "
+              "64_44_2");
+    settings::Settings.WMAOptions.BitRate = 40;
+    EXPECT_NE(wma.CommandLine("/e/WM8EUTIL").find(" -a_setting 64_44_2"), std::string::npos);
+    EXPECT_EQ(settings::Settings.WMAOptions.BitRate, 8);
+    settings::Settings.WMAOptions.BitRate = -1;
+    wma.CommandLine("/e/WM8EUTIL");
+    EXPECT_EQ(settings::Settings.WMAOptions.BitRate, 8);
+}
+
+TEST_F(WmaWrapper, ArtistAndCommentAreAddedOnlyWhenTagsAreOnAndTheyAreNotEmpty) {
+    Prepare("a.wav", "a.wma");
+    settings::DiscInfo.Artist = "The Band";
+    settings::DiscInfo.Comment = "";
+    const std::string base = "/e/WM8EUTIL -input \"a.wav\" -output \"a.wma\" -a_setting 64_44_2";
+    EXPECT_EQ(wma.CommandLine("/e/WM8EUTIL"), base);
+    settings::Settings.ID3.Use = true;
+    EXPECT_EQ(wma.CommandLine("/e/WM8EUTIL"), base + " -author The Band");
+    settings::DiscInfo.Comment = "live take";
+    EXPECT_EQ(wma.CommandLine("/e/WM8EUTIL"), base + " -author The Band -description live take");
+    settings::DiscInfo.Artist.clear();
+    EXPECT_EQ(wma.CommandLine("/e/WM8EUTIL"), base + " -description live take");
+}
+
+TEST_F(WmaWrapper, AnEncoderInAFolderWithABlankIsStillOneProgramWord) {
+    Prepare("a.wav", "a.wma");
+    const auto words = platform::SplitCommandLine(wma.CommandLine("/opt/my apps/WM8EUTIL"));
+    ASSERT_FALSE(words.empty());
+    EXPECT_EQ(words[0], "/opt/my apps/WM8EUTIL");
+    EXPECT_EQ(words[1], "-input");
+}
+
+TEST_F(WmaWrapper, AHundredPercentLineRightAfterTheStartReportsOneSecondForBothTimes) {
+    Prepare("a.wav", "a.wma");
+    wma.ParseWmaLines("Encoding...\r\n 50%\r\n100%\r\n");
+    PumpFor(50ms);
+    ASSERT_EQ(window.records.size(), 1u);
+    EXPECT_EQ(window.records[0].Code, 100);
+    EXPECT_EQ(window.records[0].Elapsed, "00:01");
+    EXPECT_EQ(window.records[0].Estimated, "00:01");
+}
+
+TEST_F(WmaWrapper, AnErrorLineEndsTheStepAtOnceWithTheLineAndIgnoresTheRestOfThePiece) {
+    Prepare("a.wav", "a.wma");
+    wma.ParseWmaLines("ERROR: cannot open a.wav\n100%\n");
+    // Sent, not posted: the window has it before the parser returns.
+    ASSERT_EQ(window.records.size(), 1u);
+    EXPECT_EQ(window.records[0].Code, settings::PI_WMA_ENDED);
+    EXPECT_EQ(window.records[0].Status, 8);
+    EXPECT_EQ(window.records[0].Elapsed, "ERROR: cannot open a.wav");
+    wma.ParseWmaLines("an error, not an ERR0R\n");
+    PumpFor(50ms);
+    EXPECT_EQ(window.records.size(), 1u);
+}
+
+TEST_F(WmaWrapper, TheRealEncoderMakesAWmaFileAndTheStepEndsOnceAfterItsHundredPercent) {
+    UseRealEncoder();
+    const std::string wav = MakeWav("song.wav", 5);
+    const std::string out = Path("song.wma");
+    Prepare(wav, out);
+    wma.Start();
+    ASSERT_TRUE(WaitForEnds(1));
+    PumpFor(300ms);
+    ASSERT_EQ(window.records.size(), 2u);
+    EXPECT_EQ(window.records[0].Code, 100);
+    EXPECT_EQ(window.records[0].Elapsed, window.records[0].Estimated);
+    EXPECT_EQ(window.records[1].Code, settings::PI_WMA_ENDED);
+    EXPECT_EQ(window.records[1].Status, 2);
+    EXPECT_EQ(ProbeCodec(out), "wmav2");
+    EXPECT_NEAR(Duration(out), 5.0, 0.2);
+}
+
+TEST_F(WmaWrapper, TheRealEncodersErrorLineEndsTheItemWithStatusEightAndNothingMore) {
+    UseRealEncoder();
+    const std::string bad = Path("bad.wav");
+    WriteFile(bad, "this is not a wave file");
+    Prepare(bad, Path("bad.wma"));
+    wma.Start();
+    ASSERT_TRUE(WaitForEnds(1));
+    PumpFor(400ms);
+    const auto ends = window.Ends();
+    ASSERT_EQ(ends.size(), 1u);
+    EXPECT_EQ(ends[0].Status, 8);
+    EXPECT_NE(ends[0].Elapsed.find("ERROR"), std::string::npos);
+}
+
+TEST_F(WmaWrapper, AMissingEncoderIsReportedAndTheStepEndsWithStatusZero) {
+    const std::string wav = MakeWav("a.wav", 1);
+    UseEmptyPath();
+    Prepare(wav, Path("a.wma"));
+    wma.Start();
+    ASSERT_EQ(window.records.size(), 1u); // sent from Start itself
+    EXPECT_EQ(window.records[0].Status, 0);
+    ASSERT_EQ(dialogs->boxes.size(), 1);
+    EXPECT_EQ(dialogs->boxes[0].text,
+              "Can not find WMA encoder,please contact with support@vellorine.org!");
+    EXPECT_EQ(dialogs->boxes[0].icon, platform::MbIcon::Information);
+    EXPECT_EQ(dialogs->boxes[0].buttons, platform::MbButtons::Ok);
+    EXPECT_EQ(wma.ChildPid(), 0);
+}
+
+TEST_F(WmaWrapper, ExtractionsOverwriteWithoutAskingOtherJobsAskFirst) {
+    InstallScriptOnPath("WM8EUTIL", "echo 100%");
+    const std::string out = Path("a.wma");
+    WriteFile(out, "old");
+    Prepare(Path("a.wav"), out, 1);
+    wma.Start();
+    ASSERT_TRUE(WaitForEnds(1));
+    EXPECT_TRUE(dialogs->boxes.isEmpty());
+    wma.JobKind = 6;
+    dialogs->answers.push_back(platform::MbResult::No);
+    wma.Start();
+    ASSERT_EQ(window.Ends().size(), 2u);
+    EXPECT_EQ(window.Ends()[1].Status, 0);
+    EXPECT_EQ(dialogs->boxes.size(), 1);
+}
+
+// The failed item's encoder keeps running after its error line while the window already
+// starts the next item on the same wrapper.
+TEST_F(WmaWrapper, AfterAnErrorLineTheOldChildCannotEndTheNextItem) {
+    InstallScriptOnPath("WM8EUTIL", "case \"$2\" in\n"
+                                    "  *first*) echo 'ERROR: first failed'; sleep 3; echo 100% ;;\n"
+                                    "  *) sleep 0.3; echo 100% ;;\n"
+                                    "esac");
+    pid_t firstChild = 0;
+    bool started = false;
+    window.onEnd = [&](const settings::TProcessInfo&) {
+        if (!started) {
+            started = true;
+            wma.InputFile = Path("second.wav");
+            wma.OutputFile = Path("second.wma");
+            wma.Start();
+        }
+    };
+    Prepare(Path("first.wav"), Path("first.wma"));
+    wma.Start();
+    firstChild = wma.ChildPid();
+    ASSERT_NE(firstChild, 0);
+    ASSERT_TRUE(WaitForEnds(2, 10000ms));
+    PumpFor(600ms);
+    const auto ends = window.Ends();
+    ASSERT_EQ(ends.size(), 2u);
+    EXPECT_EQ(ends[0].Status, 8);
+    EXPECT_EQ(ends[0].Elapsed, "ERROR: first failed");
+    EXPECT_EQ(ends[1].Status, 2);
+    EXPECT_EQ(window.Percentages(), std::vector<int>{100}); // only the second child's
+    EXPECT_TRUE(ProcessGone(firstChild));
+}
+
+TEST_F(WmaWrapper, OutputArrivingInPiecesIsParsedPieceByPiece) {
+    InstallScriptOnPath("WM8EUTIL", "printf 'work'; sleep 0.3; printf 'ing\\n'; sleep 0.3;"
+                                    "printf '10'; sleep 0.3; printf '0%%\\n'; sleep 0.3;"
+                                    "echo 'done 100%' >&2");
+    Prepare(Path("a.wav"), Path("a.wma"));
+    wma.Start();
+    ASSERT_TRUE(WaitForEnds(1));
+    // The split "10" + "0%" is two partial lines; the whole line on stderr counts.
+    EXPECT_EQ(window.Percentages(), std::vector<int>{100});
+    EXPECT_EQ(window.records.size(), 2u);
+}
+
+TEST_F(WmaWrapper, AChildThatPrintsNothingOrIsKilledStillEndsTheStepOnce) {
+    InstallScriptOnPath("WM8EUTIL", "case \"$2\" in *quiet*) exit 0 ;; *) exec sleep 30 ;; esac");
+    Prepare(Path("quiet.wav"), Path("quiet.wma"));
+    wma.Start();
+    ASSERT_TRUE(WaitForEnds(1));
+    EXPECT_EQ(window.records.size(), 1u);
+    EXPECT_EQ(window.records[0].Status, 2);
+
+    wma.InputFile = Path("slow.wav");
+    wma.Start();
+    const pid_t pid = wma.ChildPid();
+    ASSERT_NE(pid, 0);
+    PumpFor(150ms);
+    ASSERT_EQ(::kill(pid, SIGKILL), 0);
+    ASSERT_TRUE(WaitForEnds(2));
+    PumpFor(300ms);
+    ASSERT_EQ(window.Ends().size(), 2u);
+    EXPECT_EQ(window.Ends()[1].Status, 2);
+    EXPECT_TRUE(ProcessGone(pid));
+}
