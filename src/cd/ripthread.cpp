@@ -34,12 +34,23 @@ std::int64_t FrameOf(const TTOCEntry& e) {
     return e.addr[1] * 4500LL + e.addr[2] * 75LL + e.addr[3];
 }
 
+inline std::int16_t Scaled(std::int16_t sample, float gain) {
+    // The product of a 16-bit integer and a float is exact in double, so the rounding
+    // sees the true halfway cases. Adding and taking away 1.5 * 2^52 leaves the value
+    // rounded to an integer, halves to even, without a call into the maths library.
+    constexpr double RoundingShift = 6755399441055744.0;
+    const double product = static_cast<double>(sample) * static_cast<double>(gain);
+    const double clamped = std::clamp(product, -32768.0, 32767.0);
+    const double rounded = (clamped + RoundingShift) - RoundingShift;
+    return static_cast<std::int16_t>(rounded);
+}
+
 // Scales the 16-bit little-endian samples of a block in place; an odd last byte
 // (never produced by the rip) is left as it is.
 void ScaleBlock(std::uint8_t* data, std::size_t size, float gain) {
     for (std::size_t i = 0; i + 1 < size; i += 2) {
         const auto raw = static_cast<std::uint16_t>(data[i] | (data[i + 1] << 8));
-        const std::int16_t scaled = ScaleSample(static_cast<std::int16_t>(raw), gain);
+        const std::int16_t scaled = Scaled(static_cast<std::int16_t>(raw), gain);
         PutLe16(data + i, static_cast<std::uint16_t>(scaled));
     }
 }
@@ -70,10 +81,7 @@ bool WriteWavHeader(std::FILE* stream, std::uint32_t dataSize) {
 }
 
 std::int16_t ScaleSample(std::int16_t sample, float gain) {
-    // The product of a 16-bit integer and a float is exact in double, so the rounding
-    // sees the true halfway cases.
-    const double scaled = std::nearbyint(static_cast<double>(sample) * static_cast<double>(gain));
-    return static_cast<std::int16_t>(std::clamp(scaled, -32768.0, 32767.0));
+    return Scaled(sample, gain);
 }
 
 std::unique_ptr<settings::TProcessInfo> MakeProgressInfo(std::int32_t code,
@@ -86,6 +94,16 @@ std::unique_ptr<settings::TProcessInfo> MakeProgressInfo(std::int32_t code,
             settings::MinSecText(RoundHalfEven(static_cast<double>(elapsedSeconds) * 100.0 / code));
     }
     return info;
+}
+
+// Larger stdio buffers than the default 4 KiB: the loops move 2048 to 23 520 bytes a
+// step, and fewer system calls keep the cost in the data, not the bookkeeping.
+TCDRipThread::FilePtr TCDRipThread::OpenFile(const std::string& path, const char* mode) {
+    FilePtr file(std::fopen(path.c_str(), mode));
+    if (file) {
+        std::setvbuf(file.get(), nullptr, _IOFBF, 1 << 16);
+    }
+    return file;
 }
 
 TCDRipThread::TCDRipThread(int trackNumber, std::string title)
@@ -123,7 +141,7 @@ void TCDRipThread::Execute() {
 }
 
 void TCDRipThread::RipTrack(const std::string& path, std::uint32_t start, std::uint32_t length) {
-    FilePtr file(std::fopen(path.c_str(), "wb"));
+    FilePtr file = OpenFile(path, "wb");
     if (!file || !WriteWavHeader(file.get(), 0)) {
         PostDone(RipStatusFileFailed);
         return;
@@ -210,8 +228,8 @@ TCDRipThread::NormalizeResult TCDRipThread::Normalize(const std::string& path) {
     NormalizeResult result = NormalizeResult::Failed;
     bool tempCreated = false;
     {
-        FilePtr in(std::fopen(path.c_str(), "rb"));
-        FilePtr out(in ? std::fopen(tempPath.c_str(), "wb") : nullptr);
+        FilePtr in = OpenFile(path, "rb");
+        FilePtr out = in ? OpenFile(tempPath, "wb") : nullptr;
         tempCreated = out != nullptr;
         std::error_code ec;
         const auto size = std::filesystem::file_size(path, ec);

@@ -83,6 +83,7 @@ private:
     enum class ReadResult { Ok, ReadFailed, WriteFailed };
     enum class NormalizeResult { Done, Stopped, Failed };
 
+    static FilePtr OpenFile(const std::string& path, const char* mode);
     void RipTrack(const std::string& path, std::uint32_t start, std::uint32_t length);
     ReadResult ReadFrames(std::uint32_t first, std::uint32_t count, std::FILE* out);
     std::int32_t FinishFile(FilePtr file, std::uint64_t audioBytes);

@@ -1,0 +1,149 @@
+// links: cd
+// Extraction speed from a disc image and the cost of the normalize pass.
+//   build/bench/bench_rip        (makes a 2-minute single-track image under /tmp)
+// Reported counters:
+//   BM_ReadFrames       raw ReadCDAudioLBA calls of ten frames: the file-read cost alone
+//   BM_RipTrack         the whole rip thread (reads, WAV writes, progress messages);
+//                       x_realtime = seconds of audio per second of wall time
+//   BM_RipAndNormalize  the same with the normalize pass; the pass's own rate is the
+//                       extra bytes over the extra time against BM_RipTrack
+#include "cd/akrip32.h"
+#include "cd/ripthread.h"
+#include "settings/Global.h"
+
+#include <QCoreApplication>
+#include <benchmark/benchmark.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+constexpr std::uint32_t TrackFrames = 9000; // two minutes
+constexpr double TrackSeconds = TrackFrames / 75.0;
+constexpr double TrackBytes = TrackFrames * 2352.0;
+
+// Drops every posted record, as a job window would after updating its gauge.
+class Sink : public QObject, public platform::MessageReceiver {
+public:
+    bool event(QEvent* e) override { return DispatchMessageEvent(e) || QObject::event(e); }
+    std::intptr_t HandleMessage(unsigned msg, std::intptr_t, std::intptr_t lParam) override {
+        if (msg == settings::WM_PROGRESS) {
+            std::unique_ptr<settings::TProcessInfo> owned(
+                reinterpret_cast<settings::TProcessInfo*>(lParam));
+        }
+        return 0;
+    }
+};
+
+// The generator script of this source tree (CMake hands the compiler absolute paths).
+std::string GeneratorPath() {
+    const std::filesystem::path source(__FILE__);
+    return (source.parent_path().parent_path() / "scripts" / "make-disc-image").string();
+}
+
+struct Fixture {
+    Fixture() {
+        std::string pattern = "/tmp/vellorine-bench-rip-XXXXXX";
+        if (mkdtemp(pattern.data()) == nullptr) {
+            throw std::runtime_error("mkdtemp failed");
+        }
+        dir = pattern;
+        const std::string cue = dir + "/bench.cue";
+        const std::string command = "python3 '" + GeneratorPath() + "' '" + cue + "' --frames " +
+                                    std::to_string(TrackFrames);
+        if (std::system(command.c_str()) != 0) {
+            throw std::runtime_error("image generator failed");
+        }
+        setenv("VELLORINE_CD_IMAGES", cue.c_str(), 1);
+        setenv("VELLORINE_NO_CD_DRIVES", "1", 1);
+        cd::TCDList list{};
+        list.max = 8;
+        cd::GetCDList(list);
+        cd::TCDHandleRequest request{12, 1, list.cd[0].ha, list.cd[0].tgt, 0, 0, 0, 0, 0};
+        handle = cd::GetCDHandle(request);
+        if (handle == 0) {
+            throw std::runtime_error("image did not open");
+        }
+        settings::Settings.CommonOptions.OutputFolder = dir;
+    }
+    ~Fixture() {
+        cd::CloseCDHandle(handle);
+        std::error_code ec;
+        std::filesystem::remove_all(dir, ec);
+    }
+    std::string dir;
+    cd::HCDROM handle = 0;
+};
+
+Fixture& Shared() {
+    static Fixture fixture;
+    return fixture;
+}
+
+void BM_ReadFrames(benchmark::State& state) {
+    Fixture& f = Shared();
+    std::vector<std::uint8_t> storage(cd::TrackBufHeaderSize + 10 * cd::CDFrameBytes);
+    for (auto _ : state) {
+        for (std::uint32_t frame = 0; frame < TrackFrames; frame += 10) {
+            auto* buffer = new (storage.data()) cd::TTrackBuf{};
+            buffer->startFrame = frame;
+            buffer->numFrames = 10;
+            buffer->maxLen = 10 * cd::CDFrameBytes;
+            if (cd::ReadCDAudioLBA(f.handle, *buffer) != 1) {
+                state.SkipWithError("read failed");
+                return;
+            }
+            benchmark::DoNotOptimize(storage.data());
+        }
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * TrackBytes));
+    state.counters["x_realtime"] = benchmark::Counter(
+        TrackSeconds * static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
+}
+
+void RunRip(benchmark::State& state, bool normalize) {
+    Fixture& f = Shared();
+    settings::Settings.CommonOptions.IsNormalize = normalize;
+    settings::Settings.CommonOptions.NormalizePercent = 95;
+    Sink sink;
+    for (auto _ : state) {
+        auto thread = std::make_unique<cd::TCDRipThread>(1, "bench");
+        thread->CDHandle = f.handle;
+        thread->NotifyWindow = &sink;
+        thread->Resume();
+        thread.reset();
+        state.PauseTiming();
+        QCoreApplication::sendPostedEvents(&sink);
+        state.ResumeTiming();
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * TrackBytes));
+    state.counters["x_realtime"] = benchmark::Counter(
+        TrackSeconds * static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
+}
+
+void BM_RipTrack(benchmark::State& state) {
+    RunRip(state, false);
+}
+void BM_RipAndNormalize(benchmark::State& state) {
+    RunRip(state, true);
+}
+
+BENCHMARK(BM_ReadFrames)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_RipTrack)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_RipAndNormalize)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
