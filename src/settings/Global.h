@@ -6,7 +6,10 @@
 // CDDB query) and readers (job workers) apart in time.
 #include <array>
 #include <cstdint>
+#include <span>
 #include <string>
+
+#include "tags/Genres.h"
 
 namespace settings {
 
@@ -108,6 +111,8 @@ int GenreIndexOf(const std::string& name);
 constexpr int WmaPresetCount = 33;
 extern const std::array<const char*, WmaPresetCount> WmaPresetCodes;
 constexpr int GenreNameCount = 148;
-extern const std::array<const char*, GenreNameCount> GenreNames;
+// The genre names in the order of the genre boxes, without their leading blank entry.
+inline const std::span<const char* const, GenreNameCount> GenreNames{tags::GenreList.data() + 1,
+                                                                     GenreNameCount};
 
 } // namespace settings
