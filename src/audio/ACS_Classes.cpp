@@ -140,7 +140,13 @@ void TACSFileIn::Init() {
     if (FFileName.empty()) {
         throw EACSException("The file name is not assigned");
     }
+    const std::int32_t opened = FOpenCount;
     OpenFile();
+    if (FOpenCount == opened) {
+        // A reader that could not open its file does not count the open; going on would
+        // leave a busy source without a stream behind it.
+        throw EACSException("The Stream is not opened");
+    }
     if (FStartSample != 0) {
         Seek(FStartSample);
     }

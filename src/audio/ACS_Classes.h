@@ -156,6 +156,7 @@ protected:
 //   FOpenCount on success. CloseFile really closes only when FOpenCount is 1, and decrements
 //   it when above 0. So format queries between Init and Flush cost nothing, and the file
 //   stays open from Init to Flush.
+// - Init raises "The Stream is not opened" when OpenFile did not count an open.
 // - GetData raises "The Stream is not opened" when not Busy; it applies FPendingJump (a
 //   percent of Size, set by Jump from the GUI thread) at its next refill and clears it.
 // - Seek positions the stream at a sample frame (opening and closing around itself).
@@ -322,6 +323,7 @@ using TThreadExceptionEvent = std::function<void(TACSOutput* sender, const std::
 // - A sink's destructor must call ShutdownWorker() first thing, so the worker's final abort
 //   step (and the quiet Finish of a run still in progress) runs while the sink is whole.
 // - Never call Progress() or FlushInput() while holding InputLock (they take it).
+// - Never destroy a sink from inside its own events (they run on its worker).
 class TACSOutput : public IInputUser {
 public:
     TACSOutput();

@@ -165,64 +165,52 @@ public:
 class TEventLog {
 public:
     void Attach(TACSOutput& sink) {
-        sink.OnDone = [this](TACSOutput*) {
-            std::lock_guard lock(mutex_);
-            ++done;
-            doneThread = std::this_thread::get_id();
-            changed_.notify_all();
-        };
+        sink.OnDone = [this](TACSOutput*) { Note(done_, doneThread_); };
         sink.OnProgress = [this, &sink](TACSOutput*) {
             const std::int32_t p = sink.Progress();
             std::lock_guard lock(mutex_);
-            progress.push_back(p);
+            progress_.push_back(p);
         };
         sink.OnThreadException = [this](TACSOutput*, const std::exception& e) {
-            std::lock_guard lock(mutex_);
-            ++failures;
-            lastMessage = e.what();
-            failureThread = std::this_thread::get_id();
-            changed_.notify_all();
+            {
+                std::lock_guard lock(mutex_);
+                message_ = e.what();
+            }
+            Note(failures_, failureThread_);
         };
     }
     // True when done + failures reached n within the time limit.
     bool WaitForEnds(int n, std::chrono::milliseconds limit = std::chrono::seconds(10)) {
         std::unique_lock lock(mutex_);
-        return changed_.wait_for(lock, limit, [&] { return done + failures >= n; });
+        return changed_.wait_for(lock, limit, [&] { return done_ + failures_ >= n; });
     }
-    int Done() {
-        std::lock_guard lock(mutex_);
-        return done;
-    }
-    int Failures() {
-        std::lock_guard lock(mutex_);
-        return failures;
-    }
-    std::vector<std::int32_t> Progress() {
-        std::lock_guard lock(mutex_);
-        return progress;
-    }
-    std::string LastMessage() {
-        std::lock_guard lock(mutex_);
-        return lastMessage;
-    }
-    std::thread::id DoneThread() {
-        std::lock_guard lock(mutex_);
-        return doneThread;
-    }
-    std::thread::id FailureThread() {
-        std::lock_guard lock(mutex_);
-        return failureThread;
-    }
+    int Done() { return Read(done_); }
+    int Failures() { return Read(failures_); }
+    std::vector<std::int32_t> Progress() { return Read(progress_); }
+    std::string LastMessage() { return Read(message_); }
+    std::thread::id DoneThread() { return Read(doneThread_); }
+    std::thread::id FailureThread() { return Read(failureThread_); }
 
 private:
+    void Note(int& counter, std::thread::id& thread) {
+        std::lock_guard lock(mutex_);
+        ++counter;
+        thread = std::this_thread::get_id();
+        changed_.notify_all();
+    }
+    template <typename T> T Read(const T& field) {
+        std::lock_guard lock(mutex_);
+        return field;
+    }
+
     std::mutex mutex_;
     std::condition_variable changed_;
-    int done = 0;
-    int failures = 0;
-    std::vector<std::int32_t> progress;
-    std::string lastMessage;
-    std::thread::id doneThread;
-    std::thread::id failureThread;
+    int done_ = 0;
+    int failures_ = 0;
+    std::vector<std::int32_t> progress_;
+    std::string message_;
+    std::thread::id doneThread_;
+    std::thread::id failureThread_;
 };
 
 // A sink that collects what it pulls, following the usual step pattern.
