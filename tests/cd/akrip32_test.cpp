@@ -174,6 +174,31 @@ TEST_F(CdDriveInterface, RawReadsReturnTheImagesBytesAtThatFrame) {
     EXPECT_EQ(b.Data(), cdtest::PatternFrame(2, 2));
 }
 
+TEST_F(CdDriveInterface, ACdrdaoTocImageReadsLikeTheCueSheetOfTheSameBinary) {
+    const auto cue = MakeImage(dir, "disc", {40, 33}, "--toc");
+    UseImages({cue, dir.File("disc.toc")});
+    const auto image = cdtest::ReadFile(dir.File("disc.bin"));
+    ASSERT_EQ(CDDriveCount(), 2);
+    const HCDROM h = OpenDrive(1);
+    ASSERT_GT(h, 0);
+    ASSERT_EQ(ModifyCDParms(h, 36, 1), 1);
+    TTOC toc{};
+    ASSERT_EQ(ReadTOC(h, toc), 1);
+    EXPECT_EQ(toc.lastTrack, 2);
+    EXPECT_EQ(FramesOf(toc.tracks[0]), 150);
+    EXPECT_EQ(FramesOf(toc.tracks[1]), 190);
+    EXPECT_EQ(FramesOf(toc.tracks[2]), 223);
+    Buffer b(38, 4, 4);
+    ASSERT_EQ(ReadCDAudioLBA(h, *b.buf), 1);
+    EXPECT_EQ(b.Data(),
+              std::vector<std::uint8_t>(image.begin() + 38 * 2352, image.begin() + 42 * 2352));
+    std::uint32_t viaCue = 0;
+    std::uint32_t viaToc = 0;
+    ASSERT_TRUE(DiscIdOfDrive(0, viaCue));
+    ASSERT_TRUE(DiscIdOfDrive(1, viaToc));
+    EXPECT_EQ(viaCue, viaToc);
+}
+
 TEST_F(CdDriveInterface, ReadsPastTheLeadOutOrIntoASmallBufferFail) {
     UseImages({MakeImage(dir, "disc", {20})});
     const HCDROM h = OpenDrive(0);
