@@ -132,7 +132,8 @@ void TCDRipThread::Execute() {
     const std::int64_t start = FrameOf(toc.tracks[index]) - FrameOf(toc.tracks[0]);
     std::int64_t length = FrameOf(toc.tracks[index + 1]) - FrameOf(toc.tracks[index]);
     if (options_.EnableRipTime) {
-        length = std::min<std::int64_t>(length, std::max(0, options_.RipTime) * FramesPerSecond);
+        length = std::min<std::int64_t>(length, std::max<std::int64_t>(0, options_.RipTime) *
+                                                    FramesPerSecond);
     }
     length = std::max<std::int64_t>(length, 0);
     const std::string path = options_.OutputFolder + "/" + Title + ".wav";
@@ -156,10 +157,7 @@ void TCDRipThread::RipTrack(const std::string& path, std::uint32_t start, std::u
     for (std::uint32_t done = 0; done < length;) {
         const std::uint32_t n =
             length - done >= FramesPerRead ? FramesPerRead : length % FramesPerRead;
-        result = ReadFrames(start + done, n, file.get());
-        if (result == ReadResult::Ok) {
-            audioBytes += static_cast<std::uint64_t>(n) * CDFrameBytes;
-        }
+        result = ReadFrames(start + done, n, file.get(), audioBytes);
         done += n;
         PostProgress(static_cast<std::int32_t>(static_cast<std::uint64_t>(done) * 100 / length));
         if (result != ReadResult::Ok || StopFlag) {
@@ -196,7 +194,7 @@ void TCDRipThread::RipTrack(const std::string& path, std::uint32_t start, std::u
 }
 
 TCDRipThread::ReadResult TCDRipThread::ReadFrames(std::uint32_t first, std::uint32_t count,
-                                                  std::FILE* out) {
+                                                  std::FILE* out, std::uint64_t& written) {
     std::fill(trackBuffer_.begin(), trackBuffer_.begin() + TrackBufHeaderSize, 0);
     auto* buffer = new (trackBuffer_.data()) TTrackBuf{};
     buffer->startFrame = first;
@@ -210,6 +208,7 @@ TCDRipThread::ReadResult TCDRipThread::ReadFrames(std::uint32_t first, std::uint
     if (std::fwrite(audio, 1, len, out) != len) {
         return ReadResult::WriteFailed;
     }
+    written += len;
     return ReadResult::Ok;
 }
 

@@ -85,7 +85,8 @@ private:
 
     static FilePtr OpenFile(const std::string& path, const char* mode);
     void RipTrack(const std::string& path, std::uint32_t start, std::uint32_t length);
-    ReadResult ReadFrames(std::uint32_t first, std::uint32_t count, std::FILE* out);
+    ReadResult ReadFrames(std::uint32_t first, std::uint32_t count, std::FILE* out,
+                          std::uint64_t& written);
     std::int32_t FinishFile(FilePtr file, std::uint64_t audioBytes);
     NormalizeResult Normalize(const std::string& path);
     bool ScaleFile(std::FILE* in, std::FILE* out, std::uint64_t fileSize, float gain);
