@@ -613,8 +613,6 @@ void TWaveOut::OpenDestination(bool append) {
 }
 
 void TWaveOut::Refuse(const char* message) {
-    FlushInput();
-    FStream.reset();
     throw EACSException(message);
 }
 
@@ -628,13 +626,24 @@ void TWaveOut::Prepare() {
     std::error_code ec;
     const bool append = FFileMode != foRewrite && std::filesystem::exists(FFileName, ec);
     OpenDestination(append);
-    TACSInput* input = FInput.load();
     try {
-        input->Init();
+        FInput.load()->Init();
     } catch (...) {
         FStream.reset();
         throw;
     }
+    // Whatever refuses the run from here on releases the input and the file first.
+    try {
+        PrepareFormat(append);
+    } catch (...) {
+        FStream.reset();
+        FlushInput();
+        throw;
+    }
+}
+
+void TWaveOut::PrepareFormat(bool append) {
+    TACSInput* input = FInput.load();
     FChannels = input->Channels();
     if (append && StreamSize(*FStream) > 0)
         PrepareAppend();

@@ -105,7 +105,8 @@ protected:
 
 private:
     void OpenDestination(bool append);
-    void Refuse(const char* message);
+    [[noreturn]] void Refuse(const char* message);
+    void PrepareFormat(bool append);
     void PrepareAppend();
     void WritePcmHeader();
     void WriteImaHeader();
