@@ -7,7 +7,9 @@
 
 #include <QCoreApplication>
 #include <QEvent>
+#include <QEventLoop>
 #include <QObject>
+#include <QTimer>
 
 #include <cerrno>
 #include <chrono>
@@ -39,17 +41,25 @@ inline void EnsureApplication() {
     static platform::TApplication app(argc, argv); // installs the Synchronize dispatcher
 }
 
-// Runs the event loop until done() holds or the time is up.
+// Runs the event loop until done() holds or the time is up (sleeping, not spinning: the
+// encoders under test need the CPU).
 inline bool PumpUntil(const std::function<bool()>& done,
                       std::chrono::milliseconds timeout = 30000ms) {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            return false;
-        }
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    if (done()) {
+        return true;
     }
-    return true;
+    QEventLoop loop;
+    QTimer poll;
+    poll.setInterval(5);
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        if (done() || std::chrono::steady_clock::now() > deadline) {
+            loop.quit();
+        }
+    });
+    poll.start();
+    loop.exec();
+    return done();
 }
 
 inline void PumpFor(std::chrono::milliseconds span) {
