@@ -332,10 +332,10 @@ TEST(PipelineWiring, destroyingTheInputOfARunningSinkEndsTheRunCleanly) {
     ASSERT_TRUE(WaitUntil([&] { return source->waitingAtGate.load(); }));
 
     // Destruction waits for the GetData in progress; open the gate once it is waiting.
-    TMemorySource* raw = source.get();
+    auto passes = source->Passes();
     auto destroy = std::async(std::launch::async, [&] { source.reset(); });
     while (destroy.wait_for(2ms) != std::future_status::ready) {
-        raw->AllowOneCall();
+        ++*passes;
     }
     destroy.get();
     EXPECT_EQ(filter.Input(), nullptr);

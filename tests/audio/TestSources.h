@@ -8,6 +8,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <mutex>
 #include <numbers>
 #include <string>
@@ -100,7 +101,10 @@ public:
         return static_cast<std::int32_t>(n);
     }
     // Lets exactly one call through the closed gate.
-    void AllowOneCall() { ++passes_; }
+    void AllowOneCall() { ++*passes_; }
+    // The pass counter, for a test that must keep handing out passes while this source is
+    // being destroyed.
+    std::shared_ptr<std::atomic<int>> Passes() const { return passes_; }
     // Lets a test put the position anywhere for Progress arithmetic.
     void SetPosition(std::int32_t value) { FPosition = value; }
 
@@ -117,16 +121,16 @@ public:
 
 private:
     bool TakePass() {
-        int n = passes_.load();
+        int n = passes_->load();
         while (n > 0) {
-            if (passes_.compare_exchange_weak(n, n - 1)) {
+            if (passes_->compare_exchange_weak(n, n - 1)) {
                 return true;
             }
         }
         return false;
     }
 
-    std::atomic<int> passes_{0};
+    std::shared_ptr<std::atomic<int>> passes_ = std::make_shared<std::atomic<int>>(0);
     Bytes data_;
     std::int32_t rate_;
     std::int32_t channels_;
