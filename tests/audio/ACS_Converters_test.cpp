@@ -206,20 +206,6 @@ TEST(RateConverter, equalRatesDelayByOneSampleAndFilter) {
     }
 }
 
-TEST(RateConverter, aSteadyLevelComesThroughUnchanged) {
-    for (std::int32_t outRate : {11025, 44100, 48000}) {
-        TMemorySource source(Pcm16(std::vector<std::int16_t>(2 * 30000, -1234)), 22050, 2, 16);
-        TRateConverter rate;
-        rate.SetOutSampleRate(outRate);
-        rate.SetInput(&source);
-        const auto y = Samples16(Pull(rate));
-        ASSERT_GT(y.size(), 400u);
-        for (std::size_t i = 200; i < y.size(); ++i) {
-            ASSERT_EQ(y[i], -1234) << "rate " << outRate << " sample " << i;
-        }
-    }
-}
-
 TEST(RateConverter, theOutputDoesNotDependOnHowTheDataIsChunked) {
     for (std::int32_t outRate : {44100, 16000}) {
         const Bytes pcm = SinePcm(22050, {440.0, 5000.0}, 2.0, 9000);
