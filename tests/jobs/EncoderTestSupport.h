@@ -147,33 +147,28 @@ protected:
         return path;
     }
 
-    // Duration in seconds by an independent reader (ffprobe); -1 when unreadable.
-    static double Duration(const std::string& path) {
-        const std::string cmd =
-            "ffprobe -v error -show_entries format=duration -of csv=p=0 '" + path + "' 2>/dev/null";
-        std::unique_ptr<FILE, int (*)(FILE*)> pipe(::popen(cmd.c_str(), "r"), ::pclose);
-        char buf[64] = {};
-        if (!pipe || std::fgets(buf, sizeof buf, pipe.get()) == nullptr) {
-            return -1;
-        }
-        return std::atof(buf);
-    }
-
-    static std::string ProbeCodec(const std::string& path) {
-        const std::string cmd =
-            "ffprobe -v error -select_streams a:0 -show_entries stream=codec_name "
-            "-of csv=p=0 '" +
-            path + "' 2>/dev/null";
+    // One field read by an independent reader (ffprobe), e.g. "format=duration" or
+    // "stream=codec_name" of the first audio stream; empty when unreadable.
+    static std::string Probe(const std::string& path, const std::string& entry) {
+        const std::string cmd = "ffprobe -v error -select_streams a:0 -show_entries " + entry +
+                                " -of csv=p=0 '" + path + "' 2>/dev/null";
         std::unique_ptr<FILE, int (*)(FILE*)> pipe(::popen(cmd.c_str(), "r"), ::pclose);
         char buf[64] = {};
         if (!pipe || std::fgets(buf, sizeof buf, pipe.get()) == nullptr) {
             return {};
         }
         std::string s = buf;
-        while (!s.empty() && (s.back() == '\n' || s.back() == '\r' || s.back() == ',')) {
+        while (!s.empty() && (s.back() == '\n' || s.back() == ',')) {
             s.pop_back();
         }
         return s;
+    }
+    static double Duration(const std::string& path) {
+        const std::string d = Probe(path, "format=duration");
+        return d.empty() ? -1 : std::atof(d.c_str());
+    }
+    static std::string ProbeCodec(const std::string& path) {
+        return Probe(path, "stream=codec_name");
     }
 
     static std::string ReadFile(const std::string& path) {
