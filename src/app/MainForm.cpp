@@ -16,6 +16,8 @@
 #include "app/NoDeviceHint.h"
 #include "app/TrackRows.h"
 #include "cd/akrip32.h"
+#include "jobs/Mp3EncodeThread.h"
+#include "jobs/WMAEncodeThread.h"
 #include "platform/DeviceMonitor.h"
 #include "settings/Global.h"
 
@@ -72,7 +74,8 @@ TMainForm::~TMainForm() {
 
 void TMainForm::FormCreate() {
     settings::LoadSaveOptions(true);
-    // The MP3 and WMA encoder process objects are created here.
+    jobs::Mp3Process = std::make_unique<jobs::TMp3EncodeProcess>();
+    jobs::WmaProcess = std::make_unique<jobs::TWMAEncodeProcess>();
     NoAudioCD_ = false;
     Playing_ = false;
     Paused_ = false;
@@ -81,7 +84,11 @@ void TMainForm::FormCreate() {
 }
 
 void TMainForm::FormDestroy() {
-    // The MP3 and WMA encoder process objects are freed here; errors are discarded.
+    try {
+        jobs::Mp3Process.reset();
+        jobs::WmaProcess.reset();
+    } catch (...) {
+    }
 }
 
 QAction* TMainForm::AddAction(const QString& name, const QString& caption, const QString& hint,
@@ -435,7 +442,13 @@ void TMainForm::showEvent(QShowEvent* e) {
 }
 
 void TMainForm::FormCloseQuery() {
-    // The encoder process objects are asked to stop a running child here.
+    // A running encoder child is stopped; closing is never refused.
+    if (jobs::Mp3Process && jobs::Mp3Process->Active) {
+        jobs::Mp3Process->StopProcess(0);
+    }
+    if (jobs::WmaProcess && jobs::WmaProcess->Active) {
+        jobs::WmaProcess->StopProcess(0);
+    }
 }
 
 void TMainForm::FormClose() {

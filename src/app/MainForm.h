@@ -102,9 +102,6 @@ private:
     bool hintDue_ = true;
     bool showingHint_ = false;
     int noDeviceHintCount_ = 0;
-
-    // The encoder process objects (MP3 and WMA) are created in FormCreate, asked to stop
-    // in FormCloseQuery and freed in FormDestroy once their classes exist.
 };
 
 } // namespace app

@@ -1,9 +1,9 @@
 #include "platform/ErrorDisplay.h"
 
-#include <QThread>
 #include <exception>
 
 #include "platform/Dialogs.h"
+#include "platform/Messages.h"
 #include "platform/Thread.h"
 
 namespace platform {
@@ -38,12 +38,11 @@ void TApplication::ShowException(const QString& message) {
 
 void InstallSynchronizeDispatcher() {
     TThread::SetSynchronizeDispatcher([](const std::function<void()>& fn) {
-        QCoreApplication* app = QCoreApplication::instance();
-        if (app == nullptr || QThread::currentThread() == app->thread()) {
+        if (QCoreApplication* app = QCoreApplication::instance()) {
+            RunInThreadOf(app, fn);
+        } else {
             fn();
-            return;
         }
-        QMetaObject::invokeMethod(app, fn, Qt::BlockingQueuedConnection);
     });
 }
 

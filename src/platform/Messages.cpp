@@ -2,6 +2,9 @@
 
 #include <QCoreApplication>
 #include <QThread>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
 
 namespace platform {
 
@@ -22,6 +25,29 @@ bool MessageReceiver::DispatchMessageEvent(QEvent* event) {
     return true;
 }
 
+void RunInThreadOf(QObject* context, const std::function<void()>& fn) {
+    if (context->thread() == QThread::currentThread()) {
+        fn();
+        return;
+    }
+    // The hand-over waits on a mutex of ours rather than inside Qt, so that the data the
+    // two threads share is ordered in a way race checkers can see.
+    struct Handshake {
+        std::mutex mutex;
+        std::condition_variable done;
+        bool finished = false;
+    };
+    auto handshake = std::make_shared<Handshake>();
+    QMetaObject::invokeMethod(context, [handshake, &fn] {
+        std::unique_lock lock(handshake->mutex);
+        fn();
+        handshake->finished = true;
+        handshake->done.notify_all();
+    });
+    std::unique_lock lock(handshake->mutex);
+    handshake->done.wait(lock, [&] { return handshake->finished; });
+}
+
 bool PostMessage(HWND target, unsigned msg, std::intptr_t wParam, std::intptr_t lParam) {
     if (target == nullptr) {
         return false;
@@ -35,13 +61,7 @@ std::intptr_t SendMessage(HWND target, unsigned msg, std::intptr_t wParam, std::
         return 0;
     }
     MessageEvent event(msg, wParam, lParam);
-    if (target->thread() == QThread::currentThread()) {
-        QCoreApplication::sendEvent(target, &event);
-        return event.result;
-    }
-    QMetaObject::invokeMethod(
-        target, [target, &event] { QCoreApplication::sendEvent(target, &event); },
-        Qt::BlockingQueuedConnection);
+    RunInThreadOf(target, [target, &event] { QCoreApplication::sendEvent(target, &event); });
     return event.result;
 }
 

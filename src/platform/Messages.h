@@ -9,6 +9,7 @@
 #include <QObject>
 #include <QPointer>
 #include <cstdint>
+#include <functional>
 
 namespace platform {
 
@@ -39,6 +40,10 @@ public:
 
 // A window handle: the QObject that receives the messages. Null handles are ignored.
 using HWND = QObject*;
+
+// Runs fn in the thread of context and waits until it has run (at once when that is
+// the calling thread).
+void RunInThreadOf(QObject* context, const std::function<void()>& fn);
 
 bool PostMessage(HWND target, unsigned msg, std::intptr_t wParam, std::intptr_t lParam);
 std::intptr_t SendMessage(HWND target, unsigned msg, std::intptr_t wParam, std::intptr_t lParam);
