@@ -15,6 +15,8 @@
 #include "QtTestApp.h"
 #include "cd/DiscImages.h"
 #include "cd/akrip32.h"
+#include "jobs/Mp3EncodeThread.h"
+#include "jobs/WMAEncodeThread.h"
 #include "platform/IniFile.h"
 #include "platform/ScriptedDialogs.h"
 #include "settings/Global.h"
@@ -233,6 +235,33 @@ TEST_F(MainWindow, TerminationSignalClosesTheProgramAsTheUserWould) {
     EXPECT_NE(options.find("[ID3]"), std::string::npos);
     EXPECT_NE(ReadHome("cdinfo.dat").find("TrackNumber=3\n1=Track01\n2=Track02\n3=Track03"),
               std::string::npos);
+}
+
+} // namespace
+
+namespace {
+
+TEST_F(MainWindow, ClosingStopsARunningEncoderChild) {
+    auto& form = Start();
+    ASSERT_TRUE(jobs::Mp3Process);
+    const std::string wav = images_.File("long.wav");
+    ASSERT_EQ(std::system(("sox -n -r 44100 -c 2 -b 16 '" + wav + "' synth 120 sine 440").c_str()),
+              0);
+    jobs::Mp3Process->Active = true;
+    jobs::Mp3Process->NotifyWindow = &form;
+    jobs::Mp3Process->InputFile = wav;
+    jobs::Mp3Process->OutputFile = images_.File("long.mp3");
+    jobs::Mp3Process->EncodeMode = true;
+    jobs::Mp3Process->JobKind = 1;
+    jobs::Mp3Process->Start();
+    const pid_t child = jobs::Mp3Process->ChildPid();
+    ASSERT_GT(child, 0);
+    form.close();
+    EXPECT_FALSE(jobs::Mp3Process->Active);
+    EXPECT_EQ(kill(child, 0), -1) << "lame was killed and reaped";
+    form_.reset();
+    EXPECT_FALSE(jobs::Mp3Process) << "the window frees the encoder objects";
+    EXPECT_FALSE(jobs::WmaProcess);
 }
 
 } // namespace
