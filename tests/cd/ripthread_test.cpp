@@ -7,8 +7,10 @@
 #include <QCoreApplication>
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <filesystem>
 #include <fstream>
+#include <sys/resource.h>
 
 namespace {
 
@@ -365,6 +367,26 @@ TEST_F(RipThread, AThreadFreedWithoutBeingStartedDoesNothing) {
     QCoreApplication::sendPostedEvents(&receiver);
     EXPECT_TRUE(receiver.messages.empty());
     EXPECT_FALSE(std::filesystem::exists(out.File("never.wav")));
+}
+
+} // namespace
+
+namespace {
+
+// A disk that fills up part-way, made with a file size limit.
+TEST_F(RipThread, ADiskThatFillsUpEndsWithStatusFiveInsteadOfAShortFileReportedDone) {
+    rlimit old{};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit small = old;
+    small.rlim_cur = 44 + 20 * 2352 + 100;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    Rip(4, "full", handle);
+    setrlimit(RLIMIT_FSIZE, &old);
+    std::signal(SIGXFSZ, oldHandler);
+    ASSERT_FALSE(receiver.messages.empty());
+    EXPECT_EQ(receiver.messages.back().info.Code, 1000);
+    EXPECT_EQ(receiver.messages.back().info.Status, 5);
 }
 
 } // namespace
