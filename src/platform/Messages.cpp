@@ -8,6 +8,17 @@
 
 namespace platform {
 
+namespace {
+// Qt's event queue locks with futexes that race checkers cannot see. Every hand-over
+// between threads also passes through this mutex, so that what the sending thread
+// wrote before posting is visibly ordered before what the receiving thread reads.
+std::mutex handOverMutex;
+
+void HandOverBarrier() {
+    std::lock_guard lock(handOverMutex);
+}
+} // namespace
+
 MessageEvent::MessageEvent(unsigned m, std::intptr_t w, std::intptr_t l)
     : QEvent(Type()), msg(m), wParam(w), lParam(l) {}
 
@@ -17,6 +28,7 @@ QEvent::Type MessageEvent::Type() {
 }
 
 bool MessageReceiver::DispatchMessageEvent(QEvent* event) {
+    HandOverBarrier();
     if (event->type() != MessageEvent::Type()) {
         return false;
     }
@@ -38,12 +50,15 @@ void RunInThreadOf(QObject* context, const std::function<void()>& fn) {
         bool finished = false;
     };
     auto handshake = std::make_shared<Handshake>();
+    std::unique_lock posting(handOverMutex);
     QMetaObject::invokeMethod(context, [handshake, &fn] {
+        HandOverBarrier();
         std::unique_lock lock(handshake->mutex);
         fn();
         handshake->finished = true;
         handshake->done.notify_all();
     });
+    posting.unlock();
     std::unique_lock lock(handshake->mutex);
     handshake->done.wait(lock, [&] { return handshake->finished; });
 }
@@ -52,6 +67,7 @@ bool PostMessage(HWND target, unsigned msg, std::intptr_t wParam, std::intptr_t 
     if (target == nullptr) {
         return false;
     }
+    std::lock_guard lock(handOverMutex);
     QCoreApplication::postEvent(target, new MessageEvent(msg, wParam, lParam));
     return true;
 }
