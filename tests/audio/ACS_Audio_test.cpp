@@ -1,0 +1,229 @@
+#include "audio/ACS_Audio.h"
+
+#include "audio/TestSources.h"
+#include "platform/WaveOut.h"
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <spawn.h>
+#include <sys/wait.h>
+
+using namespace audio;
+using namespace audio::test;
+namespace fs = std::filesystem;
+
+extern char** environ;
+
+namespace {
+
+bool ServerRequired() {
+    const char* value = std::getenv("VELLORINE_REQUIRE_PULSE");
+    return value != nullptr && std::string(value) == "1";
+}
+
+#define REQUIRE_SOUND_SERVER()                                                                     \
+    do {                                                                                           \
+        if (TAudioOut::OutputDeviceCount() == 0) {                                                 \
+            if (ServerRequired()) {                                                                \
+                FAIL() << "VELLORINE_REQUIRE_PULSE=1 but no PulseAudio sink answers";              \
+            }                                                                                      \
+            GTEST_SKIP() << "no PulseAudio server with a sink; start one to run this test";        \
+        }                                                                                          \
+    } while (0)
+
+// The device number and name of the test's null sink (or of the first sink).
+std::pair<std::int32_t, std::string> TestSink() {
+    auto session = platform::pulse::Session::Connect("test", 2000);
+    const auto names = session ? session->SinkNames() : std::vector<std::string>{};
+    for (size_t i = 0; i < names.size(); ++i) {
+        if (names[i] == "vellorine_null") {
+            return {static_cast<std::int32_t>(i), names[i]};
+        }
+    }
+    return names.empty() ? std::pair<std::int32_t, std::string>{0, ""} : std::pair{0, names[0]};
+}
+
+// Records the sink's monitor as 44.1 kHz mono 16-bit with parecord while alive.
+class MonitorRecording {
+public:
+    MonitorRecording(const std::string& sink, fs::path file) : file_(std::move(file)) {
+        const std::string device = "--device=" + sink + ".monitor";
+        const std::string target = file_.string();
+        std::vector<std::string> args = {"parecord",          device,         "--raw",
+                                         "--format=s16le",    "--rate=44100", "--channels=1",
+                                         "--latency-msec=20", target};
+        std::vector<char*> argv;
+        for (auto& arg : args) {
+            argv.push_back(arg.data());
+        }
+        argv.push_back(nullptr);
+        if (posix_spawnp(&pid_, "parecord", nullptr, nullptr, argv.data(), environ) != 0) {
+            pid_ = -1;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(400));
+    }
+    std::vector<std::int16_t> Stop() {
+        if (pid_ > 0) {
+            kill(pid_, SIGINT);
+            int status = 0;
+            waitpid(pid_, &status, 0);
+            pid_ = -1;
+        }
+        std::ifstream in(file_, std::ios::binary);
+        return Samples16(Bytes(std::istreambuf_iterator<char>(in), {}));
+    }
+    ~MonitorRecording() { Stop(); }
+
+private:
+    fs::path file_;
+    pid_t pid_ = -1;
+};
+
+double Goertzel(const std::vector<std::int16_t>& s, double freq, double rate) {
+    const double coeff = 2 * std::cos(2 * std::numbers::pi * freq / rate);
+    double a = 0;
+    double b = 0;
+    for (std::int16_t x : s) {
+        const double c = x + coeff * a - b;
+        b = a;
+        a = c;
+    }
+    return a * a + b * b - coeff * a * b;
+}
+
+Bytes EightBitSine(std::int32_t rate, double freq, double seconds) {
+    Bytes out(static_cast<size_t>(rate * seconds));
+    for (size_t n = 0; n < out.size(); ++n) {
+        out[n] = static_cast<std::uint8_t>(
+            std::lround(128 + 100 * std::sin(2 * std::numbers::pi * freq * n / rate)));
+    }
+    return out;
+}
+
+struct EnvOverride {
+    std::string name;
+    std::string old;
+    bool had;
+    EnvOverride(const char* key, const char* value) : name(key) {
+        const char* current = std::getenv(key);
+        had = current != nullptr;
+        old = had ? current : "";
+        setenv(key, value, 1);
+    }
+    ~EnvOverride() {
+        had ? (void)setenv(name.c_str(), old.c_str(), 1) : (void)unsetenv(name.c_str());
+    }
+};
+
+} // namespace
+
+TEST(AudioOut, AToneSentToTheDeviceArrivesAtTheSinkInItsOwnFormat) {
+    REQUIRE_SOUND_SERVER();
+    const auto [channel, sink] = TestSink();
+    struct Case {
+        double freq;
+        std::int32_t rate;
+        std::int32_t channels;
+        std::int32_t bits;
+    };
+    for (const Case& c : {Case{1000, 44100, 2, 16}, Case{750, 22050, 1, 8}}) {
+        SCOPED_TRACE(c.freq);
+        const double seconds = 1.2;
+        Bytes pcm = c.bits == 16
+                        ? SinePcm(c.rate, std::vector<double>(c.channels, c.freq), seconds, 12000)
+                        : EightBitSine(c.rate, c.freq, seconds);
+        TMemorySource source(pcm, c.rate, c.channels, c.bits);
+        TAudioOut out;
+        EXPECT_EQ(out.Delay(), 6);
+        out.SetBaseChannel(channel);
+        TEventLog log;
+        log.Attach(out);
+        out.SetInput(&source);
+        MonitorRecording recording(sink,
+                                   fs::temp_directory_path() /
+                                       ("vellorine-monitor-" + std::to_string(getpid()) + ".raw"));
+        const auto start = std::chrono::steady_clock::now();
+        out.Run();
+        ASSERT_TRUE(log.WaitForEnds(1, std::chrono::seconds(10)));
+        const auto took = std::chrono::steady_clock::now() - start;
+        EXPECT_EQ(log.Done(), 1) << log.LastMessage();
+        // The run ends only once the queued buffers have been played.
+        EXPECT_GT(took, std::chrono::milliseconds(static_cast<int>(seconds * 1000) - 150));
+        EXPECT_EQ(source.flushes.load(), 1);
+        if (pcm.size() > 9 * 8192) { // more than the first step queues
+            ASSERT_FALSE(log.Progress().empty());
+            EXPECT_GE(log.Progress().back(), 90);
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        const auto recorded = recording.Stop();
+        ASSERT_GT(recorded.size(), 44100u / 2) << "nothing recorded from " << sink << ".monitor";
+        const double tone = Goertzel(recorded, c.freq, 44100);
+        for (double other : {c.freq * 0.5, c.freq * 1.37, c.freq * 2.6}) {
+            EXPECT_GT(tone, 100 * Goertzel(recorded, other, 44100)) << other;
+        }
+    }
+}
+
+TEST(AudioOut, StopEndsTheRunThroughOnDoneOnceTheQueuedBuffersHavePlayed) {
+    REQUIRE_SOUND_SERVER();
+    TMemorySource source(SinePcm(44100, {500.0, 500.0}, 10.0, 5000), 44100, 2, 16);
+    TAudioOut out;
+    out.SetBaseChannel(TestSink().first);
+    TEventLog log;
+    log.Attach(out);
+    out.SetInput(&source);
+    out.Run();
+    EXPECT_THROW(out.SetBaseChannel(0), EACSException);
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    EXPECT_EQ(out.Status(), osRunning);
+    // At least the queue's worth is ahead of the sound: 9 blocks of 8192 bytes.
+    EXPECT_GE(source.Position(), 9 * 8192);
+    const auto stopped = std::chrono::steady_clock::now();
+    out.Stop();
+    ASSERT_TRUE(log.WaitForEnds(1, std::chrono::seconds(5)));
+    EXPECT_EQ(log.Done(), 1);
+    EXPECT_LT(std::chrono::steady_clock::now() - stopped, std::chrono::seconds(3));
+    EXPECT_EQ(out.Status(), osIdle);
+    EXPECT_LT(source.Position(), source.Size() / 2);
+}
+
+TEST(AudioOut, ADeviceThatCannotBeOpenedEndsTheRunAtOnceWithAnError) {
+    TAudioOut::OutputDeviceCount(); // read the device count before the server disappears
+    EnvOverride server("PULSE_SERVER", "unix:/nonexistent/vellorine-no-server");
+    TMemorySource source(SinePcm(44100, {500.0, 500.0}, 5.0, 5000), 44100, 2, 16);
+    TAudioOut out;
+    TEventLog log;
+    log.Attach(out);
+    out.SetInput(&source);
+    const auto start = std::chrono::steady_clock::now();
+    out.Run();
+    ASSERT_TRUE(log.WaitForEnds(1, std::chrono::seconds(5)));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
+    EXPECT_EQ(log.Failures(), 1);
+    EXPECT_NE(log.LastMessage().find("could not be opened"), std::string::npos);
+    EXPECT_FALSE(out.Busy());
+    EXPECT_EQ(source.inits.load(), source.flushes.load());
+}
+
+TEST(AudioOut, BaseChannelTakesOnlyDevicesThatExist) {
+    TAudioOut out;
+    const std::int32_t count = TAudioOut::OutputDeviceCount();
+    if (count == 0) {
+        out.SetBaseChannel(5);
+        EXPECT_EQ(out.BaseChannel(), 0);
+        return;
+    }
+    try {
+        out.SetBaseChannel(count + 4);
+        FAIL() << "an absent channel was taken";
+    } catch (const EACSException& e) {
+        EXPECT_STREQ(e.what(),
+                     ("Channel " + std::to_string(count + 4) + " is not available").c_str());
+    }
+    out.SetBaseChannel(count - 1);
+    EXPECT_EQ(out.BaseChannel(), count - 1);
+}
