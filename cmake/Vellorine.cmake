@@ -25,7 +25,8 @@ function(vellorine_tests)
     set(exe ${ARG_LABEL}_tests)
     add_executable(${exe} ${sources})
     target_include_directories(${exe} PRIVATE ${PROJECT_SOURCE_DIR}/src ${PROJECT_SOURCE_DIR}/tests)
-    target_link_libraries(${exe} PRIVATE ${ARG_DEPS} GTest::gtest GTest::gtest_main GTest::gmock)
+    target_link_libraries(${exe} PRIVATE ${ARG_DEPS} test_support GTest::gtest GTest::gtest_main
+                                         GTest::gmock)
     target_compile_definitions(${exe} PRIVATE
         VELLORINE_SOURCE_DIR="${PROJECT_SOURCE_DIR}"
         VELLORINE_BINARY_DIR="${PROJECT_BINARY_DIR}")

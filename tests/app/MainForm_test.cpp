@@ -7,7 +7,6 @@
 #include <csignal>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -31,7 +30,7 @@ class MainWindow : public ::testing::Test {
 protected:
     void SetUp() override {
         testsupport::EnsureQtApp();
-        home_ = std::make_unique<cdtest::TempDir>();
+        home_ = std::make_unique<cdtest::ScratchFolder>();
         setenv("VELLORINE_HOME", home_->Path().c_str(), 1);
         cdtest::UseImages({});
         settings::Settings = settings::TSettings{};
@@ -71,14 +70,11 @@ protected:
         return out;
     }
     std::string ReadHome(const std::string& name) const {
-        std::ifstream in(home_->File(name));
-        std::stringstream s;
-        s << in.rdbuf();
-        return s.str();
+        return testsupport::ReadText(home_->File(name));
     }
 
-    cdtest::TempDir images_;
-    std::unique_ptr<cdtest::TempDir> home_;
+    cdtest::ScratchFolder images_;
+    std::unique_ptr<cdtest::ScratchFolder> home_;
     platform::ScriptedDialogs* dialogs_ = nullptr;
     std::unique_ptr<platform::Dialogs> previous_;
     std::unique_ptr<app::TMainForm> form_;
@@ -126,7 +122,7 @@ TEST_F(MainWindow, ClosingStoresTheTitlesUnderTheDiscKeyAndAllSettings) {
 TEST_F(MainWindow, AFailedDiscInfoSaveStillClosesTheDeviceAndSavesTheSettings) {
     cdtest::UseImages({ThreeTrackImage()});
     auto& form = Start();
-    std::ofstream(home_->File("cdinfo.dat")) << "[x]\n";
+    home_->WriteText("cdinfo.dat", "[x]\n");
     fs::permissions(home_->File("cdinfo.dat"), fs::perms::owner_read);
     const int handle = form.CDHandle();
     form.close();
@@ -155,7 +151,7 @@ TEST_F(MainWindow, WithoutAnyDeviceTheHintAppearsOncePerReturnToTheWindow) {
 }
 
 TEST_F(MainWindow, AnImageThatCannotBeReadCountsAsNoDevice) {
-    std::ofstream(images_.File("broken.cue")) << "FILE \"missing.bin\" BINARY\n  TRACK 01 AUDIO\n";
+    images_.WriteText("broken.cue", "FILE \"missing.bin\" BINARY\n  TRACK 01 AUDIO\n");
     cdtest::UseImages({images_.File("broken.cue"), images_.File("absent.cue")});
     auto& form = Start();
     EXPECT_EQ(form.StatusText(), "No CD devices found!");

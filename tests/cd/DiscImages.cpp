@@ -1,38 +1,23 @@
 #include "cd/DiscImages.h"
 
-#include <gtest/gtest.h>
-
 #include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
+#include <stdexcept>
 
 namespace cdtest {
 
-TempDir::TempDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "vellorine-cd-XXXXXX").string();
-    if (mkdtemp(pattern.data()) == nullptr) {
-        throw std::runtime_error("mkdtemp failed");
-    }
-    path_ = pattern;
-}
-
-TempDir::~TempDir() {
-    std::error_code ec;
-    std::filesystem::remove_all(path_, ec);
-}
-
-std::string MakeImage(const TempDir& dir, const std::string& name, const std::vector<int>& frames,
-                      const std::string& extraArgs) {
+std::string MakeImage(const ScratchFolder& dir, const std::string& name,
+                      const std::vector<int>& frames, const std::string& extraArgs) {
     const std::string cue = dir.File(name + ".cue");
-    std::string command =
-        "python3 '" VELLORINE_SOURCE_DIR "/scripts/make-disc-image' '" + cue + "' --frames";
+    std::string command = "python3 " +
+                          testsupport::Quoted(VELLORINE_SOURCE_DIR "/scripts/make-disc-image") +
+                          " " + testsupport::Quoted(cue) + " --frames";
     for (int f : frames) {
         command += " " + std::to_string(f);
     }
     command += " " + extraArgs;
-    if (std::system(command.c_str()) != 0) {
-        throw std::runtime_error("generator failed: " + command);
+    const auto result = testsupport::RunCommand(command);
+    if (result.ExitCode != 0) {
+        throw std::runtime_error("generator failed: " + command + "\n" + result.Output);
     }
     return cue;
 }
@@ -44,11 +29,6 @@ void UseImages(const std::vector<std::string>& cuePaths) {
     }
     setenv("VELLORINE_CD_IMAGES", list.c_str(), 1);
     setenv("VELLORINE_NO_CD_DRIVES", "1", 1);
-}
-
-std::vector<std::uint8_t> ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
 std::vector<std::uint8_t> PatternFrame(int track, int frame) {

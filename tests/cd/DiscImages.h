@@ -5,31 +5,20 @@
 #include <string>
 #include <vector>
 
+#include "support/TestSupport.h"
+
 namespace cdtest {
 
-// A fresh directory under the system temp dir, removed when the object goes.
-class TempDir {
-public:
-    TempDir();
-    ~TempDir();
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-    const std::string& Path() const { return path_; }
-    std::string File(const std::string& name) const { return path_ + "/" + name; }
-
-private:
-    std::string path_;
-};
+using testsupport::ReadAll;
+using testsupport::ScratchFolder;
 
 // Runs scripts/make-disc-image; returns the CUE path (the BIN lies beside it).
 // extraArgs are appended to the command line as they are.
-std::string MakeImage(const TempDir& dir, const std::string& name, const std::vector<int>& frames,
-                      const std::string& extraArgs = "");
+std::string MakeImage(const ScratchFolder& dir, const std::string& name,
+                      const std::vector<int>& frames, const std::string& extraArgs = "");
 
 // Points the CD layer at exactly these images and hides physical drives.
 void UseImages(const std::vector<std::string>& cuePaths);
-
-std::vector<std::uint8_t> ReadFile(const std::string& path);
 
 // Bytes of one pattern frame: track t (1-based), frame f counted within the track.
 std::vector<std::uint8_t> PatternFrame(int track, int frame);

@@ -5,14 +5,13 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <fstream>
 #include <thread>
 
 namespace {
 
 using namespace cd;
 using cdtest::MakeImage;
-using cdtest::TempDir;
+using cdtest::ScratchFolder;
 using cdtest::UseImages;
 
 std::string Text(const char* field, std::size_t size) {
@@ -68,13 +67,13 @@ protected:
             CloseCDHandle(h);
         }
     }
-    TempDir dir;
+    ScratchFolder dir;
 };
 
 TEST_F(CdDriveInterface, ListsEachExistingImageAsADriveOfTheImageAdapter) {
     const auto a = MakeImage(dir, "A rather long disc name", {75});
     const auto b = MakeImage(dir, "short", {75});
-    std::ofstream(dir.File("notes.txt")) << "not an image";
+    dir.WriteText("notes.txt", "not an image");
     UseImages({a, dir.File("missing.cue"), dir.File("notes.txt"), b});
 
     const TCDList list = DriveList();
@@ -152,7 +151,7 @@ TEST_F(CdDriveInterface, TocAddressesAreBlockNumbersUntilMinuteSecondFrameIsChos
 TEST_F(CdDriveInterface, RawReadsReturnTheImagesBytesAtThatFrame) {
     const auto cue = MakeImage(dir, "disc", {40, 33, 25});
     UseImages({cue});
-    const auto image = cdtest::ReadFile(dir.File("disc.bin"));
+    const auto image = cdtest::ReadAll(dir.File("disc.bin"));
     ASSERT_EQ(image.size(), 98u * 2352);
     const HCDROM h = OpenDrive(0);
     ASSERT_GT(h, 0);
@@ -177,7 +176,7 @@ TEST_F(CdDriveInterface, RawReadsReturnTheImagesBytesAtThatFrame) {
 TEST_F(CdDriveInterface, ACdrdaoTocImageReadsLikeTheCueSheetOfTheSameBinary) {
     const auto cue = MakeImage(dir, "disc", {40, 33}, "--toc");
     UseImages({cue, dir.File("disc.toc")});
-    const auto image = cdtest::ReadFile(dir.File("disc.bin"));
+    const auto image = cdtest::ReadAll(dir.File("disc.bin"));
     ASSERT_EQ(CDDriveCount(), 2);
     const HCDROM h = OpenDrive(1);
     ASSERT_GT(h, 0);
@@ -287,8 +286,8 @@ TEST_F(CdDriveInterface, HandlesAreSmallNumbersReusedAfterCloseAndLimitedInCount
 }
 
 TEST_F(CdDriveInterface, ACorruptImageIsListedButCannotBeOpened) {
-    std::ofstream(dir.File("garbage.cue")) << "FILE \"nowhere.bin\" BINARY\n  TRACK xx BROKEN\n";
-    std::ofstream(dir.File("garbage.nrg")) << std::string(3000, '\x5a');
+    dir.WriteText("garbage.cue", "FILE \"nowhere.bin\" BINARY\n  TRACK xx BROKEN\n");
+    dir.WriteText("garbage.nrg", std::string(3000, '\x5a'));
     UseImages({dir.File("garbage.cue"), dir.File("garbage.nrg")});
     ASSERT_EQ(CDDriveCount(), 2);
     TCDList list = DriveList();
@@ -306,7 +305,7 @@ TEST_F(CdDriveInterface, AnImageWhoseBinaryVanishedFailsToReadInsteadOfCrashing)
     const HCDROM h = OpenDrive(0);
     ASSERT_GT(h, 0);
     // Truncate the BIN under the open handle: the reads must fail, not return garbage.
-    std::ofstream(dir.File("disc.bin"), std::ios::trunc).close();
+    dir.WriteText("disc.bin", "");
     Buffer b(0, 10, 10);
     EXPECT_EQ(ReadCDAudioLBA(h, *b.buf), 0);
     EXPECT_EQ(GetAspiLibError(), ALERR_READ);
@@ -325,7 +324,7 @@ TEST_F(CdDriveInterface, ARequestForAnUnknownDriveGetsNoHandle) {
 TEST_F(CdDriveInterface, TwoThreadsReadingTwoHandlesGetTheirOwnFrames) {
     const auto cue = MakeImage(dir, "disc", {200, 200});
     UseImages({cue});
-    const auto image = cdtest::ReadFile(dir.File("disc.bin"));
+    const auto image = cdtest::ReadAll(dir.File("disc.bin"));
     const HCDROM a = OpenDrive(0);
     const HCDROM b = OpenDrive(0);
     ASSERT_GT(a, 0);

@@ -9,7 +9,6 @@
 
 #include <csignal>
 #include <filesystem>
-#include <fstream>
 #include <sys/resource.h>
 
 namespace {
@@ -18,11 +17,11 @@ using namespace cd;
 using cdtest::Le16;
 using cdtest::Le32;
 using cdtest::MakeImage;
-using cdtest::ReadFile;
-using cdtest::TempDir;
+using cdtest::ReadAll;
+using cdtest::ScratchFolder;
 using cdtest::UseImages;
 using settings::TProcessInfo;
-using Bytes = std::vector<std::uint8_t>;
+using testsupport::Bytes;
 
 void EnsureApplication() {
     static int argc = 1;
@@ -95,7 +94,7 @@ protected:
         settings::Settings.CommonOptions.OutputFolder = out.Path();
         cue = MakeImage(images, "disc", {123, 40, 57, 200});
         UseImages({cue});
-        image = ReadFile(images.File("disc.bin"));
+        image = ReadAll(images.File("disc.bin"));
         TCDList list{};
         list.max = 8;
         GetCDList(list);
@@ -123,8 +122,8 @@ protected:
         return Slice(image, firstFrame * 2352, frames * 2352);
     }
 
-    TempDir images;
-    TempDir out;
+    ScratchFolder images;
+    ScratchFolder out;
     std::string cue;
     Bytes image;
     HCDROM handle = 0;
@@ -138,7 +137,7 @@ TEST_F(RipThread, WritesEachTrackAsAWavFileHoldingTheDiscsBytes) {
         receiver.messages.clear();
         const std::string title = "Track0" + std::to_string(track);
         Rip(track, title, handle);
-        const Bytes wav = ReadFile(out.File(title + ".wav"));
+        const Bytes wav = ReadAll(out.File(title + ".wav"));
         const std::size_t frames = lengths[track - 1];
         const auto dataSize = static_cast<std::uint32_t>(frames * 2352);
         ASSERT_EQ(wav.size(), 44 + dataSize) << title;
@@ -156,7 +155,7 @@ TEST_F(RipThread, WritesEachTrackAsAWavFileHoldingTheDiscsBytes) {
 
 TEST_F(RipThread, HeaderIsTheFixedPcmLayout) {
     Rip(2, "two", handle);
-    const Bytes wav = ReadFile(out.File("two.wav"));
+    const Bytes wav = ReadAll(out.File("two.wav"));
     ASSERT_GE(wav.size(), 44u);
     const std::string tags = std::string(wav.begin(), wav.begin() + 4) +
                              std::string(wav.begin() + 8, wav.begin() + 16) +
@@ -220,7 +219,7 @@ TEST_F(RipThread, RipTimeLimitTakesOnlyTheStartOfTheTrack) {
     settings::Settings.CommonOptions.EnableRipTime = true;
     settings::Settings.CommonOptions.RipTime = 1; // 75 frames
     Rip(4, "limited", handle);
-    const Bytes wav = ReadFile(out.File("limited.wav"));
+    const Bytes wav = ReadAll(out.File("limited.wav"));
     EXPECT_EQ(wav, Concat(Header(75 * 2352), TrackBytes(220, 75)));
     EXPECT_EQ(receiver.Records(true).size(), 8u); // 7 reads of 10, one of 5
     EXPECT_EQ(receiver.Records(true).back().Code, 100);
@@ -228,7 +227,7 @@ TEST_F(RipThread, RipTimeLimitTakesOnlyTheStartOfTheTrack) {
     // A limit longer than the track changes nothing.
     settings::Settings.CommonOptions.RipTime = 30;
     Rip(2, "unlimited", handle);
-    EXPECT_EQ(ReadFile(out.File("unlimited.wav")).size(), 44u + 40 * 2352);
+    EXPECT_EQ(ReadAll(out.File("unlimited.wav")).size(), 44u + 40 * 2352);
 }
 
 TEST_F(RipThread, StoppingPartWayLeavesAPlayableFileWithMatchingSizesAndNoCompletion) {
@@ -243,7 +242,7 @@ TEST_F(RipThread, StoppingPartWayLeavesAPlayableFileWithMatchingSizesAndNoComple
             return std::chrono::system_clock::now();
         });
     });
-    const Bytes wav = ReadFile(out.File("stopped.wav"));
+    const Bytes wav = ReadAll(out.File("stopped.wav"));
     EXPECT_EQ(wav, Concat(Header(40 * 2352), TrackBytes(220, 40)));
     for (const auto& m : receiver.messages) {
         EXPECT_LT(m.info.Code, 999) << "no normalize pass and no completion after a stop";
@@ -256,7 +255,7 @@ TEST_F(RipThread, NormalizeAtFiftyPercentHalvesEverySampleRoundingHalvesToEven) 
     settings::Settings.CommonOptions.IsNormalize = true;
     settings::Settings.CommonOptions.NormalizePercent = 50;
     Rip(1, "half", handle);
-    const Bytes wav = ReadFile(out.File("half.wav"));
+    const Bytes wav = ReadAll(out.File("half.wav"));
     const Bytes raw = TrackBytes(0, 123);
     ASSERT_EQ(wav.size(), 44 + raw.size());
     EXPECT_EQ(Slice(wav, 0, 44), Header(123 * 2352));
@@ -292,7 +291,7 @@ TEST_F(RipThread, NormalizeAtOneHundredPercentKeepsTheAudio) {
     settings::Settings.CommonOptions.IsNormalize = true;
     settings::Settings.CommonOptions.NormalizePercent = 100;
     Rip(3, "same", handle);
-    EXPECT_EQ(ReadFile(out.File("same.wav")), Concat(Header(57 * 2352), TrackBytes(163, 57)));
+    EXPECT_EQ(ReadAll(out.File("same.wav")), Concat(Header(57 * 2352), TrackBytes(163, 57)));
 }
 
 TEST(NormalizeSample, RoundsHalvesToEvenAndStaysWithinSixteenBits) {
@@ -310,7 +309,7 @@ TEST_F(RipThread, AZeroFrameTrackCompletesWithAnEmptyWavFile) {
     settings::Settings.CommonOptions.RipTime = 0;
     settings::Settings.CommonOptions.IsNormalize = true;
     Rip(1, "empty", handle);
-    EXPECT_EQ(ReadFile(out.File("empty.wav")), Header(0));
+    EXPECT_EQ(ReadAll(out.File("empty.wav")), Header(0));
     ASSERT_FALSE(receiver.messages.empty());
     EXPECT_EQ(receiver.Records(true).front().Code, 100);
     EXPECT_EQ(receiver.messages.back().info.Code, 1000);
@@ -340,13 +339,13 @@ TEST_F(RipThread, AFileThatCannotBeCreatedEndsWithStatusFive) {
 }
 
 TEST_F(RipThread, AFailedDriveReadEndsWithStatusThreeAndKeepsThePartialFile) {
-    std::ofstream(images.File("disc.bin"), std::ios::trunc).close();
+    images.WriteText("disc.bin", "");
     Rip(2, "broken", handle);
     ASSERT_EQ(receiver.messages.size(), 2u);
     EXPECT_EQ(receiver.messages[0].info.Code, 25); // the failed read still counts
     EXPECT_EQ(receiver.messages[1].info.Code, 1000);
     EXPECT_EQ(receiver.messages[1].info.Status, 3);
-    EXPECT_EQ(ReadFile(out.File("broken.wav")), Header(0));
+    EXPECT_EQ(ReadAll(out.File("broken.wav")), Header(0));
 }
 
 TEST_F(RipThread, ANormalizePassThatCannotWriteReportsItAndKeepsTheExtractedFile) {
@@ -354,7 +353,7 @@ TEST_F(RipThread, ANormalizePassThatCannotWriteReportsItAndKeepsTheExtractedFile
     settings::Settings.CommonOptions.NormalizePercent = 50;
     std::filesystem::create_directory(out.File("blocked.nor"));
     Rip(2, "blocked", handle);
-    EXPECT_EQ(ReadFile(out.File("blocked.wav")), Concat(Header(40 * 2352), TrackBytes(123, 40)));
+    EXPECT_EQ(ReadAll(out.File("blocked.wav")), Concat(Header(40 * 2352), TrackBytes(123, 40)));
     ASSERT_FALSE(receiver.messages.empty());
     EXPECT_EQ(receiver.messages.back().info.Code, 1000);
     EXPECT_EQ(receiver.messages.back().info.Status, RipStatusNormalizeFailed);

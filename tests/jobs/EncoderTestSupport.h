@@ -28,6 +28,7 @@
 #include "platform/ScriptedDialogs.h"
 #include "settings/Global.h"
 #include "settings/ProcessInfo.h"
+#include "support/TestSupport.h"
 
 namespace jobs_test {
 
@@ -108,15 +109,12 @@ public:
     }
 };
 
-// A fresh folder per test, with PATH and the scripted dialogs restored afterwards.
+// A fresh folder per test (removed with the fixture), with PATH and the scripted dialogs restored
+// afterwards.
 class EncoderTest : public ::testing::Test {
 protected:
     void SetUp() override {
         EnsureApplication();
-        static int counter = 0;
-        dir = fs::temp_directory_path() /
-              ("vellorine-jobs-" + std::to_string(::getpid()) + "-" + std::to_string(++counter));
-        fs::create_directories(dir);
         const char* path = std::getenv("PATH");
         oldPath = path != nullptr ? path : "";
         auto scripted = std::make_unique<platform::ScriptedDialogs>();
@@ -131,34 +129,29 @@ protected:
         EXPECT_TRUE(PumpUntil([] { return jobs::TEncoderMonitor::Running() == 0; }, 5000ms));
         ::setenv("PATH", oldPath.c_str(), 1);
         platform::InstallDialogs(std::move(oldDialogs));
-        std::error_code ec;
-        fs::permissions(dir, fs::perms::owner_all, fs::perm_options::add, ec);
-        fs::remove_all(dir, ec);
     }
 
-    std::string Path(const std::string& name) const { return (dir / name).string(); }
+    std::string Path(const std::string& name) const { return scratch.File(name); }
 
     // A 16-bit stereo 44.1 kHz sine made by sox.
     std::string MakeWav(const std::string& name, int seconds) const {
         const std::string path = Path(name);
-        const std::string cmd = "sox -n -r 44100 -c 2 -b 16 '" + path + "' synth " +
-                                std::to_string(seconds) + " sine 440 vol 0.5";
-        EXPECT_EQ(std::system(cmd.c_str()), 0) << cmd;
+        const std::string cmd = "sox -n -r 44100 -c 2 -b 16 " + testsupport::Quoted(path) +
+                                " synth " + std::to_string(seconds) + " sine 440 vol 0.5";
+        const auto result = testsupport::RunCommand(cmd);
+        EXPECT_EQ(result.ExitCode, 0) << cmd << "\n" << result.Output;
         return path;
     }
 
     // One field read by an independent reader (ffprobe), e.g. "format=duration" or
     // "stream=codec_name" of the first audio stream; empty when unreadable.
     static std::string Probe(const std::string& path, const std::string& entry) {
-        const std::string cmd = "ffprobe -v error -select_streams a:0 -show_entries " + entry +
-                                " -of csv=p=0 '" + path + "' 2>/dev/null";
-        std::unique_ptr<FILE, int (*)(FILE*)> pipe(::popen(cmd.c_str(), "r"), ::pclose);
-        char buf[64] = {};
-        if (!pipe || std::fgets(buf, sizeof buf, pipe.get()) == nullptr) {
-            return {};
-        }
-        std::string s = buf;
-        while (!s.empty() && (s.back() == '\n' || s.back() == ',')) {
+        const std::string output =
+            testsupport::RunCommand("ffprobe -v error -select_streams a:0 -show_entries " + entry +
+                                    " -of csv=p=0 " + testsupport::Quoted(path) + " 2>/dev/null")
+                .Output;
+        std::string s = output.substr(0, output.find('\n'));
+        while (!s.empty() && s.back() == ',') {
             s.pop_back();
         }
         return s;
@@ -169,11 +162,6 @@ protected:
     }
     static std::string ProbeCodec(const std::string& path) {
         return Probe(path, "stream=codec_name");
-    }
-
-    static std::string ReadFile(const std::string& path) {
-        std::ifstream in(path, std::ios::binary);
-        return std::string(std::istreambuf_iterator<char>(in), {});
     }
 
     static void WriteFile(const std::string& path, const std::string& text) {
@@ -200,7 +188,9 @@ protected:
         return ::kill(pid, 0) != 0 && errno == ESRCH;
     }
 
-    fs::path dir;
+    // Declared first so that it goes last, after everything that may still use it.
+    const testsupport::ScratchFolder scratch;
+    const fs::path dir{scratch.Path()};
     std::string oldPath;
     platform::ScriptedDialogs* dialogs = nullptr;
     std::unique_ptr<platform::Dialogs> oldDialogs;

@@ -184,7 +184,7 @@ TEST_F(Mp3Wrapper, AnExistingOutputIsReplacedOnlyAfterYesUnlessTheJobIsAnExtract
     mp3.Start();
     ASSERT_TRUE(WaitForEnds(2));
     EXPECT_EQ(window.Ends()[1].Status, 1);
-    EXPECT_EQ(ReadFile(out), "old");
+    EXPECT_EQ(testsupport::ReadText(out), "old");
 
     fs::permissions(out, fs::perms::owner_read | fs::perms::owner_write);
     mp3.Start();

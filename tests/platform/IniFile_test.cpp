@@ -3,27 +3,20 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
-#include <sstream>
+
+#include "support/TestSupport.h"
 
 namespace fs = std::filesystem;
 using platform::IniFile;
+using testsupport::ReadText;
 
 namespace {
 
+// A new file with this text, in a folder removed when the test program ends.
 std::string TempPath(const std::string& text) {
+    static const testsupport::ScratchFolder folder;
     static int counter = 0;
-    const auto path = fs::temp_directory_path() / ("vellorine-ini-" + std::to_string(::getpid()) +
-                                                   "-" + std::to_string(counter++) + ".ini");
-    std::ofstream(path, std::ios::binary) << text;
-    return path.string();
-}
-
-std::string Contents(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
+    return folder.WriteText(std::to_string(counter++) + ".ini", text);
 }
 
 TEST(IniFile, NamesMatchWithoutCaseAndValuesAreTrimmedAndUnquoted) {
@@ -64,22 +57,19 @@ TEST(IniFile, WritesKeepOrderAppendKeysToTheirSectionAndSectionsToTheEnd) {
     ini.WriteInteger("C", "w", -4);
     ini.WriteBool("B", "flag", true);
     ini.UpdateFile();
-    EXPECT_EQ(Contents(path), "; keep me\n[A]\nx=10\nz=3\n\n[B]\ny=2\nflag=1\n[C]\nw=-4\n");
+    EXPECT_EQ(ReadText(path), "; keep me\n[A]\nx=10\nz=3\n\n[B]\ny=2\nflag=1\n[C]\nw=-4\n");
     IniFile again(path);
     EXPECT_EQ(again.ReadInteger("c", "W", 0), -4);
 }
 
 TEST(IniFile, AFileThatCannotBeWrittenRaisesAndKeepsItsText) {
-    const std::string dir = (fs::temp_directory_path() / "vellorine-ini-ro").string();
-    fs::create_directories(dir);
-    const std::string path = dir + "/f.ini";
-    std::ofstream(path) << "[s]\nk=v\n";
+    const testsupport::ScratchFolder dir;
+    const std::string path = dir.WriteText("f.ini", "[s]\nk=v\n");
     fs::permissions(path, fs::perms::owner_read | fs::perms::group_read);
     IniFile ini(path);
     ini.WriteString("s", "k", "changed");
     EXPECT_THROW(ini.UpdateFile(), std::runtime_error);
-    EXPECT_EQ(Contents(path), "[s]\nk=v\n");
-    fs::remove_all(dir);
+    EXPECT_EQ(ReadText(path), "[s]\nk=v\n");
 
     IniFile missingFolder("/nonexistent-folder-for-vellorine/x.ini");
     missingFolder.WriteString("s", "k", "v");

@@ -9,6 +9,7 @@
 #include <sys/stat.h>
 
 #include "platform/IniFile.h"
+#include "support/TestSupport.h"
 
 namespace fs = std::filesystem;
 using namespace settings;
@@ -18,33 +19,24 @@ namespace {
 class SettingsStore : public ::testing::Test {
 protected:
     void SetUp() override {
-        std::string pattern = (fs::temp_directory_path() / "vellorine-settings-XXXXXX").string();
-        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-        home_ = pattern;
-        setenv("VELLORINE_HOME", home_.c_str(), 1);
+        setenv("VELLORINE_HOME", home_.Path().c_str(), 1);
         Settings = TSettings{};
         DiscInfo = TDiscInfo{};
     }
-    void TearDown() override { fs::remove_all(home_); }
 
-    std::string Path(const std::string& name) const { return home_ + "/" + name; }
+    std::string Path(const std::string& name) const { return home_.File(name); }
     void Write(const std::string& name, const std::string& text) const {
-        std::ofstream(Path(name), std::ios::binary) << text;
+        home_.WriteText(name, text);
     }
-    std::string Read(const std::string& name) const {
-        std::ifstream in(Path(name), std::ios::binary);
-        std::stringstream s;
-        s << in.rdbuf();
-        return s.str();
-    }
+    std::string Read(const std::string& name) const { return testsupport::ReadText(Path(name)); }
 
-    std::string home_;
+    testsupport::ScratchFolder home_;
 };
 
 TEST_F(SettingsStore, WithoutAFileEverySettingHasItsDefault) {
     Settings.Mp3Options.BitRate = 7;
     LoadSaveOptions(true);
-    EXPECT_EQ(Settings.CommonOptions.OutputFolder, home_ + "/Output");
+    EXPECT_EQ(Settings.CommonOptions.OutputFolder, home_.Path() + "/Output");
     EXPECT_EQ(Settings.CommonOptions.NormalizePercent, 95);
     EXPECT_EQ(Settings.Mp3Options.BitRate, 128);
     EXPECT_EQ(Settings.Mp3Options.MaxBitRate, 320);
@@ -204,8 +196,8 @@ TEST(Helpers, GenreIndexOfIsCaseSensitive) {
 }
 
 TEST(Helpers, FileInUseFollowsExistenceModeAndOtherOpeners) {
-    const std::string path = (fs::temp_directory_path() / "vellorine-inuse.bin").string();
-    fs::remove(path);
+    const testsupport::ScratchFolder folder;
+    const std::string path = folder.File("inuse.bin");
     EXPECT_FALSE(IsFileInUse(path));
     EXPECT_EQ(FileSizeOf(path), -1);
     std::ofstream(path) << "12345";
@@ -213,7 +205,6 @@ TEST(Helpers, FileInUseFollowsExistenceModeAndOtherOpeners) {
     EXPECT_EQ(FileSizeOf(path), 5);
     chmod(path.c_str(), 0444);
     EXPECT_TRUE(IsFileInUse(path));
-    fs::remove(path);
 }
 
 TEST(Helpers, WaitMsWaitsAtLeastTheTimeAsked) {

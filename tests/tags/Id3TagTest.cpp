@@ -143,12 +143,12 @@ TEST_F(Id3Tag, ProtectedOrMissingFilesAreNeverWritten) {
     EXPECT_EQ(tag.WriteTag(hidden), ID3_PROTECTED);
     EXPECT_EQ(ReadAll(hidden), Audio(300));
 
-    const std::string missing = folder.PathOf("missing.mp3");
+    const std::string missing = folder.File("missing.mp3");
     EXPECT_EQ(tag.WriteTag(missing), ID3_OPEN_FAILED);
     EXPECT_FALSE(std::filesystem::exists(missing));
     EXPECT_EQ(tag.ReadTag(missing), ID3_OPEN_FAILED);
-    EXPECT_EQ(tag.ReadTag(folder.PathOf("")), ID3_OPEN_FAILED);
-    EXPECT_EQ(tag.WriteTag(folder.PathOf("")), ID3_OPEN_FAILED);
+    EXPECT_EQ(tag.ReadTag(folder.File("")), ID3_OPEN_FAILED);
+    EXPECT_EQ(tag.WriteTag(folder.File("")), ID3_OPEN_FAILED);
 }
 
 TEST_F(Id3Tag, AFailedReadKeepsTheFieldsItHad) {

@@ -1,11 +1,7 @@
 #include "EncoderRun.h"
 
-#include <array>
-#include <cstdio>
 #include <cstdlib>
 #include <sstream>
-#include <stdexcept>
-#include <sys/wait.h>
 
 namespace wmatests {
 namespace {
@@ -32,30 +28,6 @@ std::string Section(const std::string& json, const std::string& name) {
 
 } // namespace
 
-CommandResult RunCommand(const std::string& command) {
-    const std::string withErrors = command + " 2>&1";
-    FILE* pipe = ::popen(withErrors.c_str(), "r");
-    if (pipe == nullptr) {
-        throw std::runtime_error("cannot run " + command);
-    }
-    std::string output;
-    std::array<char, 4096> buffer{};
-    std::size_t n = 0;
-    while ((n = std::fread(buffer.data(), 1, buffer.size(), pipe)) > 0) {
-        output.append(buffer.data(), n);
-    }
-    const int status = ::pclose(pipe);
-    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, output};
-}
-
-std::string Quoted(const std::string& word) {
-    std::string quoted = "'";
-    for (const char c : word) {
-        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    }
-    return quoted + "'";
-}
-
 CommandResult RunEncoder(const std::vector<std::string>& args) {
     std::string command = Quoted(VELLORINE_BINARY_DIR "/WM8EUTIL");
     for (const auto& arg : args) {
@@ -72,23 +44,6 @@ std::vector<std::string> Lines(const std::string& text) {
         lines.push_back(line);
     }
     return lines;
-}
-
-ScratchFolder::ScratchFolder() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "wmatest-XXXXXX").string();
-    if (::mkdtemp(pattern.data()) == nullptr) {
-        throw std::runtime_error("cannot create a scratch folder");
-    }
-    root_ = pattern;
-}
-
-ScratchFolder::~ScratchFolder() {
-    std::error_code ignored;
-    std::filesystem::remove_all(root_, ignored);
-}
-
-std::string ScratchFolder::PathOf(const std::string& name) const {
-    return (root_ / name).string();
 }
 
 Probe ProbeFile(const std::string& path) {

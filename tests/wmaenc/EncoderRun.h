@@ -1,37 +1,22 @@
 #pragma once
 // Runs the built WM8EUTIL helper and outside tools (sox, ffprobe, ffmpeg) for the tests,
 // in a scratch folder removed at the end.
-#include <filesystem>
 #include <string>
 #include <vector>
 
+#include "support/TestSupport.h"
+
 namespace wmatests {
 
-struct CommandResult {
-    int ExitCode;
-    std::string Output; // standard output and standard error together
-};
+using testsupport::CommandResult;
+using testsupport::Quoted;
+using testsupport::RunCommand;
+using testsupport::ScratchFolder;
 
-// Runs a shell command line.
-CommandResult RunCommand(const std::string& command);
-// Quotes a word for the shell.
-std::string Quoted(const std::string& word);
 // Runs the helper with these arguments, each passed as one word.
 CommandResult RunEncoder(const std::vector<std::string>& args);
 // The lines of a text, without line ends.
 std::vector<std::string> Lines(const std::string& text);
-
-class ScratchFolder {
-public:
-    ScratchFolder();
-    ~ScratchFolder();
-    ScratchFolder(const ScratchFolder&) = delete;
-    ScratchFolder& operator=(const ScratchFolder&) = delete;
-    std::string PathOf(const std::string& name) const;
-
-private:
-    std::filesystem::path root_;
-};
 
 // What ffprobe reports about a file's first stream and its format.
 struct Probe {

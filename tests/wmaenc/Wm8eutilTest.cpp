@@ -42,7 +42,7 @@ protected:
 
     // A half-scale 1 kHz sine of the given length and format.
     std::string MakeWav(const std::string& name, int rate, int channels, int bits, double seconds) {
-        const std::string path = folder.PathOf(name);
+        const std::string path = folder.File(name);
         const auto result =
             RunCommand("sox -n -r " + std::to_string(rate) + " -c " + std::to_string(channels) +
                        " -b " + std::to_string(bits) + " " + Quoted(path) + " synth " +
@@ -76,7 +76,7 @@ void ExpectFailedWithErrorLine(const CommandResult& result) {
 
 TEST_F(Wm8eutil, TheDefaultPresetMakesStereoWmaWithAuthorAndDescription) {
     const std::string input = MakeWav("track 01.wav", 44100, 2, 16, 3.0);
-    const std::string output = folder.PathOf("track 01.wma");
+    const std::string output = folder.File("track 01.wma");
     const auto result =
         RunEncoder({"-input", input, "-output", output, "-a_setting", "64_44_2", "-author", "The",
                     "Caf\xc3\xa9", "Band", "-description", "Recorded", "in", "one", "take"});
@@ -97,8 +97,8 @@ TEST_F(Wm8eutil, TheDefaultPresetMakesStereoWmaWithAuthorAndDescription) {
 
 TEST_F(Wm8eutil, ProgressLinesRiseAndNeverReach100BeforeTheEnd) {
     const std::string input = MakeWav("long.wav", 44100, 2, 16, 20.0);
-    const auto result = RunEncoder(
-        {"-input", input, "-output", folder.PathOf("long.wma"), "-a_setting", "128_44_2"});
+    const auto result =
+        RunEncoder({"-input", input, "-output", folder.File("long.wma"), "-a_setting", "128_44_2"});
     ExpectFinishedCleanly(result);
     const auto lines = Lines(result.Output);
     ASSERT_GE(lines.size(), 10u);
@@ -116,7 +116,7 @@ TEST_F(Wm8eutil, EveryPresetGivesItsRateAndChannels) {
     const std::string input = MakeWav("in.wav", 44100, 2, 16, 1.0);
     for (const auto& preset : AllPresets) {
         SCOPED_TRACE(preset.Code);
-        const std::string output = folder.PathOf(std::string(preset.Code) + ".wma");
+        const std::string output = folder.File(std::string(preset.Code) + ".wma");
         ExpectFinishedCleanly(
             RunEncoder({"-input", input, "-output", output, "-a_setting", preset.Code}));
         const Probe probe = ProbeFile(output);
@@ -144,7 +144,7 @@ TEST_F(Wm8eutil, InputsOfOtherRatesAndLayoutsAreResampledAndRemixed) {
         SCOPED_TRACE(c.Preset);
         const std::string name = std::to_string(c.Rate) + "_" + std::to_string(c.Channels);
         const std::string input = MakeWav(name + ".wav", c.Rate, c.Channels, c.Bits, 2.0);
-        const std::string output = folder.PathOf(name + ".wma");
+        const std::string output = folder.File(name + ".wma");
         ExpectFinishedCleanly(
             RunEncoder({"-input", input, "-output", output, "-a_setting", c.Preset}));
         const Probe probe = ProbeFile(output);
@@ -157,15 +157,15 @@ TEST_F(Wm8eutil, InputsOfOtherRatesAndLayoutsAreResampledAndRemixed) {
 
 TEST_F(Wm8eutil, FailuresPrintOneErrorLineAndLeaveNoOutput) {
     const std::string input = MakeWav("in.wav", 44100, 2, 16, 0.5);
-    const std::string output = folder.PathOf("out.wma");
+    const std::string output = folder.File("out.wma");
 
     ExpectFailedWithErrorLine(RunEncoder(
-        {"-input", folder.PathOf("missing.wav"), "-output", output, "-a_setting", "64_44_2"}));
+        {"-input", folder.File("missing.wav"), "-output", output, "-a_setting", "64_44_2"}));
     EXPECT_FALSE(std::filesystem::exists(output));
 
     ExpectFailedWithErrorLine(
-        RunEncoder({"-input", input, "-output", folder.PathOf("no/such/folder/out.wma"),
-                    "-a_setting", "64_44_2"}));
+        RunEncoder({"-input", input, "-output", folder.File("no/such/folder/out.wma"), "-a_setting",
+                    "64_44_2"}));
 
     ExpectFailedWithErrorLine(
         RunEncoder({"-input", input, "-output", output, "-a_setting", "65_44_2"}));
@@ -176,7 +176,7 @@ TEST_F(Wm8eutil, FailuresPrintOneErrorLineAndLeaveNoOutput) {
     EXPECT_FALSE(std::filesystem::exists(output));
 
     // Text that is no audio, and the input named as its own output.
-    const std::string text = folder.PathOf("notes.wav");
+    const std::string text = folder.File("notes.wav");
     RunCommand("echo 'not audio at all' > " + Quoted(text));
     ExpectFailedWithErrorLine(
         RunEncoder({"-input", text, "-output", output, "-a_setting", "64_44_2"}));

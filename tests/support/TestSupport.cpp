@@ -1,0 +1,106 @@
+#include "support/TestSupport.h"
+
+#include <sys/wait.h>
+
+#include <array>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <stdexcept>
+
+namespace testsupport {
+namespace fs = std::filesystem;
+
+namespace {
+
+// A test may leave read-only entries behind; give the owner back what removal needs.
+void MakeRemovable(const fs::path& root) {
+    std::error_code ignored;
+    fs::permissions(root, fs::perms::owner_all, fs::perm_options::add, ignored);
+    for (auto it = fs::recursive_directory_iterator(
+             root, fs::directory_options::skip_permission_denied, ignored);
+         it != fs::recursive_directory_iterator(); it.increment(ignored)) {
+        if (it->is_symlink(ignored)) {
+            continue;
+        }
+        const auto wanted = it->is_directory(ignored)
+                                ? fs::perms::owner_all
+                                : fs::perms::owner_read | fs::perms::owner_write;
+        fs::permissions(it->path(), wanted, fs::perm_options::add, ignored);
+    }
+}
+
+void WriteBytes(const std::string& path, const char* data, std::size_t size) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(data, std::streamsize(size));
+    if (!out) {
+        throw std::runtime_error("cannot write " + path);
+    }
+}
+
+} // namespace
+
+ScratchFolder::ScratchFolder() {
+    std::string pattern = (fs::temp_directory_path() / "vellorine-test-XXXXXX").string();
+    if (::mkdtemp(pattern.data()) == nullptr) {
+        throw std::runtime_error("cannot create a scratch folder");
+    }
+    path_ = pattern;
+}
+
+ScratchFolder::~ScratchFolder() {
+    MakeRemovable(path_);
+    std::error_code ignored;
+    fs::remove_all(path_, ignored);
+}
+
+std::string ScratchFolder::Write(const std::string& name, const Bytes& bytes) const {
+    const std::string path = File(name);
+    WriteBytes(path, reinterpret_cast<const char*>(bytes.data()), bytes.size());
+    return path;
+}
+
+std::string ScratchFolder::WriteText(const std::string& name, const std::string& text) const {
+    const std::string path = File(name);
+    WriteBytes(path, text.data(), text.size());
+    return path;
+}
+
+Bytes ReadAll(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+std::string ReadText(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+CommandResult RunCommand(const std::string& command) {
+    // Braces group the whole line, so a redirection inside it stays in force.
+    const std::string withErrors = "{ " + command + "\n} 2>&1";
+    FILE* pipe = ::popen(withErrors.c_str(), "r");
+    if (pipe == nullptr) {
+        throw std::runtime_error("cannot run " + command);
+    }
+    std::string output;
+    std::array<char, 4096> buffer{};
+    std::size_t n = 0;
+    while ((n = std::fread(buffer.data(), 1, buffer.size(), pipe)) > 0) {
+        output.append(buffer.data(), n);
+    }
+    const int status = ::pclose(pipe);
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, output};
+}
+
+std::string Quoted(const std::string& word) {
+    std::string quoted = "'";
+    for (const char c : word) {
+        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    }
+    return quoted + "'";
+}
+
+} // namespace testsupport

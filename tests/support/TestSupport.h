@@ -1,0 +1,45 @@
+#pragma once
+// Helpers every test folder needs: a private scratch folder removed at the end, whole-file
+// reads, and running a shell command line while capturing what it prints.
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace testsupport {
+
+using Bytes = std::vector<std::uint8_t>;
+
+// A fresh folder under the system temp dir, removed with everything in it when the object
+// goes, read-only files and folders included.
+class ScratchFolder {
+public:
+    ScratchFolder();
+    ~ScratchFolder();
+    ScratchFolder(const ScratchFolder&) = delete;
+    ScratchFolder& operator=(const ScratchFolder&) = delete;
+
+    const std::string& Path() const { return path_; }
+    std::string File(const std::string& name) const { return path_ + "/" + name; }
+    // Creates (or replaces) the file with exactly these bytes and returns its path.
+    std::string Write(const std::string& name, const Bytes& bytes) const;
+    std::string WriteText(const std::string& name, const std::string& text) const;
+
+private:
+    std::string path_;
+};
+
+// The whole file; empty when it cannot be read.
+Bytes ReadAll(const std::string& path);
+std::string ReadText(const std::string& path);
+
+struct CommandResult {
+    int ExitCode;       // -1 when the shell did not exit normally
+    std::string Output; // standard output and standard error together
+};
+// Runs a shell command line to its end.
+CommandResult RunCommand(const std::string& command);
+// Quotes a word so that the shell passes it on unchanged as one argument.
+std::string Quoted(const std::string& word);
+
+} // namespace testsupport

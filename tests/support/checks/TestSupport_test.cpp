@@ -1,0 +1,76 @@
+#include "support/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <filesystem>
+
+namespace fs = std::filesystem;
+using namespace testsupport;
+
+namespace {
+
+TEST(ScratchFolder, IsRemovedWithReadOnlyFilesAndFoldersInside) {
+    if (::geteuid() == 0) {
+        GTEST_SKIP() << "permissions do not hold back root";
+    }
+    std::string path;
+    {
+        ScratchFolder folder;
+        path = folder.Path();
+        ASSERT_TRUE(fs::is_directory(path));
+        fs::create_directories(folder.File("sub/deeper"));
+        folder.WriteText("sub/deeper/locked.txt", "x");
+        fs::permissions(folder.File("sub/deeper/locked.txt"), fs::perms::owner_read);
+        fs::permissions(folder.File("sub/deeper"), fs::perms::owner_read | fs::perms::owner_exec);
+        fs::permissions(folder.File("sub"), fs::perms::owner_read | fs::perms::owner_exec);
+    }
+    EXPECT_FALSE(fs::exists(path));
+}
+
+TEST(ScratchFolder, TwoFoldersNeverShareAPath) {
+    ScratchFolder a;
+    ScratchFolder b;
+    EXPECT_NE(a.Path(), b.Path());
+    EXPECT_EQ(a.File("x.bin"), a.Path() + "/x.bin");
+}
+
+TEST(ScratchFolder, WrittenBytesReadBackExactlyIncludingZerosAndHighBytes) {
+    ScratchFolder folder;
+    const Bytes bytes{0x00, 0xFF, 0x0D, 0x0A, 0x1A, 0x80, 0x00};
+    const std::string path = folder.Write("b.bin", bytes);
+    EXPECT_EQ(ReadAll(path), bytes);
+    folder.Write("b.bin", Bytes{0x41});
+    EXPECT_EQ(ReadText(path), "A");
+    EXPECT_EQ(ReadText(folder.WriteText("t.txt", std::string("a\0b\r\n", 5))),
+              std::string("a\0b\r\n", 5));
+}
+
+TEST(ReadAll, AMissingFileReadsAsEmpty) {
+    ScratchFolder folder;
+    EXPECT_TRUE(ReadAll(folder.File("missing")).empty());
+    EXPECT_EQ(ReadText(folder.File("missing")), "");
+}
+
+TEST(RunCommand, CapturesBothStreamsOfTheWholeLineAndTheExitCode) {
+    const auto result = RunCommand("echo out; echo err >&2; exit 3");
+    EXPECT_EQ(result.ExitCode, 3);
+    EXPECT_EQ(result.Output, "out\nerr\n");
+    EXPECT_EQ(RunCommand("true").ExitCode, 0);
+    EXPECT_EQ(RunCommand("kill -9 $$").ExitCode, -1);
+}
+
+TEST(RunCommand, ARedirectionInsideTheLineIsKept) {
+    EXPECT_EQ(RunCommand("echo hidden 2>/dev/null >&2; echo shown >&2").Output, "shown\n");
+}
+
+TEST(Quoted, AnyWordReachesTheCommandAsOneUnchangedArgument) {
+    for (const std::string word : {"", "plain", "two words", "it's", "'", "''", "$HOME `id` \\n",
+                                   "*", "a\"b", "semi;colon|pipe&", "line\nbreak"}) {
+        const auto result = RunCommand("printf '%s|%s' " + Quoted(word) + " end");
+        EXPECT_EQ(result.Output, word + "|end") << word;
+    }
+}
+
+} // namespace
