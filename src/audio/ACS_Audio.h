@@ -36,6 +36,9 @@ public:
     std::uint8_t Volume() const { return FVolume.load(); }
     void SetVolume(std::uint8_t value) { FVolume.store(value); }
 
+    // Blocks written to the device and not yet reported played.
+    std::int32_t QueuedCount() const;
+
 protected:
     void Prepare() override;
     bool OutputStep(bool Abort) override;
@@ -49,7 +52,6 @@ private:
                                std::uintptr_t param2);
     void ReleasePlayed();
     void ApplyVolume(std::uint8_t* data, std::int32_t bytes) const;
-    std::int32_t QueuedCount() const;
 
     static constexpr std::int32_t kBlockBytes = 8192;
 
