@@ -14,10 +14,12 @@ function(vellorine_library)
     endif()
 endfunction()
 
-# vellorine_tests(LABEL <folder> [DEPS <targets...>])
-# One GoogleTest executable per tests/ folder, run by CTest under that label.
+# vellorine_tests(LABEL <folder> [DEPS <targets...>] [RESOURCE_LOCK <name>])
+# One GoogleTest executable per tests/ folder, run by CTest under that label. Tests of
+# folders that share a RESOURCE_LOCK never run at the same time (e.g. "sound": a test
+# that records the null sink must hear only its own tone).
 function(vellorine_tests)
-    cmake_parse_arguments(ARG "" "LABEL" "DEPS" ${ARGN})
+    cmake_parse_arguments(ARG "" "LABEL;RESOURCE_LOCK" "DEPS" ${ARGN})
     file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
     if(NOT sources)
         return()
@@ -30,10 +32,15 @@ function(vellorine_tests)
     target_compile_definitions(${exe} PRIVATE
         VELLORINE_SOURCE_DIR="${PROJECT_SOURCE_DIR}"
         VELLORINE_BINARY_DIR="${PROJECT_BINARY_DIR}")
+    set(lock "")
+    if(ARG_RESOURCE_LOCK)
+        set(lock RESOURCE_LOCK ${ARG_RESOURCE_LOCK})
+    endif()
     include(GoogleTest)
     gtest_discover_tests(${exe}
         PROPERTIES LABELS ${ARG_LABEL}
                    ENVIRONMENT "QT_QPA_PLATFORM=offscreen"
+                   ${lock}
         DISCOVERY_TIMEOUT 60)
 endfunction()
 
