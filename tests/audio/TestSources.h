@@ -95,7 +95,9 @@ public:
         if (chunk > 0) {
             n = std::min<std::size_t>(n, chunk);
         }
-        std::memcpy(buffer, data_.data() + offset_, n);
+        if (n > 0) {
+            std::memcpy(buffer, data_.data() + offset_, n);
+        }
         offset_ += n;
         FPosition += static_cast<std::int32_t>(n);
         return static_cast<std::int32_t>(n);
