@@ -254,10 +254,7 @@ void TMainForm::CreateTrackList() {
     ListView1->headerItem()->setTextAlignment(ColSize, Qt::AlignCenter);
     connect(ListView1, &QTreeWidget::itemClicked, this,
             [this](QTreeWidgetItem* item, int) { ListView1Click(item); });
-    connect(ListView1, &QTreeWidget::itemChanged, this, &TMainForm::UpdateActions);
 }
-
-void TMainForm::UpdateActions() {}
 
 void TMainForm::ListView1Click(QTreeWidgetItem* item) {
     if (item != nullptr && (QApplication::keyboardModifiers() & Qt::ControlModifier)) {
@@ -359,7 +356,6 @@ void TMainForm::FillTrackList() {
         item->setTextAlignment(ColSize, Qt::AlignCenter);
     }
     SetStatusText(DeviceName_);
-    UpdateActions();
 }
 
 void TMainForm::bRefreshClick() {
@@ -417,9 +413,6 @@ void TMainForm::FormActivate() {
 }
 
 bool TMainForm::event(QEvent* e) {
-    if (DispatchMessageEvent(e)) {
-        return true;
-    }
     if (e->type() == QEvent::WindowActivate) {
         FormActivate();
     } else if (e->type() == QEvent::WindowDeactivate && !showingHint_) {
@@ -427,10 +420,6 @@ bool TMainForm::event(QEvent* e) {
         hintDue_ = true;
     }
     return QMainWindow::event(e);
-}
-
-std::intptr_t TMainForm::HandleMessage(unsigned, std::intptr_t, std::intptr_t) {
-    return 0;
 }
 
 void TMainForm::showEvent(QShowEvent* e) {

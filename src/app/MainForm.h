@@ -8,7 +8,6 @@
 #include <memory>
 
 #include "platform/Dialogs.h"
-#include "platform/Messages.h"
 
 class QAction;
 class QLabel;
@@ -23,7 +22,7 @@ class DeviceMonitor;
 
 namespace app {
 
-class TMainForm : public QMainWindow, public platform::MessageReceiver {
+class TMainForm : public QMainWindow {
     Q_OBJECT
 public:
     explicit TMainForm(QWidget* parent = nullptr);
@@ -48,8 +47,6 @@ public:
     // True once the no-device hint has been shown (for the tests of its rule).
     int NoDeviceHintCount() const { return noDeviceHintCount_; }
 
-    std::intptr_t HandleMessage(unsigned msg, std::intptr_t wParam, std::intptr_t lParam) override;
-
 protected:
     bool event(QEvent* e) override;
     void showEvent(QShowEvent* e) override;
@@ -72,7 +69,6 @@ private:
     void ActionSelectAllExecute();
     void ActionNoSelectExecute();
     void ListView1Click(QTreeWidgetItem* item);
-    void UpdateActions();
     QAction* AddAction(const QString& name, const QString& caption, const QString& hint,
                        const QKeySequence& shortcut);
     QAction* Disabled(const QString& caption);
