@@ -92,9 +92,64 @@ private:
     std::int64_t frame_ = 0;
 };
 
+// Samples the output's queued blocks every millisecond while a 10 s tone plays. The steady
+// part runs from the first full queue until the source has handed over its last byte (the
+// first fill and the final drain are left out); the time below 0.3 s is weighted by how long
+// each sample held. Underflows are the server's own count of running dry while playing.
+void MeasureOutput() {
+    if (audio::TAudioOut::OutputDeviceCount() == 0) {
+        std::printf("output: no sound server, skipped\n");
+        return;
+    }
+    constexpr double kBlockSeconds = 8192 / (44100.0 * 4);
+    constexpr double kGoal = 0.3;
+    TToneSource tone;
+    tone.limit = 44100 * 4 * 10;
+    audio::TAudioOut out;
+    out.SetInput(&tone);
+    std::atomic<bool> running{true};
+    double minimum = 1e9;
+    double weighted = 0;
+    double below = 0;
+    double steady = 0;
+    std::thread watcher([&] {
+        bool started = false;
+        double queued = 0;
+        Clock::time_point last = Clock::now();
+        while (running && tone.Position() < tone.limit) {
+            const Clock::time_point now = Clock::now();
+            if (started) {
+                const double held = Seconds(now - last);
+                steady += held;
+                weighted += queued * held;
+                below += queued < kGoal ? held : 0;
+            }
+            queued = out.QueuedCount() * kBlockSeconds;
+            started = started || out.QueuedCount() == 9;
+            if (started) {
+                minimum = std::min(minimum, queued);
+            }
+            last = now;
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+    });
+    const double wall = RunSink(out);
+    running = false;
+    watcher.join();
+    std::printf("output: 10.000 s of sound played in %.3f s; steady %.3f s: queued min %.3f s, "
+                "mean %.3f s, below %.1f s for %.2f %% of the time; underflows %d\n",
+                wall, steady, minimum, steady > 0 ? weighted / steady : 0.0, kGoal,
+                steady > 0 ? below / steady * 100 : 0.0, out.UnderflowCount());
+}
+
 } // namespace
 
-int main() {
+int main(int argc, char** argv) {
+    // "bench_vorbis output" runs only the sound output measurement.
+    if (argc > 1 && std::string(argv[1]) == "output") {
+        MeasureOutput();
+        return 0;
+    }
     const fs::path dir =
         fs::temp_directory_path() / ("vellorine-bench-" + std::to_string(getpid()));
     fs::create_directories(dir);
@@ -158,33 +213,7 @@ int main() {
     }
 
     // 4. How much sound the output keeps queued ahead of playback.
-    if (audio::TAudioOut::OutputDeviceCount() > 0) {
-        TToneSource tone;
-        tone.limit = 44100 * 4 * 4;
-        audio::TAudioOut out;
-        out.SetInput(&tone);
-        std::atomic<bool> running{true};
-        double minimumQueued = 1e9;
-        double sumQueued = 0;
-        int samples = 0;
-        std::thread watcher([&] {
-            std::this_thread::sleep_for(std::chrono::milliseconds(300));
-            while (running && tone.Position() < tone.limit) {
-                const double queued = out.QueuedCount() * 8192 / (44100.0 * 4);
-                minimumQueued = std::min(minimumQueued, queued);
-                sumQueued += queued;
-                ++samples;
-                std::this_thread::sleep_for(std::chrono::milliseconds(1));
-            }
-        });
-        RunSink(out);
-        running = false;
-        watcher.join();
-        std::printf("output: queued on the device while playing: min %.3f s, mean %.3f s\n",
-                    minimumQueued, samples > 0 ? sumQueued / samples : 0.0);
-    } else {
-        std::printf("output: no sound server, skipped\n");
-    }
+    MeasureOutput();
     fs::remove_all(dir);
     return 0;
 }

@@ -118,6 +118,7 @@ void TAudioOut::Prepare() {
             static_cast<std::uint16_t>(format.nChannels * format.wBitsPerSample / 8);
         format.nAvgBytesPerSec = format.nSamplesPerSec * format.nBlockAlign;
         FBitsPerSample = format.wBitsPerSample;
+        FUnderflowCount.store(0);
         {
             std::lock_guard lock(ModuleLock());
             FQueuedCount = 0;
@@ -201,6 +202,11 @@ bool TAudioOut::OutputStep(bool Abort) {
 
 void TAudioOut::Finish() {
     if (FDevice != nullptr) {
+        std::uint32_t underflows = 0;
+        if (platform::waveOutGetUnderflowCount(FDevice, &underflows) ==
+            platform::MMSYSERR_NOERROR) {
+            FUnderflowCount.store(static_cast<std::int32_t>(underflows));
+        }
         // The device reports every buffer, even when its server goes away.
         while (QueuedCount() > 0) {
             std::this_thread::sleep_for(std::chrono::milliseconds(2));

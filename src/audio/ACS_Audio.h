@@ -38,6 +38,9 @@ public:
 
     // Blocks written to the device and not yet reported played.
     std::int32_t QueuedCount() const;
+    // Times the device ran out of data while the last run still had input to play (the
+    // running out after the last block is not counted).
+    std::int32_t UnderflowCount() const { return FUnderflowCount.load(); }
 
 protected:
     void Prepare() override;
@@ -62,6 +65,7 @@ private:
 
     std::int32_t FBaseChannel = 0;
     std::atomic<std::uint8_t> FVolume{255};
+    std::atomic<std::int32_t> FUnderflowCount{0};
     platform::WaveOutDevice* FDevice = nullptr;
     std::int32_t FBufferCount = 8;
     std::int32_t FBitsPerSample = 16;

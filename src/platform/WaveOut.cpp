@@ -3,6 +3,8 @@
 #include <pulse/pulseaudio.h>
 #include <pulse/rtclock.h>
 
+#include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <deque>
@@ -181,14 +183,19 @@ using Clock = std::chrono::steady_clock;
 constexpr int kConnectTimeoutMs = 2000;
 constexpr int kRequestTimeoutMs = 2000;
 constexpr auto kPollInterval = std::chrono::milliseconds(10);
-// Data the server has taken is reported played after the sink's latency, capped so a
-// strange latency report cannot hold a buffer for long.
+// Data the server has taken is reported played when the sink has played it: the sink's
+// latency covers everything the server has read, so a buffer ending before the read index
+// plays out that much earlier. Capped so a strange latency report cannot hold a buffer long.
 constexpr auto kMaxLatency = std::chrono::seconds(2);
 // Queued data that does not move for this long means the stream is dead.
 constexpr auto kStallLimit = std::chrono::seconds(5);
 
 void OnStreamState(pa_stream*, void* userdata) {
     pa_threaded_mainloop_signal(static_cast<pa_threaded_mainloop*>(userdata), 0);
+}
+
+void OnUnderflow(pa_stream*, void* userdata) {
+    static_cast<std::atomic<uint32_t>*>(userdata)->fetch_add(1);
 }
 
 void OnOperationDone(pa_stream*, int, void* userdata) {
@@ -226,12 +233,16 @@ struct WaveOutDevice {
     WaveOutProc callback = nullptr;
     uintptr_t instance = 0;
     int64_t written = 0; // main loop lock
+    // Main loop lock: written data that may still wait for the start threshold.
+    bool startPending = false;
+    Clock::time_point lastWrite{};
 
     std::mutex mutex; // guards queue and stopping
     std::condition_variable wake;
     std::deque<Entry> queue;
     bool stopping = false;
     std::thread notifier;
+    std::atomic<uint32_t> underflows{0};
 
     pa_threaded_mainloop* Mainloop() const { return session->Mainloop(); }
     pa_context* Context() const { return session->Context(); }
@@ -254,11 +265,26 @@ struct WaveOutDevice {
         }
     }
 
+    // The server holds playback back until a start threshold is queued, so a burst of
+    // writes starts with enough in hand to feed the sink's first read. A writer that has
+    // paused may have nothing more to give: play what is there (lock held).
+    void StartIfWriterPaused() {
+        if (!startPending || Clock::now() - lastWrite < kPollInterval) {
+            return;
+        }
+        startPending = false;
+        pa_operation* op = pa_stream_trigger(stream, nullptr, nullptr);
+        if (op != nullptr) {
+            pa_operation_unref(op);
+        }
+    }
+
     PollResult Poll(int64_t& readIndex, pa_usec_t& latency) {
         pa_threaded_mainloop_lock(Mainloop());
         PollResult result = PollResult::Broken;
         if (StreamGood()) {
             result = PollResult::NoInfo;
+            StartIfWriterPaused();
             pa_operation* op = pa_stream_update_timing_info(stream, OnOperationDone, Mainloop());
             if (pulse::FinishOperation(Mainloop(), Context(), op, kRequestTimeoutMs)) {
                 const pa_timing_info* info = pa_stream_get_timing_info(stream);
@@ -276,13 +302,36 @@ struct WaveOutDevice {
         return result;
     }
 
+    // When the sink will have played the byte just before streamOffset, given the server's
+    // read index and the sink's latency measured at now. The server reads ahead in bursts;
+    // each buffer gets its own time so the caller can refill as the sink plays, not a burst
+    // later.
+    Clock::time_point PlayTime(int64_t streamOffset, int64_t readIndex, pa_usec_t latency,
+                               Clock::time_point now) const {
+        const auto played =
+            std::min<Clock::duration>(std::chrono::microseconds(latency), kMaxLatency);
+        const auto bytesPerSecond = static_cast<int64_t>(pa_bytes_per_second(&spec));
+        const auto ahead = std::chrono::microseconds((readIndex - streamOffset) * 1000000 /
+                                                     std::max<int64_t>(bytesPerSecond, 1));
+        return now + std::max<Clock::duration>(played - ahead, Clock::duration::zero());
+    }
+
+    // Sleeps until the next poll, or sooner when the front buffer falls due before it.
+    void WaitForNextPoll(std::unique_lock<std::mutex>& lock) {
+        Clock::time_point until = Clock::now() + kPollInterval;
+        if (!queue.empty() && queue.front().due) {
+            until = std::min(until, *queue.front().due);
+        }
+        wake.wait_until(lock, until, [this] { return stopping; });
+    }
+
     void RunNotifier() {
         int64_t lastReadIndex = -1;
         Clock::time_point lastMove = Clock::now();
         for (;;) {
             {
                 std::unique_lock lock(mutex);
-                wake.wait_for(lock, kPollInterval, [this] { return stopping; });
+                WaitForNextPoll(lock);
                 if (stopping) {
                     return;
                 }
@@ -305,8 +354,7 @@ struct WaveOutDevice {
                 std::lock_guard lock(mutex);
                 for (Entry& entry : queue) {
                     if (polled == PollResult::Info && !entry.due && entry.end <= readIndex) {
-                        entry.due = now + std::min<Clock::duration>(
-                                              std::chrono::microseconds(latency), kMaxLatency);
+                        entry.due = PlayTime(entry.end, readIndex, latency, now);
                     }
                 }
                 while (!queue.empty() &&
@@ -327,6 +375,7 @@ struct WaveOutDevice {
         bool ready = false;
         if (stream != nullptr) {
             pa_stream_set_state_callback(stream, OnStreamState, Mainloop());
+            pa_stream_set_underflow_callback(stream, OnUnderflow, &underflows);
             pa_buffer_attr attr;
             attr.maxlength = static_cast<uint32_t>(-1);
             attr.tlength = static_cast<uint32_t>(pa_usec_to_bytes(250000, &spec));
@@ -356,6 +405,7 @@ struct WaveOutDevice {
         }
         pa_threaded_mainloop_lock(Mainloop());
         pa_stream_set_state_callback(stream, nullptr, nullptr);
+        pa_stream_set_underflow_callback(stream, nullptr, nullptr);
         pa_stream_disconnect(stream);
         pa_stream_unref(stream);
         stream = nullptr;
@@ -473,18 +523,25 @@ MMRESULT waveOutWrite(HWAVEOUT device, WAVEHDR* header, uint32_t headerSize) {
         pa_stream_write(device->stream, header->lpData, header->dwBufferLength, nullptr, 0,
                         PA_SEEK_RELATIVE);
         device->written += header->dwBufferLength;
-        // Start at once however little is queued; otherwise the last buffers of a run
-        // would wait forever for the start threshold.
-        pa_operation* op = pa_stream_trigger(device->stream, nullptr, nullptr);
-        if (op != nullptr) {
-            pa_operation_unref(op);
-        }
+        device->startPending = true;
+        device->lastWrite = Clock::now();
     }
     {
         std::lock_guard lock(device->mutex);
         device->queue.push_back({header, device->written, std::nullopt});
     }
     pa_threaded_mainloop_unlock(device->Mainloop());
+    return MMSYSERR_NOERROR;
+}
+
+MMRESULT waveOutGetUnderflowCount(HWAVEOUT device, uint32_t* count) {
+    if (device == nullptr) {
+        return MMSYSERR_INVALHANDLE;
+    }
+    if (count == nullptr) {
+        return MMSYSERR_INVALPARAM;
+    }
+    *count = device->underflows.load();
     return MMSYSERR_NOERROR;
 }
 

@@ -90,6 +90,9 @@ MMRESULT waveOutUnprepareHeader(HWAVEOUT device, WAVEHDR* header, uint32_t heade
 // Queues the header's data for playback; queued data always plays to the end, however
 // little of it there is (no start threshold holds the last buffers back).
 MMRESULT waveOutWrite(HWAVEOUT device, WAVEHDR* header, uint32_t headerSize);
+// Times the server found the stream empty when the sink wanted data since the device was
+// opened (each one is a gap or a skip in what is heard).
+MMRESULT waveOutGetUnderflowCount(HWAVEOUT device, uint32_t* count);
 // Drops what is queued and reports every queued buffer done.
 MMRESULT waveOutReset(HWAVEOUT device);
 // Fails with WAVERR_STILLPLAYING while buffers are queued.

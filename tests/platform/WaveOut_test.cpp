@@ -204,3 +204,66 @@ TEST(WaveOut, ResetHandsBackEveryQueuedBufferAndPlaybackGoesOnAfterIt) {
     EXPECT_TRUE(recorder.WaitForDone(2, std::chrono::seconds(3)));
     EXPECT_EQ(waveOutClose(device), MMSYSERR_NOERROR);
 }
+
+TEST(WaveOut, NoBufferIsReportedBeforeTheSinkCanHavePlayedItsLastByte) {
+    REQUIRE_SOUND_SERVER();
+    Recorder recorder;
+    const WAVEFORMATEX format = Format(2, 44100, 16);
+    HWAVEOUT device = nullptr;
+    ASSERT_EQ(waveOutOpen(&device, WAVE_MAPPER, &format, &Recorder::Callback,
+                          reinterpret_cast<uintptr_t>(&recorder), CALLBACK_FUNCTION),
+              MMSYSERR_NOERROR);
+    // Twelve blocks: the server reads them in bursts of several, yet each one ends at its
+    // own moment of playback and must not be handed back before it.
+    std::vector<std::vector<char>> blocks(12, std::vector<char>(8192, 0));
+    std::vector<WAVEHDR> headers(blocks.size());
+    const auto start = std::chrono::steady_clock::now();
+    for (size_t i = 0; i < blocks.size(); ++i) {
+        headers[i].lpData = blocks[i].data();
+        headers[i].dwBufferLength = 8192;
+        ASSERT_EQ(waveOutPrepareHeader(device, &headers[i], sizeof(WAVEHDR)), MMSYSERR_NOERROR);
+        ASSERT_EQ(waveOutWrite(device, &headers[i], sizeof(WAVEHDR)), MMSYSERR_NOERROR);
+    }
+    ASSERT_TRUE(recorder.WaitForDone(blocks.size(), std::chrono::seconds(5)));
+    {
+        std::lock_guard lock(recorder.mutex);
+        for (size_t i = 0; i < blocks.size(); ++i) {
+            EXPECT_EQ(recorder.done[i], &headers[i]);
+            const auto playedBy = std::chrono::microseconds((i + 1) * 8192 * 1000000 / 176400);
+            EXPECT_GE(recorder.doneAt[i] - start, playedBy - std::chrono::milliseconds(3))
+                << "block " << i;
+        }
+    }
+    EXPECT_EQ(waveOutClose(device), MMSYSERR_NOERROR);
+}
+
+TEST(WaveOut, RunningOutOfDataIsCountedAsAnUnderflow) {
+    REQUIRE_SOUND_SERVER();
+    Recorder recorder;
+    const WAVEFORMATEX format = Format(2, 44100, 16);
+    HWAVEOUT device = nullptr;
+    uint32_t count = 7;
+    EXPECT_EQ(waveOutGetUnderflowCount(nullptr, &count), MMSYSERR_INVALHANDLE);
+    ASSERT_EQ(waveOutOpen(&device, WAVE_MAPPER, &format, &Recorder::Callback,
+                          reinterpret_cast<uintptr_t>(&recorder), CALLBACK_FUNCTION),
+              MMSYSERR_NOERROR);
+    EXPECT_EQ(waveOutGetUnderflowCount(device, nullptr), MMSYSERR_INVALPARAM);
+    ASSERT_EQ(waveOutGetUnderflowCount(device, &count), MMSYSERR_NOERROR);
+    EXPECT_EQ(count, 0u);
+
+    std::vector<char> data(8192, 0);
+    WAVEHDR header;
+    header.lpData = data.data();
+    header.dwBufferLength = static_cast<uint32_t>(data.size());
+    ASSERT_EQ(waveOutPrepareHeader(device, &header, sizeof header), MMSYSERR_NOERROR);
+    ASSERT_EQ(waveOutWrite(device, &header, sizeof header), MMSYSERR_NOERROR);
+    ASSERT_TRUE(recorder.WaitForDone(1, std::chrono::seconds(3)));
+    // Nothing follows the block, so the sink finds the stream empty when it asks for more.
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(8);
+    do {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        ASSERT_EQ(waveOutGetUnderflowCount(device, &count), MMSYSERR_NOERROR);
+    } while (count == 0 && std::chrono::steady_clock::now() < until);
+    EXPECT_GE(count, 1u);
+    EXPECT_EQ(waveOutClose(device), MMSYSERR_NOERROR);
+}
