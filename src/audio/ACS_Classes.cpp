@@ -82,28 +82,24 @@ TACSFileIn::~TACSFileIn() {
     DetachUsers();
 }
 
-std::int32_t TACSFileIn::BitsPerSample() {
+std::int32_t TACSFileIn::FormatField(const std::int32_t& field) {
     std::lock_guard lock(FFileLock);
     OpenFile();
-    const std::int32_t value = FBitsPerSample;
+    const std::int32_t value = field;
     CloseFile();
     return value;
+}
+
+std::int32_t TACSFileIn::BitsPerSample() {
+    return FormatField(FBitsPerSample);
 }
 
 std::int32_t TACSFileIn::Channels() {
-    std::lock_guard lock(FFileLock);
-    OpenFile();
-    const std::int32_t value = FChannels;
-    CloseFile();
-    return value;
+    return FormatField(FChannels);
 }
 
 std::int32_t TACSFileIn::SampleRate() {
-    std::lock_guard lock(FFileLock);
-    OpenFile();
-    const std::int32_t value = FSampleRate;
-    CloseFile();
-    return value;
+    return FormatField(FSampleRate);
 }
 
 std::int32_t TACSFileIn::TotalTime() {

@@ -195,6 +195,8 @@ public:
 protected:
     virtual void OpenFile() = 0;
     virtual void CloseFile() = 0;
+    // A format field as the file's header gives it, opening the file for the query.
+    std::int32_t FormatField(const std::int32_t& field);
 
     std::string FFileName;
     std::atomic<std::int32_t> FPendingJump{0};
