@@ -187,6 +187,28 @@ void TACSFileIn::SetEndSample(std::int32_t value) {
     }
 }
 
+namespace {
+// Puts value in the input slot under its lock and moves the user registration from the
+// old input to the new one; returns the old input.
+TACSInput* SwapInput(std::atomic<TACSInput*>& slot, TSpinFlag& lock, TACSInput* value,
+                     IInputUser* user) {
+    TACSInput* old = nullptr;
+    {
+        TSpinFlagGuard guard(lock);
+        old = slot.exchange(value);
+    }
+    if (old != value) {
+        if (old != nullptr) {
+            old->RemoveUser(user);
+        }
+        if (value != nullptr) {
+            value->AddUser(user);
+        }
+    }
+    return old;
+}
+} // namespace
+
 // ---- TACSConverter --------------------------------------------------------------------------
 
 TACSConverter::~TACSConverter() {
@@ -195,20 +217,7 @@ TACSConverter::~TACSConverter() {
 }
 
 TACSInput* TACSConverter::ExchangeInput(TACSInput* value) {
-    TACSInput* old = nullptr;
-    {
-        TSpinFlagGuard guard(FInputLock);
-        old = FInput.exchange(value);
-    }
-    if (old != value) {
-        if (old != nullptr) {
-            old->RemoveUser(this);
-        }
-        if (value != nullptr) {
-            value->AddUser(this);
-        }
-    }
-    return old;
+    return SwapInput(FInput, FInputLock, value, this);
 }
 
 void TACSConverter::SetInput(TACSInput* value) {
@@ -479,20 +488,7 @@ std::int32_t TACSOutput::Progress() {
 }
 
 TACSInput* TACSOutput::ExchangeInput(TACSInput* value) {
-    TACSInput* old = nullptr;
-    {
-        TSpinFlagGuard guard(FInputLock);
-        old = FInput.exchange(value);
-    }
-    if (old != value) {
-        if (old != nullptr) {
-            old->RemoveUser(this);
-        }
-        if (value != nullptr) {
-            value->AddUser(this);
-        }
-    }
-    return old;
+    return SwapInput(FInput, FInputLock, value, this);
 }
 
 void TACSOutput::SetInput(TACSInput* value) {

@@ -36,21 +36,21 @@ std::string FieldText(const char* text, std::size_t maxBytes) {
 }
 
 TDriveSpec PhysicalSpec(const char* device, std::uint8_t index) {
-    TDriveSpec spec;
-    spec.path = device;
-    spec.ha = PhysicalDriveAdapter;
-    spec.tgt = index;
+    TDriveSpec drive;
+    drive.path = device;
+    drive.ha = PhysicalDriveAdapter;
+    drive.tgt = index;
     CdioPtr cdio(cdio_open(device, DRIVER_DEVICE));
     cdio_hwinfo_t info{};
     if (cdio && cdio_get_hwinfo(cdio.get(), &info)) {
-        spec.vendor = FieldText(info.psz_vendor, VendorBytes);
-        spec.product = FieldText(info.psz_model, ProductBytes);
+        drive.vendor = FieldText(info.psz_vendor, VendorBytes);
+        drive.product = FieldText(info.psz_model, ProductBytes);
     } else {
         // No inquiry data (no permission, odd driver): still usable, named by its node.
-        spec.vendor = "CD-ROM ";
-        spec.product = ImageProductText(device, ProductBytes);
+        drive.vendor = "CD-ROM ";
+        drive.product = ImageProductText(device, ProductBytes);
     }
-    return spec;
+    return drive;
 }
 
 CdIo_t* OpenImage(const std::string& path) {
@@ -131,23 +131,23 @@ std::vector<TDriveSpec> ListDrives() {
             !std::filesystem::is_regular_file(path, ec) || index == 255) {
             continue;
         }
-        TDriveSpec spec;
-        spec.isImage = true;
-        spec.path = path;
-        spec.vendor = "IMAGE";
-        spec.product = ImageProductText(path, ProductBytes);
-        spec.ha = DiscImageAdapter;
-        spec.tgt = index++;
-        drives.push_back(std::move(spec));
+        TDriveSpec drive;
+        drive.isImage = true;
+        drive.path = path;
+        drive.vendor = "IMAGE";
+        drive.product = ImageProductText(path, ProductBytes);
+        drive.ha = DiscImageAdapter;
+        drive.tgt = index++;
+        drives.push_back(std::move(drive));
     }
     return drives;
 }
 
-CdioPtr OpenDrive(const TDriveSpec& spec) {
-    if (!spec.isImage) {
-        return CdioPtr(cdio_open(spec.path.c_str(), DRIVER_DEVICE));
+CdioPtr OpenDrive(const TDriveSpec& drive) {
+    if (!drive.isImage) {
+        return CdioPtr(cdio_open(drive.path.c_str(), DRIVER_DEVICE));
     }
-    CdioPtr cdio(OpenImage(spec.path));
+    CdioPtr cdio(OpenImage(drive.path));
     if (cdio && cdio_get_first_track_num(cdio.get()) == CDIO_INVALID_TRACK) {
         cdio.reset();
     }

@@ -42,7 +42,7 @@ std::string ImageProductText(const std::string& path, std::size_t maxBytes = 17)
 // Physical drives (unless hidden), then the images that exist as regular files.
 std::vector<TDriveSpec> ListDrives();
 // Opens the drive or image; null when it cannot be opened or an image holds no track.
-CdioPtr OpenDrive(const TDriveSpec& spec);
+CdioPtr OpenDrive(const TDriveSpec& drive);
 // Physical drives only (empty when hidden or none).
 std::vector<TDriveSpec> ListPhysicalDrives();
 

@@ -46,7 +46,7 @@ std::mutex& LibraryMutex() {
 }
 
 struct OpenDriveState {
-    TDriveSpec spec;
+    TDriveSpec location;
     CdioPtr cdio;
     std::mutex mutex;
     bool msfAddresses = false;
@@ -78,9 +78,9 @@ std::vector<TDriveSpec> LockedListDrives() {
     return ListDrives();
 }
 
-CdioPtr LockedOpen(const TDriveSpec& spec) {
+CdioPtr LockedOpen(const TDriveSpec& location) {
     std::lock_guard lock(LibraryMutex());
-    return OpenDrive(spec);
+    return OpenDrive(location);
 }
 
 void LockedClose(CdioPtr& cdio) {
@@ -216,11 +216,11 @@ bool LayoutOfDrive(int driveIndex, DiscLayout& layout) {
 // A physical drive's disc may have changed since the handle was opened, and libcdio
 // keeps the TOC it read first; reopening reads the current one.
 bool RefreshPhysicalDrive(OpenDriveState& drive) {
-    if (drive.spec.isImage) {
+    if (drive.location.isImage) {
         return true;
     }
     LockedClose(drive.cdio);
-    drive.cdio = LockedOpen(drive.spec);
+    drive.cdio = LockedOpen(drive.location);
     return drive.cdio != nullptr;
 }
 
@@ -285,8 +285,8 @@ HCDROM GetCDHandle(const TCDHandleRequest& request) {
         return Fail(ALERR_NODEVICE);
     }
     auto drive = std::make_shared<OpenDriveState>();
-    drive->spec = *found;
-    drive->cdio = LockedOpen(drive->spec);
+    drive->location = *found;
+    drive->cdio = LockedOpen(drive->location);
     if (!drive->cdio) {
         return Fail(ALERR_NODEVICE);
     }

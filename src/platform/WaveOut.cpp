@@ -229,7 +229,7 @@ struct WaveOutDevice {
 
     std::unique_ptr<pulse::Session> session;
     pa_stream* stream = nullptr;
-    pa_sample_spec spec{};
+    pa_sample_spec sampleSpec{};
     WaveOutProc callback = nullptr;
     uintptr_t instance = 0;
     int64_t written = 0; // main loop lock
@@ -310,7 +310,7 @@ struct WaveOutDevice {
                                Clock::time_point now) const {
         const auto played =
             std::min<Clock::duration>(std::chrono::microseconds(latency), kMaxLatency);
-        const auto bytesPerSecond = static_cast<int64_t>(pa_bytes_per_second(&spec));
+        const auto bytesPerSecond = static_cast<int64_t>(pa_bytes_per_second(&sampleSpec));
         const auto ahead = std::chrono::microseconds((readIndex - streamOffset) * 1000000 /
                                                      std::max<int64_t>(bytesPerSecond, 1));
         return now + std::max<Clock::duration>(played - ahead, Clock::duration::zero());
@@ -369,16 +369,16 @@ struct WaveOutDevice {
 
     bool Connect(const char* sinkName) {
         pa_channel_map map;
-        pa_channel_map_init_extend(&map, spec.channels, PA_CHANNEL_MAP_WAVEEX);
+        pa_channel_map_init_extend(&map, sampleSpec.channels, PA_CHANNEL_MAP_WAVEEX);
         pa_threaded_mainloop_lock(Mainloop());
-        stream = pa_stream_new(Context(), "Playback", &spec, &map);
+        stream = pa_stream_new(Context(), "Playback", &sampleSpec, &map);
         bool ready = false;
         if (stream != nullptr) {
             pa_stream_set_state_callback(stream, OnStreamState, Mainloop());
             pa_stream_set_underflow_callback(stream, OnUnderflow, &underflows);
             pa_buffer_attr attr;
             attr.maxlength = static_cast<uint32_t>(-1);
-            attr.tlength = static_cast<uint32_t>(pa_usec_to_bytes(250000, &spec));
+            attr.tlength = static_cast<uint32_t>(pa_usec_to_bytes(250000, &sampleSpec));
             attr.prebuf = static_cast<uint32_t>(-1);
             attr.minreq = static_cast<uint32_t>(-1);
             attr.fragsize = static_cast<uint32_t>(-1);
@@ -450,9 +450,9 @@ MMRESULT waveOutOpen(HWAVEOUT* device, uint32_t deviceId, const WAVEFORMATEX* fo
         return WAVERR_BADFORMAT;
     }
     auto dev = std::make_unique<WaveOutDevice>();
-    dev->spec.format = *sampleFormat;
-    dev->spec.channels = static_cast<uint8_t>(format->nChannels);
-    dev->spec.rate = format->nSamplesPerSec;
+    dev->sampleSpec.format = *sampleFormat;
+    dev->sampleSpec.channels = static_cast<uint8_t>(format->nChannels);
+    dev->sampleSpec.rate = format->nSamplesPerSec;
     dev->session = pulse::Session::Connect("Vellorine", kConnectTimeoutMs);
     if (!dev->session) {
         return MMSYSERR_NODRIVER;

@@ -67,10 +67,13 @@ off_t SizeOf(const FileHandle& file) {
     return st.st_size;
 }
 
-bool ReadExactly(const FileHandle& file, std::uint8_t* buffer, std::size_t count, off_t at) {
+// Repeats a positioned read or write until count bytes are done; false on an error or
+// on a transfer of nothing.
+template <typename Buffer, typename Transfer>
+bool TransferExactly(Buffer* buffer, std::size_t count, off_t at, Transfer transfer) {
     std::size_t done = 0;
     while (done < count) {
-        const ssize_t n = ::pread(file.Get(), buffer + done, count - done, at + off_t(done));
+        const ssize_t n = transfer(buffer + done, count - done, at + off_t(done));
         if (n < 0 && errno == EINTR) {
             continue;
         }
@@ -82,19 +85,17 @@ bool ReadExactly(const FileHandle& file, std::uint8_t* buffer, std::size_t count
     return true;
 }
 
+bool ReadExactly(const FileHandle& file, std::uint8_t* buffer, std::size_t count, off_t at) {
+    return TransferExactly(buffer, count, at, [&](std::uint8_t* p, std::size_t n, off_t offset) {
+        return ::pread(file.Get(), p, n, offset);
+    });
+}
+
 bool WriteExactly(const FileHandle& file, const std::uint8_t* buffer, std::size_t count, off_t at) {
-    std::size_t done = 0;
-    while (done < count) {
-        const ssize_t n = ::pwrite(file.Get(), buffer + done, count - done, at + off_t(done));
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            return false;
-        }
-        done += std::size_t(n);
-    }
-    return true;
+    return TransferExactly(buffer, count, at,
+                           [&](const std::uint8_t* p, std::size_t n, off_t offset) {
+                               return ::pwrite(file.Get(), p, n, offset);
+                           });
 }
 
 bool StartsWithTagMarker(const std::uint8_t* bytes) {
