@@ -198,6 +198,7 @@ void TRateConverter::Init() {
         FHistory.assign(static_cast<std::size_t>(w - 1) * c, 0.0);
     } else {
         FHistory16.assign(static_cast<std::size_t>(w - 1) * c, 0);
+        FLastFiltered.assign(static_cast<std::size_t>(c), 0.0);
         FExtended.assign(static_cast<std::size_t>(w - 1 + maxFrames) * c, 0);
     }
     FLastFrame.resize(c, 0);
@@ -210,6 +211,7 @@ void TRateConverter::ReleaseBuffers() {
     FOverlap = {};
     FHistory = {};
     FHistory16 = {};
+    FLastFiltered = {};
     FExtended = {};
     FSamples = {};
     FOutBuffer = {};
@@ -244,26 +246,47 @@ void TRateConverter::Downsample(const std::int16_t* x, std::int32_t frames) {
     const std::size_t historyCount = static_cast<std::size_t>(w - 1) * c;
     std::copy(FHistory16.begin(), FHistory16.end(), FExtended.begin());
     std::copy(x, x + static_cast<std::size_t>(frames) * c, FExtended.begin() + historyCount);
+    // The low-passed signal at input sample j of this block.
+    auto filtered = [&](std::int32_t j, std::int32_t ch) {
+        // Extended index of s(j - t) is (w - 1 + j - t); t = w - 1 pairs with Kernel[0].
+        const std::int16_t* first = FExtended.data() + static_cast<std::size_t>(j) * c;
+        double acc = 0.0;
+        for (std::int32_t i = 0; i < w; ++i) {
+            acc += FKernel[i] * first[static_cast<std::size_t>(i) * c + ch];
+        }
+        return acc;
+    };
 
     std::uint8_t* dst = FOutBuffer.data();
     std::int32_t outputs = 0;
+    std::vector<double> lastFiltered(static_cast<std::size_t>(c), 0.0);
+    std::int32_t lastFilteredAt = -1;
     for (std::int32_t j = 0; j < frames; ++j) {
         if (out < FPhase) {
             FPhase -= out;
             continue;
         }
-        // Extended index of s(j - t) is (w - 1 + j - t); t = w - 1 pairs with Kernel[0].
-        const std::int16_t* first = FExtended.data() + static_cast<std::size_t>(j) * c;
+        // The output instant lies between input samples j - 1 and j, at fraction
+        // FPhase / out from j - 1; taking sample j's value alone (as if the instant fell on
+        // it) jitters the timing and distorts every tone, so interpolate there.
+        const double f = static_cast<double>(FPhase) / static_cast<double>(out);
         for (std::int32_t ch = 0; ch < c; ++ch) {
-            double acc = 0.0;
-            for (std::int32_t i = 0; i < w; ++i) {
-                acc += FKernel[i] * first[static_cast<std::size_t>(i) * c + ch];
+            const double at = filtered(j, ch);
+            // Outputs mostly fall on neighbouring samples: reuse the last one filtered.
+            double before = FLastFiltered[ch];
+            if (j > 0) {
+                before = lastFilteredAt == j - 1 ? lastFiltered[ch] : filtered(j - 1, ch);
             }
-            Put16(dst, Saturate16(acc));
+            lastFiltered[ch] = at;
+            Put16(dst, Saturate16(f == 1.0 ? at : before + f * (at - before)));
             dst += 2;
         }
+        lastFilteredAt = j;
         ++outputs;
         FPhase += in - out;
+    }
+    for (std::int32_t ch = 0; ch < c; ++ch) {
+        FLastFiltered[ch] = filtered(frames - 1, ch);
     }
     const std::size_t total = historyCount + static_cast<std::size_t>(frames) * c;
     std::copy(FExtended.begin() + (total - historyCount), FExtended.begin() + total,

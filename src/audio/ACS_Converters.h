@@ -88,6 +88,7 @@ private:
     std::vector<double> FOverlap;         // upsampling: overlap-add area, interleaved
     std::vector<double> FHistory;         // upsampling: carried filter tail
     std::vector<std::int16_t> FHistory16; // downsampling: last KernelWidth-1 frames
+    std::vector<double> FLastFiltered;    // downsampling: filtered value at the last frame
     std::vector<std::int16_t> FExtended;  // downsampling: history followed by the block
     std::vector<std::int16_t> FSamples;   // the gathered block as samples
     std::vector<std::uint8_t> FOutBuffer;

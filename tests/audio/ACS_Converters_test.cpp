@@ -169,6 +169,21 @@ TEST(RateConverter, downsampling48000To44100StereoKeepsEachChannelsFrequency) {
     EXPECT_NEAR(FitSine(right, 3000.0, 44100).amplitude, 12000, 240);
 }
 
+TEST(RateConverter, downsamplingPutsEachOutputAtItsOwnInstantSoTonesStayClean) {
+    // Taking the input sample after each output instant instead leaves the worst error only
+    // about 24 dB below a 1 kHz tone and 10 dB below a 5 kHz one.
+    for (const auto& [freq, minimumDb] : {std::pair{1000.0, 50.0}, std::pair{5000.0, 25.0}}) {
+        TMemorySource source(SinePcm(48000, {freq}, 2.0, 12000), 48000, 1, 16);
+        TRateConverter rate;
+        rate.SetOutSampleRate(44100);
+        rate.SetInput(&source);
+        const auto x = Middle(Channel(Samples16(Pull(rate, 4096)), 1, 0), 2000);
+        const SineFit fit = FitSine(x, freq, 44100);
+        const double db = 20 * std::log10(fit.amplitude / fit.worstResidual);
+        EXPECT_GT(db, minimumDb) << freq << " Hz";
+    }
+}
+
 TEST(RateConverter, halvingTheRateFiltersAtEveryOtherInputSample) {
     const auto kernel = MakeLowPassKernel(30, 0.4 * 0.5, fwBlackman);
     for (int at : {200, 201}) {
