@@ -5,6 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include "support/SoundServer.h"
+#include "support/TestSupport.h"
+
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
@@ -19,21 +22,6 @@ namespace fs = std::filesystem;
 extern char** environ;
 
 namespace {
-
-bool ServerRequired() {
-    const char* value = std::getenv("VELLORINE_REQUIRE_PULSE");
-    return value != nullptr && std::string(value) == "1";
-}
-
-#define REQUIRE_SOUND_SERVER()                                                                     \
-    do {                                                                                           \
-        if (TAudioOut::OutputDeviceCount() == 0) {                                                 \
-            if (ServerRequired()) {                                                                \
-                FAIL() << "VELLORINE_REQUIRE_PULSE=1 but no PulseAudio sink answers";              \
-            }                                                                                      \
-            GTEST_SKIP() << "no PulseAudio server with a sink; start one to run this test";        \
-        }                                                                                          \
-    } while (0)
 
 // The device number and name of the test's null sink (or of the first sink).
 std::pair<std::int32_t, std::string> TestSink() {
@@ -103,21 +91,6 @@ Bytes EightBitSine(std::int32_t rate, double freq, double seconds) {
     }
     return out;
 }
-
-struct EnvOverride {
-    std::string name;
-    std::string old;
-    bool had;
-    EnvOverride(const char* key, const char* value) : name(key) {
-        const char* current = std::getenv(key);
-        had = current != nullptr;
-        old = had ? current : "";
-        setenv(key, value, 1);
-    }
-    ~EnvOverride() {
-        had ? (void)setenv(name.c_str(), old.c_str(), 1) : (void)unsetenv(name.c_str());
-    }
-};
 
 } // namespace
 
@@ -193,7 +166,7 @@ TEST(AudioOut, StopEndsTheRunThroughOnDoneOnceTheQueuedBuffersHavePlayed) {
 
 TEST(AudioOut, ADeviceThatCannotBeOpenedEndsTheRunAtOnceWithAnError) {
     TAudioOut::OutputDeviceCount(); // read the device count before the server disappears
-    EnvOverride server("PULSE_SERVER", "unix:/nonexistent/vellorine-no-server");
+    testsupport::ScopedEnv server("PULSE_SERVER", "unix:/nonexistent/vellorine-no-server");
     TMemorySource source(SinePcm(44100, {500.0, 500.0}, 5.0, 5000), 44100, 2, 16);
     TAudioOut out;
     TEventLog log;

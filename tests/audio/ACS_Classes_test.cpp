@@ -22,15 +22,6 @@ Bytes Ramp(std::size_t n) {
     return b;
 }
 
-std::string MessageOf(const std::function<void()>& fn) {
-    try {
-        fn();
-    } catch (const EACSException& e) {
-        return e.what();
-    }
-    return "(nothing raised)";
-}
-
 } // namespace
 
 TEST(PipelineRun, aRunDeliversEveryByteAndReportsDoneOnTheWorker) {

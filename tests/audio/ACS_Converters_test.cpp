@@ -89,15 +89,6 @@ std::vector<double> Middle(const std::vector<double>& x, std::size_t skip) {
     return {x.begin() + skip, x.end() - skip};
 }
 
-std::string MessageOf(const std::function<void()>& fn) {
-    try {
-        fn();
-    } catch (const EACSException& e) {
-        return e.what();
-    }
-    return "(nothing raised)";
-}
-
 } // namespace
 
 // ---- kernel ---------------------------------------------------------------------------------

@@ -8,6 +8,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <numbers>
@@ -289,6 +290,16 @@ bool WaitUntil(Pred pred, std::chrono::milliseconds limit = std::chrono::seconds
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     return true;
+}
+
+// The message of the EACSException fn raises, or "(nothing raised)".
+inline std::string MessageOf(const std::function<void()>& fn) {
+    try {
+        fn();
+    } catch (const EACSException& e) {
+        return e.what();
+    }
+    return "(nothing raised)";
 }
 
 } // namespace audio::test

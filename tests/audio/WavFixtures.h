@@ -16,59 +16,30 @@
 #include <string_view>
 #include <vector>
 
-#include <sys/wait.h>
+#include "support/TestSupport.h"
 
 namespace audio::test {
 
 namespace fs = std::filesystem;
 
-class TempDir {
-public:
-    TempDir() {
-        std::string pattern = (fs::temp_directory_path() / "vellorine-wav-XXXXXX").string();
-        if (mkdtemp(pattern.data()) == nullptr)
-            throw std::runtime_error("mkdtemp failed");
-        path_ = pattern;
-    }
-    ~TempDir() {
-        std::error_code ec;
-        fs::remove_all(path_, ec);
-    }
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-    std::string File(std::string_view name) const { return (path_ / name).string(); }
-
-private:
-    fs::path path_;
-};
+using TempDir = testsupport::ScratchFolder;
 
 // Runs a shell command with its output discarded; returns the exit status.
 inline int Shell(const std::string& command) {
-    const int rc = std::system((command + " >/dev/null 2>&1").c_str());
-    return rc == -1 ? -1 : WEXITSTATUS(rc);
+    return testsupport::RunCommand(command + " >/dev/null 2>&1").ExitCode;
 }
 
 // Runs a shell command and returns what it printed on stdout.
 inline std::string Capture(const std::string& command) {
-    std::string out;
-    FILE* pipe = popen((command + " 2>/dev/null").c_str(), "r");
-    if (pipe == nullptr)
-        return out;
-    char buffer[4096];
-    std::size_t n;
-    while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0)
-        out.append(buffer, n);
-    pclose(pipe);
-    return out;
+    return testsupport::RunCommand(command + " 2>/dev/null").Output;
 }
 
 inline std::string Quote(const std::string& path) {
-    return "'" + path + "'";
+    return testsupport::Quoted(path);
 }
 
 inline std::vector<uint8_t> ReadBytes(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    return testsupport::ReadAll(path);
 }
 
 inline void WriteBytes(const std::string& path, const std::vector<uint8_t>& bytes) {

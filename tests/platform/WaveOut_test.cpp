@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include "support/SoundServer.h"
+#include "support/TestSupport.h"
+
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
@@ -13,21 +16,6 @@
 using namespace platform;
 
 namespace {
-
-bool PulseRequired() {
-    const char* value = std::getenv("VELLORINE_REQUIRE_PULSE");
-    return value != nullptr && std::string(value) == "1";
-}
-
-#define REQUIRE_SOUND_SERVER()                                                                     \
-    do {                                                                                           \
-        if (waveOutGetNumDevs() == 0) {                                                            \
-            if (PulseRequired()) {                                                                 \
-                FAIL() << "VELLORINE_REQUIRE_PULSE=1 but no PulseAudio sink answers";              \
-            }                                                                                      \
-            GTEST_SKIP() << "no PulseAudio server with a sink; start one to run this test";        \
-        }                                                                                          \
-    } while (0)
 
 WAVEFORMATEX Format(uint16_t channels, uint32_t rate, uint16_t bits) {
     WAVEFORMATEX format;
@@ -78,31 +66,10 @@ struct Recorder {
     }
 };
 
-struct EnvOverride {
-    std::string name;
-    std::string old;
-    bool had;
-    EnvOverride(const char* key, const char* value) : name(key) {
-        const char* current = std::getenv(key);
-        had = current != nullptr;
-        if (had) {
-            old = current;
-        }
-        setenv(key, value, 1);
-    }
-    ~EnvOverride() {
-        if (had) {
-            setenv(name.c_str(), old.c_str(), 1);
-        } else {
-            unsetenv(name.c_str());
-        }
-    }
-};
-
 } // namespace
 
 TEST(WaveOut, WithoutAServerThereAreNoDevicesAndOpeningFailsQuickly) {
-    EnvOverride server("PULSE_SERVER", "unix:/nonexistent/vellorine-no-server");
+    testsupport::ScopedEnv server("PULSE_SERVER", "unix:/nonexistent/vellorine-no-server");
     const auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(waveOutGetNumDevs(), 0u);
     const WAVEFORMATEX format = Format(2, 44100, 16);

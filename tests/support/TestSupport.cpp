@@ -103,4 +103,21 @@ std::string Quoted(const std::string& word) {
     return quoted + "'";
 }
 
+ScopedEnv::ScopedEnv(const char* name, const char* value) : name_(name) {
+    const char* current = std::getenv(name);
+    had_ = current != nullptr;
+    if (had_) {
+        old_ = current;
+    }
+    setenv(name, value, 1);
+}
+
+ScopedEnv::~ScopedEnv() {
+    if (had_) {
+        setenv(name_.c_str(), old_.c_str(), 1);
+    } else {
+        unsetenv(name_.c_str());
+    }
+}
+
 } // namespace testsupport

@@ -42,4 +42,18 @@ CommandResult RunCommand(const std::string& command);
 // Quotes a word so that the shell passes it on unchanged as one argument.
 std::string Quoted(const std::string& word);
 
+// Sets an environment variable for the lifetime of the object, then restores it.
+class ScopedEnv {
+public:
+    ScopedEnv(const char* name, const char* value);
+    ~ScopedEnv();
+    ScopedEnv(const ScopedEnv&) = delete;
+    ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+private:
+    std::string name_;
+    std::string old_;
+    bool had_ = false;
+};
+
 } // namespace testsupport
