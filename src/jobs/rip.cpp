@@ -405,7 +405,13 @@ void TRipForm::ResampleCheck(int i) {
     const std::string input = InputPath(i);
     const bool mp3 = JobKind == jkWavToMp3;
     WaveIn1->SetFileName(input);
-    if (!WaveIn1->Valid()) {
+    bool valid = false;
+    try {
+        valid = WaveIn1->Valid();
+    } catch (const std::exception&) {
+        valid = false; // a file that has gone away
+    }
+    if (!valid) {
         SetPhase("Encoding", i);
         ShowError(Q(input) + " is missing or is not a WAV file that can be converted.");
         PostToSelf(mp3 ? settings::PI_MP3_ENDED : settings::PI_OGG_DONE, 0);
