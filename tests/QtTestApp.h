@@ -17,8 +17,10 @@ inline QApplication& EnsureQtApp() {
     static int argc = 1;
     static char name[] = "vellorine-tests";
     static char* argv[] = {name, nullptr};
-    static platform::TApplication app(argc, argv);
-    return app;
+    // Never destroyed: Qt's test helpers keep input devices of their own that must not
+    // outlive the application during the exit handlers.
+    static auto* app = new platform::TApplication(argc, argv);
+    return *app;
 }
 
 } // namespace testsupport
