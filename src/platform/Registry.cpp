@@ -147,6 +147,9 @@ void RegistryHive::Close() {
     }
     struct stat st {};
     const bool existed = ::stat(path_.c_str(), &st) == 0;
+    if (existed && (st.st_mode & S_IWUSR) == 0) {
+        throw std::runtime_error("Unable to write to " + path_); // a read-only hive stays
+    }
     const std::string temp = path_ + ".vellorine-tmp";
     bool ok = false;
     {
