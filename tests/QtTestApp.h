@@ -13,8 +13,10 @@ inline QApplication& EnsureQtApp() {
     static int argc = 1;
     static char name[] = "vellorine-tests";
     static char* argv[] = {name, nullptr};
-    static QApplication app(argc, argv);
-    return app;
+    // Never destroyed: at exit QtTest's simulated input devices would be freed after the
+    // application's own and crash the process once every test has passed.
+    static auto* app = new QApplication(argc, argv);
+    return *app;
 }
 
 } // namespace testsupport
