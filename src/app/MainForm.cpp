@@ -20,6 +20,7 @@
 #include "jobs/WMAEncodeThread.h"
 #include "platform/DeviceMonitor.h"
 #include "settings/Global.h"
+#include "tags/QueryCddb.h"
 
 namespace app {
 
@@ -126,10 +127,11 @@ void TMainForm::CreateActions() {
     AddAction("aStop", "&Stop", "Stop the current track", {});
     AddAction("aID3Edit", "&ID3 Tag Edit", "MP3 ID3 edit", {});
     AddAction("aEditTrackName", "Rename &Title", "Rename track title", QKeySequence("F2"));
-    AddAction("aQueryCDDB", "&Query Freedb", "", {});
+    connect(AddAction("aQueryCDDB", "&Query Freedb", "", {}), &QAction::triggered, this,
+            &TMainForm::aQueryCDDBExecute);
     for (const char* pending :
          {"ActionExtract", "ActionOptionSet", "ActionRecord", "ActionWavToMp3", "aPlay", "aPause",
-          "aStop", "aID3Edit", "aEditTrackName", "aQueryCDDB"}) {
+          "aStop", "aID3Edit", "aEditTrackName"}) {
         // Commands still to come stay disabled.
         ActionList1[pending]->setEnabled(false);
     }
@@ -254,6 +256,15 @@ void TMainForm::CreateTrackList() {
     ListView1->headerItem()->setTextAlignment(ColSize, Qt::AlignCenter);
     connect(ListView1, &QTreeWidget::itemClicked, this,
             [this](QTreeWidgetItem* item, int) { ListView1Click(item); });
+    // Query Freedb is there while the list has rows.
+    QAbstractItemModel* rows = ListView1->model();
+    const auto followRows = [this] {
+        Action("aQueryCDDB")->setEnabled(ListView1->topLevelItemCount() > 0);
+    };
+    connect(rows, &QAbstractItemModel::rowsInserted, this, followRows);
+    connect(rows, &QAbstractItemModel::rowsRemoved, this, followRows);
+    connect(rows, &QAbstractItemModel::modelReset, this, followRows);
+    followRows();
 }
 
 void TMainForm::ListView1Click(QTreeWidgetItem* item) {
@@ -261,6 +272,17 @@ void TMainForm::ListView1Click(QTreeWidgetItem* item) {
         item->setCheckState(ColNumber, item->checkState(ColNumber) == Qt::Checked ? Qt::Unchecked
                                                                                   : Qt::Checked);
     }
+}
+
+void TMainForm::aQueryCDDBExecute() {
+    cd::ModifyCDParms(CDHandle_, 36, 1);
+    cd::TTOC toc{};
+    if (cd::ReadTOC(CDHandle_, toc) != 1) {
+        platform::ErrorBox(this, "Error while reading TOC information!");
+        return;
+    }
+    tags::TfrmQueryCDDB form(this, toc.firstTrack, toc.lastTrack, CDHandle_, ListView1);
+    platform::TheDialogs().ExecModal(&form);
 }
 
 void TMainForm::ActionSelectAllExecute() {

@@ -67,6 +67,7 @@ private:
     void CreateTrackList();
     void ClearRows();
     void ActionSelectAllExecute();
+    void aQueryCDDBExecute();
     void ActionNoSelectExecute();
     void ListView1Click(QTreeWidgetItem* item);
     QAction* AddAction(const QString& name, const QString& caption, const QString& hint,
