@@ -13,8 +13,10 @@ inline QApplication& EnsureQtApp() {
     static int argc = 1;
     static char name[] = "vellorine-tests";
     static char* argv[] = {name, nullptr};
-    static QApplication app(argc, argv);
-    return app;
+    // Never destroyed: at exit QtGui's own statics may already be gone, and deleting the
+    // application then crashes in the input devices that QTest's clicks and keys create.
+    static auto* app = new QApplication(argc, argv);
+    return *app;
 }
 
 } // namespace testsupport

@@ -257,13 +257,14 @@ void TMainForm::CreateTrackList() {
     connect(ListView1, &QTreeWidget::itemClicked, this,
             [this](QTreeWidgetItem* item, int) { ListView1Click(item); });
     // Query Freedb is there while the list has rows.
+    // The action is the connection's context: the list may still signal while the
+    // window's members are being destroyed, but never after the action is gone.
     QAbstractItemModel* rows = ListView1->model();
-    const auto followRows = [this] {
-        Action("aQueryCDDB")->setEnabled(ListView1->topLevelItemCount() > 0);
-    };
-    connect(rows, &QAbstractItemModel::rowsInserted, this, followRows);
-    connect(rows, &QAbstractItemModel::rowsRemoved, this, followRows);
-    connect(rows, &QAbstractItemModel::modelReset, this, followRows);
+    QAction* query = Action("aQueryCDDB");
+    const auto followRows = [rows, query] { query->setEnabled(rows->rowCount() > 0); };
+    connect(rows, &QAbstractItemModel::rowsInserted, query, followRows);
+    connect(rows, &QAbstractItemModel::rowsRemoved, query, followRows);
+    connect(rows, &QAbstractItemModel::modelReset, query, followRows);
     followRows();
 }
 
