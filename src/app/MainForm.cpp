@@ -1,5 +1,6 @@
 #include "app/MainForm.h"
 
+#include <QAbstractItemModel>
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
@@ -31,6 +32,7 @@
 #include "platform/RunningPrograms.h"
 #include "platform/Shell.h"
 #include "settings/Global.h"
+#include "tags/QueryCddb.h"
 
 namespace app {
 
@@ -85,6 +87,12 @@ TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent) {
 }
 
 TMainForm::~TMainForm() {
+    // The list may still signal while Qt destroys the children; by then this window's own
+    // members are gone, so nothing of ours may run.
+    if (ListView1 != nullptr) {
+        ListView1->disconnect(this);
+        ListView1->model()->disconnect(this);
+    }
     FormDestroy();
 }
 
@@ -148,7 +156,8 @@ void TMainForm::CreateActions() {
             &TMainForm::aStopExecute);
     AddAction("aID3Edit", "&ID3 Tag Edit", "MP3 ID3 edit", {});
     AddAction("aEditTrackName", "Rename &Title", "Rename track title", QKeySequence("F2"));
-    AddAction("aQueryCDDB", "&Query Freedb", "", {});
+    connect(AddAction("aQueryCDDB", "&Query Freedb", "", {}), &QAction::triggered, this,
+            &TMainForm::aQueryCDDBExecute);
 }
 
 QAction* TMainForm::MenuItem(const QString& name, const QString& caption,
@@ -312,6 +321,11 @@ void TMainForm::CreateTrackList() {
     connect(ListView1, &QTreeWidget::itemDoubleClicked, this, &TMainForm::ListView1DblClick);
     connect(ListView1, &QTreeWidget::itemChanged, this, &TMainForm::UpdateActions);
     connect(ListView1, &QTreeWidget::itemSelectionChanged, this, &TMainForm::UpdateActions);
+    // Rows added or removed by any path (a refresh, a cleared list) change what is enabled.
+    QAbstractItemModel* rows = ListView1->model();
+    connect(rows, &QAbstractItemModel::rowsInserted, this, &TMainForm::UpdateActions);
+    connect(rows, &QAbstractItemModel::rowsRemoved, this, &TMainForm::UpdateActions);
+    connect(rows, &QAbstractItemModel::modelReset, this, &TMainForm::UpdateActions);
 }
 
 void TMainForm::ListView1DblClick() {
@@ -325,6 +339,17 @@ void TMainForm::ListView1Click(QTreeWidgetItem* item) {
         item->setCheckState(ColNumber, item->checkState(ColNumber) == Qt::Checked ? Qt::Unchecked
                                                                                   : Qt::Checked);
     }
+}
+
+void TMainForm::aQueryCDDBExecute() {
+    cd::ModifyCDParms(CDHandle_, 36, 1);
+    cd::TTOC toc{};
+    if (cd::ReadTOC(CDHandle_, toc) != 1) {
+        platform::ErrorBox(this, "Error while reading TOC information!");
+        return;
+    }
+    tags::TfrmQueryCDDB form(this, toc.firstTrack, toc.lastTrack, CDHandle_, ListView1);
+    platform::TheDialogs().ExecModal(&form);
 }
 
 void TMainForm::ActionSelectAllExecute() {

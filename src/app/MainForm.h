@@ -78,6 +78,7 @@ private:
     void UpdateActions();
     QTreeWidgetItem* SelectedRow() const;
     void ActionSelectAllExecute();
+    void aQueryCDDBExecute();
     void ActionNoSelectExecute();
     void ActionExitExecute();
     void ListView1Click(QTreeWidgetItem* item);
