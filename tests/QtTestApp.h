@@ -1,7 +1,9 @@
 #pragma once
 // One QApplication per test process, made on first use (GUI tests run offscreen).
 #include <QApplication>
+#include <QString>
 #include <cstdlib>
+#include <ostream>
 
 namespace testsupport {
 
@@ -18,3 +20,8 @@ inline QApplication& EnsureQtApp() {
 }
 
 } // namespace testsupport
+
+// Lets GoogleTest print texts in failure messages.
+inline void PrintTo(const QString& text, std::ostream* out) {
+    *out << '"' << text.toStdString() << '"';
+}
