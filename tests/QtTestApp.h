@@ -15,8 +15,10 @@ inline QApplication& EnsureQtApp() {
     static int argc = 1;
     static char name[] = "vellorine-tests";
     static char* argv[] = {name, nullptr};
-    static QApplication app(argc, argv);
-    return app;
+    // Never destroyed: at exit the input devices that QTest's simulated clicks create
+    // would be freed after the statics they need, which crashes the test program.
+    static auto* app = new QApplication(argc, argv);
+    return *app;
 }
 
 } // namespace testsupport

@@ -6,6 +6,7 @@
 #include <QGuiApplication>
 #include <QHeaderView>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenuBar>
 #include <QScreen>
 #include <QStyle>
@@ -13,13 +14,20 @@
 #include <QTreeWidget>
 #include <cstring>
 
+#include "app/About.h"
+#include "app/HelpFile.h"
 #include "app/NoDeviceHint.h"
 #include "app/TrackRows.h"
 #include "cd/akrip32.h"
 #include "jobs/Mp3EncodeThread.h"
 #include "jobs/WMAEncodeThread.h"
 #include "platform/DeviceMonitor.h"
+#include "platform/ProgramFolder.h"
+#include "platform/Shell.h"
 #include "settings/Global.h"
+#include "settings/OptionSet.h"
+#include "tags/EditTrackName.h"
+#include "tags/ID3Edit.h"
 
 namespace app {
 
@@ -115,7 +123,8 @@ void TMainForm::CreateActions() {
     connect(AddAction("ActionNoSelect", "Select &None", "Cancel selected track",
                       QKeySequence("Ctrl+N")),
             &QAction::triggered, this, &TMainForm::ActionNoSelectExecute);
-    AddAction("ActionOptionSet", "&Options", "Options", QKeySequence("Ctrl+O"));
+    connect(AddAction("ActionOptionSet", "&Options", "Options", QKeySequence("Ctrl+O")),
+            &QAction::triggered, this, &TMainForm::ActionOptionSetExecute);
     connect(AddAction("ActionExit", "E&xit", "Exit the program", {}), &QAction::triggered, this,
             &QWidget::close);
     AddAction("ActionRecord", "&Record", "Record to wav or mp3", QKeySequence("Ctrl+R"));
@@ -124,12 +133,17 @@ void TMainForm::CreateActions() {
     AddAction("aPlay", "&Play", "Play the current track", QKeySequence("Ctrl+P"));
     AddAction("aPause", "P&ause", "Pause the current track", {});
     AddAction("aStop", "&Stop", "Stop the current track", {});
-    AddAction("aID3Edit", "&ID3 Tag Edit", "MP3 ID3 edit", {});
-    AddAction("aEditTrackName", "Rename &Title", "Rename track title", QKeySequence("F2"));
+    connect(AddAction("aID3Edit", "&ID3 Tag Edit", "MP3 ID3 edit", {}), &QAction::triggered, this,
+            &TMainForm::aID3EditExecute);
+    connect(AddAction("aEditTrackName", "Rename &Title", "Rename track title", QKeySequence("F2")),
+            &QAction::triggered, this, &TMainForm::aEditTrackNameExecute);
+    connect(AddAction("mnuHelp", "&Help", "", QKeySequence("F1")), &QAction::triggered, this,
+            &TMainForm::mnuHelpClick);
+    connect(AddAction("mnuAbout", "&About...", "", {}), &QAction::triggered, this,
+            &TMainForm::mnuAboutClick);
     AddAction("aQueryCDDB", "&Query Freedb", "", {});
-    for (const char* pending :
-         {"ActionExtract", "ActionOptionSet", "ActionRecord", "ActionWavToMp3", "aPlay", "aPause",
-          "aStop", "aID3Edit", "aEditTrackName", "aQueryCDDB"}) {
+    for (const char* pending : {"ActionExtract", "ActionRecord", "ActionWavToMp3", "aPlay",
+                                "aPause", "aStop", "aEditTrackName", "aQueryCDDB"}) {
         // Commands still to come stay disabled.
         ActionList1[pending]->setEnabled(false);
     }
@@ -189,14 +203,12 @@ void TMainForm::CreateMenus() {
     edit->addActions({Action("aEditTrackName"), Action("aID3Edit")});
     edit->addSeparator();
     QAction* options = edit->addAction("&Options...");
-    options->setEnabled(false);
+    connect(options, &QAction::triggered, Action("ActionOptionSet"), &QAction::trigger);
 
     QMenu* help = menuBar()->addMenu("&Help");
-    QAction* helpItem = Disabled("&Help");
-    helpItem->setShortcut(QKeySequence("F1"));
-    help->addAction(helpItem);
+    help->addAction(Action("mnuHelp"));
     help->addSeparator();
-    help->addAction(Disabled("&About..."));
+    help->addAction(Action("mnuAbout"));
 
     PopupMenu1 = new QMenu(this);
     PopupMenu1->addAction(Action("ActionExtract"));
@@ -254,12 +266,62 @@ void TMainForm::CreateTrackList() {
     ListView1->headerItem()->setTextAlignment(ColSize, Qt::AlignCenter);
     connect(ListView1, &QTreeWidget::itemClicked, this,
             [this](QTreeWidgetItem* item, int) { ListView1Click(item); });
+    connect(ListView1, &QTreeWidget::itemSelectionChanged, this, [this] {
+        Action("aEditTrackName")
+            ->setEnabled(ListView1->currentItem() != nullptr &&
+                         ListView1->currentItem()->isSelected());
+    });
 }
 
 void TMainForm::ListView1Click(QTreeWidgetItem* item) {
     if (item != nullptr && (QApplication::keyboardModifiers() & Qt::ControlModifier)) {
         item->setCheckState(ColNumber, item->checkState(ColNumber) == Qt::Checked ? Qt::Unchecked
                                                                                   : Qt::Checked);
+    }
+}
+
+void TMainForm::ActionOptionSetExecute() {
+    settings::TOptionSetForm form(this, [this](int position) {
+        // The device open until now is released first; a failed open leaves none.
+        settings::CloseCD(CDHandle_);
+        CDHandle_ = OpenDevice(position);
+        FillTrackList();
+        IdleStatusText_ = StatusText();
+    });
+    form.move(pos() + QPoint(50, 50));
+    platform::TheDialogs().ExecModal(&form);
+}
+
+void TMainForm::aEditTrackNameExecute() {
+    QTreeWidgetItem* row = ListView1->currentItem();
+    if (row == nullptr || !row->isSelected()) {
+        return;
+    }
+    tags::TfrmEditTrackName form(this);
+    form.eName->setText(row->text(ColTitle));
+    if (platform::TheDialogs().ExecModal(&form) == QDialog::Accepted) {
+        row->setText(ColTitle, form.eName->text());
+    }
+}
+
+void TMainForm::aID3EditExecute() {
+    tags::TfrmID3Edit form(this);
+    platform::TheDialogs().ExecModal(&form);
+}
+
+void TMainForm::mnuAboutClick() {
+    TAboutBox about(this);
+    platform::TheDialogs().ExecModal(&about);
+}
+
+void TMainForm::mnuHelpClick() {
+    const std::string index = FindHelpIndex(platform::ExecutableFolder());
+    if (index.empty()) {
+        platform::ErrorBox(this, "The help files were not found beside the program or under "
+                                 "share/vellorine/help of its installation.");
+    } else if (!platform::TheShell().Open(QString::fromStdString(index))) {
+        platform::ErrorBox(this, "No program to show the help was found. Open " +
+                                     QString::fromStdString(index) + " in a web browser.");
     }
 }
 

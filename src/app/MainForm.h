@@ -66,6 +66,11 @@ private:
     void CreateToolBar();
     void CreateTrackList();
     void ClearRows();
+    void ActionOptionSetExecute();
+    void aEditTrackNameExecute();
+    void aID3EditExecute();
+    void mnuAboutClick();
+    void mnuHelpClick();
     void ActionSelectAllExecute();
     void ActionNoSelectExecute();
     void ListView1Click(QTreeWidgetItem* item);
