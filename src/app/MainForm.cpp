@@ -106,6 +106,7 @@ QAction* TMainForm::AddAction(const QString& name, const QString& caption, const
     action->setStatusTip(hint);
     action->setToolTip(hint.isEmpty() ? QString(caption).remove(QLatin1Char('&')) : hint);
     action->setShortcut(shortcut);
+    addAction(action); // its shortcut works even when no menu shows the action itself
     ActionList1[name] = action;
     return action;
 }

@@ -151,6 +151,7 @@ TOptionSetForm::TOptionSetForm(QWidget* owner, std::function<void(int)> reopenDe
     buttons->addWidget(btCancel);
     layout->addLayout(buttons);
 
+    setMinimumWidth(520);
     connect(btOk, &QPushButton::clicked, this, &TOptionSetForm::btOkClick);
     connect(btCancel, &QPushButton::clicked, this, &TOptionSetForm::btCancelClick);
     connect(PageControl1, &QTabWidget::currentChanged, this, [this](int) {
@@ -185,7 +186,7 @@ void TOptionSetForm::CreateOutputPage() {
         Combo(formatGroup, "cbOutputFormat",
               {"MP3 file(*.MP3)", "WAV file(*.WAV)", "OGG file(*.OGG)", "WMA file(*.WMA)"});
     formatLayout->addWidget(
-        Row(formatGroup, {new QLabel(QStringLiteral("Format\uFF1A")), cbOutputFormat}));
+        Row(formatGroup, {new QLabel(QStringLiteral("Format:")), cbOutputFormat}));
     ckNormalize = Check(formatGroup, "ckNormalize", QStringLiteral("Normalize"));
     SpinEdit1 = new QSpinBox;
     SpinEdit1->setObjectName(QStringLiteral("SpinEdit1"));
@@ -323,7 +324,7 @@ void TOptionSetForm::CreateCdRomPage() {
     TabSheet3 = new QWidget;
     TabSheet3->setObjectName(QStringLiteral("TabSheet3"));
     auto* page = new QVBoxLayout(TabSheet3);
-    page->addWidget(new QLabel(QStringLiteral("Device\uFF1A"), TabSheet3));
+    page->addWidget(new QLabel(QStringLiteral("Device:"), TabSheet3));
     cbCDList = new QComboBox(TabSheet3);
     cbCDList->setObjectName(QStringLiteral("cbCDList"));
     page->addWidget(cbCDList);
