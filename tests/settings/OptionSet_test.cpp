@@ -46,7 +46,11 @@ protected:
         form_->show();
         return *form_;
     }
-    void Click(QWidget* w) { QTest::mouseClick(w, Qt::LeftButton); }
+    // A check box takes clicks on its box and caption only, not on the rest of its row.
+    void Click(QWidget* w) {
+        const bool box = qobject_cast<QCheckBox*>(w) != nullptr;
+        QTest::mouseClick(w, Qt::LeftButton, {}, box ? QPoint(6, w->height() / 2) : QPoint());
+    }
     static void Type(QWidget* w, const QString& text) {
         if (auto* edit = qobject_cast<QLineEdit*>(w)) {
             edit->selectAll();
