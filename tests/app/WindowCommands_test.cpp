@@ -17,7 +17,6 @@
 #include "app/About.h"
 #include "app/HelpFile.h"
 #include "platform/ProgramFolder.h"
-#include "platform/Shell.h"
 #include "settings/OptionSet.h"
 #include "tags/EditTrackName.h"
 #include "tags/ID3Edit.h"
@@ -28,16 +27,6 @@ namespace {
 
 class WindowCommands : public apptest::MainWindow {
 protected:
-    void SetUp() override {
-        MainWindow::SetUp();
-        auto recording = std::make_unique<platform::RecordingShell>();
-        shell_ = recording.get();
-        previousShell_ = platform::InstallShell(std::move(recording));
-    }
-    void TearDown() override {
-        MainWindow::TearDown();
-        platform::InstallShell(std::move(previousShell_));
-    }
     // The entry of a main-menu menu, found by its caption.
     QAction* Entry(const QString& menu, const QString& caption) const {
         for (QAction* top : form_->menuBar()->actions()) {
@@ -62,8 +51,8 @@ protected:
     }
     static int Result(QDialog& d) { return d.result(); }
 
-    platform::RecordingShell* shell_ = nullptr;
-    std::unique_ptr<platform::Shell> previousShell_;
+    testsupport::ScopedShell recording_;
+    platform::RecordingShell* shell_ = recording_.get();
 };
 
 TEST_F(WindowCommands, OptionsSwitchesToTheChosenDeviceAndItsTracks) {

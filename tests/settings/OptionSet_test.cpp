@@ -14,8 +14,8 @@
 #include <QTest>
 
 #include "QtTestApp.h"
+#include "ScopedStandIns.h"
 #include "cd/DiscImages.h"
-#include "platform/ScriptedDialogs.h"
 #include "settings/Global.h"
 
 using namespace settings;
@@ -31,13 +31,6 @@ protected:
         Settings = TSettings{};
         DiscInfo = TDiscInfo{};
         Settings.CommonOptions.OutputFolder = output_.Path();
-        auto scripted = std::make_unique<platform::ScriptedDialogs>();
-        dialogs_ = scripted.get();
-        previous_ = platform::InstallDialogs(std::move(scripted));
-    }
-    void TearDown() override {
-        form_.reset();
-        platform::InstallDialogs(std::move(previous_));
     }
 
     TOptionSetForm& Open() {
@@ -78,8 +71,8 @@ protected:
     testsupport::ScratchFolder home_;
     testsupport::ScratchFolder output_;
     testsupport::ScratchFolder images_;
-    platform::ScriptedDialogs* dialogs_ = nullptr;
-    std::unique_ptr<platform::Dialogs> previous_;
+    testsupport::ScopedDialogs scripted_;
+    platform::ScriptedDialogs* dialogs_ = scripted_.get();
     std::unique_ptr<TOptionSetForm> form_;
     std::vector<int> reopened_;
 };

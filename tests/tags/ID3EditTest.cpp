@@ -12,8 +12,8 @@
 #include <unistd.h>
 
 #include "QtTestApp.h"
+#include "ScopedStandIns.h"
 #include "TagTestFiles.h"
-#include "platform/ScriptedDialogs.h"
 #include "tags/ID3Edit.h"
 
 namespace fs = std::filesystem;
@@ -25,18 +25,11 @@ class ID3EditWindow : public ::testing::Test {
 protected:
     void SetUp() override {
         testsupport::EnsureQtApp();
-        auto scripted = std::make_unique<platform::ScriptedDialogs>();
-        dialogs_ = scripted.get();
-        previous_ = platform::InstallDialogs(std::move(scripted));
         mp3_ = MakeMp3(folder_, "song.mp3", 0.5);
         ASSERT_FALSE(mp3_.empty()) << "lame could not make the fixture";
         audio_ = ReadAll(mp3_);
         form_ = std::make_unique<tags::TfrmID3Edit>();
         form_->show();
-    }
-    void TearDown() override {
-        form_.reset();
-        platform::InstallDialogs(std::move(previous_));
     }
 
     void Load(const std::string& path) {
@@ -71,8 +64,8 @@ protected:
     ScratchFolder folder_;
     std::string mp3_;
     Bytes audio_;
-    platform::ScriptedDialogs* dialogs_ = nullptr;
-    std::unique_ptr<platform::Dialogs> previous_;
+    testsupport::ScopedDialogs scripted_;
+    platform::ScriptedDialogs* dialogs_ = scripted_.get();
     std::unique_ptr<tags::TfrmID3Edit> form_;
 };
 
