@@ -144,6 +144,7 @@ TOptionSetForm::TOptionSetForm(QWidget* owner, std::function<void(int)> reopenDe
     CreateCdRomPage();
 
     btOk = Button(this, "btOk", QStringLiteral("OK"));
+    btOk->setDefault(true); // Enter confirms, as in any dialog
     btCancel = Button(this, "btCancel", QStringLiteral("Cancel"));
     auto* buttons = new QHBoxLayout;
     buttons->addStretch();
@@ -226,9 +227,11 @@ void TOptionSetForm::CreateLamePage() {
     page->addWidget(ckbVBRHead);
     auto* form = new QFormLayout;
     cbBitRate = Combo(TabSheet2, "cbBitRate", kMp3Rates);
-    cbBitRate->setEditable(true);
     cbMaxBitRate = Combo(TabSheet2, "cbMaxBitRate", kMp3Rates);
-    cbMaxBitRate->setEditable(true);
+    for (QComboBox* box : {cbBitRate, cbMaxBitRate}) {
+        box->setEditable(true); // other rates may be typed; the list itself stays as it is
+        box->setInsertPolicy(QComboBox::NoInsert);
+    }
     cbVBRQuality =
         Combo(TabSheet2, "cbVBRQuality", {"0", "1", "2", "3", "4", "5", "6", "7", "8", "9"});
     cbMpegQuality =

