@@ -103,13 +103,11 @@ void TfrmID3Edit::FormCreate() {
 }
 
 bool TfrmID3Edit::ID3trackKeyPress(const QKeyEvent& key) const {
+    // Keys that type nothing printable (Backspace, Delete, arrows, Tab, Enter) keep their
+    // work; of the printable ones only digits get through.
     const QString text = key.text();
-    if (key.key() == Qt::Key_Backspace || text.isEmpty()) {
-        return true; // Backspace, and keys that type nothing (arrows, Delete, Tab)
-    }
-    if (key.key() == Qt::Key_Return || key.key() == Qt::Key_Enter || key.key() == Qt::Key_Escape ||
-        key.key() == Qt::Key_Delete) {
-        return true; // the dialog's own keys
+    if (text.isEmpty() || !text[0].isPrint()) {
+        return true;
     }
     return text.size() == 1 && text[0] >= QLatin1Char('0') && text[0] <= QLatin1Char('9');
 }

@@ -115,10 +115,16 @@ TEST_F(ID3EditWindow, ATagWrittenByTheToolIsShownAndTheTrackEditFollowsItsRules)
     EXPECT_EQ(form_->ID3genre->currentText(), "Other");
     EXPECT_EQ(form_->ID3track->text(), "5");
 
-    // Letters are dropped; at most two digits.
+    // Letters are dropped; at most two digits; Tab still leaves the edit.
     form_->ID3track->clear();
-    QTest::keyClicks(form_->ID3track, "a1b23");
+    QTest::keyClicks(form_->ID3track, "a1b 2-3");
     EXPECT_EQ(form_->ID3track->text(), "12");
+    form_->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(form_.get()));
+    form_->ID3track->setFocus();
+    ASSERT_TRUE(form_->ID3track->hasFocus());
+    QTest::keyClick(form_->ID3track, Qt::Key_Tab);
+    EXPECT_FALSE(form_->ID3track->hasFocus());
     QTest::keyClick(form_->ID3track, Qt::Key_Backspace);
     EXPECT_EQ(form_->ID3track->text(), "1");
 
