@@ -77,6 +77,11 @@ private:
     // check boxes, the selection or the playback state change.
     void UpdateActions();
     QTreeWidgetItem* SelectedRow() const;
+    void ActionOptionSetExecute();
+    void aEditTrackNameExecute();
+    void aID3EditExecute();
+    void mnuAboutClick();
+    void mnuHelpClick();
     void ActionSelectAllExecute();
     void aQueryCDDBExecute();
     void ActionNoSelectExecute();
