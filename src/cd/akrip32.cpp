@@ -1,6 +1,7 @@
 #include "cd/akrip32.h"
 
 #include "cd/CdImageList.h"
+#include "cd/FaultySectors.h"
 
 #include <cdio/logging.h>
 
@@ -50,6 +51,7 @@ struct OpenDriveState {
     CdioPtr cdio;
     std::mutex mutex;
     bool msfAddresses = false;
+    std::shared_ptr<FaultySectors> faults; // images only, from the test environment
 };
 
 std::mutex handlesMutex;
@@ -290,6 +292,9 @@ HCDROM GetCDHandle(const TCDHandleRequest& request) {
     if (!drive->cdio) {
         return Fail(ALERR_NODEVICE);
     }
+    if (drive->location.isImage) {
+        drive->faults = FaultySectors::FromEnvironment();
+    }
     std::lock_guard lock(handlesMutex);
     for (int i = 0; i < MaxHandles; ++i) {
         if (!handles[static_cast<std::size_t>(i)]) {
@@ -361,7 +366,8 @@ int ReadCDAudioLBA(HCDROM handle, TTrackBuf& buffer) {
     lsn_t lsn = 0;
     // The data area follows the 24-byte header; the record declares it one byte long.
     if (!cdio || !DiscAddressOf(cdio, buffer.startFrame, buffer.numFrames, lsn) ||
-        !ReadAudio(cdio, lsn, buffer.numFrames, buffer.buf)) {
+        !ReadAudio(cdio, lsn, buffer.numFrames, buffer.buf) ||
+        (drive->faults && !drive->faults->Apply(lsn, buffer.numFrames, buffer.buf))) {
         buffer.status = ALERR_READ;
         return Fail(ALERR_READ);
     }
@@ -411,6 +417,31 @@ bool DiscIdOfHandle(HCDROM handle, std::uint32_t& discId) {
     }
     discId = CddbDiscId(layout);
     return Succeed() != 0;
+}
+
+bool DriveOfHandle(HCDROM handle, TDriveSpec& spec) {
+    const auto drive = Lookup(handle);
+    if (!drive) {
+        return Fail(ALERR_INVHANDLE) != 0;
+    }
+    spec = drive->location;
+    return true;
+}
+
+CdioPtr OpenCdioOfHandle(HCDROM handle) {
+    TDriveSpec spec;
+    if (!DriveOfHandle(handle, spec)) {
+        return nullptr;
+    }
+    CdioPtr cdio = LockedOpen(spec);
+    if (!cdio) {
+        Fail(ALERR_NODEVICE);
+    }
+    return cdio;
+}
+
+void CloseCdio(CdioPtr& cdio) {
+    LockedClose(cdio);
 }
 
 bool SetDoorOpen(bool open) {
