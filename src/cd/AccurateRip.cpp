@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 
 namespace cd {
 
@@ -69,13 +70,16 @@ void ArChecksum::Add(std::span<const std::uint8_t> pcm) {
         return;
     }
     const std::uint8_t* p = pcm.data() + (lo - first) * 4;
+    const auto count32 = static_cast<std::uint32_t>(hi - lo + 1);
+    // Sample numbers stay below 2^32 (a CD holds fewer samples), so 32-bit factors with a
+    // 64-bit product are exact, and the loop runs on whole vectors.
+    const auto base = static_cast<std::uint32_t>(lo);
     std::uint32_t v1 = v1_;
     std::uint32_t high = high_;
-    for (std::uint64_t n = lo; n <= hi; ++n, p += 4) {
-        const std::uint32_t word =
-            static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
-            static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
-        const std::uint64_t product = std::uint64_t{word} * static_cast<std::uint32_t>(n);
+    for (std::uint32_t k = 0; k < count32; ++k) {
+        std::uint32_t word;
+        std::memcpy(&word, p + 4 * std::size_t{k}, 4); // little-endian host
+        const std::uint64_t product = std::uint64_t{word} * (base + k);
         v1 += static_cast<std::uint32_t>(product);
         high += static_cast<std::uint32_t>(product >> 32);
     }
