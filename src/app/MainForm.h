@@ -69,6 +69,15 @@ private:
     void ActionSelectAllExecute();
     void ActionNoSelectExecute();
     void ListView1Click(QTreeWidgetItem* item);
+    // Extraction and the file conversions: each opens the job window.
+    void ActionExtractExecute();
+    void ActionWavToMp3Execute();
+    void mnuMp3ToWavClick();
+    void miWAVtoOGGClick();
+    void miWAVtoWMAClick();
+    bool CheckOutputFolder();
+    void ConvertChosenFiles(const QString& filter, int jobKind);
+    void RunJob(int jobKind, int cdHandle, const QStringList& items);
     QAction* AddAction(const QString& name, const QString& caption, const QString& hint,
                        const QKeySequence& shortcut);
     QAction* Disabled(const QString& caption);
