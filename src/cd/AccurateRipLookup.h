@@ -4,7 +4,8 @@
 //
 // Threads: the constructor starts the worker; `done` runs once on the worker thread with
 // the outcome (it must lock whatever it touches). The destructor cancels a transfer in
-// progress (within about 100 ms) and waits for the worker, so `done` never runs after it.
+// progress (libcurl looks at the flag at least once a second) and waits for the worker, so `done`
+// never runs after it.
 #include <atomic>
 #include <chrono>
 #include <cstdint>

@@ -45,6 +45,18 @@ RipSession::~RipSession() {
         worker = std::move(lookupWorker_);
     }
     worker.reset(); // joins; its answer may still take the lock meanwhile
+    // The job ended first: the log says so rather than waiting for ever.
+    std::lock_guard lock(mutex_);
+    if (lookup_ == LookupState::Pending) {
+        lookup_ = LookupState::Failed;
+        lookupError_ = "the job ended before the database answered";
+        for (RipLogTrack& t : tracks_) {
+            Judge(t);
+        }
+        if (!tracks_.empty()) {
+            WriteLog();
+        }
+    }
 }
 
 void RipSession::SetDisc(const RipDisc& disc) {

@@ -15,6 +15,6 @@ constexpr std::int32_t RipStatusNormalizeFailed = 6;
 // Secure mode: the WAV is complete, but some frames could not be read reliably (they
 // stayed different after every re-read, or the test and copy CRCs differ). The rip log
 // has the counts.
-constexpr std::int32_t RipStatusUncorrectable = 7;
+constexpr std::int32_t RipStatusUncorrectable = 9; // 7 and 8 mean other things to the job window
 
 } // namespace cd

@@ -439,6 +439,34 @@ TEST_F(SecureRip, TheLookupJudgesEachTrackAgainstTheDatabaseAndNeverFailsTheRip)
     }
 }
 
+TEST_F(SecureRip, ASilentServerNeitherHoldsUpTheRipNorLeavesTheLogWaiting) {
+    // Accepts connections (the kernel's backlog) and never answers.
+    const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+    ASSERT_EQ(::listen(listener, 4), 0);
+    socklen_t len = sizeof addr;
+    ::getsockname(listener, reinterpret_cast<sockaddr*>(&addr), &len);
+
+    UseDisc({40, 12});
+    RipSessionOptions options;
+    options.accurateRipServer = "http://127.0.0.1:" + std::to_string(ntohs(addr.sin_port));
+    options.lookupTimeout = std::chrono::minutes(5);
+    auto session = MakeSession(options);
+    EXPECT_EQ(Rip(1, session), TrackBytes(1));
+    EXPECT_EQ(receiver.DoneStatus(), RipStatusOk);
+    EXPECT_FALSE(session->WaitForLookup(std::chrono::milliseconds(0))) << "still asking";
+    EXPECT_EQ(session->Tracks().at(0).ar, ArVerdict::Pending);
+    const std::string logPath = session->LogPath();
+    session.reset(); // the job ends
+    EXPECT_NE(testsupport::ReadText(logPath).find(
+                  "not verified (the job ended before the database answered)"),
+              std::string::npos);
+    ::close(listener);
+}
+
 TEST(SecureRipParts, DatabaseFilesWithABrokenLayoutAreRefused) {
     const Bytes chunk = {1, 1, 0, 0, 0, 2, 0, 0, 0, 3, 0, 0, 0, 7, 4, 0, 0, 0, 5, 0, 0, 0};
     const auto parsed = ParseArDatabase(chunk);
