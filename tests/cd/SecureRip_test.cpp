@@ -353,6 +353,7 @@ TEST_F(SecureRip, TestAndCopyReadsTwiceWithOneRisingProgressAndComparesTheCrcs) 
     const RipLogTrack clean = session->Tracks().at(0);
     ASSERT_TRUE(clean.testCrc);
     EXPECT_EQ(*clean.testCrc, clean.crc);
+    EXPECT_EQ(clean.rereadFrames, 0u) << "an undamaged disc needs no re-reads";
     EXPECT_NE(testsupport::ReadText(session->LogPath()).find("(matches the test)"),
               std::string::npos);
 
