@@ -87,7 +87,7 @@ std::string RipVerdict(const std::vector<RipLogTrack>& tracks) {
         return "There were errors: " + problems;
     }
     if (matched == static_cast<int>(tracks.size())) {
-        return "All tracks accurately ripped";
+        return "All " + std::to_string(matched) + " track(s) accurately ripped";
     }
     return "No errors found; " + std::to_string(static_cast<int>(tracks.size()) - matched) +
            " track(s) not confirmed by AccurateRip";

@@ -435,7 +435,7 @@ TEST_F(SecureRip, TheLookupJudgesEachTrackAgainstTheDatabaseAndNeverFailsTheRip)
         const std::string log = testsupport::ReadText(session->LogPath());
         EXPECT_NE(log.find(c.logText), std::string::npos) << log;
         if (c.verdict == ArVerdict::Match) {
-            EXPECT_NE(log.find("All tracks accurately ripped"), std::string::npos);
+            EXPECT_NE(log.find("All 2 track(s) accurately ripped"), std::string::npos);
         }
     }
 }
