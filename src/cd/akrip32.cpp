@@ -2,6 +2,7 @@
 
 #include "cd/CdImageList.h"
 #include "cd/CddbClient.h"
+#include "cd/FaultySectors.h"
 
 #include <cdio/logging.h>
 
@@ -51,7 +52,8 @@ struct OpenDriveState {
     CdioPtr cdio;
     std::mutex mutex;
     bool msfAddresses = false;
-    std::string notice; // set by ReadTOC when tracks lie beyond an image's data
+    std::string notice;                    // set by ReadTOC when tracks lie beyond an image's data
+    std::shared_ptr<FaultySectors> faults; // images only, from the test environment
 };
 
 std::mutex problemMutex;
@@ -408,6 +410,9 @@ HCDROM GetCDHandle(const TCDHandleRequest& request) {
         return Fail(ALERR_NODEVICE);
     }
     SetOpenProblem({});
+    if (drive->location.isImage) {
+        drive->faults = FaultySectors::FromEnvironment();
+    }
     std::lock_guard lock(handlesMutex);
     for (int i = 0; i < MaxHandles; ++i) {
         if (!handles[static_cast<std::size_t>(i)]) {
@@ -480,7 +485,8 @@ int ReadCDAudioLBA(HCDROM handle, TTrackBuf& buffer) {
     lsn_t lsn = 0;
     // The data area follows the 24-byte header; the record declares it one byte long.
     if (!cdio || !DiscAddressOf(cdio, buffer.startFrame, buffer.numFrames, lsn) ||
-        !ReadAudio(cdio, lsn, buffer.numFrames, buffer.buf)) {
+        !ReadAudio(cdio, lsn, buffer.numFrames, buffer.buf) ||
+        (drive->faults && !drive->faults->Apply(lsn, buffer.numFrames, buffer.buf))) {
         buffer.status = ALERR_READ;
         return Fail(ALERR_READ);
     }
@@ -629,6 +635,31 @@ int CDDBGetDiskInfo(const TCDDBQueryItem& item, char* buffer, int size) {
     std::memcpy(buffer, fitted.data(), fitted.size());
     buffer[fitted.size()] = '\0';
     return Succeed();
+}
+
+bool DriveOfHandle(HCDROM handle, TDriveSpec& spec) {
+    const auto drive = Lookup(handle);
+    if (!drive) {
+        return Fail(ALERR_INVHANDLE) != 0;
+    }
+    spec = drive->location;
+    return true;
+}
+
+CdioPtr OpenCdioOfHandle(HCDROM handle) {
+    TDriveSpec spec;
+    if (!DriveOfHandle(handle, spec)) {
+        return nullptr;
+    }
+    CdioPtr cdio = LockedOpen(spec);
+    if (!cdio) {
+        Fail(ALERR_NODEVICE);
+    }
+    return cdio;
+}
+
+void CloseCdio(CdioPtr& cdio) {
+    LockedClose(cdio);
 }
 
 bool SetDoorOpen(bool open) {

@@ -11,7 +11,9 @@
 // The records keep the byte layouts the rest of the program was written against
 // (packed, little-endian on this platform). All functions are safe to call from any
 // one thread at a time per handle; the last error code is per process.
+#include "cd/CdImageList.h"
 #include <atomic>
+
 #include <cstdint>
 #include <string>
 
@@ -153,6 +155,13 @@ bool IsAudioCDInDrive(int driveIndex);
 bool DiscIdOfDrive(int driveIndex, std::uint32_t& discId);
 // The same id for the disc behind an open handle; false (and an error code) otherwise.
 bool DiscIdOfHandle(HCDROM handle, std::uint32_t& discId);
+// The drive (or image) behind an open handle; false for an unknown handle.
+bool DriveOfHandle(HCDROM handle, TDriveSpec& drive);
+// A libcdio handle of its own on the drive behind an open handle, for readers that need
+// libcdio itself (the secure reader); null when it cannot be opened. Close it with
+// CloseCdio, which takes the library lock that libcdio's global tables need.
+CdioPtr OpenCdioOfHandle(HCDROM handle);
+void CloseCdio(CdioPtr& cdio);
 // Opens (true) or closes (false) the tray of the first physical drive; images: no-op.
 bool SetDoorOpen(bool open);
 
