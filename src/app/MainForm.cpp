@@ -217,7 +217,8 @@ void TMainForm::CreateMenus() {
     edit->addSeparator();
     edit->addActions({Action("aEditTrackName"), Action("aID3Edit")});
     edit->addSeparator();
-    QAction* options = edit->addAction("&Options...");
+    // The text after the tab shows the shortcut, which the action itself carries.
+    QAction* options = edit->addAction("&Options...\tCtrl+O");
     connect(options, &QAction::triggered, Action("ActionOptionSet"), &QAction::trigger);
 
     QMenu* help = menuBar()->addMenu("&Help");

@@ -32,7 +32,7 @@ protected:
         for (QAction* top : form_->menuBar()->actions()) {
             if (top->text() == menu && top->menu() != nullptr) {
                 for (QAction* entry : top->menu()->actions()) {
-                    if (entry->text() == caption) {
+                    if (entry->text().section(QLatin1Char('\t'), 0, 0) == caption) {
                         return entry;
                     }
                 }
