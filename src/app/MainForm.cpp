@@ -269,7 +269,8 @@ void TMainForm::CreateMenus() {
     edit->addSeparator();
     edit->addActions({Action("aEditTrackName"), Action("aID3Edit")});
     edit->addSeparator();
-    QAction* options = MenuItem("miOptions", "&Options...");
+    // The text after the tab shows the shortcut, which the action itself carries.
+    QAction* options = MenuItem("miOptions", "&Options...	Ctrl+O");
     connect(options, &QAction::triggered, Action("ActionOptionSet"), &QAction::trigger);
     edit->addAction(options);
 
