@@ -1,16 +1,110 @@
 #pragma once
 // For tests that play through the sound server: they fail when scripts/test promised a
 // server (VELLORINE_REQUIRE_PULSE=1) and none answers, and skip otherwise.
+//
+// MonitorRecording records a sink's monitor with parecord while it lives (the sound that
+// reached the sink), Goertzel measures one frequency's power in what was recorded.
+#include <chrono>
+#include <cmath>
+#include <csignal>
+#include <cstdint>
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <numbers>
+#include <spawn.h>
 #include <string>
+#include <sys/wait.h>
+#include <thread>
+#include <utility>
+#include <vector>
 
 #include "platform/WaveOut.h"
+
+extern char** environ;
 
 namespace testsupport {
 
 inline bool SoundServerRequired() {
     const char* value = std::getenv("VELLORINE_REQUIRE_PULSE");
     return value != nullptr && std::string(value) == "1";
+}
+
+// The device number and name of the test's null sink (or of the first sink).
+inline std::pair<std::int32_t, std::string> TestSink() {
+    auto session = platform::pulse::Session::Connect("test", 2000);
+    const auto names = session ? session->SinkNames() : std::vector<std::string>{};
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        if (names[i] == "vellorine_null") {
+            return {static_cast<std::int32_t>(i), names[i]};
+        }
+    }
+    return names.empty() ? std::pair<std::int32_t, std::string>{0, ""} : std::pair{0, names[0]};
+}
+
+// Records the sink's monitor as 44.1 kHz 16-bit PCM (interleaved when stereo) while alive.
+class MonitorRecording {
+public:
+    MonitorRecording(const std::string& sink, std::filesystem::path file, int channels = 1)
+        : file_(std::move(file)) {
+        std::vector<std::string> args = {"parecord",
+                                         "--device=" + sink + ".monitor",
+                                         "--raw",
+                                         "--format=s16le",
+                                         "--rate=44100",
+                                         "--channels=" + std::to_string(channels),
+                                         "--latency-msec=20",
+                                         file_.string()};
+        std::vector<char*> argv;
+        for (auto& arg : args) {
+            argv.push_back(arg.data());
+        }
+        argv.push_back(nullptr);
+        if (posix_spawnp(&pid_, "parecord", nullptr, nullptr, argv.data(), environ) != 0) {
+            pid_ = -1;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(400));
+    }
+    MonitorRecording(const MonitorRecording&) = delete;
+    MonitorRecording& operator=(const MonitorRecording&) = delete;
+    std::vector<std::int16_t> Stop() {
+        if (pid_ > 0) {
+            kill(pid_, SIGINT);
+            int status = 0;
+            waitpid(pid_, &status, 0);
+            pid_ = -1;
+        }
+        std::ifstream in(file_, std::ios::binary);
+        const std::vector<char> bytes(std::istreambuf_iterator<char>(in), {});
+        std::vector<std::int16_t> samples(bytes.size() / 2);
+        for (std::size_t i = 0; i < samples.size(); ++i) {
+            samples[i] = static_cast<std::int16_t>(
+                static_cast<std::uint16_t>(static_cast<std::uint8_t>(bytes[2 * i]) |
+                                           (static_cast<std::uint8_t>(bytes[2 * i + 1]) << 8)));
+        }
+        return samples;
+    }
+    ~MonitorRecording() { Stop(); }
+
+private:
+    std::filesystem::path file_;
+    pid_t pid_ = -1;
+};
+
+// Power of one frequency in every stride-th sample from first (one channel of interleaved
+// PCM).
+inline double Goertzel(const std::vector<std::int16_t>& s, double freq, double rate,
+                       std::size_t first = 0, std::size_t stride = 1) {
+    const double coeff = 2 * std::cos(2 * std::numbers::pi * freq / rate);
+    double a = 0;
+    double b = 0;
+    for (std::size_t i = first; i < s.size(); i += stride) {
+        const double c = s[i] + coeff * a - b;
+        b = a;
+        a = c;
+    }
+    return a * a + b * b - coeff * a * b;
 }
 
 } // namespace testsupport
