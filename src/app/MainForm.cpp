@@ -19,7 +19,10 @@
 #include "jobs/Mp3EncodeThread.h"
 #include "jobs/WMAEncodeThread.h"
 #include "platform/DeviceMonitor.h"
+#include "platform/Dialogs.h"
 #include "settings/Global.h"
+#include "tools/OggPlayer.h"
+#include "tools/ResampleWav.h"
 
 namespace app {
 
@@ -143,7 +146,9 @@ QAction* TMainForm::Disabled(const QString& caption) {
 
 void TMainForm::CreateMenus() {
     QMenu* file = menuBar()->addMenu("&File");
-    file->addAction(Disabled("WA&V to WAV..."));
+    QAction* wavToWav = file->addAction("WA&V to WAV...");
+    wavToWav->setObjectName("miWAVtoWAV");
+    connect(wavToWav, &QAction::triggered, this, &TMainForm::miWAVtoWAVClick);
     file->addAction(Action("ActionWavToMp3"));
     file->addAction(Disabled("&MP3 to WAV..."));
     file->addAction(Disabled("WAV to O&GG..."));
@@ -169,7 +174,9 @@ void TMainForm::CreateMenus() {
     actions->addSeparator();
     actions->addAction(Action("ActionRecord"));
     actions->addSeparator();
-    actions->addAction(Disabled("&OGG Player..."));
+    QAction* oggPlayer = actions->addAction("&OGG Player...");
+    oggPlayer->setObjectName("miOGGPlayer");
+    connect(oggPlayer, &QAction::triggered, this, &TMainForm::miOGGPlayerClick);
     actions->addSeparator();
     actions->addActions({Action("aPlay"), Action("aPause"), Action("aStop")});
     actions->addSeparator();
@@ -260,6 +267,23 @@ void TMainForm::ListView1Click(QTreeWidgetItem* item) {
     if (item != nullptr && (QApplication::keyboardModifiers() & Qt::ControlModifier)) {
         item->setCheckState(ColNumber, item->checkState(ColNumber) == Qt::Checked ? Qt::Unchecked
                                                                                   : Qt::Checked);
+    }
+}
+
+void TMainForm::miWAVtoWAVClick() {
+    tools::TfrmResample form(this);
+    platform::TheDialogs().ExecModal(&form);
+}
+
+void TMainForm::miOGGPlayerClick() {
+    // Whatever goes wrong around the player is discarded: no box, only a line on stderr.
+    try {
+        tools::TfrmOggPlayer form(this);
+        platform::TheDialogs().ExecModal(&form);
+    } catch (const std::exception& e) {
+        qWarning("OGG player: %s", e.what());
+    } catch (...) {
+        qWarning("OGG player: unknown error");
     }
 }
 

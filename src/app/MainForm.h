@@ -69,6 +69,8 @@ private:
     void ActionSelectAllExecute();
     void ActionNoSelectExecute();
     void ListView1Click(QTreeWidgetItem* item);
+    void miWAVtoWAVClick();
+    void miOGGPlayerClick();
     QAction* AddAction(const QString& name, const QString& caption, const QString& hint,
                        const QKeySequence& shortcut);
     QAction* Disabled(const QString& caption);
