@@ -52,10 +52,12 @@ TfrmOggPlayer::TfrmOggPlayer(QWidget* owner) : QDialog(owner) {
     AudioOut1.SetSuspendWhenIdle(true);
     // The worker's events only queue their effect for the GUI thread.
     AudioOut1.OnProgress = [this](audio::TACSOutput*) {
-        QMetaObject::invokeMethod(this, [this] { AudioOut1Progress(); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this, [this] { AudioOut1Progress(); }, Qt::QueuedConnection);
     };
     AudioOut1.OnDone = [this](audio::TACSOutput*) {
-        QMetaObject::invokeMethod(this, [this] { AudioOut1Done(); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this, [this] { AudioOut1Done(); }, Qt::QueuedConnection);
     };
     AudioOut1.OnThreadException = [this](audio::TACSOutput*, const std::exception& e) {
         const QString message = QString::fromUtf8(e.what());
@@ -200,7 +202,8 @@ void TfrmOggPlayer::BitBtn1Click() {
         ElapsedMs = 0;
         lSampleRate->setText(QString("%1 bps").arg(VorbisIn1.SampleRate()));
         TotalSeconds = VorbisIn1.TotalTime();
-        lTotalTime->setText(QString("%1:%2").arg(TotalSeconds / 60).arg(TwoDigits(TotalSeconds % 60)));
+        lTotalTime->setText(
+            QString("%1:%2").arg(TotalSeconds / 60).arg(TwoDigits(TotalSeconds % 60)));
         ScrollBar1->setEnabled(true);
     } catch (const std::exception&) {
         // Opening failures leave the window as it is; a failed device reports through the

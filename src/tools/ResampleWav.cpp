@@ -56,10 +56,12 @@ TfrmResample::TfrmResample(QWidget* owner) : QDialog(owner) {
     WaveOut1.SetSuspendWhenIdle(true);
     // The worker's events only queue their effect for the GUI thread.
     WaveOut1.OnProgress = [this](audio::TACSOutput*) {
-        QMetaObject::invokeMethod(this, [this] { WaveOut1Progress(); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this, [this] { WaveOut1Progress(); }, Qt::QueuedConnection);
     };
     WaveOut1.OnDone = [this](audio::TACSOutput*) {
-        QMetaObject::invokeMethod(this, [this] { WaveOut1Done(); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this, [this] { WaveOut1Done(); }, Qt::QueuedConnection);
     };
     WaveOut1.OnThreadException = [this](audio::TACSOutput*, const std::exception& e) {
         const QString message = QString::fromUtf8(e.what());
