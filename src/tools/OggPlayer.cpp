@@ -35,6 +35,11 @@ QString TwoDigits(int value) {
 
 } // namespace
 
+void TSpectrumImage::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    painter.drawPixmap(0, 0, picture_);
+}
+
 TfrmOggPlayer::TfrmOggPlayer(QWidget* owner) : QDialog(owner) {
     setObjectName("frmOggPlayer");
     setWindowTitle("Ogg Player");
@@ -144,7 +149,7 @@ void TfrmOggPlayer::BuildControls() {
     spectrum->setStyleSheet("background-color: black;");
     auto* spectrumLayout = new QVBoxLayout(spectrum);
     spectrumLayout->setContentsMargins(2, 2, 2, 2);
-    Image1 = new QLabel(spectrum);
+    Image1 = new TSpectrumImage(spectrum);
     Image1->setObjectName("Image1");
     Image1->setFixedSize(kBars * 9, 90);
     spectrumLayout->addWidget(Image1, 0, Qt::AlignCenter);
@@ -159,9 +164,8 @@ void TfrmOggPlayer::BuildControls() {
 }
 
 void TfrmOggPlayer::FormCreate() {
-    QPixmap bitmap(Image1->size());
-    bitmap.fill(palette().color(QPalette::Window));
-    Image1->setPixmap(bitmap);
+    Image1->Picture() = QPixmap(Image1->size());
+    Image1->Picture().fill(palette().color(QPalette::Window));
     Closing = false;
 }
 
@@ -283,7 +287,7 @@ void TfrmOggPlayer::AudioOut1Exception(const QString& message) {
 }
 
 void TfrmOggPlayer::Timer1Timer() {
-    QPixmap bitmap(Image1->size());
+    QPixmap& bitmap = Image1->Picture();
     bitmap.fill(Qt::black);
     std::array<double, kBars> values{};
     SoundIndicator1.GetValues(values);
@@ -296,7 +300,7 @@ void TfrmOggPlayer::Timer1Timer() {
         painter.drawLine(x, height, x, static_cast<int>(std::max(top, -1.0e6)));
     }
     painter.end();
-    Image1->setPixmap(bitmap);
+    Image1->update();
 }
 
 void TfrmOggPlayer::Timer2Timer() {

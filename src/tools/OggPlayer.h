@@ -11,6 +11,7 @@
 // a run still going. Closing (button, title bar or Escape) stops playback and waits until the
 // output is idle before the window goes.
 #include <QDialog>
+#include <QPixmap>
 
 #include <memory>
 
@@ -26,6 +27,20 @@ class QSlider;
 class QTimer;
 
 namespace tools {
+
+// The spectrum's picture: a bitmap the window draws into and this control shows as it is
+// (a label would lay the window out again for every new picture).
+class TSpectrumImage : public QWidget {
+public:
+    using QWidget::QWidget;
+    QPixmap& Picture() { return picture_; }
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    QPixmap picture_;
+};
 
 class TfrmOggPlayer : public QDialog {
     Q_OBJECT
@@ -73,7 +88,7 @@ private:
     QPushButton* bStop = nullptr;
     QPushButton* bClose = nullptr;
     QSlider* TrackBar1 = nullptr;
-    QLabel* Image1 = nullptr;
+    TSpectrumImage* Image1 = nullptr;
     QTimer* Timer1 = nullptr;
     QTimer* Timer2 = nullptr;
 

@@ -42,7 +42,7 @@ protected:
     }
     // The bar (1..31) the spectrum drew tallest, read from the image's pixels.
     static int TallestBar(QWidget& form) {
-        const QImage image = Control<QLabel>(form, "Image1")->pixmap().toImage();
+        const QImage image = Control<QWidget>(form, "Image1")->grab().toImage();
         int best = -1;
         int bestHeight = 0;
         for (int i = 1; i < 32; ++i) {
