@@ -15,6 +15,7 @@
 #include "audio/ACS_Converters.h"
 #include "audio/ACS_Wave.h"
 
+#include "audio/TestSources.h"
 #include "audio/WavFixtures.h"
 
 #include <sys/resource.h>
@@ -44,17 +45,6 @@ double ChildrenCpu() {
            static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) * 1e-6;
 }
 
-std::string RunToEnd(TACSOutput& out) {
-    std::promise<std::string> ended;
-    out.OnDone = [&](TACSOutput*) { ended.set_value(""); };
-    out.OnThreadException = [&](TACSOutput*, const std::exception& e) {
-        ended.set_value(e.what());
-    };
-    auto result = ended.get_future();
-    out.Run();
-    return result.get();
-}
-
 // Converts a WAV file to another rate through the pipeline; the CPU seconds it took.
 double OurConversion(const std::string& from, const std::string& to, std::int32_t rate) {
     TWaveIn in;
@@ -68,7 +58,7 @@ double OurConversion(const std::string& from, const std::string& to, std::int32_
     out.SetInput(&converter);
     out.SetFileName(to);
     const double start = ProcessCpu();
-    const std::string error = RunToEnd(out);
+    const std::string error = test::RunToEnd(out);
     const double used = ProcessCpu() - start;
     if (!error.empty()) {
         std::fprintf(stderr, "conversion failed: %s\n", error.c_str());
@@ -88,28 +78,9 @@ double SinadDb(const std::vector<int16_t>& samples, double freq, double rate, st
     if (samples.size() <= 2 * skip) {
         return 0.0;
     }
-    const std::vector<double> x(samples.begin() + static_cast<long>(skip),
-                                samples.end() - static_cast<long>(skip));
-    double ss = 0, sc = 0, cc = 0, xs = 0, xc = 0;
-    for (std::size_t i = 0; i < x.size(); ++i) {
-        const double w = 2 * std::numbers::pi * freq * static_cast<double>(i) / rate;
-        ss += std::sin(w) * std::sin(w);
-        sc += std::sin(w) * std::cos(w);
-        cc += std::cos(w) * std::cos(w);
-        xs += x[i] * std::sin(w);
-        xc += x[i] * std::cos(w);
-    }
-    const double det = ss * cc - sc * sc;
-    const double a = (xs * cc - xc * sc) / det;
-    const double b = (xc * ss - xs * sc) / det;
-    double signal = 0, noise = 0;
-    for (std::size_t i = 0; i < x.size(); ++i) {
-        const double w = 2 * std::numbers::pi * freq * static_cast<double>(i) / rate;
-        const double fit = a * std::sin(w) + b * std::cos(w);
-        signal += fit * fit;
-        noise += (x[i] - fit) * (x[i] - fit);
-    }
-    return 10 * std::log10(signal / std::max(noise, 1e-9));
+    return test::SinadDb(
+        {samples.begin() + static_cast<long>(skip), samples.end() - static_cast<long>(skip)}, freq,
+        rate);
 }
 
 std::vector<int16_t> DataOf(const std::string& path) {

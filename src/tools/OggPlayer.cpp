@@ -20,6 +20,7 @@
 #include <thread>
 
 #include "platform/Dialogs.h"
+#include "tools/OutputEvents.h"
 
 namespace tools {
 
@@ -56,28 +57,13 @@ TfrmOggPlayer::TfrmOggPlayer(QWidget* owner) : QDialog(owner) {
     AudioOut1.SetVolume(255);
     AudioOut1.SetSuspendWhenIdle(true);
     // The worker's events only queue their effect for the GUI thread.
-    AudioOut1.OnProgress = [this](audio::TACSOutput*) {
-        QMetaObject::invokeMethod(
-            this, [this] { AudioOut1Progress(); }, Qt::QueuedConnection);
-    };
-    AudioOut1.OnDone = [this](audio::TACSOutput*) {
-        QMetaObject::invokeMethod(
-            this, [this] { AudioOut1Done(); }, Qt::QueuedConnection);
-    };
-    AudioOut1.OnThreadException = [this](audio::TACSOutput*, const std::exception& e) {
-        const QString message = QString::fromUtf8(e.what());
-        QMetaObject::invokeMethod(
-            this, [this, message] { AudioOut1Exception(message); }, Qt::QueuedConnection);
-    };
+    RouteOutputEvents(this, AudioOut1,
+                      {[this] { AudioOut1Progress(); }, [this] { AudioOut1Done(); },
+                       [this](const QString& message) { AudioOut1Exception(message); }});
     FormCreate();
 }
 
-TfrmOggPlayer::~TfrmOggPlayer() {
-    // The worker must not queue anything for a window that is going.
-    AudioOut1.OnProgress = nullptr;
-    AudioOut1.OnDone = nullptr;
-    AudioOut1.OnThreadException = nullptr;
-}
+TfrmOggPlayer::~TfrmOggPlayer() = default;
 
 void TfrmOggPlayer::BuildControls() {
     auto* layout = new QVBoxLayout(this);

@@ -14,6 +14,7 @@
 #include "platform/Dialogs.h"
 #include "platform/ErrorDisplay.h"
 #include "settings/Global.h"
+#include "tools/OutputEvents.h"
 
 namespace tools {
 
@@ -55,26 +56,12 @@ TfrmResample::TfrmResample(QWidget* owner) : QDialog(owner) {
     WaveOut1.SetBlockSize(512);
     WaveOut1.SetSuspendWhenIdle(true);
     // The worker's events only queue their effect for the GUI thread.
-    WaveOut1.OnProgress = [this](audio::TACSOutput*) {
-        QMetaObject::invokeMethod(
-            this, [this] { WaveOut1Progress(); }, Qt::QueuedConnection);
-    };
-    WaveOut1.OnDone = [this](audio::TACSOutput*) {
-        QMetaObject::invokeMethod(
-            this, [this] { WaveOut1Done(); }, Qt::QueuedConnection);
-    };
-    WaveOut1.OnThreadException = [this](audio::TACSOutput*, const std::exception& e) {
-        const QString message = QString::fromUtf8(e.what());
-        QMetaObject::invokeMethod(
-            this, [this, message] { WaveOut1Exception(message); }, Qt::QueuedConnection);
-    };
+    RouteOutputEvents(this, WaveOut1,
+                      {[this] { WaveOut1Progress(); }, [this] { WaveOut1Done(); },
+                       [this](const QString& message) { WaveOut1Exception(message); }});
 }
 
-TfrmResample::~TfrmResample() {
-    WaveOut1.OnProgress = nullptr;
-    WaveOut1.OnDone = nullptr;
-    WaveOut1.OnThreadException = nullptr;
-}
+TfrmResample::~TfrmResample() = default;
 
 void TfrmResample::BuildControls() {
     auto* layout = new QVBoxLayout(this);

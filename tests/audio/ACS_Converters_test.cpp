@@ -89,31 +89,6 @@ std::vector<double> Middle(const std::vector<double>& x, std::size_t skip) {
     return {x.begin() + skip, x.end() - skip};
 }
 
-// Signal to noise-and-distortion of a tone of known frequency: the least-squares sine is the
-// signal, everything else (an offset included) is noise and distortion.
-double SinadDb(const std::vector<double>& x, double freq, double rate) {
-    double ss = 0, sc = 0, cc = 0, xs = 0, xc = 0;
-    for (std::size_t i = 0; i < x.size(); ++i) {
-        const double w = 2 * std::numbers::pi * freq * i / rate;
-        ss += std::sin(w) * std::sin(w);
-        sc += std::sin(w) * std::cos(w);
-        cc += std::cos(w) * std::cos(w);
-        xs += x[i] * std::sin(w);
-        xc += x[i] * std::cos(w);
-    }
-    const double det = ss * cc - sc * sc;
-    const double a = (xs * cc - xc * sc) / det;
-    const double b = (xc * ss - xs * sc) / det;
-    double signal = 0, noise = 0;
-    for (std::size_t i = 0; i < x.size(); ++i) {
-        const double w = 2 * std::numbers::pi * freq * i / rate;
-        const double fit = a * std::sin(w) + b * std::cos(w);
-        signal += fit * fit;
-        noise += std::pow(x[i] - fit, 2);
-    }
-    return 10 * std::log10(signal / std::max(noise, 1e-9));
-}
-
 } // namespace
 
 // ---- kernel ---------------------------------------------------------------------------------

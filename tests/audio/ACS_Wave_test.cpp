@@ -1,5 +1,6 @@
 #include "audio/ACS_Wave.h"
 
+#include "audio/TestSources.h"
 #include "audio/WavFixtures.h"
 
 #include <gtest/gtest.h>
@@ -50,20 +51,6 @@ int DifferenceFromHead(const std::vector<int16_t>& ours, const std::vector<int16
 // ffmpeg expands IMA nibbles with an exact multiply, where sox and we add shifted steps; the
 // two stay within a small fraction of the step size (tens of units on this signal).
 constexpr int kFfmpegImaTolerance = 64;
-
-// Runs a sink to its end; returns the exception text, or "" when it ended with OnDone.
-std::string RunToEnd(TACSOutput& out) {
-    std::promise<std::string> ended;
-    out.OnDone = [&](TACSOutput*) { ended.set_value(""); };
-    out.OnThreadException = [&](TACSOutput*, const std::exception& e) {
-        ended.set_value(e.what());
-    };
-    auto result = ended.get_future();
-    out.Run();
-    if (result.wait_for(std::chrono::seconds(60)) != std::future_status::ready)
-        return "timed out";
-    return result.get();
-}
 
 // A source of known 16-bit PCM whose total size may be left open (-1).
 class TestSource : public TACSInput {
