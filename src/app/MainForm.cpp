@@ -454,8 +454,12 @@ void TMainForm::aStopExecute() {
     UpdateActions();
 }
 
+// The end of the track stops playback; so does a play that failed on its way (the disc
+// went away, the sound output was lost), which would otherwise still show as playing.
 void TMainForm::MediaPlayer1Notify(unsigned generation, std::uint32_t result) {
-    if (generation == playGeneration_ && result == platform::MCI_NOTIFY_SUCCESSFUL && Playing_) {
+    const bool ended =
+        result == platform::MCI_NOTIFY_SUCCESSFUL || result == platform::MCI_NOTIFY_FAILURE;
+    if (generation == playGeneration_ && ended && Playing_) {
         aStopExecute();
     }
 }

@@ -339,4 +339,19 @@ TEST_F(MainWindowCommands, PlayPauseResumeStopAndTheEndOfTheLastTrackComeBackToI
     EXPECT_TRUE(dialogs_->boxes.isEmpty());
 }
 
+TEST_F(MainWindowCommands, APlayThatCannotReadTheDiscReturnsToIdleOnItsOwn) {
+    REQUIRE_SOUND_SERVER();
+    const std::string cue = cdtest::MakeImage(images_, "Gone", {4 * kSecond}, "--tones");
+    cdtest::UseImages({cue});
+    auto& form = Start();
+    ClickRow(0);
+    fs::resize_file(images_.File("Gone.bin"), 10 * 2352); // the disc is taken away
+    form.Action("aPlay")->trigger();
+    EXPECT_TRUE(form.Playing());
+    EXPECT_TRUE(PumpUntil([&] { return !form.Playing(); }, 3000));
+    EXPECT_EQ(form.StatusText(), form.IdleStatusText());
+    EXPECT_FALSE(Enabled("aStop"));
+    EXPECT_TRUE(dialogs_->boxes.isEmpty()) << "playback errors stay silent";
+}
+
 } // namespace
