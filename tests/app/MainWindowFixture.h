@@ -3,15 +3,24 @@
 // scratch program folder and scripted dialogs; shared by the main window's tests.
 #include <gtest/gtest.h>
 
+#include <QAction>
 #include <QEvent>
+#include <QMenu>
+#include <QMenuBar>
 #include <QStringList>
+#include <QTest>
+#include <QToolBar>
 #include <QTreeWidget>
+#include <chrono>
+#include <functional>
 #include <memory>
+#include <thread>
 
 #include "QtTestApp.h"
 #include "app/MainForm.h"
 #include "cd/DiscImages.h"
 #include "platform/ScriptedDialogs.h"
+#include "platform/Shell.h"
 #include "settings/Global.h"
 
 namespace apptest {
@@ -70,6 +79,72 @@ protected:
     platform::ScriptedDialogs* dialogs_ = nullptr;
     std::unique_ptr<platform::Dialogs> previous_;
     std::unique_ptr<app::TMainForm> form_;
+};
+
+// The same with a recording shell, and helpers that reach the window's commands through
+// its menus, tool bar and list.
+class MainWindowCommands : public apptest::MainWindow {
+protected:
+    void SetUp() override {
+        MainWindow::SetUp();
+        auto shell = std::make_unique<platform::RecordingShell>();
+        shell_ = shell.get();
+        previousShell_ = platform::InstallShell(std::move(shell));
+    }
+    void TearDown() override {
+        MainWindow::TearDown();
+        platform::InstallShell(std::move(previousShell_));
+    }
+    bool Enabled(const char* name) const { return form_->Action(name)->isEnabled(); }
+    QStringList Entries(const QList<QAction*>& actions) const {
+        QStringList out;
+        for (QAction* a : actions) {
+            out << (a->isSeparator() ? QString("-") : a->text());
+        }
+        return out;
+    }
+    QMenu* Menu(const QString& title) const {
+        for (QAction* a : form_->menuBar()->actions()) {
+            if (a->text() == title) {
+                return a->menu();
+            }
+        }
+        return nullptr;
+    }
+    QWidget* ToolButton(const QString& caption) const {
+        auto* bar = form_->findChild<QToolBar*>("ToolBar1");
+        for (QAction* a : bar->actions()) {
+            if (a->text() == caption) {
+                return bar->widgetForAction(a);
+            }
+        }
+        return nullptr;
+    }
+    void ClickRow(int row, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
+        QTreeWidget* list = form_->ListView();
+        const QRect rect = list->visualItemRect(list->topLevelItem(row));
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, modifiers,
+                          rect.center() + QPoint(40, 0));
+    }
+    QStringList BoxTexts() const {
+        QStringList out;
+        for (const auto& box : dialogs_->boxes) {
+            out << box.text;
+        }
+        return out;
+    }
+    // Runs the event loop until done() holds or the time is up.
+    bool PumpUntil(const std::function<bool()>& done, int ms) {
+        for (int waited = 0; waited < ms && !done(); waited += 10) {
+            QCoreApplication::processEvents();
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        QCoreApplication::processEvents();
+        return done();
+    }
+
+    platform::RecordingShell* shell_ = nullptr;
+    std::unique_ptr<platform::Shell> previousShell_;
 };
 
 } // namespace apptest
