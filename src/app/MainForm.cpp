@@ -358,36 +358,31 @@ void TMainForm::VolumeControlMenuClick() {
 }
 
 void TMainForm::miRealOnePlayerClick() {
-    if (platform::IsProgramRunning(RealPlayerProgram) &&
-        platform::TheDialogs().MessageBox(this, "Please close RealOne Player firstly.Continue?",
-                                          "Vellorine", platform::MbIcon::Information,
-                                          platform::MbButtons::YesNo,
+    ClearPlayerHistory(RealPlayerProgram, "Please close RealOne Player firstly.Continue?",
+                       ClearRealPlayerHistory);
+}
+
+void TMainForm::miWindowsMediaPlayerClick() {
+    ClearPlayerHistory(MediaPlayerProgram,
+                       "Please close Windows Media Player first: it rewrites its list when it "
+                       "exits. Continue?",
+                       ClearMediaPlayerHistory);
+}
+
+// Asks first (No by default) while the player runs, since it would write its list back.
+void TMainForm::ClearPlayerHistory(const std::string& program, const QString& question,
+                                   int (*clear)(const std::string& hivePath)) {
+    if (platform::IsProgramRunning(program) &&
+        platform::TheDialogs().MessageBox(this, question, "Vellorine",
+                                          platform::MbIcon::Information, platform::MbButtons::YesNo,
                                           platform::MbResult::No) != platform::MbResult::Yes) {
         return;
     }
     try {
-        const int count = ClearRealPlayerHistory(platform::RegistryHive::UserHivePath());
+        const int count = clear(platform::RegistryHive::UserHivePath());
         platform::InfoBox(this, QString::number(count) + kListDeleted);
     } catch (const std::exception& e) {
         // Nothing was deleted when the hive could not be written back.
-        platform::ErrorBox(this, QString::fromStdString(e.what()));
-    }
-}
-
-void TMainForm::miWindowsMediaPlayerClick() {
-    if (platform::IsProgramRunning(MediaPlayerProgram) &&
-        platform::TheDialogs().MessageBox(
-            this,
-            "Please close Windows Media Player first: it rewrites its list when it exits. "
-            "Continue?",
-            "Vellorine", platform::MbIcon::Information, platform::MbButtons::YesNo,
-            platform::MbResult::No) != platform::MbResult::Yes) {
-        return;
-    }
-    try {
-        const int count = ClearMediaPlayerHistory(platform::RegistryHive::UserHivePath());
-        platform::InfoBox(this, QString::number(count) + kListDeleted);
-    } catch (const std::exception& e) {
         platform::ErrorBox(this, QString::fromStdString(e.what()));
     }
 }

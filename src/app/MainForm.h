@@ -88,6 +88,8 @@ private:
     void VolumeControlMenuClick();
     void miRealOnePlayerClick();
     void miWindowsMediaPlayerClick();
+    void ClearPlayerHistory(const std::string& program, const QString& question,
+                            int (*clear)(const std::string& hivePath));
     void aPlayExecute();
     void aPauseExecute();
     void aStopExecute();

@@ -137,24 +137,20 @@ MCIERROR MciCdAudio::Play(std::uint32_t from, std::uint32_t to, NotifyFn notify)
 }
 
 MCIERROR MciCdAudio::Pause() {
-    if (Mode() != MciMode::Playing) {
-        return open_ ? MCIERR_NONAPPLICABLE_FUNCTION : MCIERR_DEVICE_NOT_OPEN;
-    }
-    {
-        std::lock_guard lock(run_->m);
-        run_->paused = true;
-    }
-    run_->cv.notify_all();
-    return MCIERR_NOERROR;
+    return SetPaused(MciMode::Playing, true);
 }
 
 MCIERROR MciCdAudio::Resume() {
-    if (Mode() != MciMode::Paused) {
+    return SetPaused(MciMode::Paused, false);
+}
+
+MCIERROR MciCdAudio::SetPaused(MciMode required, bool paused) {
+    if (Mode() != required) {
         return open_ ? MCIERR_NONAPPLICABLE_FUNCTION : MCIERR_DEVICE_NOT_OPEN;
     }
     {
         std::lock_guard lock(run_->m);
-        run_->paused = false;
+        run_->paused = paused;
     }
     run_->cv.notify_all();
     return MCIERR_NOERROR;
