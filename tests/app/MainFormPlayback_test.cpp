@@ -67,9 +67,14 @@ TEST_F(CdPlayback, PlayPauseResumeStopAndTheEndOfTheLastTrackComeBackToIdle) {
               100 * testsupport::Goertzel(heard, 440, 44100));
     EXPECT_TRUE(dialogs_->boxes.isEmpty());
 
-    // Closing the window while a track plays stops and closes the device.
+    // Play on another row while playing restarts with that row's track; closing the
+    // window while it plays stops and closes the device.
     form.Action("aPlay")->trigger();
+    ClickRow(0);
+    form.Action("aPlay")->trigger();
+    EXPECT_EQ(form.StatusText(), "Play Track01");
     ASSERT_EQ(device.Mode(), platform::MciMode::Playing);
+    EXPECT_LT(device.Position(), device.TrackPosition(2));
     form.close();
     EXPECT_EQ(device.Mode(), platform::MciMode::NotOpen);
     EXPECT_FALSE(form.Playing());
