@@ -165,15 +165,19 @@ void TMainForm::UpdateActions() {
         anyChecked = ListView1->topLevelItem(i)->checkState(ColNumber) == Qt::Checked;
     }
     const bool rowSelected = SelectedRow() != nullptr;
+    // Actions without a rule here are always enabled.
+    const std::map<QString, bool> rules = {
+        {"ActionExtract", anyChecked},
+        {"aPlay", rowSelected},
+        {"aEditTrackName", rowSelected},
+        {"aPause", Playing_ && !Paused_},
+        {"aStop", Playing_},
+        {"aQueryCDDB", ListView1->topLevelItemCount() > 0},
+    };
     for (const auto& [name, action] : ActionList1) {
-        action->setEnabled(true);
+        const auto rule = rules.find(name);
+        action->setEnabled(rule == rules.end() || rule->second);
     }
-    Action("ActionExtract")->setEnabled(anyChecked);
-    Action("aPlay")->setEnabled(rowSelected);
-    Action("aEditTrackName")->setEnabled(rowSelected);
-    Action("aPause")->setEnabled(Playing_ && !Paused_);
-    Action("aStop")->setEnabled(Playing_);
-    Action("aQueryCDDB")->setEnabled(ListView1->topLevelItemCount() > 0);
 }
 
 void TMainForm::CreateMenus() {
