@@ -1,7 +1,13 @@
 #pragma once
-// One QApplication per test process, made on first use (GUI tests run offscreen).
+// One application object per test process, made on first use (GUI tests run offscreen).
+// It is the program's own, so an exception that escapes a handler reaches the error
+// display as it does in the program.
 #include <QApplication>
+#include <QString>
 #include <cstdlib>
+#include <ostream>
+
+#include "platform/ErrorDisplay.h"
 
 namespace testsupport {
 
@@ -13,10 +19,15 @@ inline QApplication& EnsureQtApp() {
     static int argc = 1;
     static char name[] = "vellorine-tests";
     static char* argv[] = {name, nullptr};
-    // Never destroyed: at exit QtTest's simulated input devices would be freed after the
-    // application's own and crash the process once every test has passed.
-    static auto* app = new QApplication(argc, argv);
+    // Never destroyed: Qt's test helpers keep input devices of their own that must not
+    // outlive the application during the exit handlers.
+    static auto* app = new platform::TApplication(argc, argv);
     return *app;
 }
 
 } // namespace testsupport
+
+// Lets GoogleTest print texts in failure messages.
+inline void PrintTo(const QString& text, std::ostream* out) {
+    *out << '"' << text.toStdString() << '"';
+}

@@ -1,5 +1,6 @@
 #include "app/MainForm.h"
 
+#include <QAbstractItemModel>
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
@@ -7,27 +8,38 @@
 #include <QGuiApplication>
 #include <QHeaderView>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenuBar>
 #include <QScreen>
 #include <QStyle>
 #include <QToolBar>
 #include <QTreeWidget>
+#include <cstdio>
 #include <cstring>
 #include <stdexcept>
 
+#include "app/About.h"
 #include "app/CdAudioSource.h"
 #include "app/ClearHistory.h"
+#include "app/HelpFile.h"
 #include "app/NoDeviceHint.h"
 #include "app/TrackRows.h"
 #include "cd/akrip32.h"
 #include "jobs/Mp3EncodeThread.h"
 #include "jobs/WMAEncodeThread.h"
+#include "jobs/rip.h"
 #include "platform/DeviceMonitor.h"
+#include "platform/ErrorDisplay.h"
 #include "platform/MciCdAudio.h"
+#include "platform/ProgramFolder.h"
 #include "platform/Registry.h"
 #include "platform/RunningPrograms.h"
 #include "platform/Shell.h"
 #include "settings/Global.h"
+#include "settings/OptionSet.h"
+#include "tags/EditTrackName.h"
+#include "tags/ID3Edit.h"
+#include "tags/QueryCddb.h"
 
 namespace app {
 
@@ -82,6 +94,12 @@ TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent) {
 }
 
 TMainForm::~TMainForm() {
+    // The list may still signal while Qt destroys the children; by then this window's own
+    // members are gone, so nothing of ours may run.
+    if (ListView1 != nullptr) {
+        ListView1->disconnect(this);
+        ListView1->model()->disconnect(this);
+    }
     FormDestroy();
 }
 
@@ -111,6 +129,7 @@ QAction* TMainForm::AddAction(const QString& name, const QString& caption, const
     action->setStatusTip(hint);
     action->setToolTip(hint.isEmpty() ? QString(caption).remove(QLatin1Char('&')) : hint);
     action->setShortcut(shortcut);
+    addAction(action); // its shortcut works even when no menu shows the action itself
     ActionList1[name] = action;
     return action;
 }
@@ -121,28 +140,39 @@ QAction* TMainForm::Action(const QString& name) const {
 }
 
 void TMainForm::CreateActions() {
-    AddAction("ActionExtract", "E&xtract", "Extract the selected track", QKeySequence("Ctrl+X"));
+    connect(AddAction("ActionExtract", "E&xtract", "Extract the selected track",
+                      QKeySequence("Ctrl+X")),
+            &QAction::triggered, this, &TMainForm::ActionExtractExecute);
     connect(
         AddAction("ActionSelectAll", "Select &All", "Select all tracks", QKeySequence("Ctrl+A")),
         &QAction::triggered, this, &TMainForm::ActionSelectAllExecute);
     connect(AddAction("ActionNoSelect", "Select &None", "Cancel selected track",
                       QKeySequence("Ctrl+N")),
             &QAction::triggered, this, &TMainForm::ActionNoSelectExecute);
-    AddAction("ActionOptionSet", "&Options", "Options", QKeySequence("Ctrl+O"));
+    connect(AddAction("ActionOptionSet", "&Options", "Options", QKeySequence("Ctrl+O")),
+            &QAction::triggered, this, &TMainForm::ActionOptionSetExecute);
     connect(AddAction("ActionExit", "E&xit", "Exit the program", {}), &QAction::triggered, this,
             &TMainForm::ActionExitExecute);
     AddAction("ActionRecord", "&Record", "Record to wav or mp3", QKeySequence("Ctrl+R"));
-    AddAction("ActionWavToMp3", "&WAV to MP3", "Convert  WAV file to MP3 file",
-              QKeySequence("Ctrl+W"));
+    connect(AddAction("ActionWavToMp3", "&WAV to MP3", "Convert  WAV file to MP3 file",
+                      QKeySequence("Ctrl+W")),
+            &QAction::triggered, this, &TMainForm::ActionWavToMp3Execute);
     connect(AddAction("aPlay", "&Play", "Play the current track", QKeySequence("Ctrl+P")),
             &QAction::triggered, this, &TMainForm::aPlayExecute);
     connect(AddAction("aPause", "P&ause", "Pause the current track", {}), &QAction::triggered, this,
             &TMainForm::aPauseExecute);
     connect(AddAction("aStop", "&Stop", "Stop the current track", {}), &QAction::triggered, this,
             &TMainForm::aStopExecute);
-    AddAction("aID3Edit", "&ID3 Tag Edit", "MP3 ID3 edit", {});
-    AddAction("aEditTrackName", "Rename &Title", "Rename track title", QKeySequence("F2"));
-    AddAction("aQueryCDDB", "&Query Freedb", "", {});
+    connect(AddAction("aID3Edit", "&ID3 Tag Edit", "MP3 ID3 edit", {}), &QAction::triggered, this,
+            &TMainForm::aID3EditExecute);
+    connect(AddAction("aEditTrackName", "Rename &Title", "Rename track title", QKeySequence("F2")),
+            &QAction::triggered, this, &TMainForm::aEditTrackNameExecute);
+    connect(AddAction("mnuHelp", "&Help", "", QKeySequence("F1")), &QAction::triggered, this,
+            &TMainForm::mnuHelpClick);
+    connect(AddAction("mnuAbout", "&About...", "", {}), &QAction::triggered, this,
+            &TMainForm::mnuAboutClick);
+    connect(AddAction("aQueryCDDB", "&Query Freedb", "", {}), &QAction::triggered, this,
+            &TMainForm::aQueryCDDBExecute);
 }
 
 QAction* TMainForm::MenuItem(const QString& name, const QString& caption,
@@ -189,9 +219,14 @@ void TMainForm::CreateMenus() {
     file->addAction(wavToMp3);
     QAction* mp3ToWav = MenuItem("mnuMp3ToWav", "&MP3 to WAV...");
     mp3ToWav->setStatusTip("Convert  MP3 file to WAV file");
+    connect(mp3ToWav, &QAction::triggered, this, &TMainForm::mnuMp3ToWavClick);
     file->addAction(mp3ToWav);
-    file->addAction(MenuItem("miWAVtoOGG", "WAV to O&GG..."));
-    file->addAction(MenuItem("miWAVtoWMA", "WAV to WM&A..."));
+    QAction* wavToOgg = MenuItem("miWAVtoOGG", "WAV to O&GG...");
+    connect(wavToOgg, &QAction::triggered, this, &TMainForm::miWAVtoOGGClick);
+    file->addAction(wavToOgg);
+    QAction* wavToWma = MenuItem("miWAVtoWMA", "WAV to WM&A...");
+    connect(wavToWma, &QAction::triggered, this, &TMainForm::miWAVtoWMAClick);
+    file->addAction(wavToWma);
     file->addSeparator();
     QAction* folder = MenuItem("Openoutputdirectory1", "&Open output directory...");
     connect(folder, &QAction::triggered, this, &TMainForm::Openoutputdirectory1Click);
@@ -243,9 +278,9 @@ void TMainForm::CreateMenus() {
     edit->addAction(options);
 
     QMenu* help = menuBar()->addMenu("&Help");
-    help->addAction(MenuItem("mnuHelp", "&Help", QKeySequence("F1")));
+    help->addAction(Action("mnuHelp"));
     help->addSeparator();
-    help->addAction(MenuItem("mnuAbout", "&About..."));
+    help->addAction(Action("mnuAbout"));
 
     PopupMenu1 = new QMenu(this);
     PopupMenu1->addAction(Action("ActionExtract"));
@@ -305,6 +340,11 @@ void TMainForm::CreateTrackList() {
     connect(ListView1, &QTreeWidget::itemDoubleClicked, this, &TMainForm::ListView1DblClick);
     connect(ListView1, &QTreeWidget::itemChanged, this, &TMainForm::UpdateActions);
     connect(ListView1, &QTreeWidget::itemSelectionChanged, this, &TMainForm::UpdateActions);
+    // Rows added or removed by any path (a refresh, a cleared list) change what is enabled.
+    QAbstractItemModel* rows = ListView1->model();
+    connect(rows, &QAbstractItemModel::rowsInserted, this, &TMainForm::UpdateActions);
+    connect(rows, &QAbstractItemModel::rowsRemoved, this, &TMainForm::UpdateActions);
+    connect(rows, &QAbstractItemModel::modelReset, this, &TMainForm::UpdateActions);
 }
 
 void TMainForm::ListView1DblClick() {
@@ -320,6 +360,62 @@ void TMainForm::ListView1Click(QTreeWidgetItem* item) {
     }
 }
 
+void TMainForm::aQueryCDDBExecute() {
+    cd::ModifyCDParms(CDHandle_, 36, 1);
+    cd::TTOC toc{};
+    if (cd::ReadTOC(CDHandle_, toc) != 1) {
+        platform::ErrorBox(this, "Error while reading TOC information!");
+        return;
+    }
+    tags::TfrmQueryCDDB form(this, toc.firstTrack, toc.lastTrack, CDHandle_, ListView1);
+    platform::TheDialogs().ExecModal(&form);
+}
+
+void TMainForm::ActionOptionSetExecute() {
+    settings::TOptionSetForm form(this, [this](int position) {
+        // The device open until now is released first; a failed open leaves none.
+        settings::CloseCD(CDHandle_);
+        CDHandle_ = OpenDevice(position);
+        FillTrackList();
+        IdleStatusText_ = StatusText();
+    });
+    form.move(pos() + QPoint(50, 50));
+    platform::TheDialogs().ExecModal(&form);
+}
+
+void TMainForm::aEditTrackNameExecute() {
+    QTreeWidgetItem* row = ListView1->currentItem();
+    if (row == nullptr || !row->isSelected()) {
+        return;
+    }
+    tags::TfrmEditTrackName form(this);
+    form.eName->setText(row->text(ColTitle));
+    if (platform::TheDialogs().ExecModal(&form) == QDialog::Accepted) {
+        row->setText(ColTitle, form.eName->text());
+    }
+}
+
+void TMainForm::aID3EditExecute() {
+    tags::TfrmID3Edit form(this);
+    platform::TheDialogs().ExecModal(&form);
+}
+
+void TMainForm::mnuAboutClick() {
+    TAboutBox about(this);
+    platform::TheDialogs().ExecModal(&about);
+}
+
+void TMainForm::mnuHelpClick() {
+    const std::string index = FindHelpIndex(platform::ExecutableFolder());
+    if (index.empty()) {
+        platform::ErrorBox(this, "The help files were not found beside the program or under "
+                                 "share/vellorine/help of its installation.");
+    } else if (!platform::TheShell().Open(QString::fromStdString(index))) {
+        platform::ErrorBox(this, "No program to show the help was found. Open " +
+                                     QString::fromStdString(index) + " in a web browser.");
+    }
+}
+
 void TMainForm::ActionSelectAllExecute() {
     for (int i = 0; i < ListView1->topLevelItemCount(); ++i) {
         ListView1->topLevelItem(i)->setCheckState(ColNumber, Qt::Checked);
@@ -329,6 +425,99 @@ void TMainForm::ActionSelectAllExecute() {
 void TMainForm::ActionNoSelectExecute() {
     for (int i = 0; i < ListView1->topLevelItemCount(); ++i) {
         ListView1->topLevelItem(i)->setCheckState(ColNumber, Qt::Unchecked);
+    }
+}
+
+void TMainForm::ActionExtractExecute() {
+    if (CDHandle_ == 0) {
+        platform::InfoBox(this, "Please access CD devices rightly above all!");
+        return;
+    }
+    QStringList items;
+    for (int k = 0; k < ListView1->topLevelItemCount(); ++k) {
+        const QTreeWidgetItem* row = ListView1->topLevelItem(k);
+        if (row->checkState(ColNumber) == Qt::Checked) {
+            items << QString::fromStdString(settings::TwoDigits(k + 1)) + row->text(ColTitle);
+        }
+    }
+    if (items.isEmpty()) {
+        platform::InfoBox(this, "Please select a track at least!");
+        return;
+    }
+    const settings::TCommonOptions& common = settings::Settings.CommonOptions;
+    const QString folder = QString::fromStdString(common.OutputFolder);
+    if (!QDir(folder).exists()) {
+        if (!platform::YesNoBox(this,
+                                folder + "," + "The output directory does not exist." + "\r\n" +
+                                    "creates a new directory?",
+                                platform::MbIcon::Information)) {
+            return;
+        }
+        // One level only: the parent must exist.
+        if (folder.isEmpty() || !QDir().mkdir(folder)) {
+            platform::TApplication::ShowException("Cannot create " + folder);
+            return;
+        }
+    }
+    if (QAction* stop = Action("aStop"); stop != nullptr && stop->isEnabled()) {
+        stop->trigger(); // a CD track is playing
+    }
+    if (common.EnableRipTime && common.RipTime == 0) {
+        platform::InfoBox(this,
+                          "You select to extract 0 second, please change it on Options dialog.");
+        return;
+    }
+    if (!CheckOutputFolder()) {
+        return;
+    }
+    RunJob(jobs::jkExtract, CDHandle_, items);
+}
+
+bool TMainForm::CheckOutputFolder() {
+    if (QDir(QString::fromStdString(settings::Settings.CommonOptions.OutputFolder)).exists()) {
+        return true;
+    }
+    platform::InfoBox(this, QStringLiteral("The output directory does not exist.") +
+                                "Please check the output directory setting.");
+    return false;
+}
+
+void TMainForm::RunJob(int jobKind, int cdHandle, const QStringList& items) {
+    jobs::TRipForm form(this, items, cdHandle, jobKind);
+    platform::TheDialogs().ExecModal(&form);
+}
+
+void TMainForm::ConvertChosenFiles(const QString& filter, int jobKind) {
+    OpenDialog1.filter = filter;
+    OpenDialog1.fileName.clear();
+    OpenDialog1.multiSelect = true;
+    const QStringList files = platform::TheDialogs().OpenFiles(this, OpenDialog1);
+    if (!files.isEmpty() && CheckOutputFolder()) {
+        RunJob(jobKind, 0, files);
+    }
+}
+
+void TMainForm::ActionWavToMp3Execute() {
+    ConvertChosenFiles("Sound file(*.wav)|*.wav| Any file(*.*)|*.*", jobs::jkWavToMp3);
+}
+
+void TMainForm::mnuMp3ToWavClick() {
+    ConvertChosenFiles("MP3 file(*.mp3)|*.mp3| Any file(*.*)|*.*", jobs::jkMp3ToWav);
+}
+
+void TMainForm::miWAVtoOGGClick() {
+    try {
+        ConvertChosenFiles("Sound file(*.wav)|*.wav| Any file(*.*)|*.*", jobs::jkWavToOgg);
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "vellorine: WAV to OGG: %s\n", e.what());
+    }
+}
+
+void TMainForm::miWAVtoWMAClick() {
+    try {
+        ConvertChosenFiles("Sound file(*.wav)|*.wav| Any file(*.*)|*.*", jobs::jkWavToWma);
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "vellorine: WAV to WMA: %s\n", e.what());
     }
 }
 

@@ -83,10 +83,25 @@ private:
     // check boxes, the selection or the playback state change.
     void UpdateActions();
     QTreeWidgetItem* SelectedRow() const;
+    void ActionOptionSetExecute();
+    void aEditTrackNameExecute();
+    void aID3EditExecute();
+    void mnuAboutClick();
+    void mnuHelpClick();
     void ActionSelectAllExecute();
+    void aQueryCDDBExecute();
     void ActionNoSelectExecute();
     void ActionExitExecute();
     void ListView1Click(QTreeWidgetItem* item);
+    // Extraction and the file conversions: each opens the job window.
+    void ActionExtractExecute();
+    void ActionWavToMp3Execute();
+    void mnuMp3ToWavClick();
+    void miWAVtoOGGClick();
+    void miWAVtoWMAClick();
+    bool CheckOutputFolder();
+    void ConvertChosenFiles(const QString& filter, int jobKind);
+    void RunJob(int jobKind, int cdHandle, const QStringList& items);
     void ListView1DblClick();
     void Openoutputdirectory1Click();
     void EjectMenuClick();

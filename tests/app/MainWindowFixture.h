@@ -1,8 +1,6 @@
 #pragma once
-// The main window started offscreen against disc images from the generator, with a
-// scratch program folder and scripted dialogs; shared by the main window's tests.
-#include <gtest/gtest.h>
-
+// A main window on generated disc images, with scripted dialogs and a scratch program
+// folder: the fixture of the main window's tests.
 #include <QAction>
 #include <QEvent>
 #include <QMenu>
@@ -13,14 +11,14 @@
 #include <QTreeWidget>
 #include <chrono>
 #include <functional>
+#include <gtest/gtest.h>
 #include <memory>
 #include <thread>
 
 #include "QtTestApp.h"
+#include "ScopedStandIns.h"
 #include "app/MainForm.h"
 #include "cd/DiscImages.h"
-#include "platform/ScriptedDialogs.h"
-#include "platform/Shell.h"
 #include "settings/Global.h"
 
 namespace apptest {
@@ -36,14 +34,8 @@ protected:
         cdtest::UseImages({});
         settings::Settings = settings::TSettings{};
         settings::DiscInfo = settings::TDiscInfo{};
-        auto scripted = std::make_unique<platform::ScriptedDialogs>();
-        dialogs_ = scripted.get();
-        previous_ = platform::InstallDialogs(std::move(scripted));
     }
-    void TearDown() override {
-        form_.reset();
-        platform::InstallDialogs(std::move(previous_));
-    }
+    void TearDown() override { form_.reset(); }
 
     std::string ThreeTrackImage(const std::string& name = "Demo Disc") {
         return cdtest::MakeImage(images_, name, {245 * kSecond + 30, 62 * kSecond, 181 * kSecond});
@@ -76,8 +68,8 @@ protected:
 
     cdtest::ScratchFolder images_;
     std::unique_ptr<cdtest::ScratchFolder> home_;
-    platform::ScriptedDialogs* dialogs_ = nullptr;
-    std::unique_ptr<platform::Dialogs> previous_;
+    testsupport::ScopedDialogs scripted_;
+    platform::ScriptedDialogs* dialogs_ = scripted_.get();
     std::unique_ptr<app::TMainForm> form_;
 };
 
@@ -85,16 +77,6 @@ protected:
 // its menus, tool bar and list.
 class MainWindowCommands : public apptest::MainWindow {
 protected:
-    void SetUp() override {
-        MainWindow::SetUp();
-        auto shell = std::make_unique<platform::RecordingShell>();
-        shell_ = shell.get();
-        previousShell_ = platform::InstallShell(std::move(shell));
-    }
-    void TearDown() override {
-        MainWindow::TearDown();
-        platform::InstallShell(std::move(previousShell_));
-    }
     bool Enabled(const char* name) const { return form_->Action(name)->isEnabled(); }
     QStringList Entries(const QList<QAction*>& actions) const {
         QStringList out;
@@ -143,8 +125,8 @@ protected:
         return done();
     }
 
-    platform::RecordingShell* shell_ = nullptr;
-    std::unique_ptr<platform::Shell> previousShell_;
+    testsupport::ScopedShell recordingShell_;
+    platform::RecordingShell* shell_ = recordingShell_.get();
 };
 
 } // namespace apptest
