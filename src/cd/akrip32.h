@@ -1,7 +1,7 @@
 #pragma once
 // The CD-access layer: drive list, drive handles, table of contents and raw audio
-// reads, over libcdio. Physical drives come first in the drive list, then one virtual
-// drive per disc image named in $VELLORINE_CD_IMAGES (colon-separated .cue/.toc/.nrg).
+// reads, over libcdio. The drive list holds one virtual drive per disc image named in
+// $VELLORINE_CD_IMAGES (colon-separated .cue/.toc/.nrg) first, then the physical drives.
 //
 // CDDB lookups (CDDBSetOption, CDDBQuery, CDDBGetDiskInfo) speak CDDB over HTTP with
 // libcurl (CddbClient). Options are process-wide and read by each query; the calls block
@@ -11,7 +11,9 @@
 // The records keep the byte layouts the rest of the program was written against
 // (packed, little-endian on this platform). All functions are safe to call from any
 // one thread at a time per handle; the last error code is per process.
+#include "cd/CdImageList.h"
 #include <atomic>
+
 #include <cstdint>
 #include <string>
 
@@ -153,7 +155,22 @@ bool IsAudioCDInDrive(int driveIndex);
 bool DiscIdOfDrive(int driveIndex, std::uint32_t& discId);
 // The same id for the disc behind an open handle; false (and an error code) otherwise.
 bool DiscIdOfHandle(HCDROM handle, std::uint32_t& discId);
+// The drive (or image) behind an open handle; false for an unknown handle.
+bool DriveOfHandle(HCDROM handle, TDriveSpec& drive);
+// A libcdio handle of its own on the drive behind an open handle, for readers that need
+// libcdio itself (the secure reader); null when it cannot be opened. Close it with
+// CloseCdio, which takes the library lock that libcdio's global tables need.
+CdioPtr OpenCdioOfHandle(HCDROM handle);
+void CloseCdio(CdioPtr& cdio);
 // Opens (true) or closes (false) the tray of the first physical drive; images: no-op.
 bool SetDoorOpen(bool open);
+
+// Why the last GetCDHandle on a disc image failed, naming the image (a missing data
+// file, a cue sheet that is not one); empty after a success or for physical drives.
+std::string LastOpenProblem();
+// After ReadTOC: a text naming the image when its data ends before tracks its cue sheet
+// lists (those tracks are left out of the TOC, the last one kept ends at the data's end);
+// empty when the disc is whole.
+std::string DiscNotice(HCDROM handle);
 
 } // namespace cd
