@@ -83,7 +83,11 @@ public:
     void SeekToStart();
     void SeekToEnd();
 
-    const std::string& LastError() const { return error_; }
+    // Why the last command failed, or why a play or recording ended by itself.
+    const std::string& LastError() {
+        Reap();
+        return error_;
+    }
     // Data lost during the last recording (holes in the server's stream, no free buffer).
     WaveInStatus LastRecordingStatus() const { return lastRecording_; }
 

@@ -216,3 +216,154 @@ TEST_F(MciRecording, PlaysToTheEndOrUntilStopped) {
     EXPECT_EQ(notes.last.load(), static_cast<int>(MciNotify::Aborted));
     EXPECT_EQ(device.Mode(), MciMode::Stopped);
 }
+
+namespace {
+
+// Run as a child of the kill test: records into the file named by the variable until killed.
+const bool recordingChild = [] {
+    const char* path = std::getenv("VELLORINE_TEST_RECORD_UNTIL_KILLED");
+    if (path == nullptr) {
+        return false;
+    }
+    MciWaveAudio device;
+    if (!device.Open(path) || !device.Record(std::nullopt)) {
+        std::_Exit(3);
+    }
+    std::this_thread::sleep_for(std::chrono::seconds(60));
+    std::_Exit(4);
+}();
+
+// The data size the header declares and the bytes the file really holds after the header.
+std::pair<uint64_t, uint64_t> DeclaredAndPresent(const std::string& path) {
+    const Bytes bytes = ReadAll(path);
+    if (bytes.size() < 44) {
+        return {0, 0};
+    }
+    const uint64_t declared =
+        bytes[40] | bytes[41] << 8 | bytes[42] << 16 | static_cast<uint64_t>(bytes[43]) << 24;
+    return {declared, bytes.size() - 44};
+}
+
+// A sound server of the test's own, with one null sink, that the test may kill.
+class PrivateSoundServer {
+public:
+    explicit PrivateSoundServer(const ScratchFolder& folder)
+        : socket_(folder.File("native")),
+          daemon_("XDG_RUNTIME_DIR=" + Quoted(folder.Path()) + " HOME=" + Quoted(folder.Path()) +
+                  " exec pulseaudio -n --daemonize=no --exit-idle-time=-1 --use-pid-file=no " +
+                  "-L 'module-native-protocol-unix auth-anonymous=1 socket=" + socket_ + "' " +
+                  "-L 'module-null-sink sink_name=private'"),
+          env_("PULSE_SERVER", ("unix:" + socket_).c_str()) {
+        for (int i = 0; i < 50 && RunCommand("pactl info").ExitCode != 0; ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+    }
+    void Kill() { daemon_.Kill(SIGKILL); }
+
+private:
+    std::string socket_;
+    BackgroundCommand daemon_;
+    ScopedEnv env_;
+};
+
+} // namespace
+
+TEST_F(MciRecording, AKilledProgramLeavesAValidFileWithWhatItRecorded) {
+    const std::string path = folder_.File("MyNoName.wav");
+    ASSERT_TRUE(WriteEmptyWav(path, 2, 44100, 16));
+    TonePlayer tone(kToneHz); // keeps the sink handing sound over in small pieces
+    BackgroundCommand child("VELLORINE_TEST_RECORD_UNTIL_KILLED=" + Quoted(path) + " exec " +
+                            Quoted(std::filesystem::read_symlink("/proc/self/exe").string()));
+    constexpr uint64_t kSecond = 44100 * 4;
+    const auto start = Clock::now();
+    while (std::filesystem::file_size(path) < 44 + 2 * kSecond && MsSince(start) < 15000) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    child.Kill(SIGKILL);
+    const auto [declared, present] = DeclaredAndPresent(path);
+    EXPECT_GE(present, 2 * kSecond);
+    EXPECT_LE(declared, present);
+    EXPECT_GE(declared + kSecond, present) << "the header is more than a second behind";
+    EXPECT_EQ(RunCommand("soxi " + Quoted(path)).ExitCode, 0);
+
+    MciWaveAudio device;
+    ASSERT_TRUE(device.Open(path)) << device.LastError();
+    EXPECT_EQ(device.LengthMs(), static_cast<int64_t>(declared * 1000 / (44100 * 4)));
+}
+
+TEST_F(MciRecording, AFullDiskEndsTheRecordingAndKeepsWhatFitted) {
+    const std::string path = folder_.File("full.wav");
+    ASSERT_TRUE(WriteEmptyWav(path, 1, 8000, 16));
+    const std::string doc = folder_.File("doc.wav");
+    ASSERT_EQ(RunCommand("sox -n -r 8000 -c 1 -b 16 " + Quoted(doc) + " synth 1 sine 300").ExitCode,
+              0);
+    const Bytes original = ReadAll(doc);
+    TonePlayer tone(kToneHz); // keeps the sink handing sound over in small pieces
+    std::signal(SIGXFSZ, SIG_IGN);
+    rlimit old{};
+    getrlimit(RLIMIT_FSIZE, &old);
+    rlimit limit = old;
+    limit.rlim_cur = 44 + 8000; // half a second of 8 kHz mono 16-bit
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limit), 0);
+
+    MciWaveAudio device;
+    ASSERT_TRUE(device.Open(path));
+    Notifications notes;
+    ASSERT_TRUE(device.Record(std::nullopt, notes.Sink())) << device.LastError();
+    const bool ended = notes.WaitFor(1, std::chrono::seconds(4));
+    EXPECT_TRUE(ended);
+    EXPECT_EQ(notes.last.load(), static_cast<int>(MciNotify::Failure));
+    EXPECT_EQ(device.Mode(), MciMode::Stopped);
+    EXPECT_NE(device.LastError().find("full.wav"), std::string::npos) << device.LastError();
+
+    // An insertion that does not fit leaves the document as it was.
+    MciWaveAudio other;
+    ASSERT_TRUE(other.Open(doc));
+    Notifications insertNotes;
+    const bool started = other.Record(500, insertNotes.Sink());
+    if (started) {
+        insertNotes.WaitFor(1, std::chrono::seconds(4));
+        other.Stop();
+    }
+    setrlimit(RLIMIT_FSIZE, &old);
+    std::signal(SIGXFSZ, SIG_DFL);
+
+    EXPECT_EQ(DeclaredAndPresent(path), std::make_pair(uint64_t{8000}, uint64_t{8000}));
+    EXPECT_EQ(device.LengthMs(), 500);
+    EXPECT_EQ(ReadAll(doc), original);
+    EXPECT_FALSE(std::filesystem::exists(doc + ".recording"));
+    EXPECT_EQ(other.LengthMs(), 1000);
+}
+
+TEST_F(MciRecording, NoServerOrAServerGoneMidwayIsReportedAndTheSoundKept) {
+    const std::string path = folder_.File("gone.wav");
+    ASSERT_TRUE(WriteEmptyWav(path, 2, 44100, 16));
+    {
+        ScopedEnv nowhere("PULSE_SERVER", ("unix:" + folder_.File("no-server")).c_str());
+        MciWaveAudio device;
+        ASSERT_TRUE(device.Open(path));
+        EXPECT_FALSE(device.Record(std::nullopt));
+        EXPECT_NE(device.LastError().find("No sound server"), std::string::npos);
+        EXPECT_FALSE(device.Play(0));
+        EXPECT_EQ(device.Mode(), MciMode::Stopped);
+    }
+    EXPECT_EQ(ReadAll(path).size(), 44u);
+
+    ScratchFolder serverFolder;
+    PrivateSoundServer server(serverFolder);
+    MciWaveAudio device;
+    ASSERT_TRUE(device.Open(path));
+    Notifications notes;
+    ASSERT_TRUE(device.Record(std::nullopt, notes.Sink())) << device.LastError();
+    std::this_thread::sleep_for(std::chrono::milliseconds(2500));
+    server.Kill();
+    ASSERT_TRUE(notes.WaitFor(1, std::chrono::seconds(5)));
+    EXPECT_EQ(notes.last.load(), static_cast<int>(MciNotify::Failure));
+    EXPECT_NE(device.LastError().find("sound server"), std::string::npos) << device.LastError();
+    EXPECT_EQ(device.Mode(), MciMode::Stopped);
+    const auto [declared, present] = DeclaredAndPresent(path);
+    EXPECT_EQ(declared, present);
+    EXPECT_GT(declared, 0u);
+    EXPECT_EQ(device.LengthMs(), static_cast<int64_t>(declared * 1000 / (44100 * 4)));
+    EXPECT_TRUE(device.Stop());
+}
