@@ -20,6 +20,7 @@
 #include "jobs/WMAEncodeThread.h"
 #include "platform/DeviceMonitor.h"
 #include "settings/Global.h"
+#include "tools/RecordForm.h"
 
 namespace app {
 
@@ -118,7 +119,8 @@ void TMainForm::CreateActions() {
     AddAction("ActionOptionSet", "&Options", "Options", QKeySequence("Ctrl+O"));
     connect(AddAction("ActionExit", "E&xit", "Exit the program", {}), &QAction::triggered, this,
             &QWidget::close);
-    AddAction("ActionRecord", "&Record", "Record to wav or mp3", QKeySequence("Ctrl+R"));
+    connect(AddAction("ActionRecord", "&Record", "Record to wav or mp3", QKeySequence("Ctrl+R")),
+            &QAction::triggered, this, &TMainForm::ActionRecordExecute);
     AddAction("ActionWavToMp3", "&WAV to MP3", "Convert  WAV file to MP3 file",
               QKeySequence("Ctrl+W"));
     AddAction("aPlay", "&Play", "Play the current track", QKeySequence("Ctrl+P"));
@@ -127,12 +129,16 @@ void TMainForm::CreateActions() {
     AddAction("aID3Edit", "&ID3 Tag Edit", "MP3 ID3 edit", {});
     AddAction("aEditTrackName", "Rename &Title", "Rename track title", QKeySequence("F2"));
     AddAction("aQueryCDDB", "&Query Freedb", "", {});
-    for (const char* pending :
-         {"ActionExtract", "ActionOptionSet", "ActionRecord", "ActionWavToMp3", "aPlay", "aPause",
-          "aStop", "aID3Edit", "aEditTrackName", "aQueryCDDB"}) {
+    for (const char* pending : {"ActionExtract", "ActionOptionSet", "ActionWavToMp3", "aPlay",
+                                "aPause", "aStop", "aID3Edit", "aEditTrackName", "aQueryCDDB"}) {
         // Commands still to come stay disabled.
         ActionList1[pending]->setEnabled(false);
     }
+}
+
+void TMainForm::ActionRecordExecute() {
+    tools::TfrmRecord form(this, CDHandle_);
+    platform::TheDialogs().ExecModal(&form);
 }
 
 QAction* TMainForm::Disabled(const QString& caption) {

@@ -68,6 +68,7 @@ private:
     void ClearRows();
     void ActionSelectAllExecute();
     void ActionNoSelectExecute();
+    void ActionRecordExecute();
     void ListView1Click(QTreeWidgetItem* item);
     QAction* AddAction(const QString& name, const QString& caption, const QString& hint,
                        const QKeySequence& shortcut);
