@@ -137,6 +137,7 @@ QString TfrmRecord::ScratchFile() const {
 
 void TfrmRecord::CreateControls() {
     setWindowTitle("Record");
+    setMinimumWidth(340);
     auto* group = new QGroupBox("Record", this);
     auto* grid = new QGridLayout(group);
     lbState = new QLabel(kIdle, group);
