@@ -3,6 +3,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDir>
 #include <QGuiApplication>
 #include <QHeaderView>
 #include <QLabel>
@@ -11,6 +12,7 @@
 #include <QStyle>
 #include <QToolBar>
 #include <QTreeWidget>
+#include <cstdio>
 #include <cstring>
 
 #include "app/NoDeviceHint.h"
@@ -18,7 +20,9 @@
 #include "cd/akrip32.h"
 #include "jobs/Mp3EncodeThread.h"
 #include "jobs/WMAEncodeThread.h"
+#include "jobs/rip.h"
 #include "platform/DeviceMonitor.h"
+#include "platform/ErrorDisplay.h"
 #include "settings/Global.h"
 #include "tools/RecordForm.h"
 
@@ -109,7 +113,9 @@ QAction* TMainForm::Action(const QString& name) const {
 }
 
 void TMainForm::CreateActions() {
-    AddAction("ActionExtract", "E&xtract", "Extract the selected track", QKeySequence("Ctrl+X"));
+    connect(AddAction("ActionExtract", "E&xtract", "Extract the selected track",
+                      QKeySequence("Ctrl+X")),
+            &QAction::triggered, this, &TMainForm::ActionExtractExecute);
     connect(
         AddAction("ActionSelectAll", "Select &All", "Select all tracks", QKeySequence("Ctrl+A")),
         &QAction::triggered, this, &TMainForm::ActionSelectAllExecute);
@@ -121,16 +127,17 @@ void TMainForm::CreateActions() {
             &QWidget::close);
     connect(AddAction("ActionRecord", "&Record", "Record to wav or mp3", QKeySequence("Ctrl+R")),
             &QAction::triggered, this, &TMainForm::ActionRecordExecute);
-    AddAction("ActionWavToMp3", "&WAV to MP3", "Convert  WAV file to MP3 file",
-              QKeySequence("Ctrl+W"));
+    connect(AddAction("ActionWavToMp3", "&WAV to MP3", "Convert  WAV file to MP3 file",
+                      QKeySequence("Ctrl+W")),
+            &QAction::triggered, this, &TMainForm::ActionWavToMp3Execute);
     AddAction("aPlay", "&Play", "Play the current track", QKeySequence("Ctrl+P"));
     AddAction("aPause", "P&ause", "Pause the current track", {});
     AddAction("aStop", "&Stop", "Stop the current track", {});
     AddAction("aID3Edit", "&ID3 Tag Edit", "MP3 ID3 edit", {});
     AddAction("aEditTrackName", "Rename &Title", "Rename track title", QKeySequence("F2"));
     AddAction("aQueryCDDB", "&Query Freedb", "", {});
-    for (const char* pending : {"ActionExtract", "ActionOptionSet", "ActionWavToMp3", "aPlay",
-                                "aPause", "aStop", "aID3Edit", "aEditTrackName", "aQueryCDDB"}) {
+    for (const char* pending : {"ActionOptionSet", "aPlay", "aPause", "aStop", "aID3Edit",
+                                "aEditTrackName", "aQueryCDDB"}) {
         // Commands still to come stay disabled.
         ActionList1[pending]->setEnabled(false);
     }
@@ -151,9 +158,16 @@ void TMainForm::CreateMenus() {
     QMenu* file = menuBar()->addMenu("&File");
     file->addAction(Disabled("WA&V to WAV..."));
     file->addAction(Action("ActionWavToMp3"));
-    file->addAction(Disabled("&MP3 to WAV..."));
-    file->addAction(Disabled("WAV to O&GG..."));
-    file->addAction(Disabled("WAV to WM&A..."));
+    QAction* mp3ToWav = file->addAction("&MP3 to WAV...");
+    mp3ToWav->setObjectName("mnuMp3ToWav");
+    mp3ToWav->setStatusTip("Convert  MP3 file to WAV file");
+    connect(mp3ToWav, &QAction::triggered, this, &TMainForm::mnuMp3ToWavClick);
+    QAction* wavToOgg = file->addAction("WAV to O&GG...");
+    wavToOgg->setObjectName("miWAVtoOGG");
+    connect(wavToOgg, &QAction::triggered, this, &TMainForm::miWAVtoOGGClick);
+    QAction* wavToWma = file->addAction("WAV to WM&A...");
+    wavToWma->setObjectName("miWAVtoWMA");
+    connect(wavToWma, &QAction::triggered, this, &TMainForm::miWAVtoWMAClick);
     file->addSeparator();
     file->addAction(Disabled("&Open output directory..."));
     file->addSeparator();
@@ -278,6 +292,99 @@ void TMainForm::ActionSelectAllExecute() {
 void TMainForm::ActionNoSelectExecute() {
     for (int i = 0; i < ListView1->topLevelItemCount(); ++i) {
         ListView1->topLevelItem(i)->setCheckState(ColNumber, Qt::Unchecked);
+    }
+}
+
+void TMainForm::ActionExtractExecute() {
+    if (CDHandle_ == 0) {
+        platform::InfoBox(this, "Please access CD devices rightly above all!");
+        return;
+    }
+    QStringList items;
+    for (int k = 0; k < ListView1->topLevelItemCount(); ++k) {
+        const QTreeWidgetItem* row = ListView1->topLevelItem(k);
+        if (row->checkState(ColNumber) == Qt::Checked) {
+            items << QString::fromStdString(settings::TwoDigits(k + 1)) + row->text(ColTitle);
+        }
+    }
+    if (items.isEmpty()) {
+        platform::InfoBox(this, "Please select a track at least!");
+        return;
+    }
+    const settings::TCommonOptions& common = settings::Settings.CommonOptions;
+    const QString folder = QString::fromStdString(common.OutputFolder);
+    if (!QDir(folder).exists()) {
+        if (!platform::YesNoBox(this,
+                                folder + "," + "The output directory does not exist." + "\r\n" +
+                                    "creates a new directory?",
+                                platform::MbIcon::Information)) {
+            return;
+        }
+        // One level only: the parent must exist.
+        if (folder.isEmpty() || !QDir().mkdir(folder)) {
+            platform::TApplication::ShowException("Cannot create " + folder);
+            return;
+        }
+    }
+    if (QAction* stop = Action("aStop"); stop != nullptr && stop->isEnabled()) {
+        stop->trigger(); // a CD track is playing
+    }
+    if (common.EnableRipTime && common.RipTime == 0) {
+        platform::InfoBox(this,
+                          "You select to extract 0 second, please change it on Options dialog.");
+        return;
+    }
+    if (!CheckOutputFolder()) {
+        return;
+    }
+    RunJob(jobs::jkExtract, CDHandle_, items);
+}
+
+bool TMainForm::CheckOutputFolder() {
+    if (QDir(QString::fromStdString(settings::Settings.CommonOptions.OutputFolder)).exists()) {
+        return true;
+    }
+    platform::InfoBox(this, QStringLiteral("The output directory does not exist.") +
+                                "Please check the output directory setting.");
+    return false;
+}
+
+void TMainForm::RunJob(int jobKind, int cdHandle, const QStringList& items) {
+    jobs::TRipForm form(this, items, cdHandle, jobKind);
+    platform::TheDialogs().ExecModal(&form);
+}
+
+void TMainForm::ConvertChosenFiles(const QString& filter, int jobKind) {
+    OpenDialog1.filter = filter;
+    OpenDialog1.fileName.clear();
+    OpenDialog1.multiSelect = true;
+    const QStringList files = platform::TheDialogs().OpenFiles(this, OpenDialog1);
+    if (!files.isEmpty() && CheckOutputFolder()) {
+        RunJob(jobKind, 0, files);
+    }
+}
+
+void TMainForm::ActionWavToMp3Execute() {
+    ConvertChosenFiles("Sound file(*.wav)|*.wav| Any file(*.*)|*.*", jobs::jkWavToMp3);
+}
+
+void TMainForm::mnuMp3ToWavClick() {
+    ConvertChosenFiles("MP3 file(*.mp3)|*.mp3| Any file(*.*)|*.*", jobs::jkMp3ToWav);
+}
+
+void TMainForm::miWAVtoOGGClick() {
+    try {
+        ConvertChosenFiles("Sound file(*.wav)|*.wav| Any file(*.*)|*.*", jobs::jkWavToOgg);
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "vellorine: WAV to OGG: %s\n", e.what());
+    }
+}
+
+void TMainForm::miWAVtoWMAClick() {
+    try {
+        ConvertChosenFiles("Sound file(*.wav)|*.wav| Any file(*.*)|*.*", jobs::jkWavToWma);
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "vellorine: WAV to WMA: %s\n", e.what());
     }
 }
 

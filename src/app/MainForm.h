@@ -70,6 +70,15 @@ private:
     void ActionNoSelectExecute();
     void ActionRecordExecute();
     void ListView1Click(QTreeWidgetItem* item);
+    // Extraction and the file conversions: each opens the job window.
+    void ActionExtractExecute();
+    void ActionWavToMp3Execute();
+    void mnuMp3ToWavClick();
+    void miWAVtoOGGClick();
+    void miWAVtoWMAClick();
+    bool CheckOutputFolder();
+    void ConvertChosenFiles(const QString& filter, int jobKind);
+    void RunJob(int jobKind, int cdHandle, const QStringList& items);
     QAction* AddAction(const QString& name, const QString& caption, const QString& hint,
                        const QKeySequence& shortcut);
     QAction* Disabled(const QString& caption);

@@ -15,13 +15,11 @@
 #include <system_error>
 #include <thread>
 
+#include "jobs/rip.h"
 #include "platform/ProgramFolder.h"
 #include "platform/Shell.h"
 #include "settings/Global.h"
 #include "tools/NewRecordFileForm.h"
-#if __has_include("jobs/rip.h")
-#include "jobs/rip.h"
-#endif
 
 namespace tools {
 
@@ -34,7 +32,6 @@ using platform::MbResult;
 using platform::MciMode;
 
 constexpr int kTrackMax = 400;
-constexpr int kRecordedWavToMp3 = 4; // the job window's job kind
 const QString kIdle = "-----------";
 const QString kSoundFilter = "Sound file(*.wav)|*.wav|All files(*.*)|*.*";
 const QString kNoName = "NoName";
@@ -664,12 +661,8 @@ void TfrmRecord::ExportMp3() {
 
 // The job window converts the saved WAV file to an MP3 file beside it (job kind 4).
 void TfrmRecord::RunMp3Job() {
-#if __has_include("jobs/rip.h")
-    jobs::TRipForm form(this, QStringList{CurrentFile_}, cdHandle_, kRecordedWavToMp3);
+    jobs::TRipForm form(this, QStringList{CurrentFile_}, cdHandle_, jobs::jkRecordedToMp3);
     platform::TheDialogs().ExecModal(&form);
-#else
-    platform::ErrorBox(this, "The MP3 conversion is not available in this build.");
-#endif
 }
 
 } // namespace tools
