@@ -16,6 +16,7 @@
 #include <filesystem>
 
 #include "QtTestApp.h"
+#include "jobs/rip.h"
 #include "platform/ScriptedDialogs.h"
 #include "platform/Shell.h"
 #include "settings/Global.h"
@@ -398,4 +399,48 @@ TEST_F(RecorderWithSound, ARecordingWithoutAServerIsRefusedAndAnMp3WithoutACdClo
     EXPECT_FALSE(form_->isVisible());
     EXPECT_TRUE(settings::Settings.RecordOptions.SaveMp3);
     EXPECT_TRUE(fs::exists(Home() + "mp3.wav"));
+}
+
+TEST_F(RecorderWithSound, SavingWithMp3OnRunsTheJobWindowAndAsksOnlyTheFirstTime) {
+    const std::string doc = Home() + "song.wav";
+    ASSERT_EQ(
+        RunCommand("sox -n -r 44100 -c 2 -b 16 " + Quoted(doc) + " synth 1 sine 440").ExitCode, 0);
+    const std::string mp3 = Home() + "song.mp3";
+    home_.WriteText("song.mp3", "an older file");
+    form_ = std::make_unique<TfrmRecord>(nullptr, 1); // a CD device is open
+    form_->show();
+    form_->miSaveMp3->setChecked(true);
+    int jobs = 0;
+    dialogs_->onModal = [&jobs](QWidget* widget) {
+        auto* job = qobject_cast<jobs::TRipForm*>(widget);
+        EXPECT_NE(job, nullptr);
+        ++jobs;
+        job->show();
+        EXPECT_TRUE(
+            QTest::qWaitFor([job] { return job->JobFinished() && !job->isVisible(); }, 60000));
+        return job->result();
+    };
+    Open(doc);
+    TonePlayer tone(kToneHz);
+    Record(100);
+    dialogs_->answers = {MbResult::Yes};
+    form_->miSave->trigger();
+    EXPECT_EQ(BoxTexts(), QStringList{QString::fromStdString(mp3) + " has existed,overite it?"});
+    EXPECT_EQ(jobs, 1);
+    EXPECT_TRUE(form_->Mp3Exported());
+    EXPECT_EQ(settings::Settings.CommonOptions.OutputFormat, 0);
+    const auto duration = [&mp3] {
+        return std::stod(
+            RunCommand("ffprobe -v error -show_entries format=duration -of csv=p=0 " + Quoted(mp3))
+                .Output);
+    };
+    EXPECT_NEAR(duration(), 2.0, 0.1);
+
+    form_->TrackBar1->setValue(400);
+    Record(100);
+    form_->miSave->trigger();
+    EXPECT_EQ(dialogs_->boxes.size(), 1) << "the second save does not ask again";
+    EXPECT_EQ(jobs, 2);
+    EXPECT_NEAR(duration(), 3.0, 0.1);
+    EXPECT_TRUE(fs::exists(doc)) << "the WAV file is always kept";
 }
