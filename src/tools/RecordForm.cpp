@@ -1,6 +1,5 @@
 #include "tools/RecordForm.h"
 
-#include <QCloseEvent>
 #include <QFileInfo>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -222,12 +221,11 @@ void TfrmRecord::FormCreate() {
     UpdateActions();
 }
 
-void TfrmRecord::closeEvent(QCloseEvent* event) {
+void TfrmRecord::done(int result) {
     if (!closing_) {
         FormClose();
     }
-    event->accept();
-    QDialog::closeEvent(event);
+    QDialog::done(result);
 }
 
 void TfrmRecord::FormClose() {

@@ -73,8 +73,8 @@ public:
     QTimer* Timer1 = nullptr;
     QTimer* TimerRecord = nullptr;
 
-protected:
-    void closeEvent(QCloseEvent* event) override;
+    // However the window closes (Exit, the close box, Escape), FormClose runs first.
+    void done(int result) override;
 
 private:
     void CreateControls();
