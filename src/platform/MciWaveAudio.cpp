@@ -132,6 +132,17 @@ bool WriteSizes(int fd, uint64_t dataOffset, uint64_t dataBytes) {
     return WriteAllAt(fd, riff.data(), 4, 4) && WriteAllAt(fd, data.data(), 4, dataOffset - 4);
 }
 
+WAVEFORMATEX PcmFormat(const WavLayout& layout) {
+    WAVEFORMATEX format;
+    format.wFormatTag = WAVE_FORMAT_PCM;
+    format.nChannels = layout.channels;
+    format.nSamplesPerSec = layout.rate;
+    format.wBitsPerSample = layout.bits;
+    format.nBlockAlign = static_cast<uint16_t>(layout.BlockAlign());
+    format.nAvgBytesPerSec = layout.BytesPerSecond();
+    return format;
+}
+
 } // namespace
 
 std::optional<WavLayout> ReadWavLayout(const std::string& path, std::string& error) {
@@ -212,13 +223,7 @@ public:
     }
 
     bool Start(std::string& error) {
-        WAVEFORMATEX format;
-        format.wFormatTag = WAVE_FORMAT_PCM;
-        format.nChannels = layout_.channels;
-        format.nSamplesPerSec = layout_.rate;
-        format.wBitsPerSample = layout_.bits;
-        format.nBlockAlign = static_cast<uint16_t>(layout_.BlockAlign());
-        format.nAvgBytesPerSec = layout_.BytesPerSecond();
+        const WAVEFORMATEX format = PcmFormat(layout_);
         const MMRESULT result = waveOutOpen(&device_, WAVE_MAPPER, &format, OnDone,
                                             reinterpret_cast<uintptr_t>(this), CALLBACK_FUNCTION);
         if (result != MMSYSERR_NOERROR) {
@@ -427,13 +432,7 @@ private:
     };
 
     bool OpenDevice(std::string& error) {
-        WAVEFORMATEX format;
-        format.wFormatTag = WAVE_FORMAT_PCM;
-        format.nChannels = original_.channels;
-        format.nSamplesPerSec = original_.rate;
-        format.wBitsPerSample = original_.bits;
-        format.nBlockAlign = static_cast<uint16_t>(original_.BlockAlign());
-        format.nAvgBytesPerSec = original_.BytesPerSecond();
+        const WAVEFORMATEX format = PcmFormat(original_);
         const MMRESULT result = waveInOpen(&device_, WAVE_MAPPER, &format, OnData,
                                            reinterpret_cast<uintptr_t>(this), CALLBACK_FUNCTION);
         if (result == MMSYSERR_NOERROR) {

@@ -195,15 +195,7 @@ struct WaveInDevice {
             const auto flags =
                 static_cast<pa_stream_flags_t>(PA_STREAM_START_CORKED | PA_STREAM_ADJUST_LATENCY);
             if (pa_stream_connect_record(stream, sourceName, &attr, flags) == 0) {
-                pa_stream* s = stream;
-                pulse::WaitLocked(
-                    Mainloop(), Context(),
-                    [s] {
-                        const pa_stream_state_t state = pa_stream_get_state(s);
-                        return state == PA_STREAM_READY || !PA_STREAM_IS_GOOD(state);
-                    },
-                    kRequestTimeoutMs);
-                ready = pa_stream_get_state(stream) == PA_STREAM_READY;
+                ready = pulse::WaitStreamReady(Mainloop(), Context(), stream, kRequestTimeoutMs);
             }
         }
         pa_threaded_mainloop_unlock(Mainloop());
@@ -282,28 +274,11 @@ MMRESULT waveInOpen(HWAVEIN* device, uint32_t deviceId, const WAVEFORMATEX* form
 }
 
 MMRESULT waveInPrepareHeader(HWAVEIN device, WAVEHDR* header, uint32_t headerSize) {
-    if (device == nullptr) {
-        return MMSYSERR_INVALHANDLE;
-    }
-    if (header == nullptr || headerSize < sizeof(WAVEHDR)) {
-        return MMSYSERR_INVALPARAM;
-    }
-    header->dwFlags = (header->dwFlags & ~WHDR_DONE) | WHDR_PREPARED;
-    return MMSYSERR_NOERROR;
+    return PrepareWaveHeader(device, header, headerSize);
 }
 
 MMRESULT waveInUnprepareHeader(HWAVEIN device, WAVEHDR* header, uint32_t headerSize) {
-    if (device == nullptr) {
-        return MMSYSERR_INVALHANDLE;
-    }
-    if (header == nullptr || headerSize < sizeof(WAVEHDR)) {
-        return MMSYSERR_INVALPARAM;
-    }
-    if ((header->dwFlags & WHDR_INQUEUE) != 0) {
-        return WAVERR_STILLPLAYING;
-    }
-    header->dwFlags &= ~WHDR_PREPARED;
-    return MMSYSERR_NOERROR;
+    return UnprepareWaveHeader(device, header, headerSize);
 }
 
 MMRESULT waveInAddBuffer(HWAVEIN device, WAVEHDR* header, uint32_t headerSize) {

@@ -316,15 +316,16 @@ void TfrmRecord::RecordClick(bool& doDefault) {
     if (Exists(WorkFile_)) {
         MediaPlayer1->StartPos = MediaPlayer1->Length() * TrackBar1->value() / kTrackMax;
     }
-    RecordStart_ = std::chrono::steady_clock::now();
-    RecordMsPart_ = 0;
-    TimerRecord->start();
     if (!MediaPlayer1->StartRecording()) {
-        TimerRecord->stop();
         doDefault = false;
         platform::ErrorBox(this, "Could not start recording:\n" + MediaPlayer1->LastError());
         return;
     }
+    // The time shown counts from when the device really records: connecting to the sound
+    // server may take a while on a busy machine.
+    RecordStart_ = std::chrono::steady_clock::now();
+    RecordMsPart_ = 0;
+    TimerRecord->start();
     lbState->setText("Recording...");
     Modified_ = true;
     MediaPlayer1->SetEnabledButtons({TMPBtnType::btStop});

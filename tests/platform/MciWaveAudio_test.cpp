@@ -244,28 +244,6 @@ std::pair<uint64_t, uint64_t> DeclaredAndPresent(const std::string& path) {
     return {declared, bytes.size() - 44};
 }
 
-// A sound server of the test's own, with one null sink, that the test may kill.
-class PrivateSoundServer {
-public:
-    explicit PrivateSoundServer(const ScratchFolder& folder)
-        : socket_(folder.File("native")),
-          daemon_("XDG_RUNTIME_DIR=" + Quoted(folder.Path()) + " HOME=" + Quoted(folder.Path()) +
-                  " exec pulseaudio -n --daemonize=no --exit-idle-time=-1 --use-pid-file=no " +
-                  "-L 'module-native-protocol-unix auth-anonymous=1 socket=" + socket_ + "' " +
-                  "-L 'module-null-sink sink_name=private'"),
-          env_("PULSE_SERVER", ("unix:" + socket_).c_str()) {
-        for (int i = 0; i < 50 && RunCommand("pactl info").ExitCode != 0; ++i) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        }
-    }
-    void Kill() { daemon_.Kill(SIGKILL); }
-
-private:
-    std::string socket_;
-    BackgroundCommand daemon_;
-    ScopedEnv env_;
-};
-
 } // namespace
 
 TEST_F(MciRecording, AKilledProgramLeavesAValidFileWithWhatItRecorded) {
@@ -350,7 +328,7 @@ TEST_F(MciRecording, NoServerOrAServerGoneMidwayIsReportedAndTheSoundKept) {
     EXPECT_EQ(ReadAll(path).size(), 44u);
 
     ScratchFolder serverFolder;
-    PrivateSoundServer server(serverFolder);
+    PrivateSoundServer server(serverFolder.Path());
     MciWaveAudio device;
     ASSERT_TRUE(device.Open(path));
     Notifications notes;

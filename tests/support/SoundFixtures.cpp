@@ -47,6 +47,22 @@ void BackgroundCommand::Kill(int signal) {
     pid_ = -1;
 }
 
+PrivateSoundServer::PrivateSoundServer(const std::string& folder)
+    : socket_(folder + "/native"),
+      daemon_("XDG_RUNTIME_DIR=" + Quoted(folder) + " HOME=" + Quoted(folder) +
+              " exec pulseaudio -n --daemonize=no --exit-idle-time=-1 --use-pid-file=no " +
+              "-L 'module-native-protocol-unix auth-anonymous=1 socket=" + socket_ + "' " +
+              "-L 'module-null-sink sink_name=private'"),
+      env_("PULSE_SERVER", ("unix:" + socket_).c_str()) {
+    for (int i = 0; i < 50 && RunCommand("pactl info").ExitCode != 0; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+}
+
+void PrivateSoundServer::Kill() {
+    daemon_.Kill(SIGKILL);
+}
+
 std::string TestSinkName() {
     const CommandResult sinks = RunCommand("pactl list short sinks");
     std::istringstream lines(sinks.Output);

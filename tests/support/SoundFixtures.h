@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "support/TestSupport.h"
+
 namespace testsupport {
 
 // A shell command line running in the background in its own process group until the
@@ -23,6 +25,19 @@ public:
 
 private:
     pid_t pid_ = -1;
+};
+
+// A sound server of the test's own with one null sink ("private"), used by this process
+// (PULSE_SERVER) while the object lives; the test may kill it to see a server go away.
+class PrivateSoundServer {
+public:
+    explicit PrivateSoundServer(const std::string& folder);
+    void Kill();
+
+private:
+    std::string socket_;
+    BackgroundCommand daemon_;
+    ScopedEnv env_;
 };
 
 // The sink the tests play into: "vellorine_null" when the server has it, else the first.

@@ -447,3 +447,22 @@ TEST_F(RecorderWithSound, SavingWithMp3OnRunsTheJobWindowAndAsksOnlyTheFirstTime
     EXPECT_NEAR(duration(mp3), duration(doc), 0.1);
     EXPECT_TRUE(fs::exists(doc)) << "the WAV file is always kept";
 }
+
+TEST_F(RecorderWithSound, AServerGoneMidRecordingEndsItWithAMessageAndKeepsTheSound) {
+    ScratchFolder serverFolder;
+    PrivateSoundServer server(serverFolder.Path());
+    New({"44100", false, false});
+    Click(TMPBtnType::btRecord);
+    QTest::qWait(2500);
+    server.Kill();
+    ASSERT_TRUE(QTest::qWaitFor([this] { return !dialogs_->boxes.isEmpty(); }, 5000));
+    EXPECT_TRUE(BoxTexts()[0].startsWith("Error while saving sound file!\n"))
+        << BoxTexts()[0].toStdString();
+    EXPECT_EQ(dialogs_->boxes[0].icon, MbIcon::Error);
+    EXPECT_EQ(form_->lbState->text(), "Record over!");
+    EXPECT_FALSE(form_->TimerRecord->isActive());
+    EXPECT_EQ(form_->MediaPlayer1->EnabledButtons(), kStopped);
+    EXPECT_TRUE(form_->Modified());
+    EXPECT_EQ(RunCommand("soxi " + Quoted(Home() + "MyNoName.wav")).ExitCode, 0);
+    EXPECT_EQ(form_->lbLength->text(), DurationText(form_->MediaPlayer1->Length()));
+}
