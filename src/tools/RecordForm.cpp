@@ -601,6 +601,10 @@ void TfrmRecord::actSaveAsExecute() {
         platform::ErrorBox(this, kSaveFailed);
         return;
     }
+    // The MP3 goes beside the new name, and one already there is asked about again.
+    if (chosen != CurrentFile_) {
+        Mp3Exported_ = false;
+    }
     CurrentFile_ = chosen;
     ExportMp3();
     OpenDocument(chosen);

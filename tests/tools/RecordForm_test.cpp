@@ -446,6 +446,17 @@ TEST_F(RecorderWithSound, SavingWithMp3OnRunsTheJobWindowAndAsksOnlyTheFirstTime
     EXPECT_GT(duration(doc), 2.9);
     EXPECT_NEAR(duration(mp3), duration(doc), 0.1);
     EXPECT_TRUE(fs::exists(doc)) << "the WAV file is always kept";
+
+    // Save As exports beside the new name and asks again about an MP3 already there.
+    const std::string copy = Home() + "copy.wav";
+    home_.WriteText("copy.mp3", "keep me");
+    dialogs_->saveAnswers = {QString::fromStdString(copy)};
+    dialogs_->answers = {MbResult::No};
+    form_->miSaveAs->trigger();
+    EXPECT_EQ(BoxTexts().back().toStdString(), Home() + "copy.mp3 has existed,overite it?");
+    EXPECT_EQ(ReadText(Home() + "copy.mp3"), "keep me");
+    EXPECT_EQ(jobs, 2);
+    EXPECT_EQ(ReadAll(copy), ReadAll(doc));
 }
 
 TEST_F(RecorderWithSound, AServerGoneMidRecordingEndsItWithAMessageAndKeepsTheSound) {
