@@ -3,7 +3,9 @@
 // It is the program's own, so an exception that escapes a handler reaches the error
 // display as it does in the program.
 #include <QApplication>
+#include <QString>
 #include <cstdlib>
+#include <ostream>
 
 #include "platform/ErrorDisplay.h"
 
@@ -17,10 +19,15 @@ inline QApplication& EnsureQtApp() {
     static int argc = 1;
     static char name[] = "vellorine-tests";
     static char* argv[] = {name, nullptr};
-    // Never destroyed: at exit Qt's own globals go first, and an application object torn
-    // down after them crashes in the pointing device QTest's clicks create.
+    // Never destroyed: Qt's test helpers keep input devices of their own that must not
+    // outlive the application during the exit handlers.
     static auto* app = new platform::TApplication(argc, argv);
     return *app;
 }
 
 } // namespace testsupport
+
+// Lets GoogleTest print texts in failure messages.
+inline void PrintTo(const QString& text, std::ostream* out) {
+    *out << '"' << text.toStdString() << '"';
+}
