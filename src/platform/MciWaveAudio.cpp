@@ -680,15 +680,15 @@ void MciWaveAudio::Reap() {
     }
 }
 
-MciMode MciWaveAudio::Mode() {
+WaveAudioMode MciWaveAudio::Mode() {
     Reap();
     if (!IsOpen()) {
-        return MciMode::NotReady;
+        return WaveAudioMode::NotReady;
     }
     if (recorder_) {
-        return MciMode::Recording;
+        return WaveAudioMode::Recording;
     }
-    return player_ ? MciMode::Playing : MciMode::Stopped;
+    return player_ ? WaveAudioMode::Playing : WaveAudioMode::Stopped;
 }
 
 int64_t MciWaveAudio::LengthMs() {

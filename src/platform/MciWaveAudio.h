@@ -28,7 +28,13 @@
 
 namespace platform {
 
-enum class MciMode { NotReady = 524, Stopped = 525, Playing = 526, Recording = 527, Open = 530 };
+enum class WaveAudioMode {
+    NotReady = 524,
+    Stopped = 525,
+    Playing = 526,
+    Recording = 527,
+    Open = 530
+};
 enum class MciNotify { Successful = 1, Aborted = 4, Failure = 8 };
 
 // Where the sound of a PCM WAV file lies and in which format.
@@ -66,7 +72,7 @@ public:
     bool IsOpen() const { return !path_.empty(); }
     const std::string& FileName() const { return path_; }
 
-    MciMode Mode();
+    WaveAudioMode Mode();
     // Length of the sound in milliseconds (growing while recording); 0 when nothing is open.
     int64_t LengthMs();
     int64_t PositionMs();

@@ -47,7 +47,7 @@ public:
     bool Open(const QString& fileName);
     void Close();
     bool IsOpen() const { return device_.IsOpen(); }
-    platform::MciMode Mode() { return device_.Mode(); }
+    platform::WaveAudioMode Mode() { return device_.Mode(); }
     int64_t Length() { return device_.LengthMs(); }
     bool Save() { return device_.Save(); }
     QString LastError() { return QString::fromStdString(device_.LastError()); }

@@ -28,7 +28,7 @@ namespace fs = std::filesystem;
 using platform::MbButtons;
 using platform::MbIcon;
 using platform::MbResult;
-using platform::MciMode;
+using platform::WaveAudioMode;
 
 constexpr int kTrackMax = 400;
 const QString kIdle = "-----------";
@@ -294,7 +294,7 @@ void TfrmRecord::StopClick() {
         TimerRecord->stop();
     }
     lbState->setText(kIdle);
-    if (MediaPlayer1->Mode() == MciMode::Recording) {
+    if (MediaPlayer1->Mode() == WaveAudioMode::Recording) {
         EndRecording();
     }
     MediaPlayer1->SetEnabledButtons(

@@ -120,7 +120,7 @@ TEST(WavLayout, ReadsPcmFilesAndRefusesWhatTheDeviceCannotPlay) {
     MciWaveAudio device;
     EXPECT_FALSE(device.Open(folder.File("missing.wav")));
     EXPECT_FALSE(device.IsOpen());
-    EXPECT_EQ(device.Mode(), MciMode::NotReady);
+    EXPECT_EQ(device.Mode(), WaveAudioMode::NotReady);
 }
 
 TEST_F(MciRecording, RecordsTheToneWithoutGapsForTheTimeItRanInEveryFormat) {
@@ -137,7 +137,7 @@ TEST_F(MciRecording, RecordsTheToneWithoutGapsForTheTimeItRanInEveryFormat) {
         EXPECT_EQ(device.LengthMs(), 0);
         Notifications notes;
         const int64_t elapsed = RecordFor(device, std::nullopt, 1200, &notes);
-        EXPECT_EQ(device.Mode(), MciMode::Stopped);
+        EXPECT_EQ(device.Mode(), WaveAudioMode::Stopped);
         EXPECT_TRUE(notes.WaitFor(1, std::chrono::seconds(1)));
         EXPECT_EQ(notes.last.load(), static_cast<int>(MciNotify::Successful));
         EXPECT_NEAR(device.LengthMs(), elapsed, 50);
@@ -204,17 +204,17 @@ TEST_F(MciRecording, PlaysToTheEndOrUntilStopped) {
     Notifications notes;
     const auto start = Clock::now();
     ASSERT_TRUE(device.Play(0, notes.Sink())) << device.LastError();
-    EXPECT_EQ(device.Mode(), MciMode::Playing);
+    EXPECT_EQ(device.Mode(), WaveAudioMode::Playing);
     ASSERT_TRUE(notes.WaitFor(1, std::chrono::seconds(3)));
     EXPECT_GE(MsSince(start), 350);
     EXPECT_EQ(notes.last.load(), static_cast<int>(MciNotify::Successful));
-    EXPECT_EQ(device.Mode(), MciMode::Stopped);
+    EXPECT_EQ(device.Mode(), WaveAudioMode::Stopped);
 
     ASSERT_TRUE(device.Play(0, notes.Sink()));
     device.Stop();
     EXPECT_TRUE(notes.WaitFor(2, std::chrono::seconds(1)));
     EXPECT_EQ(notes.last.load(), static_cast<int>(MciNotify::Aborted));
-    EXPECT_EQ(device.Mode(), MciMode::Stopped);
+    EXPECT_EQ(device.Mode(), WaveAudioMode::Stopped);
 }
 
 namespace {
@@ -291,7 +291,7 @@ TEST_F(MciRecording, AFullDiskEndsTheRecordingAndKeepsWhatFitted) {
     const bool ended = notes.WaitFor(1, std::chrono::seconds(4));
     EXPECT_TRUE(ended);
     EXPECT_EQ(notes.last.load(), static_cast<int>(MciNotify::Failure));
-    EXPECT_EQ(device.Mode(), MciMode::Stopped);
+    EXPECT_EQ(device.Mode(), WaveAudioMode::Stopped);
     EXPECT_NE(device.LastError().find("full.wav"), std::string::npos) << device.LastError();
 
     // An insertion that does not fit leaves the document as it was.
@@ -323,7 +323,7 @@ TEST_F(MciRecording, NoServerOrAServerGoneMidwayIsReportedAndTheSoundKept) {
         EXPECT_FALSE(device.Record(std::nullopt));
         EXPECT_NE(device.LastError().find("No sound server"), std::string::npos);
         EXPECT_FALSE(device.Play(0));
-        EXPECT_EQ(device.Mode(), MciMode::Stopped);
+        EXPECT_EQ(device.Mode(), WaveAudioMode::Stopped);
     }
     EXPECT_EQ(ReadAll(path).size(), 44u);
 
@@ -338,7 +338,7 @@ TEST_F(MciRecording, NoServerOrAServerGoneMidwayIsReportedAndTheSoundKept) {
     ASSERT_TRUE(notes.WaitFor(1, std::chrono::seconds(5)));
     EXPECT_EQ(notes.last.load(), static_cast<int>(MciNotify::Failure));
     EXPECT_NE(device.LastError().find("sound server"), std::string::npos) << device.LastError();
-    EXPECT_EQ(device.Mode(), MciMode::Stopped);
+    EXPECT_EQ(device.Mode(), WaveAudioMode::Stopped);
     const auto [declared, present] = DeclaredAndPresent(path);
     EXPECT_EQ(declared, present);
     EXPECT_GT(declared, 0u);

@@ -314,7 +314,7 @@ TEST_F(RecorderWithSound, PlayRunsTheTrackBarToTheEnd) {
     EXPECT_FALSE(form_->miSave->isEnabled());
     QTest::qWait(700);
     EXPECT_GT(form_->TrackBar1->value(), 100);
-    EXPECT_EQ(form_->MediaPlayer1->Mode(), platform::MciMode::Playing);
+    EXPECT_EQ(form_->MediaPlayer1->Mode(), platform::WaveAudioMode::Playing);
     EXPECT_TRUE(QTest::qWaitFor([this] { return !form_->Timer1->isActive(); }, 3000));
     EXPECT_EQ(form_->TrackBar1->value(), 400);
     EXPECT_EQ(form_->lbState->text(), "-----------");
