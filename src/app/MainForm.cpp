@@ -42,6 +42,7 @@
 #include "tags/ID3Edit.h"
 #include "tags/QueryCddb.h"
 #include "tools/OggPlayer.h"
+#include "tools/RecordForm.h"
 #include "tools/ResampleWav.h"
 
 namespace app {
@@ -156,7 +157,8 @@ void TMainForm::CreateActions() {
             &QAction::triggered, this, &TMainForm::ActionOptionSetExecute);
     connect(AddAction("ActionExit", "E&xit", "Exit the program", {}), &QAction::triggered, this,
             &TMainForm::ActionExitExecute);
-    AddAction("ActionRecord", "&Record", "Record to wav or mp3", QKeySequence("Ctrl+R"));
+    connect(AddAction("ActionRecord", "&Record", "Record to wav or mp3", QKeySequence("Ctrl+R")),
+            &QAction::triggered, this, &TMainForm::ActionRecordExecute);
     connect(AddAction("ActionWavToMp3", "&WAV to MP3", "Convert  WAV file to MP3 file",
                       QKeySequence("Ctrl+W")),
             &QAction::triggered, this, &TMainForm::ActionWavToMp3Execute);
@@ -176,6 +178,11 @@ void TMainForm::CreateActions() {
             &TMainForm::mnuAboutClick);
     connect(AddAction("aQueryCDDB", "&Query Freedb", "", {}), &QAction::triggered, this,
             &TMainForm::aQueryCDDBExecute);
+}
+
+void TMainForm::ActionRecordExecute() {
+    tools::TfrmRecord form(this, CDHandle_);
+    platform::TheDialogs().ExecModal(&form);
 }
 
 QAction* TMainForm::MenuItem(const QString& name, const QString& caption,

@@ -91,6 +91,7 @@ private:
     void ActionSelectAllExecute();
     void aQueryCDDBExecute();
     void ActionNoSelectExecute();
+    void ActionRecordExecute();
     void ActionExitExecute();
     void ListView1Click(QTreeWidgetItem* item);
     // Extraction and the file conversions: each opens the job window.
