@@ -33,7 +33,7 @@ TEST_F(MainWindowCommands, MenusToolBarAndPopUpCarryTheCommandsInTheirDesignedOr
                            "P&ause", "&Stop", "-", "&Volume Control...", "-", "&Clear History"}));
     EXPECT_EQ(Entries(Menu("&Edit")->actions()),
               QStringList({"Select &All", "Select &None", "-", "&Query Freedb", "-",
-                           "Rename &Title", "&ID3 Tag Edit", "-", "&Options..."}));
+                           "Rename &Title", "&ID3 Tag Edit", "-", "&Options...\tCtrl+O"}));
     EXPECT_EQ(Entries(Menu("&Help")->actions()), QStringList({"&Help", "-", "&About..."}));
     const auto popups = form_->findChildren<QMenu*>(QString(), Qt::FindDirectChildrenOnly);
     ASSERT_EQ(popups.size(), 1);
