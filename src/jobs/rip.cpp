@@ -49,6 +49,7 @@ constexpr std::int64_t kSmallWmaInput = 2000000;
 constexpr auto kSinkStopTimeout = std::chrono::seconds(10);
 
 const QString kCaption = QStringLiteral("Vellorine");
+constexpr auto kDisplayInterval = std::chrono::milliseconds(40);
 
 std::string WithExtension(const std::string& path, const char* ext) {
     return std::filesystem::path(path).replace_extension(ext).string();
@@ -222,6 +223,10 @@ void TRipForm::CreateLayout() {
     Timer1 = new QTimer(this);
     Timer1->setInterval(1000);
     connect(Timer1, &QTimer::timeout, this, &TRipForm::Timer1Timer);
+    displayTimer_ = new QTimer(this);
+    displayTimer_->setSingleShot(true);
+    displayTimer_->setInterval(kDisplayInterval);
+    connect(displayTimer_, &QTimer::timeout, this, &TRipForm::ShowProgress);
 }
 
 void TRipForm::CreateComponents() {
@@ -365,6 +370,7 @@ void TRipForm::StartWma(const std::string& input, const std::string& output) {
     // The clock is set before the start: a step that ends at once (the question declined,
     // no encoder) is handled inside Start and turns the timer off again.
     WmaStart = Clock::now();
+    displayTimer_->stop(); // the last step's progress is over
     FlatGauge1->setValue(0);
     if (JobKind == jkWavToWma && EncodeIndex_ > 0) {
         Label2->clear();
@@ -502,12 +508,25 @@ void TRipForm::OnProgress(const TProcessInfo& info) {
         Timer1->stop();
     }
     ProgressSeen = true;
-    Label1->setText(Q(info.Elapsed));
-    Label2->setText(Q(info.Estimated));
-    if (info.Code > 0) {
+    shownElapsed_ = Q(info.Elapsed);
+    shownEstimated_ = Q(info.Estimated);
+    shownCode_ = info.Code;
+    if (Clock::now() - lastDisplay_ >= kDisplayInterval) {
+        ShowProgress();
+    } else if (!displayTimer_->isActive()) {
+        displayTimer_->start();
+    }
+}
+
+void TRipForm::ShowProgress() {
+    displayTimer_->stop();
+    lastDisplay_ = Clock::now();
+    Label1->setText(shownElapsed_);
+    Label2->setText(shownEstimated_);
+    if (shownCode_ > 0) {
         Label3->hide();
         FlatGauge1->setTextVisible(true);
-        FlatGauge1->setValue(info.Code);
+        FlatGauge1->setValue(shownCode_);
     }
 }
 
@@ -836,6 +855,7 @@ void TRipForm::FinishJob() {
     }
     Items.reset();
     Timer1->stop();
+    displayTimer_->stop();
     // A child still running is killed; what it wrote so far is not a finished file.
     for (TEncoderProcess* wrapper : {static_cast<TEncoderProcess*>(Mp3Process.get()),
                                      static_cast<TEncoderProcess*>(WmaProcess.get())}) {

@@ -120,6 +120,8 @@ private:
 
     // Event handlers of WM_PROGRESS, by code.
     void OnProgress(const settings::TProcessInfo& info);
+    // Puts the last progress on the labels and the gauge.
+    void ShowProgress();
     void OnNormalizeStarted();
     void OnTrackExtracted(settings::TProcessInfo& info);
     void OnMp3Ended(const settings::TProcessInfo& info);
@@ -196,6 +198,13 @@ private:
     int itemCount_ = 0;
     // The encode whose output is written while it runs (removed when it is stopped).
     std::string encodingOutput_;
+    // Progress arrives up to thousands of times a second from a fast rip; the window shows
+    // it at most every kDisplayInterval, so repainting never keeps the event loop busy.
+    QTimer* displayTimer_ = nullptr;
+    std::chrono::steady_clock::time_point lastDisplay_;
+    std::int32_t shownCode_ = 0;
+    QString shownElapsed_;
+    QString shownEstimated_;
 
     // The resample-done hand-over: WaveOut1Done waits until the window has handled the
     // event, or until the job has ended and nobody will.
