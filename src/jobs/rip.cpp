@@ -111,7 +111,8 @@ std::optional<long long> WmaEstimate(long long elapsed, std::int64_t inputSize, 
 
 TRipForm::TRipForm(QWidget* owner, const QStringList& items, int cdHandle, int jobKind)
     : QDialog(owner), Items(items), JobKind(jobKind), CDHandle(cdHandle),
-      itemCount_(static_cast<int>(items.size())) {
+      itemCount_(static_cast<int>(items.size())),
+      encoded_(static_cast<std::size_t>(items.size()), false) {
     setObjectName(QStringLiteral("RipForm"));
     CreateLayout();
     CreateComponents();
@@ -612,7 +613,7 @@ void TRipForm::OnMp3Ended(const TProcessInfo& info) {
         settings::Settings.ID3.Use) {
         WriteId3Tag(RipIndex_ - 1);
     }
-    encodingOutput_.clear();
+    NoteEncoded(EncodeIndex_, info.Status == 2 && !failedExit);
     ProgressSeen = false;
     EncodeIndex_ += 1;
     if (EncodeIndex_ == ItemCount()) {
@@ -635,7 +636,7 @@ void TRipForm::OnWmaEnded(const TProcessInfo& info) {
         RemovePartialOutput(encodingOutput_);
         ShowError(Q(encodingOutput_) + ": the WMA encoder ended without finishing the file.");
     }
-    encodingOutput_.clear();
+    NoteEncoded(EncodeIndex_, info.Status == 2 && !failedExit);
     ProgressSeen = false;
     EncodeIndex_ += 1;
     if (EncodeIndex_ == ItemCount()) {
@@ -645,6 +646,13 @@ void TRipForm::OnWmaEnded(const TProcessInfo& info) {
         return;
     }
     NextAfterEncode();
+}
+
+void TRipForm::NoteEncoded(int i, bool ended) {
+    if (ended && settings::FileSizeOf(encodingOutput_) > 0 && i < ItemCount()) {
+        encoded_[static_cast<std::size_t>(i)] = true;
+    }
+    encodingOutput_.clear();
 }
 
 void TRipForm::NextAfterEncode() {
@@ -681,7 +689,7 @@ void TRipForm::OnOggDone(const TProcessInfo& info) {
         RemovePartialOutput(encodingOutput_);
         ShowError(Q(encodingOutput_) + ": " + Q(info.Elapsed));
     }
-    encodingOutput_.clear();
+    NoteEncoded(OggIndex_, info.Status == 0);
     ProgressSeen = false;
     OggIndex_ += 1;
     if (OggIndex_ == ItemCount()) {
@@ -850,7 +858,10 @@ void TRipForm::FinishJob() {
         common.OutputFormat >= kOutputMp3 && common.OutputFormat <= kOutputWma &&
         !common.IsKeepWav) {
         for (int i = 0; i < ItemCount(); ++i) {
-            DeleteUnlessInUse(WavPath(i));
+            // A track whose encode did not finish keeps its WAV: it is all there is of it.
+            if (encoded_[static_cast<std::size_t>(i)]) {
+                DeleteUnlessInUse(WavPath(i));
+            }
         }
     }
     Items.reset();

@@ -32,6 +32,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "platform/Messages.h"
 
@@ -133,6 +134,8 @@ private:
     void OnWriterFailed(const settings::TProcessInfo& info, std::int32_t endCode);
     // The next item's first step once an encode step has ended (kind 1: the next rip).
     void NextAfterEncode();
+    // Notes whether item i's encode step produced its output, and lets go of its name.
+    void NoteEncoded(int i, bool ended);
     void NextAfterOgg();
 
     void WriteId3Tag(int t);
@@ -198,6 +201,8 @@ private:
     int itemCount_ = 0;
     // The encode whose output is written while it runs (removed when it is stopped).
     std::string encodingOutput_;
+    // Items whose encode step produced their output; only their WAVs are deleted at the end.
+    std::vector<bool> encoded_;
     // Progress arrives up to thousands of times a second from a fast rip; the window shows
     // it at most every kDisplayInterval, so repainting never keeps the event loop busy.
     QTimer* displayTimer_ = nullptr;

@@ -176,6 +176,42 @@ TEST_F(JobWindowTest, ADiskThatFillsUpReportsTheFileAndLeavesNoPartialWav) {
     EXPECT_FALSE(Exists("Big.wav"));
 }
 
+// Failures that end no step: the window shows them and waits for Stop, which keeps every WAV
+// that has no encoded file beside it.
+TEST_F(JobWindowTest, FailuresThatEndNoStepWaitForStopAndKeepTheUnencodedWavs) {
+    OpenDisc({kTrackFrames});
+    UseEmptyPath(); // no lame
+    JobOutcome run = Run(jobs::jkExtract, {"01Alone"}, StopAt{"Encoding(01/01)", 300});
+    ASSERT_TRUE(run.ended);
+    EXPECT_EQ(run.boxes, QStringList({"Error while creating mp3 encoding process!2."}));
+    EXPECT_TRUE(Exists("Alone.wav"));
+    EXPECT_FALSE(Exists("Alone.mp3"));
+
+    const int realHandle = handle;
+    handle = 99; // no such drive: the rip thread cannot set it up
+    run = Run(jobs::jkExtract, {"01Alone"}, StopAt{"Extracting(01/01)", 300});
+    handle = realHandle;
+    ASSERT_TRUE(run.ended);
+    EXPECT_EQ(run.boxes, QStringList({"CD extract failed!Please try again."}));
+}
+
+TEST_F(JobWindowTest, AJobWhoseFirstStepCannotStartDoesNotOpen) {
+    const std::string wav = MakeWav("tone.wav", 1);
+    UseEmptyPath();
+    EXPECT_THROW(jobs::TRipForm(nullptr, {QString::fromStdString(wav)}, 0, jobs::jkWavToMp3),
+                 std::runtime_error);
+}
+
+TEST_F(JobWindowTest, TheRecordersWavIsEncodedBesideItselfWithoutAQuestion) {
+    const std::string wav = MakeWav("take.wav", 1);
+    WriteFile(Path("take.mp3"), "old take");
+    const JobOutcome run = Run(jobs::jkRecordedToMp3, {QString::fromStdString(wav)});
+    ASSERT_TRUE(run.ended);
+    EXPECT_TRUE(run.boxes.isEmpty()) << run.boxes.join("\n").toStdString();
+    EXPECT_EQ(ProbeCodec(Path("take.mp3")), "mp3");
+    EXPECT_FALSE(Exists("take.mp3"));
+}
+
 // ---- Stop in each phase ----------------------------------------------------------------
 
 struct StopCase {
