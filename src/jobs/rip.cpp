@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <cmath>
 #include <filesystem>
+#include <fstream>
 #include <thread>
 
 #include "audio/ACS_Converters.h"
@@ -72,6 +73,25 @@ void DeleteUnlessInUse(const std::string& path) {
 bool IsUsableTitle(const std::string& title) {
     return !title.empty() && title != "." && title != ".." &&
            title.find_first_of(std::string("/\0", 2)) == std::string::npos;
+}
+
+// A WAV the rip thread created but could not finish: shorter than its header, or still
+// carrying the header's zero data size. A complete file of the same name from an earlier
+// run is never taken for one.
+bool IsUnfinishedRip(const std::string& path) {
+    const std::int64_t size = settings::FileSizeOf(path);
+    if (size < 0) {
+        return false;
+    }
+    if (size < static_cast<std::int64_t>(cd::WavHeaderSize)) {
+        return true;
+    }
+    std::ifstream in(path, std::ios::binary);
+    std::array<char, cd::WavHeaderSize> header{};
+    if (!in.read(header.data(), header.size())) {
+        return false;
+    }
+    return std::all_of(header.begin() + 40, header.end(), [](char c) { return c == 0; });
 }
 
 long long RoundHalfEven(double v) {
@@ -549,7 +569,7 @@ void TRipForm::OnTrackExtracted(TProcessInfo& info) {
     if (info.Status == cd::RipStatusReadFailed) {
         ShowError(QStringLiteral("Error while reading CD information!"));
     } else if (info.Status == cd::RipStatusFileFailed) {
-        if (IsUsableTitle(Title(t)) && Exists(wav)) {
+        if (IsUsableTitle(Title(t)) && IsUnfinishedRip(wav)) {
             // Created but not completely written: nothing half-written stays behind.
             RemovePartialOutput(wav);
             ShowError(Q(wav) + " could not be written completely (is the disk full?).");
