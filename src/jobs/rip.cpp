@@ -369,7 +369,21 @@ void TRipForm::StartRip(int i) {
     RipThread->Resume();
 }
 
+bool TRipForm::RefusesOwnInput(const std::string& input, const std::string& output,
+                               std::int32_t endCode) {
+    std::error_code ec;
+    if (!std::filesystem::equivalent(input, output, ec)) {
+        return false;
+    }
+    ShowError(Q(output) + " is the file being converted; it cannot also be its output.");
+    PostToSelf(endCode, 0);
+    return true;
+}
+
 void TRipForm::StartMp3(const std::string& input, const std::string& output, bool encode) {
+    if (RefusesOwnInput(input, output, settings::PI_MP3_ENDED)) {
+        return;
+    }
     Mp3Process->Active = true;
     Mp3Process->NotifyWindow = this;
     Mp3Process->InputFile = input;
@@ -381,6 +395,9 @@ void TRipForm::StartMp3(const std::string& input, const std::string& output, boo
 }
 
 void TRipForm::StartWma(const std::string& input, const std::string& output) {
+    if (RefusesOwnInput(input, output, settings::PI_WMA_ENDED)) {
+        return;
+    }
     WmaProcess->Active = true;
     WmaProcess->NotifyWindow = this;
     WmaProcess->InputFile = input;
@@ -402,6 +419,9 @@ void TRipForm::StartWma(const std::string& input, const std::string& output) {
 }
 
 void TRipForm::StartOgg(const std::string& input, const std::string& output) {
+    if (RefusesOwnInput(input, output, settings::PI_OGG_DONE)) {
+        return;
+    }
     WaveIn1->SetFileName(input);
     VorbisOut1->SetFileName(output);
     ApplyVorbisSettings();

@@ -118,6 +118,9 @@ private:
     // Kinds 2 and 5: encode directly, or resample into the kind's temporary file first.
     void ResampleCheck(int i);
     void ApplyVorbisSettings();
+    // A file chosen as input whose output name is the file itself (an MP3 picked for WAV to
+    // MP3 in the output folder): the item ends with a message instead of destroying it.
+    bool RefusesOwnInput(const std::string& input, const std::string& output, std::int32_t endCode);
 
     // Event handlers of WM_PROGRESS, by code.
     void OnProgress(const settings::TProcessInfo& info);

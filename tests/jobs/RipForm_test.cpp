@@ -359,6 +359,15 @@ TEST_F(JobWindowTest, AnExistingOutputIsReplacedOnlyWhenTheUserSaysYesAndNotWhil
     ASSERT_TRUE(run.ended);
     EXPECT_EQ(run.boxes, QStringList({question}));
     EXPECT_EQ(ProbeCodec(existing), "mp3");
+
+    // A WAV named like its own output, chosen in the output folder, is never written over.
+    fs::copy_file(wav, Out("self.mp3"));
+    run = Run(jobs::jkWavToMp3, {QString::fromStdString(Out("self.mp3"))});
+    ASSERT_TRUE(run.ended);
+    EXPECT_EQ(run.boxes, QStringList({QString::fromStdString(Out("self.mp3")) +
+                                      " is the file being converted; it cannot also be its "
+                                      "output."}));
+    EXPECT_EQ(testsupport::ReadAll(Out("self.mp3")), testsupport::ReadAll(wav));
 }
 
 // ---- bad input files -------------------------------------------------------------------
