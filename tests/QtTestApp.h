@@ -4,7 +4,9 @@
 // display as it does in the program.
 #include <QApplication>
 #include <QInputDevice>
+#include <QString>
 #include <cstdlib>
+#include <ostream>
 
 #include "platform/ErrorDisplay.h"
 
@@ -29,3 +31,8 @@ inline QApplication& EnsureQtApp() {
 }
 
 } // namespace testsupport
+
+// Lets GoogleTest print texts in failure messages.
+inline void PrintTo(const QString& text, std::ostream* out) {
+    *out << '"' << text.toStdString() << '"';
+}

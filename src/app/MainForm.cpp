@@ -1,5 +1,6 @@
 #include "app/MainForm.h"
 
+#include <QAbstractItemModel>
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
@@ -7,6 +8,7 @@
 #include <QGuiApplication>
 #include <QHeaderView>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenuBar>
 #include <QScreen>
 #include <QStyle>
@@ -14,7 +16,12 @@
 #include <QTreeWidget>
 #include <cstdio>
 #include <cstring>
+#include <stdexcept>
 
+#include "app/About.h"
+#include "app/CdAudioSource.h"
+#include "app/ClearHistory.h"
+#include "app/HelpFile.h"
 #include "app/NoDeviceHint.h"
 #include "app/TrackRows.h"
 #include "cd/akrip32.h"
@@ -23,7 +30,16 @@
 #include "jobs/rip.h"
 #include "platform/DeviceMonitor.h"
 #include "platform/ErrorDisplay.h"
+#include "platform/MciCdAudio.h"
+#include "platform/ProgramFolder.h"
+#include "platform/Registry.h"
+#include "platform/RunningPrograms.h"
+#include "platform/Shell.h"
 #include "settings/Global.h"
+#include "settings/OptionSet.h"
+#include "tags/EditTrackName.h"
+#include "tags/ID3Edit.h"
+#include "tags/QueryCddb.h"
 
 namespace app {
 
@@ -32,11 +48,14 @@ const QString kNoDevices = QStringLiteral("No CD devices found!");
 const QString kBadConfig = QStringLiteral("CD device information error in your configration!");
 const QString kNoAudioCD = QStringLiteral("Can not find audio CD in your CD device.");
 const QString kNoTOC = QStringLiteral("Not get CD device information!");
+const QString kNoOutputFolder = QStringLiteral("The output directory does not exist.");
+const QString kListDeleted = QStringLiteral(" list records are deleted!");
 
 enum Column { ColNumber = 0, ColTitle, ColLength, ColSize };
 
+// Drive texts are UTF-8 (an image's file name may hold any character).
 QString FixedText(const char* bytes, std::size_t max) {
-    return QString::fromLatin1(bytes, static_cast<qsizetype>(strnlen(bytes, max)));
+    return QString::fromUtf8(bytes, static_cast<qsizetype>(strnlen(bytes, max)));
 }
 
 QString ColourSheet(const char* widget, int r, int g, int b) {
@@ -52,15 +71,16 @@ TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent) {
     setObjectName(QStringLiteral("MainForm"));
     setCentralWidget(new QWidget(this));
     CreateActions();
-    CreateToolBar();
     CreateTrackList();
     CreateMenus();
+    CreateToolBar(); // its buttons share the menus' actions
     StatusBar1 = new QWidget(centralWidget());
     StatusBar1->setObjectName(QStringLiteral("StatusBar1"));
     StatusBar1->setAutoFillBackground(true);
     StatusPanel0 = new QLabel(StatusBar1);
     StatusPanel0->setContentsMargins(4, 0, 4, 0);
     StatusBar1->setFixedHeight(StatusPanel0->sizeHint().height() + 6);
+    MediaPlayer1 = std::make_unique<platform::MciCdAudio>();
     DeviceMonitor1 = new platform::DeviceMonitor(this);
     connect(DeviceMonitor1, &platform::DeviceMonitor::DeviceChange, this, &TMainForm::DeviceChange);
     FormCreate();
@@ -70,9 +90,16 @@ TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent) {
         move(screen->availableGeometry().center() - rect().center());
     }
     FormPaint();
+    UpdateActions();
 }
 
 TMainForm::~TMainForm() {
+    // The list may still signal while Qt destroys the children; by then this window's own
+    // members are gone, so nothing of ours may run.
+    if (ListView1 != nullptr) {
+        ListView1->disconnect(this);
+        ListView1->model()->disconnect(this);
+    }
     FormDestroy();
 }
 
@@ -102,6 +129,7 @@ QAction* TMainForm::AddAction(const QString& name, const QString& caption, const
     action->setStatusTip(hint);
     action->setToolTip(hint.isEmpty() ? QString(caption).remove(QLatin1Char('&')) : hint);
     action->setShortcut(shortcut);
+    addAction(action); // its shortcut works even when no menu shows the action itself
     ActionList1[name] = action;
     return action;
 }
@@ -121,58 +149,94 @@ void TMainForm::CreateActions() {
     connect(AddAction("ActionNoSelect", "Select &None", "Cancel selected track",
                       QKeySequence("Ctrl+N")),
             &QAction::triggered, this, &TMainForm::ActionNoSelectExecute);
-    AddAction("ActionOptionSet", "&Options", "Options", QKeySequence("Ctrl+O"));
+    connect(AddAction("ActionOptionSet", "&Options", "Options", QKeySequence("Ctrl+O")),
+            &QAction::triggered, this, &TMainForm::ActionOptionSetExecute);
     connect(AddAction("ActionExit", "E&xit", "Exit the program", {}), &QAction::triggered, this,
-            &QWidget::close);
+            &TMainForm::ActionExitExecute);
     AddAction("ActionRecord", "&Record", "Record to wav or mp3", QKeySequence("Ctrl+R"));
     connect(AddAction("ActionWavToMp3", "&WAV to MP3", "Convert  WAV file to MP3 file",
                       QKeySequence("Ctrl+W")),
             &QAction::triggered, this, &TMainForm::ActionWavToMp3Execute);
-    AddAction("aPlay", "&Play", "Play the current track", QKeySequence("Ctrl+P"));
-    AddAction("aPause", "P&ause", "Pause the current track", {});
-    AddAction("aStop", "&Stop", "Stop the current track", {});
-    AddAction("aID3Edit", "&ID3 Tag Edit", "MP3 ID3 edit", {});
-    AddAction("aEditTrackName", "Rename &Title", "Rename track title", QKeySequence("F2"));
-    AddAction("aQueryCDDB", "&Query Freedb", "", {});
-    for (const char* pending : {"ActionOptionSet", "ActionRecord", "aPlay", "aPause", "aStop",
-                                "aID3Edit", "aEditTrackName", "aQueryCDDB"}) {
-        // Commands still to come stay disabled.
-        ActionList1[pending]->setEnabled(false);
-    }
+    connect(AddAction("aPlay", "&Play", "Play the current track", QKeySequence("Ctrl+P")),
+            &QAction::triggered, this, &TMainForm::aPlayExecute);
+    connect(AddAction("aPause", "P&ause", "Pause the current track", {}), &QAction::triggered, this,
+            &TMainForm::aPauseExecute);
+    connect(AddAction("aStop", "&Stop", "Stop the current track", {}), &QAction::triggered, this,
+            &TMainForm::aStopExecute);
+    connect(AddAction("aID3Edit", "&ID3 Tag Edit", "MP3 ID3 edit", {}), &QAction::triggered, this,
+            &TMainForm::aID3EditExecute);
+    connect(AddAction("aEditTrackName", "Rename &Title", "Rename track title", QKeySequence("F2")),
+            &QAction::triggered, this, &TMainForm::aEditTrackNameExecute);
+    connect(AddAction("mnuHelp", "&Help", "", QKeySequence("F1")), &QAction::triggered, this,
+            &TMainForm::mnuHelpClick);
+    connect(AddAction("mnuAbout", "&About...", "", {}), &QAction::triggered, this,
+            &TMainForm::mnuAboutClick);
+    connect(AddAction("aQueryCDDB", "&Query Freedb", "", {}), &QAction::triggered, this,
+            &TMainForm::aQueryCDDBExecute);
 }
 
-QAction* TMainForm::Disabled(const QString& caption) {
+QAction* TMainForm::MenuItem(const QString& name, const QString& caption,
+                             const QKeySequence& shortcut) {
     auto* action = new QAction(caption, this);
-    action->setEnabled(false);
+    action->setObjectName(name);
+    action->setShortcut(shortcut);
+    ActionList1[name] = action;
     return action;
+}
+
+QTreeWidgetItem* TMainForm::SelectedRow() const {
+    const QList<QTreeWidgetItem*> selected = ListView1->selectedItems();
+    return selected.isEmpty() ? nullptr : selected.front();
+}
+
+void TMainForm::UpdateActions() {
+    bool anyChecked = false;
+    for (int i = 0; i < ListView1->topLevelItemCount() && !anyChecked; ++i) {
+        anyChecked = ListView1->topLevelItem(i)->checkState(ColNumber) == Qt::Checked;
+    }
+    const bool rowSelected = SelectedRow() != nullptr;
+    for (const auto& [name, action] : ActionList1) {
+        action->setEnabled(true);
+    }
+    Action("ActionExtract")->setEnabled(anyChecked);
+    Action("aPlay")->setEnabled(rowSelected);
+    Action("aEditTrackName")->setEnabled(rowSelected);
+    Action("aPause")->setEnabled(Playing_ && !Paused_);
+    Action("aStop")->setEnabled(Playing_);
+    Action("aQueryCDDB")->setEnabled(ListView1->topLevelItemCount() > 0);
 }
 
 void TMainForm::CreateMenus() {
     QMenu* file = menuBar()->addMenu("&File");
-    file->addAction(Disabled("WA&V to WAV..."));
-    file->addAction(Action("ActionWavToMp3"));
-    QAction* mp3ToWav = file->addAction("&MP3 to WAV...");
-    mp3ToWav->setObjectName("mnuMp3ToWav");
+    file->addAction(MenuItem("miWAVtoWAV", "WA&V to WAV..."));
+    QAction* wavToMp3 = MenuItem("miWavToMp3", "&WAV to MP3...");
+    wavToMp3->setStatusTip(Action("ActionWavToMp3")->statusTip());
+    connect(wavToMp3, &QAction::triggered, Action("ActionWavToMp3"), &QAction::trigger);
+    file->addAction(wavToMp3);
+    QAction* mp3ToWav = MenuItem("mnuMp3ToWav", "&MP3 to WAV...");
     mp3ToWav->setStatusTip("Convert  MP3 file to WAV file");
     connect(mp3ToWav, &QAction::triggered, this, &TMainForm::mnuMp3ToWavClick);
-    QAction* wavToOgg = file->addAction("WAV to O&GG...");
-    wavToOgg->setObjectName("miWAVtoOGG");
+    file->addAction(mp3ToWav);
+    QAction* wavToOgg = MenuItem("miWAVtoOGG", "WAV to O&GG...");
     connect(wavToOgg, &QAction::triggered, this, &TMainForm::miWAVtoOGGClick);
-    QAction* wavToWma = file->addAction("WAV to WM&A...");
-    wavToWma->setObjectName("miWAVtoWMA");
+    file->addAction(wavToOgg);
+    QAction* wavToWma = MenuItem("miWAVtoWMA", "WAV to WM&A...");
     connect(wavToWma, &QAction::triggered, this, &TMainForm::miWAVtoWMAClick);
+    file->addAction(wavToWma);
     file->addSeparator();
-    file->addAction(Disabled("&Open output directory..."));
+    QAction* folder = MenuItem("Openoutputdirectory1", "&Open output directory...");
+    connect(folder, &QAction::triggered, this, &TMainForm::Openoutputdirectory1Click);
+    file->addAction(folder);
     file->addSeparator();
-    QAction* refresh = file->addAction("&Refresh");
-    refresh->setObjectName("bRefresh");
+    QAction* refresh = MenuItem("bRefresh", "&Refresh");
     connect(refresh, &QAction::triggered, this, &TMainForm::bRefreshClick);
+    file->addAction(refresh);
     file->addSeparator();
-    QAction* eject = Disabled("&Eject CD");
-    eject->setShortcut(QKeySequence("Ctrl+E"));
+    QAction* eject = MenuItem("EjectMenu", "&Eject CD", QKeySequence("Ctrl+E"));
+    connect(eject, &QAction::triggered, this, &TMainForm::EjectMenuClick);
     file->addAction(eject);
-    QAction* closeCd = Disabled("&Close CD");
-    closeCd->setShortcut(QKeySequence("Ctrl+L"));
+    QAction* closeCd = MenuItem("CloseCdRomMenu", "&Close CD", QKeySequence("Ctrl+L"));
+    connect(closeCd, &QAction::triggered, this, &TMainForm::CloseCdRomMenuClick);
     file->addAction(closeCd);
     file->addSeparator();
     file->addAction(Action("ActionExit"));
@@ -182,17 +246,21 @@ void TMainForm::CreateMenus() {
     actions->addSeparator();
     actions->addAction(Action("ActionRecord"));
     actions->addSeparator();
-    actions->addAction(Disabled("&OGG Player..."));
+    actions->addAction(MenuItem("miOGGPlayer", "&OGG Player..."));
     actions->addSeparator();
     actions->addActions({Action("aPlay"), Action("aPause"), Action("aStop")});
     actions->addSeparator();
-    QAction* volume = Disabled("&Volume Control...");
-    volume->setShortcut(QKeySequence("Ctrl+V"));
+    QAction* volume = MenuItem("VolumeControlMenu", "&Volume Control...", QKeySequence("Ctrl+V"));
+    connect(volume, &QAction::triggered, this, &TMainForm::VolumeControlMenuClick);
     actions->addAction(volume);
     actions->addSeparator();
     QMenu* history = actions->addMenu("&Clear History");
-    history->addAction(Disabled("&RealPlayer"));
-    history->addAction(Disabled("&Windows Media Player"));
+    QAction* real = MenuItem("miRealOnePlayer", "&RealPlayer");
+    connect(real, &QAction::triggered, this, &TMainForm::miRealOnePlayerClick);
+    history->addAction(real);
+    QAction* mediaPlayer = MenuItem("miWindowsMediaPlayer", "&Windows Media Player");
+    connect(mediaPlayer, &QAction::triggered, this, &TMainForm::miWindowsMediaPlayerClick);
+    history->addAction(mediaPlayer);
 
     QMenu* edit = menuBar()->addMenu("&Edit");
     edit->addActions({Action("ActionSelectAll"), Action("ActionNoSelect")});
@@ -201,15 +269,15 @@ void TMainForm::CreateMenus() {
     edit->addSeparator();
     edit->addActions({Action("aEditTrackName"), Action("aID3Edit")});
     edit->addSeparator();
-    QAction* options = edit->addAction("&Options...");
-    options->setEnabled(false);
+    // The text after the tab shows the shortcut, which the action itself carries.
+    QAction* options = MenuItem("miOptions", "&Options...	Ctrl+O");
+    connect(options, &QAction::triggered, Action("ActionOptionSet"), &QAction::trigger);
+    edit->addAction(options);
 
     QMenu* help = menuBar()->addMenu("&Help");
-    QAction* helpItem = Disabled("&Help");
-    helpItem->setShortcut(QKeySequence("F1"));
-    help->addAction(helpItem);
+    help->addAction(Action("mnuHelp"));
     help->addSeparator();
-    help->addAction(Disabled("&About..."));
+    help->addAction(Action("mnuAbout"));
 
     PopupMenu1 = new QMenu(this);
     PopupMenu1->addAction(Action("ActionExtract"));
@@ -243,8 +311,7 @@ void TMainForm::CreateToolBar() {
     ToolBar1->addSeparator();
     button("ActionWavToMp3", "Encode", QStyle::SP_MediaPlay);
     ToolBar1->addSeparator();
-    QAction* folder = ToolBar1->addAction(style()->standardIcon(QStyle::SP_DirOpenIcon), "Folder");
-    folder->setEnabled(false);
+    button("Openoutputdirectory1", "Folder", QStyle::SP_DirOpenIcon);
     ToolBar1->addSeparator();
     button("ActionRecord", "Record", QStyle::SP_DialogYesButton);
     button("ActionOptionSet", "Options", QStyle::SP_FileDialogDetailedView);
@@ -267,12 +334,82 @@ void TMainForm::CreateTrackList() {
     ListView1->headerItem()->setTextAlignment(ColSize, Qt::AlignCenter);
     connect(ListView1, &QTreeWidget::itemClicked, this,
             [this](QTreeWidgetItem* item, int) { ListView1Click(item); });
+    connect(ListView1, &QTreeWidget::itemDoubleClicked, this, &TMainForm::ListView1DblClick);
+    connect(ListView1, &QTreeWidget::itemChanged, this, &TMainForm::UpdateActions);
+    connect(ListView1, &QTreeWidget::itemSelectionChanged, this, &TMainForm::UpdateActions);
+    // Rows added or removed by any path (a refresh, a cleared list) change what is enabled.
+    QAbstractItemModel* rows = ListView1->model();
+    connect(rows, &QAbstractItemModel::rowsInserted, this, &TMainForm::UpdateActions);
+    connect(rows, &QAbstractItemModel::rowsRemoved, this, &TMainForm::UpdateActions);
+    connect(rows, &QAbstractItemModel::modelReset, this, &TMainForm::UpdateActions);
+}
+
+void TMainForm::ListView1DblClick() {
+    if (SelectedRow() != nullptr) {
+        Action("aEditTrackName")->trigger();
+    }
 }
 
 void TMainForm::ListView1Click(QTreeWidgetItem* item) {
     if (item != nullptr && (QApplication::keyboardModifiers() & Qt::ControlModifier)) {
         item->setCheckState(ColNumber, item->checkState(ColNumber) == Qt::Checked ? Qt::Unchecked
                                                                                   : Qt::Checked);
+    }
+}
+
+void TMainForm::aQueryCDDBExecute() {
+    cd::ModifyCDParms(CDHandle_, 36, 1);
+    cd::TTOC toc{};
+    if (cd::ReadTOC(CDHandle_, toc) != 1) {
+        platform::ErrorBox(this, "Error while reading TOC information!");
+        return;
+    }
+    tags::TfrmQueryCDDB form(this, toc.firstTrack, toc.lastTrack, CDHandle_, ListView1);
+    platform::TheDialogs().ExecModal(&form);
+}
+
+void TMainForm::ActionOptionSetExecute() {
+    settings::TOptionSetForm form(this, [this](int position) {
+        // The device open until now is released first; a failed open leaves none.
+        settings::CloseCD(CDHandle_);
+        CDHandle_ = OpenDevice(position);
+        FillTrackList();
+        IdleStatusText_ = StatusText();
+    });
+    form.move(pos() + QPoint(50, 50));
+    platform::TheDialogs().ExecModal(&form);
+}
+
+void TMainForm::aEditTrackNameExecute() {
+    QTreeWidgetItem* row = ListView1->currentItem();
+    if (row == nullptr || !row->isSelected()) {
+        return;
+    }
+    tags::TfrmEditTrackName form(this);
+    form.eName->setText(row->text(ColTitle));
+    if (platform::TheDialogs().ExecModal(&form) == QDialog::Accepted) {
+        row->setText(ColTitle, form.eName->text());
+    }
+}
+
+void TMainForm::aID3EditExecute() {
+    tags::TfrmID3Edit form(this);
+    platform::TheDialogs().ExecModal(&form);
+}
+
+void TMainForm::mnuAboutClick() {
+    TAboutBox about(this);
+    platform::TheDialogs().ExecModal(&about);
+}
+
+void TMainForm::mnuHelpClick() {
+    const std::string index = FindHelpIndex(platform::ExecutableFolder());
+    if (index.empty()) {
+        platform::ErrorBox(this, "The help files were not found beside the program or under "
+                                 "share/vellorine/help of its installation.");
+    } else if (!platform::TheShell().Open(QString::fromStdString(index))) {
+        platform::ErrorBox(this, "No program to show the help was found. Open " +
+                                     QString::fromStdString(index) + " in a web browser.");
     }
 }
 
@@ -381,6 +518,138 @@ void TMainForm::miWAVtoWMAClick() {
     }
 }
 
+void TMainForm::ActionExitExecute() {
+    close();
+}
+
+void TMainForm::Openoutputdirectory1Click() {
+    const QString folder = QString::fromStdString(settings::Settings.CommonOptions.OutputFolder);
+    if (!folder.isEmpty() && QDir(folder).exists()) {
+        platform::TheShell().Open(folder);
+    } else {
+        platform::ErrorBox(this, folder + "," + kNoOutputFolder);
+    }
+}
+
+// The tray commands reach the first physical drive; a disc image has none. What they
+// change reaches the list through the media-change notification.
+void TMainForm::EjectMenuClick() {
+    cd::SetDoorOpen(true);
+}
+
+void TMainForm::CloseCdRomMenuClick() {
+    cd::SetDoorOpen(false);
+}
+
+void TMainForm::VolumeControlMenuClick() {
+    if (!platform::OpenVolumeControl(false)) {
+        platform::ErrorBox(this, platform::VolumeControlMissingText());
+    }
+}
+
+void TMainForm::miRealOnePlayerClick() {
+    if (platform::IsProgramRunning(RealPlayerProgram) &&
+        platform::TheDialogs().MessageBox(this, "Please close RealOne Player firstly.Continue?",
+                                          "Vellorine", platform::MbIcon::Information,
+                                          platform::MbButtons::YesNo,
+                                          platform::MbResult::No) != platform::MbResult::Yes) {
+        return;
+    }
+    try {
+        const int count = ClearRealPlayerHistory(platform::RegistryHive::UserHivePath());
+        platform::InfoBox(this, QString::number(count) + kListDeleted);
+    } catch (const std::exception& e) {
+        // Nothing was deleted when the hive could not be written back.
+        platform::ErrorBox(this, QString::fromStdString(e.what()));
+    }
+}
+
+void TMainForm::miWindowsMediaPlayerClick() {
+    if (platform::IsProgramRunning(MediaPlayerProgram) &&
+        platform::TheDialogs().MessageBox(
+            this,
+            "Please close Windows Media Player first: it rewrites its list when it exits. "
+            "Continue?",
+            "Vellorine", platform::MbIcon::Information, platform::MbButtons::YesNo,
+            platform::MbResult::No) != platform::MbResult::Yes) {
+        return;
+    }
+    try {
+        const int count = ClearMediaPlayerHistory(platform::RegistryHive::UserHivePath());
+        platform::InfoBox(this, QString::number(count) + kListDeleted);
+    } catch (const std::exception& e) {
+        platform::ErrorBox(this, QString::fromStdString(e.what()));
+    }
+}
+
+// Play resumes a paused track (whichever row is selected) or starts the selected row's
+// track, to the next track's start or, on the last row, to the end of the disc.
+void TMainForm::aPlayExecute() {
+    QTreeWidgetItem* row = SelectedRow();
+    if (row == nullptr) {
+        return;
+    }
+    SetStatusText("Play " + row->text(ColTitle));
+    const bool stopEnabled = Action("aStop")->isEnabled();
+    const bool pauseEnabled = Action("aPause")->isEnabled();
+    Playing_ = true;
+    Paused_ = false;
+    const unsigned generation = ++playGeneration_;
+    auto notify = [this, generation](std::uint32_t result) {
+        QMetaObject::invokeMethod(
+            this, [this, generation, result] { MediaPlayer1Notify(generation, result); },
+            Qt::QueuedConnection);
+    };
+    platform::MCIERROR result = platform::MCIERR_NOERROR;
+    if (stopEnabled && !pauseEnabled) {
+        if (MediaPlayer1->Resume() != platform::MCIERR_NOERROR) {
+            result = MediaPlayer1->Play(MediaPlayer1->Position(), playEnd_, notify);
+        } else {
+            --playGeneration_; // the resumed play keeps its notification
+        }
+    } else {
+        if (stopEnabled) {
+            MediaPlayer1->Close();
+        }
+        result = MediaPlayer1->Open(std::make_unique<TCdAudioSource>(CDHandle_));
+        if (result == platform::MCIERR_NOERROR) {
+            const int k = ListView1->indexOfTopLevelItem(row);
+            const bool lastRow = k == ListView1->topLevelItemCount() - 1;
+            playEnd_ = lastRow ? MediaPlayer1->Length() : MediaPlayer1->TrackPosition(k + 2);
+            result = MediaPlayer1->Play(MediaPlayer1->TrackPosition(k + 1), playEnd_, notify);
+        }
+    }
+    if (result != platform::MCIERR_NOERROR) {
+        // Nothing plays (no disc, no sound output): back to the idle state rather than
+        // showing a track as playing.
+        aStopExecute();
+        return;
+    }
+    UpdateActions();
+}
+
+void TMainForm::aPauseExecute() {
+    Paused_ = true;
+    MediaPlayer1->Pause();
+    UpdateActions();
+}
+
+void TMainForm::aStopExecute() {
+    Playing_ = false;
+    Paused_ = false;
+    if (MediaPlayer1->Stop() == platform::MCIERR_NOERROR) {
+        MediaPlayer1->Close();
+    }
+    SetStatusText(IdleStatusText_);
+    UpdateActions();
+}
+
+void TMainForm::MediaPlayer1Notify(unsigned generation, std::uint32_t result) {
+    if (generation == playGeneration_ && result == platform::MCI_NOTIFY_SUCCESSFUL && Playing_) {
+        aStopExecute();
+    }
+}
+
 QString TMainForm::StatusText() const {
     return StatusPanel0->text();
 }
@@ -391,6 +660,7 @@ void TMainForm::SetStatusText(const QString& text) {
 
 void TMainForm::ClearRows() {
     ListView1->clear();
+    UpdateActions();
 }
 
 int TMainForm::OpenDevice(int index) {
@@ -424,7 +694,9 @@ int TMainForm::OpenDevice(int index) {
         }
     }
     if (handle == 0) {
-        SetStatusText(kNoDevices);
+        // A disc image that cannot be read is named, instead of looking like no drive.
+        const std::string problem = cd::LastOpenProblem();
+        SetStatusText(problem.empty() ? kNoDevices : QString::fromStdString(problem));
     }
     return handle;
 }
@@ -462,6 +734,21 @@ void TMainForm::FillTrackList() {
         item->setTextAlignment(ColSize, Qt::AlignCenter);
     }
     SetStatusText(DeviceName_);
+    UpdateActions();
+    ShowDiscNotice();
+}
+
+// An image shorter than its cue sheet is listed without the tracks beyond its data; the
+// user is told once per image, after the window has settled.
+void TMainForm::ShowDiscNotice() {
+    const std::string notice = cd::DiscNotice(CDHandle_);
+    if (notice.empty() || notice == shownDiscNotice_) {
+        return;
+    }
+    shownDiscNotice_ = notice;
+    QMetaObject::invokeMethod(
+        this, [this, notice] { platform::InfoBox(this, QString::fromStdString(notice)); },
+        Qt::QueuedConnection);
 }
 
 void TMainForm::bRefreshClick() {
@@ -566,7 +853,12 @@ void TMainForm::FormClose() {
         CDHandle_ = 0;
     } catch (...) {
     }
-    Playing_ = false; // CD playback is stopped here once it exists
+    if (Playing_) {
+        MediaPlayer1->Stop();
+        MediaPlayer1->Close();
+        Playing_ = false;
+        Paused_ = false;
+    }
     try {
         settings::LoadSaveOptions(false);
     } catch (...) {

@@ -66,6 +66,17 @@ struct TID3Options {
     bool Use = false;
 };
 
+// Secure extraction (off by default): paranoia reads with the drive's read offset,
+// optional test-and-copy, AccurateRip verification and a rip log.
+struct TSecureRip {
+    bool Enabled = false;
+    int ReadOffset = 0; // samples, -MaxReadOffset..MaxReadOffset
+    bool TestAndCopy = false;
+    bool AccurateRip = true;
+    std::string AccurateRipServer = "http://www.accuraterip.com";
+    static constexpr int MaxReadOffset = 44100; // one second
+};
+
 struct TSettings {
     TCommonOptions CommonOptions;
     TMp3Options Mp3Options;
@@ -75,6 +86,7 @@ struct TSettings {
     TRecordOptions RecordOptions;
     TQueryCDDB QueryCDDB;
     TID3Options ID3;
+    TSecureRip SecureRip;
 };
 
 struct TDiscInfo {

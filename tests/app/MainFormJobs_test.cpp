@@ -110,7 +110,8 @@ TEST_F(MainWindowJobs, CtrlXRipsTheCheckedTracksToTaggedMp3WithNoFurtherInput) {
     EXPECT_NE(tag.find("Track: 3"), std::string::npos) << tag;
 }
 
-// Each refusal comes in its turn, shows its box and opens no job window.
+// Extract is enabled only with a checked row; each later refusal comes in its turn, shows
+// its box and opens no job window.
 TEST_F(MainWindowJobs, ExtractChecksComeInOrderAndEachRefusalStopsTheCommand) {
     struct Case {
         const char* name;
@@ -132,7 +133,7 @@ TEST_F(MainWindowJobs, ExtractChecksComeInOrderAndEachRefusalStopsTheCommand) {
          work.Path(),
          platform::MbResult::Yes,
          false,
-         {"Please access CD devices rightly above all!"},
+         {}, // no rows: Extract is disabled
          true},
         {"nothing checked",
          true,
@@ -140,7 +141,7 @@ TEST_F(MainWindowJobs, ExtractChecksComeInOrderAndEachRefusalStopsTheCommand) {
          work.Path(),
          platform::MbResult::Yes,
          false,
-         {"Please select a track at least!"},
+         {}, // nothing checked: Extract is disabled
          true},
         {"folder declined",
          true,
@@ -183,6 +184,7 @@ TEST_F(MainWindowJobs, ExtractChecksComeInOrderAndEachRefusalStopsTheCommand) {
         if (!c.checked) {
             main.ListView()->topLevelItem(0)->setCheckState(0, Qt::Unchecked);
         }
+        EXPECT_EQ(main.Action("ActionExtract")->isEnabled(), c.disc && c.checked);
         main.Action("ActionExtract")->trigger();
         EXPECT_EQ(Boxes(), c.boxes) << Boxes().join("\n").toStdString();
         EXPECT_EQ(fs::exists(c.folder), c.folderAfter);

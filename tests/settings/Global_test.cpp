@@ -49,9 +49,12 @@ TEST_F(SettingsStore, WithoutAFileEverySettingHasItsDefault) {
     EXPECT_EQ(Settings.QueryCDDB.Script, "/~cddb/cddb.cgi");
     EXPECT_EQ(Settings.QueryCDDB.Port, "80");
     EXPECT_FALSE(Settings.ID3.Use);
+    EXPECT_FALSE(Settings.SecureRip.Enabled); // a new mode stays off until asked for
+    EXPECT_EQ(Settings.SecureRip.ReadOffset, 0);
+    EXPECT_FALSE(Settings.SecureRip.TestAndCopy);
 }
 
-TEST_F(SettingsStore, SavingWritesEightSectionsWithTheirKeysInOrder) {
+TEST_F(SettingsStore, SavingWritesEverySectionWithItsKeysInOrderNewestSectionLast) {
     LoadSaveOptions(true);
     LoadSaveOptions(false);
     const std::string text = Read("options.ini");
@@ -67,20 +70,23 @@ TEST_F(SettingsStore, SavingWritesEightSectionsWithTheirKeysInOrder) {
     }
     EXPECT_EQ(sections, (std::vector<std::string>{"[CommonOptions]", "[Mp3Options]", "[OggOptions]",
                                                   "[WMAOptions]", "[CDOptions]", "[RecordOptions]",
-                                                  "[QueryCDDB]", "[ID3]"}));
-    ASSERT_EQ(keys.size(), 29u);
+                                                  "[QueryCDDB]", "[ID3]", "[SecureRip]"}));
+    ASSERT_EQ(keys.size(), 34u);
     EXPECT_EQ(keys[0], "OutputFolder");
     EXPECT_EQ(keys[13], "StereoMode");
     EXPECT_EQ(keys[16], "MaxBitRate");
     EXPECT_EQ(keys[17], "NomalBitRate");
     EXPECT_EQ(keys[28], "Use");
+    EXPECT_EQ(keys[29], "Enabled");
+    EXPECT_EQ(keys[33], "AccurateRipServer");
     EXPECT_EQ(text.find('\r'), std::string::npos);
 }
 
 TEST_F(SettingsStore, LoadClampsCompressionAndFallsBackOnBadNumbers) {
     Write("options.ini", "[oggoptions]\r\nCompressPosition=5\r\n[Mp3Options]\r\n"
                          "VBRQuality=abc\r\nbitrate = \"0x80\"\r\nMaxBitRate=0x\r\n"
-                         "[CommonOptions]\r\nIsKeepWav=7\r\nRipTime=-12\r\n");
+                         "[CommonOptions]\r\nIsKeepWav=7\r\nRipTime=-12\r\n"
+                         "[SecureRip]\r\nReadOffset=-99999\r\n");
     LoadSaveOptions(true);
     EXPECT_EQ(Settings.OggOptions.CompressPosition, 30);
     EXPECT_EQ(Settings.Mp3Options.VBRQuality, 4);
@@ -88,6 +94,7 @@ TEST_F(SettingsStore, LoadClampsCompressionAndFallsBackOnBadNumbers) {
     EXPECT_EQ(Settings.Mp3Options.MaxBitRate, 320);
     EXPECT_TRUE(Settings.CommonOptions.IsKeepWav);
     EXPECT_EQ(Settings.CommonOptions.RipTime, -12);
+    EXPECT_EQ(Settings.SecureRip.ReadOffset, -44100);
 
     Write("options.ini", "[OggOptions]\nCompressPosition=250\n");
     LoadSaveOptions(true);
