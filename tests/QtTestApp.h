@@ -3,6 +3,7 @@
 // It is the program's own, so an exception that escapes a handler reaches the error
 // display as it does in the program.
 #include <QApplication>
+#include <QInputDevice>
 #include <QString>
 #include <cstdlib>
 #include <ostream>
@@ -19,10 +20,14 @@ inline QApplication& EnsureQtApp() {
     static int argc = 1;
     static char name[] = "vellorine-tests";
     static char* argv[] = {name, nullptr};
-    // Never destroyed: Qt's test helpers keep input devices of their own that must not
-    // outlive the application during the exit handlers.
-    static auto* app = new platform::TApplication(argc, argv);
-    return *app;
+    // The keyboard device that simulated key presses use is made here, while the application
+    // is being made, so that Qt's device registry outlives the application at exit.
+    struct Holder {
+        platform::TApplication app;
+        Holder(int& c, char** v) : app(c, v) { (void)QInputDevice::primaryKeyboard(); }
+    };
+    static Holder holder(argc, argv);
+    return holder.app;
 }
 
 } // namespace testsupport

@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <cmath>
 #include <filesystem>
+#include <fstream>
 #include <thread>
 
 #include "audio/ACS_Converters.h"
@@ -49,6 +50,7 @@ constexpr std::int64_t kSmallWmaInput = 2000000;
 constexpr auto kSinkStopTimeout = std::chrono::seconds(10);
 
 const QString kCaption = QStringLiteral("Vellorine");
+constexpr auto kDisplayInterval = std::chrono::milliseconds(40);
 
 std::string WithExtension(const std::string& path, const char* ext) {
     return std::filesystem::path(path).replace_extension(ext).string();
@@ -71,6 +73,25 @@ void DeleteUnlessInUse(const std::string& path) {
 bool IsUsableTitle(const std::string& title) {
     return !title.empty() && title != "." && title != ".." &&
            title.find_first_of(std::string("/\0", 2)) == std::string::npos;
+}
+
+// A WAV the rip thread created but could not finish: shorter than its header, or still
+// carrying the header's zero data size. A complete file of the same name from an earlier
+// run is never taken for one.
+bool IsUnfinishedRip(const std::string& path) {
+    const std::int64_t size = settings::FileSizeOf(path);
+    if (size < 0) {
+        return false;
+    }
+    if (size < static_cast<std::int64_t>(cd::WavHeaderSize)) {
+        return true;
+    }
+    std::ifstream in(path, std::ios::binary);
+    std::array<char, cd::WavHeaderSize> header{};
+    if (!in.read(header.data(), header.size())) {
+        return false;
+    }
+    return std::all_of(header.begin() + 40, header.end(), [](char c) { return c == 0; });
 }
 
 long long RoundHalfEven(double v) {
@@ -110,7 +131,8 @@ std::optional<long long> WmaEstimate(long long elapsed, std::int64_t inputSize, 
 
 TRipForm::TRipForm(QWidget* owner, const QStringList& items, int cdHandle, int jobKind)
     : QDialog(owner), Items(items), JobKind(jobKind), CDHandle(cdHandle),
-      itemCount_(static_cast<int>(items.size())) {
+      itemCount_(static_cast<int>(items.size())),
+      encoded_(static_cast<std::size_t>(items.size()), false) {
     setObjectName(QStringLiteral("RipForm"));
     CreateLayout();
     CreateComponents();
@@ -222,6 +244,10 @@ void TRipForm::CreateLayout() {
     Timer1 = new QTimer(this);
     Timer1->setInterval(1000);
     connect(Timer1, &QTimer::timeout, this, &TRipForm::Timer1Timer);
+    displayTimer_ = new QTimer(this);
+    displayTimer_->setSingleShot(true);
+    displayTimer_->setInterval(kDisplayInterval);
+    connect(displayTimer_, &QTimer::timeout, this, &TRipForm::ShowProgress);
 }
 
 void TRipForm::CreateComponents() {
@@ -347,7 +373,21 @@ void TRipForm::StartRip(int i) {
     RipThread->Resume();
 }
 
+bool TRipForm::RefusesOwnInput(const std::string& input, const std::string& output,
+                               std::int32_t endCode) {
+    std::error_code ec;
+    if (!std::filesystem::equivalent(input, output, ec)) {
+        return false;
+    }
+    ShowError(Q(output) + " is the file being converted; it cannot also be its output.");
+    PostToSelf(endCode, 0);
+    return true;
+}
+
 void TRipForm::StartMp3(const std::string& input, const std::string& output, bool encode) {
+    if (RefusesOwnInput(input, output, settings::PI_MP3_ENDED)) {
+        return;
+    }
     Mp3Process->Active = true;
     Mp3Process->NotifyWindow = this;
     Mp3Process->InputFile = input;
@@ -359,6 +399,9 @@ void TRipForm::StartMp3(const std::string& input, const std::string& output, boo
 }
 
 void TRipForm::StartWma(const std::string& input, const std::string& output) {
+    if (RefusesOwnInput(input, output, settings::PI_WMA_ENDED)) {
+        return;
+    }
     WmaProcess->Active = true;
     WmaProcess->NotifyWindow = this;
     WmaProcess->InputFile = input;
@@ -369,6 +412,7 @@ void TRipForm::StartWma(const std::string& input, const std::string& output) {
     // The clock is set before the start: a step that ends at once (the question declined,
     // no encoder) is handled inside Start and turns the timer off again.
     WmaStart = Clock::now();
+    displayTimer_->stop(); // the last step's progress is over
     FlatGauge1->setValue(0);
     if (JobKind == jkWavToWma && EncodeIndex_ > 0) {
         Label2->clear();
@@ -379,6 +423,9 @@ void TRipForm::StartWma(const std::string& input, const std::string& output) {
 }
 
 void TRipForm::StartOgg(const std::string& input, const std::string& output) {
+    if (RefusesOwnInput(input, output, settings::PI_OGG_DONE)) {
+        return;
+    }
     WaveIn1->SetFileName(input);
     VorbisOut1->SetFileName(output);
     ApplyVorbisSettings();
@@ -506,12 +553,25 @@ void TRipForm::OnProgress(const TProcessInfo& info) {
         Timer1->stop();
     }
     ProgressSeen = true;
-    Label1->setText(Q(info.Elapsed));
-    Label2->setText(Q(info.Estimated));
-    if (info.Code > 0) {
+    shownElapsed_ = Q(info.Elapsed);
+    shownEstimated_ = Q(info.Estimated);
+    shownCode_ = info.Code;
+    if (Clock::now() - lastDisplay_ >= kDisplayInterval) {
+        ShowProgress();
+    } else if (!displayTimer_->isActive()) {
+        displayTimer_->start();
+    }
+}
+
+void TRipForm::ShowProgress() {
+    displayTimer_->stop();
+    lastDisplay_ = Clock::now();
+    Label1->setText(shownElapsed_);
+    Label2->setText(shownEstimated_);
+    if (shownCode_ > 0) {
         Label3->hide();
         FlatGauge1->setTextVisible(true);
-        FlatGauge1->setValue(info.Code);
+        FlatGauge1->setValue(shownCode_);
     }
 }
 
@@ -533,7 +593,7 @@ void TRipForm::OnTrackExtracted(TProcessInfo& info) {
     if (info.Status == cd::RipStatusReadFailed) {
         ShowError(QStringLiteral("Error while reading CD information!"));
     } else if (info.Status == cd::RipStatusFileFailed) {
-        if (IsUsableTitle(Title(t)) && Exists(wav)) {
+        if (IsUsableTitle(Title(t)) && IsUnfinishedRip(wav)) {
             // Created but not completely written: nothing half-written stays behind.
             RemovePartialOutput(wav);
             ShowError(Q(wav) + " could not be written completely (is the disk full?).");
@@ -605,7 +665,7 @@ void TRipForm::OnMp3Ended(const TProcessInfo& info) {
         settings::Settings.ID3.Use) {
         WriteId3Tag(RipIndex_ - 1);
     }
-    encodingOutput_.clear();
+    NoteEncoded(EncodeIndex_, info.Status == 2 && !failedExit);
     ProgressSeen = false;
     EncodeIndex_ += 1;
     if (EncodeIndex_ == ItemCount()) {
@@ -628,7 +688,7 @@ void TRipForm::OnWmaEnded(const TProcessInfo& info) {
         RemovePartialOutput(encodingOutput_);
         ShowError(Q(encodingOutput_) + ": the WMA encoder ended without finishing the file.");
     }
-    encodingOutput_.clear();
+    NoteEncoded(EncodeIndex_, info.Status == 2 && !failedExit);
     ProgressSeen = false;
     EncodeIndex_ += 1;
     if (EncodeIndex_ == ItemCount()) {
@@ -638,6 +698,13 @@ void TRipForm::OnWmaEnded(const TProcessInfo& info) {
         return;
     }
     NextAfterEncode();
+}
+
+void TRipForm::NoteEncoded(int i, bool ended) {
+    if (ended && settings::FileSizeOf(encodingOutput_) > 0 && i < ItemCount()) {
+        encoded_[static_cast<std::size_t>(i)] = true;
+    }
+    encodingOutput_.clear();
 }
 
 void TRipForm::NextAfterEncode() {
@@ -674,7 +741,7 @@ void TRipForm::OnOggDone(const TProcessInfo& info) {
         RemovePartialOutput(encodingOutput_);
         ShowError(Q(encodingOutput_) + ": " + Q(info.Elapsed));
     }
-    encodingOutput_.clear();
+    NoteEncoded(OggIndex_, info.Status == 0);
     ProgressSeen = false;
     OggIndex_ += 1;
     if (OggIndex_ == ItemCount()) {
@@ -843,11 +910,15 @@ void TRipForm::FinishJob() {
         common.OutputFormat >= kOutputMp3 && common.OutputFormat <= kOutputWma &&
         !common.IsKeepWav) {
         for (int i = 0; i < ItemCount(); ++i) {
-            DeleteUnlessInUse(WavPath(i));
+            // A track whose encode did not finish keeps its WAV: it is all there is of it.
+            if (encoded_[static_cast<std::size_t>(i)]) {
+                DeleteUnlessInUse(WavPath(i));
+            }
         }
     }
     Items.reset();
     Timer1->stop();
+    displayTimer_->stop();
     // A child still running is killed; what it wrote so far is not a finished file.
     for (TEncoderProcess* wrapper : {static_cast<TEncoderProcess*>(Mp3Process.get()),
                                      static_cast<TEncoderProcess*>(WmaProcess.get())}) {

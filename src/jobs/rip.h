@@ -32,6 +32,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "platform/Messages.h"
 
@@ -118,9 +119,14 @@ private:
     // Kinds 2 and 5: encode directly, or resample into the kind's temporary file first.
     void ResampleCheck(int i);
     void ApplyVorbisSettings();
+    // A file chosen as input whose output name is the file itself (an MP3 picked for WAV to
+    // MP3 in the output folder): the item ends with a message instead of destroying it.
+    bool RefusesOwnInput(const std::string& input, const std::string& output, std::int32_t endCode);
 
     // Event handlers of WM_PROGRESS, by code.
     void OnProgress(const settings::TProcessInfo& info);
+    // Puts the last progress on the labels and the gauge.
+    void ShowProgress();
     void OnNormalizeStarted();
     void OnTrackExtracted(settings::TProcessInfo& info);
     void OnMp3Ended(const settings::TProcessInfo& info);
@@ -132,6 +138,8 @@ private:
     void OnWriterFailed(const settings::TProcessInfo& info, std::int32_t endCode);
     // The next item's first step once an encode step has ended (kind 1: the next rip).
     void NextAfterEncode();
+    // Notes whether item i's encode step produced its output, and lets go of its name.
+    void NoteEncoded(int i, bool ended);
     void NextAfterOgg();
 
     void WriteId3Tag(int t);
@@ -199,6 +207,15 @@ private:
     int itemCount_ = 0;
     // The encode whose output is written while it runs (removed when it is stopped).
     std::string encodingOutput_;
+    // Items whose encode step produced their output; only their WAVs are deleted at the end.
+    std::vector<bool> encoded_;
+    // Progress arrives up to thousands of times a second from a fast rip; the window shows
+    // it at most every kDisplayInterval, so repainting never keeps the event loop busy.
+    QTimer* displayTimer_ = nullptr;
+    std::chrono::steady_clock::time_point lastDisplay_;
+    std::int32_t shownCode_ = 0;
+    QString shownElapsed_;
+    QString shownEstimated_;
 
     // The resample-done hand-over: WaveOut1Done waits until the window has handled the
     // event, or until the job has ended and nobody will.

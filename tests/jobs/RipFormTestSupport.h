@@ -91,9 +91,8 @@ protected:
         const int before = dialogs->boxes.size();
         {
             jobs::TRipForm form(nullptr, items, kind == jobs::jkExtract ? handle : 0, kind);
-            outcome.captions << form.windowTitle();
             bool stopArmed = stop.has_value();
-            QObject::connect(&form, &QWidget::windowTitleChanged, &form, [&](const QString& t) {
+            auto seen = [&](const QString& t) {
                 if (outcome.captions.isEmpty() || outcome.captions.back() != t) {
                     outcome.captions << t;
                 }
@@ -103,7 +102,9 @@ protected:
                         form.findChild<QPushButton*>("btStop")->click();
                     });
                 }
-            });
+            };
+            seen(form.windowTitle()); // the first step starts while the window is made
+            QObject::connect(&form, &QWidget::windowTitleChanged, &form, seen);
             form.show();
             outcome.ended =
                 PumpUntil([&] { return form.JobFinished() && !form.isVisible(); }, timeout);

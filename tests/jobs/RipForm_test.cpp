@@ -176,6 +176,29 @@ TEST_F(JobWindowTest, ADiskThatFillsUpReportsTheFileAndLeavesNoPartialWav) {
     EXPECT_FALSE(Exists("Big.wav"));
 }
 
+// Failures that end no step: the window shows them and waits for Stop, which keeps every WAV
+// that has no encoded file beside it.
+TEST_F(JobWindowTest, FailuresThatEndNoStepWaitForStopAndKeepTheUnencodedWavs) {
+    OpenDisc({kTrackFrames});
+    const QString wav = QString::fromStdString(MakeWav("tone.wav", 1));
+    UseEmptyPath(); // no lame
+    JobOutcome run = Run(jobs::jkExtract, {"01Alone"}, StopAt{"Encoding(01/01)", 300});
+    ASSERT_TRUE(run.ended);
+    EXPECT_EQ(run.boxes, QStringList({"Error while creating mp3 encoding process!2."}));
+    EXPECT_TRUE(Exists("Alone.wav"));
+    EXPECT_FALSE(Exists("Alone.mp3"));
+
+    const int realHandle = handle;
+    handle = 99; // no such drive: the rip thread cannot set it up
+    run = Run(jobs::jkExtract, {"01Alone"}, StopAt{"Extracting(01/01)", 300});
+    handle = realHandle;
+    ASSERT_TRUE(run.ended);
+    EXPECT_EQ(run.boxes, QStringList({"CD extract failed!Please try again."}));
+
+    // When the very first step cannot start, the window does not open at all.
+    EXPECT_THROW(jobs::TRipForm(nullptr, {wav}, 0, jobs::jkWavToMp3), std::runtime_error);
+}
+
 // ---- Stop in each phase ----------------------------------------------------------------
 
 struct StopCase {
@@ -239,54 +262,78 @@ INSTANTIATE_TEST_SUITE_P(Phases, StopDuring,
 
 // ---- file conversions ------------------------------------------------------------------
 
-TEST_F(JobWindowTest, SlowWavsAreResampledThroughATemporaryFileThatDoesNotStay) {
+struct ConversionCase {
+    const char* name;
+    int kind;
+    QStringList phases;
+    const char* output; // in the output folder, or beside the input for the recorder's job
+    const char* codec;
+    const char* temp; // the resample file that must not stay
+};
+
+class Convert : public JobWindowTest, public ::testing::WithParamInterface<ConversionCase> {};
+
+// The input is a 3 s file at 22 050 Hz (a 2 s one at 44 100 Hz follows it for the resampling
+// kinds); the outputs keep their lengths at the encoder's rate.
+TEST_P(Convert, EveryChosenFileIsConvertedAndNoTemporaryFileStays) {
+    const ConversionCase c = GetParam();
+    const bool resampling = c.temp[0] != '\0';
     const std::string slow = Path("slow.wav");
-    ASSERT_EQ(testsupport::RunCommand("sox -n -r 22050 -c 2 -b 16 " + testsupport::Quoted(slow) +
+    ASSERT_EQ(testsupport::RunCommand("sox -n -r " + std::string(resampling ? "22050" : "44100") +
+                                      " -c 2 -b 16 " + testsupport::Quoted(slow) +
                                       " synth 3 sine 440 vol 0.5")
                   .ExitCode,
               0);
-    const std::string fast = MakeWav("fast.wav", 2);
-    struct Case {
-        int kind;
-        const char* ext;
-        const char* codec;
-        const char* temp;
-    };
-    for (const Case& c : {Case{jobs::jkWavToMp3, ".mp3", "mp3", "MyMP3ReTemp.wav"},
-                          Case{jobs::jkWavToOgg, ".ogg", "vorbis", "MyReTemp.wav"}}) {
-        const JobOutcome run =
-            Run(c.kind, {QString::fromStdString(slow), QString::fromStdString(fast)});
-        ASSERT_TRUE(run.ended);
-        EXPECT_TRUE(run.boxes.isEmpty()) << run.boxes.join("\n").toStdString();
-        EXPECT_EQ(Phases(run.captions),
-                  QStringList({"Resampling(01/02)", "Encoding(01/02)", "Encoding(02/02)"}));
-        EXPECT_EQ(ProbeCodec(Out(std::string("slow") + c.ext)), c.codec);
-        EXPECT_EQ(Probe(Out(std::string("slow") + c.ext), "stream=sample_rate"), "44100");
-        EXPECT_NEAR(Duration(Out(std::string("slow") + c.ext)), 3.0, 0.1);
-        EXPECT_NEAR(Duration(Out(std::string("fast") + c.ext)), 2.0, 0.1);
+    QStringList items = {QString::fromStdString(slow)};
+    if (c.kind == jobs::jkMp3ToWav) {
+        ASSERT_EQ(testsupport::RunCommand("lame --quiet " + testsupport::Quoted(slow) + " " +
+                                          testsupport::Quoted(Path("slow.mp3")))
+                      .ExitCode,
+                  0);
+        items = {QString::fromStdString(Path("slow.mp3"))};
+    }
+    if (resampling) {
+        items << QString::fromStdString(MakeWav("fast.wav", 2));
+    }
+    if (c.kind == jobs::jkRecordedToMp3) {
+        WriteFile(Path("slow.mp3"), "old take"); // replaced without a question
+    }
+    const JobOutcome run = Run(c.kind, items);
+    ASSERT_TRUE(run.ended);
+    EXPECT_TRUE(run.boxes.isEmpty()) << run.boxes.join("\n").toStdString();
+    EXPECT_EQ(Phases(run.captions), c.phases);
+    const std::string output = c.kind == jobs::jkRecordedToMp3 ? Path(c.output) : Out(c.output);
+    EXPECT_EQ(ProbeCodec(output), c.codec);
+    EXPECT_EQ(Probe(output, "stream=sample_rate"), "44100");
+    EXPECT_NEAR(Duration(output), 3.0, 0.15);
+    if (resampling) {
+        EXPECT_NEAR(Duration(Out(std::string("fast") + fs::path(c.output).extension().string())),
+                    2.0, 0.1);
         EXPECT_FALSE(Exists(c.temp));
     }
 }
 
-TEST_F(JobWindowTest, Mp3ToWavAndWavToWmaConvertEveryChosenFile) {
-    const std::string wav = MakeWav("tone.wav", 2);
-    const std::string mp3 = Path("song.mp3");
-    ASSERT_EQ(testsupport::RunCommand("lame --quiet " + testsupport::Quoted(wav) + " " +
-                                      testsupport::Quoted(mp3))
-                  .ExitCode,
-              0);
-    JobOutcome run = Run(jobs::jkMp3ToWav, {QString::fromStdString(mp3)});
-    ASSERT_TRUE(run.ended);
-    EXPECT_TRUE(run.boxes.isEmpty());
-    EXPECT_EQ(Phases(run.captions), QStringList({"Decoding(01/01)"}));
-    EXPECT_NEAR(Duration(Out("song.wav")), 2.0, 0.1);
-
-    run = Run(jobs::jkWavToWma, {QString::fromStdString(wav)});
-    ASSERT_TRUE(run.ended);
-    EXPECT_TRUE(run.boxes.isEmpty());
-    EXPECT_EQ(ProbeCodec(Out("tone.wma")), "wmav2");
-    EXPECT_NEAR(Duration(Out("tone.wma")), 2.0, 0.2);
-}
+INSTANTIATE_TEST_SUITE_P(
+    Kinds, Convert,
+    ::testing::Values(
+        ConversionCase{"WavToMp3",
+                       jobs::jkWavToMp3,
+                       {"Resampling(01/02)", "Encoding(01/02)", "Encoding(02/02)"},
+                       "slow.mp3",
+                       "mp3",
+                       "MyMP3ReTemp.wav"},
+        ConversionCase{"WavToOgg",
+                       jobs::jkWavToOgg,
+                       {"Resampling(01/02)", "Encoding(01/02)", "Encoding(02/02)"},
+                       "slow.ogg",
+                       "vorbis",
+                       "MyReTemp.wav"},
+        ConversionCase{
+            "Mp3ToWav", jobs::jkMp3ToWav, {"Decoding(01/01)"}, "slow.wav", "pcm_s16le", ""},
+        ConversionCase{"WavToWma", jobs::jkWavToWma, {"Encoding(01/01)"}, "slow.wma", "wmav2", ""},
+        ConversionCase{
+            "RecordedToMp3", jobs::jkRecordedToMp3, {"Encoding(01/01)"}, "slow.mp3", "mp3", ""}),
+    [](const auto& param) { return std::string(param.param.name); });
 
 TEST_F(JobWindowTest, AnExistingOutputIsReplacedOnlyWhenTheUserSaysYesAndNotWhileInUse) {
     const std::string wav = MakeWav("tone.wav", 1);
@@ -314,6 +361,15 @@ TEST_F(JobWindowTest, AnExistingOutputIsReplacedOnlyWhenTheUserSaysYesAndNotWhil
     ASSERT_TRUE(run.ended);
     EXPECT_EQ(run.boxes, QStringList({question}));
     EXPECT_EQ(ProbeCodec(existing), "mp3");
+
+    // A WAV named like its own output, chosen in the output folder, is never written over.
+    fs::copy_file(wav, Out("self.mp3"));
+    run = Run(jobs::jkWavToMp3, {QString::fromStdString(Out("self.mp3"))});
+    ASSERT_TRUE(run.ended);
+    EXPECT_EQ(run.boxes, QStringList({QString::fromStdString(Out("self.mp3")) +
+                                      " is the file being converted; it cannot also be its "
+                                      "output."}));
+    EXPECT_EQ(testsupport::ReadAll(Out("self.mp3")), testsupport::ReadAll(wav));
 }
 
 // ---- bad input files -------------------------------------------------------------------
