@@ -7,6 +7,7 @@
 //   bench_wav --copy IN OUT [ima]      one copy through TWaveIn -> TWaveOut, for memory checks
 #include "audio/ACS_Wave.h"
 
+#include "audio/TestSources.h"
 #include "audio/WavFixtures.h"
 
 #include <benchmark/benchmark.h>
@@ -22,17 +23,6 @@ using namespace audio;
 constexpr int kSeconds = 60;
 constexpr int kRate = 44100;
 
-std::string RunToEnd(TACSOutput& out) {
-    std::promise<std::string> ended;
-    out.OnDone = [&](TACSOutput*) { ended.set_value(""); };
-    out.OnThreadException = [&](TACSOutput*, const std::exception& e) {
-        ended.set_value(e.what());
-    };
-    auto result = ended.get_future();
-    out.Run();
-    return result.get();
-}
-
 std::string Copy(const std::string& from, const std::string& to, TWavType type) {
     TWaveIn in;
     in.SetFileName(from);
@@ -40,7 +30,7 @@ std::string Copy(const std::string& from, const std::string& to, TWavType type) 
     out.SetInput(&in);
     out.SetFileName(to);
     out.SetWavType(type);
-    return RunToEnd(out);
+    return test::RunToEnd(out);
 }
 
 std::size_t ReadAll(const std::string& path) {

@@ -29,6 +29,7 @@
 #include "jobs/WMAEncodeThread.h"
 #include "jobs/rip.h"
 #include "platform/DeviceMonitor.h"
+#include "platform/Dialogs.h"
 #include "platform/ErrorDisplay.h"
 #include "platform/MciCdAudio.h"
 #include "platform/ProgramFolder.h"
@@ -40,6 +41,8 @@
 #include "tags/EditTrackName.h"
 #include "tags/ID3Edit.h"
 #include "tags/QueryCddb.h"
+#include "tools/OggPlayer.h"
+#include "tools/ResampleWav.h"
 
 namespace app {
 
@@ -208,7 +211,9 @@ void TMainForm::UpdateActions() {
 
 void TMainForm::CreateMenus() {
     QMenu* file = menuBar()->addMenu("&File");
-    file->addAction(MenuItem("miWAVtoWAV", "WA&V to WAV..."));
+    QAction* wavToWav = MenuItem("miWAVtoWAV", "WA&V to WAV...");
+    connect(wavToWav, &QAction::triggered, this, &TMainForm::miWAVtoWAVClick);
+    file->addAction(wavToWav);
     QAction* wavToMp3 = MenuItem("miWavToMp3", "&WAV to MP3...");
     wavToMp3->setStatusTip(Action("ActionWavToMp3")->statusTip());
     connect(wavToMp3, &QAction::triggered, Action("ActionWavToMp3"), &QAction::trigger);
@@ -246,7 +251,9 @@ void TMainForm::CreateMenus() {
     actions->addSeparator();
     actions->addAction(Action("ActionRecord"));
     actions->addSeparator();
-    actions->addAction(MenuItem("miOGGPlayer", "&OGG Player..."));
+    QAction* oggPlayer = MenuItem("miOGGPlayer", "&OGG Player...");
+    connect(oggPlayer, &QAction::triggered, this, &TMainForm::miOGGPlayerClick);
+    actions->addAction(oggPlayer);
     actions->addSeparator();
     actions->addActions({Action("aPlay"), Action("aPause"), Action("aStop")});
     actions->addSeparator();
@@ -269,7 +276,8 @@ void TMainForm::CreateMenus() {
     edit->addSeparator();
     edit->addActions({Action("aEditTrackName"), Action("aID3Edit")});
     edit->addSeparator();
-    QAction* options = MenuItem("miOptions", "&Options...");
+    // The text after the tab shows the shortcut, which the action itself carries.
+    QAction* options = MenuItem("miOptions", "&Options...	Ctrl+O");
     connect(options, &QAction::triggered, Action("ActionOptionSet"), &QAction::trigger);
     edit->addAction(options);
 
@@ -409,6 +417,23 @@ void TMainForm::mnuHelpClick() {
     } else if (!platform::TheShell().Open(QString::fromStdString(index))) {
         platform::ErrorBox(this, "No program to show the help was found. Open " +
                                      QString::fromStdString(index) + " in a web browser.");
+    }
+}
+
+void TMainForm::miWAVtoWAVClick() {
+    tools::TfrmResample form(this);
+    platform::TheDialogs().ExecModal(&form);
+}
+
+void TMainForm::miOGGPlayerClick() {
+    // Whatever goes wrong around the player is discarded: no box, only a line on stderr.
+    try {
+        tools::TfrmOggPlayer form(this);
+        platform::TheDialogs().ExecModal(&form);
+    } catch (const std::exception& e) {
+        qWarning("OGG player: %s", e.what());
+    } catch (...) {
+        qWarning("OGG player: unknown error");
     }
 }
 

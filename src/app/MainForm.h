@@ -108,6 +108,8 @@ private:
     void aStopExecute();
     void MediaPlayer1Notify(unsigned generation, std::uint32_t result);
     void ShowDiscNotice();
+    void miWAVtoWAVClick();
+    void miOGGPlayerClick();
     QAction* AddAction(const QString& name, const QString& caption, const QString& hint,
                        const QKeySequence& shortcut);
     // A menu entry that is not one of the shared actions, found by Action(name) too.

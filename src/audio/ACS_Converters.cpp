@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <numeric>
 
 namespace audio {
 
@@ -50,6 +51,7 @@ TACSInput& TBlockConverter::StartRun() {
     FBufferEnd = 0;
     FInputLock.Release();
     FEndOfInput = false;
+    FEndConverted = false;
     return input;
 }
 
@@ -73,28 +75,37 @@ void TBlockConverter::Flush() {
     }
 }
 
+const std::uint8_t* TBlockConverter::ConvertEnd() {
+    FBufferEnd = 0;
+    return nullptr;
+}
+
 bool TBlockConverter::Refill() {
     // Repeats while a block converts to nothing (a few samples left over at the end).
     do {
-        if (FEndOfInput) {
-            return false;
-        }
         FBufferStart = 1;
         FBufferEnd = 0;
+        if (FEndOfInput) {
+            if (FEndConverted) {
+                return false;
+            }
+            FEndConverted = true;
+            outData_ = ConvertEnd();
+            continue;
+        }
         std::int32_t gathered = 0;
         while (gathered < FInputBufferSize) {
             const std::int32_t n =
                 ReadInput(FInBuffer.data() + gathered, FInputBufferSize - gathered);
             if (n <= 0) {
-                if (gathered == 0) {
-                    return false;
-                }
                 FEndOfInput = true;
                 break;
             }
             gathered += n;
         }
-        outData_ = ConvertBlock(gathered);
+        if (gathered > 0) {
+            outData_ = ConvertBlock(gathered);
+        }
     } while (FBufferEnd <= 0);
     return true;
 }
@@ -164,15 +175,15 @@ void TRateConverter::SetKernelWidth(std::int32_t value) {
 
 void TRateConverter::Init() {
     TACSInput& input = StartRun();
-    FInRate = input.SampleRate();
+    const std::int32_t inRate = input.SampleRate();
     FChannels = input.Channels();
-    if (FInRate <= 0 || FChannels <= 0) {
+    if (inRate <= 0 || FChannels <= 0) {
         // Nothing sensible can come out of a stream without a rate or channels.
         input.Flush();
         FBusy = false;
         throw EACSException("Input format is not valid");
     }
-    const float ratio = static_cast<float>(FOutSampleRate) / static_cast<float>(FInRate);
+    const float ratio = static_cast<float>(FOutSampleRate) / static_cast<float>(inRate);
     SetScaledSize(input.Size(), static_cast<double>(ratio));
     if (ratio <= 1.0f) {
         FInputBufferSize = kBlockBytes;
@@ -183,164 +194,130 @@ void TRateConverter::Init() {
     FInputBufferSize = std::max(FInputBufferSize / frameBytes * frameBytes, frameBytes);
     FInBuffer.assign(static_cast<std::size_t>(FInputBufferSize), 0);
 
-    const std::int32_t w = FKernelWidth;
-    const std::size_t c = static_cast<std::size_t>(FChannels);
+    const std::int64_t common = std::gcd(std::int64_t{inRate}, std::int64_t{FOutSampleRate});
+    FUp = FOutSampleRate / common;
+    FDown = inRate / common;
+    // Lowering the rate, output k's newest tap is the input sample just after its instant;
+    // otherwise the one before it (the delays the converter has always had).
+    FTapLead = inRate > FOutSampleRate ? 1 : -1;
+    FHistoryFrames = FKernelWidth + 1;
     const std::int64_t maxFrames = FInputBufferSize / frameBytes;
-    // The most outputs one block can give: its frames at the exact rate ratio, plus the one
-    // the carried phase can add. A fixed 32768-byte output buffer is one frame short for some
-    // ratios.
-    const std::int64_t maxOutputs = maxFrames * FOutSampleRate / FInRate + 2;
-    FSamples.assign(static_cast<std::size_t>(maxFrames) * c, 0);
+    // The most outputs one block can give: its frames at the exact rate ratio, plus the ones
+    // the carried fraction can add.
+    const std::int64_t maxOutputs = maxFrames * FUp / FDown + 3;
     FOutBuffer.assign(
-        std::max<std::size_t>(kBlockBytes, static_cast<std::size_t>(maxOutputs) * 2 * c), 0);
-    if (FOutSampleRate >= FInRate) {
-        FOverlap.assign(static_cast<std::size_t>(maxOutputs + w) * c, 0.0);
-        FHistory.assign(static_cast<std::size_t>(w - 1) * c, 0.0);
+        std::max<std::size_t>(kBlockBytes, static_cast<std::size_t>(maxOutputs * frameBytes)), 0);
+    FPlanes.assign(static_cast<std::size_t>(FChannels),
+                   std::vector<double>(static_cast<std::size_t>(FHistoryFrames + maxFrames + 2)));
+    FBase = 0;
+    FWhole = 0;
+    FFraction = 0;
+    BuildTable(ratio <= 1.0f ? 0.4 * static_cast<double>(ratio) : 0.4);
+}
+
+void TRateConverter::BuildTable(double fc) {
+    // One row per distinct fraction while that stays small; rates with very many fractions
+    // (a large output rate over the common divisor) interpolate between finer fixed steps.
+    constexpr std::int64_t kMaxTableTaps = 1 << 18;
+    constexpr std::int64_t kSteps = 1024;
+    FInterpolate = FUp * FKernelWidth > kMaxTableTaps;
+    if (FInterpolate) {
+        FTableRows = kSteps + 1;
+        FTable = MakePolyphaseTable(FKernelWidth, fc, FFilterWindow, kSteps, FTableRows);
     } else {
-        FHistory16.assign(static_cast<std::size_t>(w - 1) * c, 0);
-        FLastFiltered.assign(static_cast<std::size_t>(c), 0.0);
-        FExtended.assign(static_cast<std::size_t>(w - 1 + maxFrames) * c, 0);
+        FTableRows = FUp;
+        FTable = MakePolyphaseTable(FKernelWidth, fc, FFilterWindow, FUp, FUp);
     }
-    FLastFrame.resize(c, 0);
-    FPhase = -1;
-    const double fc = ratio <= 1.0f ? 0.4 * ratio : 0.4 / ratio;
-    FKernel = MakeLowPassKernel(w, fc, FFilterWindow);
 }
 
 void TRateConverter::ReleaseBuffers() {
-    FOverlap = {};
-    FHistory = {};
-    FHistory16 = {};
-    FLastFiltered = {};
-    FExtended = {};
-    FSamples = {};
+    FTable = {};
+    FPlanes = {};
     FOutBuffer = {};
+}
+
+namespace {
+
+// Four running sums keep the multiply-adds independent of each other.
+double Dot(const double* a, const double* b, std::int32_t n) {
+    double s0 = 0.0, s1 = 0.0, s2 = 0.0, s3 = 0.0;
+    std::int32_t i = 0;
+    for (; i + 4 <= n; i += 4) {
+        s0 += a[i] * b[i];
+        s1 += a[i + 1] * b[i + 1];
+        s2 += a[i + 2] * b[i + 2];
+        s3 += a[i + 3] * b[i + 3];
+    }
+    for (; i < n; ++i) {
+        s0 += a[i] * b[i];
+    }
+    return (s0 + s1) + (s2 + s3);
+}
+
+} // namespace
+
+double TRateConverter::Filter(const double* data, std::int64_t phase) const {
+    const std::int32_t w = FKernelWidth;
+    if (!FInterpolate) {
+        return Dot(FTable.data() + phase * w, data, w);
+    }
+    const double at =
+        static_cast<double>(phase) * static_cast<double>(FTableRows - 1) / static_cast<double>(FUp);
+    const auto row = static_cast<std::int64_t>(at);
+    const double t = at - static_cast<double>(row);
+    const double a = Dot(FTable.data() + row * w, data, w);
+    if (t == 0.0) {
+        return a;
+    }
+    return a + t * (Dot(FTable.data() + (row + 1) * w, data, w) - a);
 }
 
 const std::uint8_t* TRateConverter::ConvertBlock(std::int32_t bytes) {
     const std::int32_t frames = bytes / (2 * FChannels);
-    const std::size_t count = static_cast<std::size_t>(frames) * FChannels;
-    for (std::size_t i = 0; i < count; ++i) {
-        FSamples[i] = Get16(FInBuffer.data() + 2 * i);
-    }
     FBufferEnd = 0;
     if (frames > 0) {
-        if (FInRate > FOutSampleRate) {
-            Downsample(FSamples.data(), frames);
-        } else {
-            Upsample(FSamples.data(), frames);
-        }
+        Resample(FInBuffer.data(), frames, FBase + frames);
     }
     return FOutBuffer.data();
 }
 
-void TRateConverter::Downsample(const std::int16_t* x, std::int32_t frames) {
-    const std::int32_t w = FKernelWidth;
-    const std::int32_t c = FChannels;
-    const std::int64_t in = FInRate;
-    const std::int64_t out = FOutSampleRate;
-    if (FPhase == -1) {
-        FPhase = out;
-    }
-    // s(j - t) for j - t < 0 comes from the carried history: keep both in one array.
-    const std::size_t historyCount = static_cast<std::size_t>(w - 1) * c;
-    std::copy(FHistory16.begin(), FHistory16.end(), FExtended.begin());
-    std::copy(x, x + static_cast<std::size_t>(frames) * c, FExtended.begin() + historyCount);
-    // The low-passed signal at input sample j of this block.
-    auto filtered = [&](std::int32_t j, std::int32_t ch) {
-        // Extended index of s(j - t) is (w - 1 + j - t); t = w - 1 pairs with Kernel[0].
-        const std::int16_t* first = FExtended.data() + static_cast<std::size_t>(j) * c;
-        double acc = 0.0;
-        for (std::int32_t i = 0; i < w; ++i) {
-            acc += FKernel[i] * first[static_cast<std::size_t>(i) * c + ch];
-        }
-        return acc;
-    };
-
-    std::uint8_t* dst = FOutBuffer.data();
-    std::int32_t outputs = 0;
-    std::vector<double> lastFiltered(static_cast<std::size_t>(c), 0.0);
-    std::int32_t lastFilteredAt = -1;
-    for (std::int32_t j = 0; j < frames; ++j) {
-        if (out < FPhase) {
-            FPhase -= out;
-            continue;
-        }
-        // The output instant lies between input samples j - 1 and j, at fraction
-        // FPhase / out from j - 1; taking sample j's value alone (as if the instant fell on
-        // it) jitters the timing and distorts every tone, so interpolate there.
-        const double f = static_cast<double>(FPhase) / static_cast<double>(out);
-        for (std::int32_t ch = 0; ch < c; ++ch) {
-            const double at = filtered(j, ch);
-            // Outputs mostly fall on neighbouring samples: reuse the last one filtered.
-            double before = FLastFiltered[ch];
-            if (j > 0) {
-                before = lastFilteredAt == j - 1 ? lastFiltered[ch] : filtered(j - 1, ch);
-            }
-            lastFiltered[ch] = at;
-            Put16(dst, Saturate16(f == 1.0 ? at : before + f * (at - before)));
-            dst += 2;
-        }
-        lastFilteredAt = j;
-        ++outputs;
-        FPhase += in - out;
-    }
-    for (std::int32_t ch = 0; ch < c; ++ch) {
-        FLastFiltered[ch] = filtered(frames - 1, ch);
-    }
-    const std::size_t total = historyCount + static_cast<std::size_t>(frames) * c;
-    std::copy(FExtended.begin() + (total - historyCount), FExtended.begin() + total,
-              FHistory16.begin());
-    FBufferEnd = outputs * 2 * c;
+const std::uint8_t* TRateConverter::ConvertEnd() {
+    // The last outputs before the end of the input may want a tap just past it: silence.
+    Resample(nullptr, 2, FBase);
+    return FOutBuffer.data();
 }
 
-void TRateConverter::Upsample(const std::int16_t* x, std::int32_t frames) {
-    const std::int32_t w = FKernelWidth;
+void TRateConverter::Resample(const std::uint8_t* x, std::int32_t frames, std::int64_t limit) {
     const std::int32_t c = FChannels;
-    const std::int64_t in = FInRate;
-    const std::int64_t out = FOutSampleRate;
-    if (FPhase == -1) {
-        FPhase = 0;
-    }
-    std::fill(FOverlap.begin(), FOverlap.end(), 0.0);
-    std::copy(FHistory.begin(), FHistory.end(), FOverlap.begin());
-    std::fill(FHistory.begin(), FHistory.end(), 0.0);
-
-    std::int64_t f = 0;
-    // Linear interpolation between two frames at each output instant, overlap-added through
-    // the kernel at the output rate.
-    auto between = [&](const std::int16_t* a, const std::int16_t* b) {
-        while (out > FPhase) {
-            double* base = FOverlap.data() + static_cast<std::size_t>(f) * c;
-            for (std::int32_t ch = 0; ch < c; ++ch) {
-                const double v =
-                    std::nearbyint(static_cast<double>((out - FPhase) * a[ch] + FPhase * b[ch]) /
-                                   static_cast<double>(out));
-                double* o = base + ch;
-                for (std::int32_t i = 0; i < w; ++i) {
-                    o[static_cast<std::size_t>(i) * c] += v * FKernel[i];
-                }
-            }
-            FPhase += in;
-            ++f;
+    const std::int64_t h = FHistoryFrames;
+    for (std::int32_t ch = 0; ch < c; ++ch) {
+        double* plane = FPlanes[ch].data() + h;
+        for (std::int32_t i = 0; i < frames; ++i) {
+            plane[i] = x == nullptr ? 0.0 : Get16(x + 2 * (static_cast<std::size_t>(i) * c + ch));
         }
-        FPhase -= out;
-    };
-    between(FLastFrame.data(), x);
-    for (std::int32_t i = 0; i + 1 < frames; ++i) {
-        between(x + static_cast<std::size_t>(i) * c, x + static_cast<std::size_t>(i + 1) * c);
     }
-    std::copy(x + static_cast<std::size_t>(frames - 1) * c,
-              x + static_cast<std::size_t>(frames) * c, FLastFrame.begin());
-
+    const std::int64_t end = FBase + frames;
     std::uint8_t* dst = FOutBuffer.data();
-    const std::size_t produced = static_cast<std::size_t>(f) * c;
-    for (std::size_t m = 0; m < produced; ++m) {
-        Put16(dst + 2 * m, Saturate16(FOverlap[m]));
+    std::int32_t outputs = 0;
+    while (FWhole < limit && FWhole + FTapLead < end) {
+        const std::int64_t oldest = FWhole + FTapLead - (FKernelWidth - 1);
+        const std::int64_t at = oldest - FBase + h;
+        for (std::int32_t ch = 0; ch < c; ++ch) {
+            Put16(dst, Saturate16(Filter(FPlanes[ch].data() + at, FFraction)));
+            dst += 2;
+        }
+        ++outputs;
+        FFraction += FDown;
+        FWhole += FFraction / FUp;
+        FFraction %= FUp;
     }
-    std::copy(FOverlap.begin() + produced, FOverlap.begin() + produced + FHistory.size(),
-              FHistory.begin());
-    FBufferEnd = static_cast<std::int32_t>(produced * 2);
+    // Keep the newest frames for the taps of the next block's first outputs.
+    const std::int64_t total = h + frames;
+    for (auto& plane : FPlanes) {
+        std::copy(plane.begin() + (total - h), plane.begin() + total, plane.begin());
+    }
+    FBase = end;
+    FBufferEnd = outputs * 2 * c;
 }
 
 // ---- TMSConverter ---------------------------------------------------------------------------

@@ -35,10 +35,14 @@ protected:
     // Converts the FInputBytes gathered bytes; returns the converted bytes' start and sets
     // their count in FBufferEnd.
     virtual const std::uint8_t* ConvertBlock(std::int32_t bytes) = 0;
+    // Called once after the last block: what the converter still holds (nothing, unless it
+    // overrides this); sets FBufferEnd like ConvertBlock.
+    virtual const std::uint8_t* ConvertEnd();
     virtual void ReleaseBuffers() = 0;
 
     std::int32_t FInputBufferSize = 0;
     bool FEndOfInput = false;
+    bool FEndConverted = false;
     std::vector<std::uint8_t> FInBuffer;
 
 private:
@@ -49,10 +53,14 @@ private:
 };
 
 // Sample-rate change with a windowed-sinc low-pass filter. Delivers 16-bit PCM at
-// OutSampleRate with the input's channel count (the input must be 16-bit). Upsampling and
-// equal rates interpolate linearly at the output instants and filter at the output rate;
-// downsampling filters at the input rate and picks input instants. The output lags the input
-// by about KernelWidth/2 samples.
+// OutSampleRate with the input's channel count (the input must be 16-bit). Output k stands at
+// input instant k * In / Out; it is the kernel of KernelWidth taps (spaced one input sample
+// apart, cut off at 0.4 of the lower of the two rates, shaped by FilterWindow) evaluated at
+// that instant's exact fractional position, so every output costs KernelWidth multiply-adds
+// per channel whatever the ratio. The positions come from a table with one row per distinct
+// fraction (or, for ratios with very many fractions, interpolated between the rows of a
+// finer table). The output lags the input by about KernelWidth / 2 input samples. Each run
+// starts from silence: nothing is carried over from a previous run.
 class TRateConverter : public TBlockConverter {
 public:
     TRateConverter();
@@ -72,27 +80,32 @@ public:
 
 protected:
     const std::uint8_t* ConvertBlock(std::int32_t bytes) override;
+    const std::uint8_t* ConvertEnd() override;
     void ReleaseBuffers() override;
 
 private:
-    void Downsample(const std::int16_t* x, std::int32_t frames);
-    void Upsample(const std::int16_t* x, std::int32_t frames);
+    void BuildTable(double fc);
+    // Appends frames of 16-bit input (or, with nullptr, silence) after the kept history and
+    // makes every output whose instant lies before limit and whose taps are all present.
+    void Resample(const std::uint8_t* x, std::int32_t frames, std::int64_t limit);
+    double Filter(const double* data, std::int64_t phase) const;
 
     std::int32_t FOutSampleRate = 22050;
     std::int32_t FKernelWidth = 30;
     TFilterWindowType FFilterWindow = fwBlackman;
-    std::int64_t FPhase = -1; // rate accumulator, -1 until the first block
-    std::int32_t FInRate = 0;
     std::int32_t FChannels = 0;
-    std::vector<double> FKernel;
-    std::vector<double> FOverlap;         // upsampling: overlap-add area, interleaved
-    std::vector<double> FHistory;         // upsampling: carried filter tail
-    std::vector<std::int16_t> FHistory16; // downsampling: last KernelWidth-1 frames
-    std::vector<double> FLastFiltered;    // downsampling: filtered value at the last frame
-    std::vector<std::int16_t> FExtended;  // downsampling: history followed by the block
-    std::vector<std::int16_t> FSamples;   // the gathered block as samples
+    std::int64_t FUp = 1;      // output rate / gcd of both rates
+    std::int64_t FDown = 1;    // input rate / gcd
+    std::int32_t FTapLead = 0; // newest tap of output k: input sample floor(kIn/Out) + lead
+    std::int32_t FHistoryFrames = 0;
+    std::int64_t FTableRows = 0; // rows of FTable; FUp of them unless interpolating
+    bool FInterpolate = false;   // rows are finer steps than 1/FUp, interpolated between
+    std::vector<double> FTable;  // FTableRows rows of KernelWidth taps
+    std::vector<std::vector<double>> FPlanes; // per channel: history, then the block
+    std::int64_t FBase = 0;                   // input frames before the block now in FPlanes
+    std::int64_t FWhole = 0;                  // next output's instant, whole input samples
+    std::int64_t FFraction = 0;               // and its fraction, in 1/FUp steps
     std::vector<std::uint8_t> FOutBuffer;
-    std::vector<std::int16_t> FLastFrame{0, 0}; // kept from one run to the next
 };
 
 enum TMSConverterMode { msmMonoToBoth, msmMonoToLeft, msmMonoToRight };

@@ -106,17 +106,28 @@ void TSoundIndicator::Transform(std::array<std::complex<double>, kBlockFrames>& 
             std::swap(values[i], values[j]);
         }
     }
+    // e^(-2 pi i k / n) for k < n / 2, computed once; stage "length" uses every
+    // (n / length)-th of them.
+    static const auto twiddles = [] {
+        std::array<std::complex<double>, n / 2> t{};
+        for (int k = 0; k < n / 2; ++k) {
+            t[k] = std::polar(1.0, -2 * std::numbers::pi * k / n);
+        }
+        return t;
+    }();
     for (int length = 2; length <= n; length <<= 1) {
-        const double angle = -2 * std::numbers::pi / length;
-        const std::complex<double> step(std::cos(angle), std::sin(angle));
+        const int stride = n / length;
         for (int start = 0; start < n; start += length) {
-            std::complex<double> twiddle(1, 0);
             for (int k = 0; k < length / 2; ++k) {
                 const std::complex<double> even = values[start + k];
-                const std::complex<double> odd = values[start + k + length / 2] * twiddle;
+                const std::complex<double> a = values[start + k + length / 2];
+                const std::complex<double> w = twiddles[k * stride];
+                // The product written out: std::complex's operator* also handles infinities,
+                // which cost more than the whole transform here.
+                const std::complex<double> odd(a.real() * w.real() - a.imag() * w.imag(),
+                                               a.real() * w.imag() + a.imag() * w.real());
                 values[start + k] = even + odd;
                 values[start + k + length / 2] = even - odd;
-                twiddle *= step;
             }
         }
     }
@@ -140,9 +151,10 @@ void TSoundIndicator::Analyse(const std::uint8_t* data, std::int32_t bytes) {
         }
         Transform(values);
         for (int i = 0; i < kBands; ++i) {
-            const double magnitude = std::abs(values[i]);
-            const double level = magnitude != 0 ? std::log10(magnitude) : 0;
-            FBandSums[i] += level >= 0 ? level : 0;
+            // log10 of the magnitude, 0 where that is negative (magnitude below 1) or the
+            // magnitude is 0: from the squared magnitude, without a square root.
+            const double squared = std::norm(values[i]);
+            FBandSums[i] += squared > 1.0 ? 0.5 * std::log10(squared) : 0.0;
         }
     }
     if (blocks > 0) {

@@ -265,6 +265,11 @@ void TVorbisOut::Encode(std::int32_t bytes) {
     TEncoder& e = *FEncoder;
     const std::int32_t available = FCarry + bytes;
     const std::int32_t frames = available / FFrameBytes;
+    if (frames == 0) {
+        // Telling the encoder about 0 frames would end the stream: keep the bytes for later.
+        FCarry = available;
+        return;
+    }
     float** channels = vorbis_analysis_buffer(&e.dsp, frames);
     const std::uint8_t* p = FBuffer.data();
     for (std::int32_t frame = 0; frame < frames; ++frame) {

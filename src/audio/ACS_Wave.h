@@ -15,6 +15,8 @@
 #include <cstdint>
 #include <iosfwd>
 #include <memory>
+#include <optional>
+#include <string>
 #include <vector>
 
 namespace audio {
@@ -56,6 +58,10 @@ public:
     std::int32_t GetData(void* buffer, std::int32_t bufferSize) override;
     void Init() override;
     bool Seek(std::int32_t sampleNumber) override;
+    // How many times this reader has decoded a compressed (MPEG layer 3) file. A decode
+    // costs the whole file, so format queries reuse what the last one of the same, unchanged
+    // file found; only a run decodes again.
+    std::int32_t Decodes() const { return FDecodes; }
 
 protected:
     void OpenFile() override;
@@ -63,6 +69,7 @@ protected:
 
 private:
     void ParseOpenedFile();
+    void ParseCompressed();
     bool ConvertCompressed();
     // One refill of the decode buffer; false at the end of the data.
     bool Refill();
@@ -82,6 +89,19 @@ private:
     std::int64_t FDataEnd = 0;    // end of the data payload actually present in the stream
     std::int64_t FSkipFrames = 0; // frames to drop from the next block (seek inside a block)
     std::unique_ptr<std::iostream> FFileStream; // the file, while a memory stream stands in
+
+    // What decoding a compressed file found, and which file it was (name, inode, size and
+    // modification time), so that format queries of the same file need no decode.
+    struct TCompressedFacts {
+        std::string Name;
+        std::uint64_t Device = 0, Inode = 0;
+        std::int64_t Bytes = 0, ModifiedNs = 0;
+        bool Valid = false;
+        std::int32_t Channels = 0, SampleRate = 0, BitsPerSample = 0, Size = 0;
+    };
+    std::optional<TCompressedFacts> FCompressedFacts;
+    bool FOpeningForRun = false;
+    std::int32_t FDecodes = 0;
 };
 
 // ---------------------------------------------------------------------------------------------

@@ -457,8 +457,9 @@ MMRESULT waveOutOpen(HWAVEOUT* device, uint32_t deviceId, const WAVEFORMATEX* fo
     if (!dev->session) {
         return MMSYSERR_NODRIVER;
     }
+    // Device 0, like the mapper, is whatever sink the user has chosen as the default.
     std::string sinkName;
-    if (deviceId != WAVE_MAPPER) {
+    if (deviceId != WAVE_MAPPER && deviceId != 0) {
         const std::vector<std::string> sinks = dev->session->SinkNames();
         if (deviceId >= sinks.size()) {
             return MMSYSERR_BADDEVICEID;

@@ -1,7 +1,7 @@
 #pragma once
 // Sound-card playback with the classic waveOut calling convention, played through the
-// PulseAudio client library. Device n is the n-th PulseAudio sink (WAVE_MAPPER: the default
-// sink); with no server answering there are no devices.
+// PulseAudio client library. Device 0 and WAVE_MAPPER are the user's default sink, device
+// n > 0 the n-th sink in the server's order; with no server answering there are no devices.
 //
 // Threading contract:
 // - waveOut* calls may come from any thread, but one device handle is driven by one thread

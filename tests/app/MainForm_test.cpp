@@ -222,4 +222,28 @@ TEST_F(MainWindow, ClosingStopsARunningEncoderChild) {
     EXPECT_FALSE(jobs::WmaProcess);
 }
 
+TEST_F(MainWindow, TheToolEntriesOpenTheirWindowsModallyWithTheMainWindowAsOwner) {
+    app::TMainForm& form = Start();
+    struct Opened {
+        QString title;
+        QWidget* owner;
+    };
+    std::vector<Opened> opened;
+    dialogs_->onModal = [&](QWidget* window) {
+        opened.push_back({window->windowTitle(), window->parentWidget()});
+        return 0;
+    };
+    for (const char* entry : {"miWAVtoWAV", "miOGGPlayer"}) {
+        auto* action = form.findChild<QAction*>(entry);
+        ASSERT_NE(action, nullptr) << entry;
+        EXPECT_TRUE(action->isEnabled()) << entry;
+        action->trigger();
+    }
+    ASSERT_EQ(opened.size(), 2u);
+    EXPECT_EQ(opened[0].title, "WAV to WAV");
+    EXPECT_EQ(opened[1].title, "Ogg Player");
+    EXPECT_EQ(opened[0].owner, &form);
+    EXPECT_EQ(opened[1].owner, &form);
+}
+
 } // namespace

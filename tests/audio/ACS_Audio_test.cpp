@@ -16,13 +16,12 @@
 
 using namespace audio;
 using namespace audio::test;
-namespace fs = std::filesystem;
-
-namespace {
-
 using testsupport::Goertzel;
 using testsupport::MonitorRecording;
 using testsupport::TestSink;
+namespace fs = std::filesystem;
+
+namespace {
 
 Bytes EightBitSine(std::int32_t rate, double freq, double seconds) {
     Bytes out(static_cast<size_t>(rate * seconds));

@@ -247,6 +247,54 @@ TEST(RateConverter, fullScaleOvershootSaturatesInsteadOfWrapping) {
     }
 }
 
+TEST(RateConverter, tonesComeOutCleanBetweenEveryPairOfCommonRates) {
+    // Tones at 10, 30 and 60 % of the lower rate's Nyquist frequency, for every pair of the
+    // rates the program offers and two rates that share no useful divisor (whose outputs
+    // fall on so many distinct fractions that the table is interpolated).
+    const std::vector<std::int32_t> rates = {8000, 11025, 16000, 22050, 32000, 44100, 48000};
+    std::vector<std::pair<std::int32_t, std::int32_t>> pairs = {{44100, 47999}, {47999, 44100}};
+    for (auto from : rates) {
+        for (auto to : rates) {
+            if (from != to) {
+                pairs.emplace_back(from, to);
+            }
+        }
+    }
+    for (const auto& [from, to] : pairs) {
+        const double nyquist = std::min(from, to) / 2.0;
+        for (double share : {0.1, 0.3, 0.6}) {
+            const double freq = share * nyquist;
+            TMemorySource source(SinePcm(from, {freq}, 0.25, 20000), from, 1, 16);
+            TRateConverter rate;
+            rate.SetOutSampleRate(to);
+            rate.SetInput(&source);
+            const auto y = Channel(Samples16(Pull(rate)), 1, 0);
+            // Leave out the filter's run-in and run-out at both ends.
+            const auto skip = static_cast<std::size_t>(40.0 * std::max(1.0, double(to) / from));
+            ASSERT_GT(y.size(), 4 * skip);
+            EXPECT_GE(SinadDb(Middle(y, skip), freq, to), 75.0)
+                << from << " -> " << to << " Hz, tone " << freq << " Hz";
+        }
+    }
+}
+
+TEST(RateConverter, everyRunStartsFromSilenceWhateverTheLastRunEndedWith) {
+    // A loud run followed by a silent one: nothing of the first may leak into the second.
+    for (std::int32_t to : {44100, 16000}) {
+        TRateConverter rate;
+        rate.SetOutSampleRate(to);
+        TMemorySource loud(Pcm16(std::vector<std::int16_t>(5000, 30000)), 22050, 2, 16);
+        rate.SetInput(&loud);
+        const Bytes first = Pull(rate);
+        TMemorySource silent(Pcm16(std::vector<std::int16_t>(5000, 0)), 22050, 2, 16);
+        rate.SetInput(&silent);
+        const auto second = Samples16(Pull(rate));
+        EXPECT_EQ(std::count(second.begin(), second.end(), 0), std::ssize(second)) << to;
+        rate.SetInput(&loud);
+        EXPECT_EQ(Pull(rate), first) << "a repeated run gives the same bytes";
+    }
+}
+
 TEST(RateConverter, settersRefuseBadValuesAndChangesWhileBusy) {
     TRateConverter rate;
     EXPECT_EQ(rate.OutSampleRate(), 22050);

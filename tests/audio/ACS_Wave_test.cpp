@@ -1,5 +1,6 @@
 #include "audio/ACS_Wave.h"
 
+#include "audio/TestSources.h"
 #include "audio/WavFixtures.h"
 
 #include <gtest/gtest.h>
@@ -50,20 +51,6 @@ int DifferenceFromHead(const std::vector<int16_t>& ours, const std::vector<int16
 // ffmpeg expands IMA nibbles with an exact multiply, where sox and we add shifted steps; the
 // two stay within a small fraction of the step size (tens of units on this signal).
 constexpr int kFfmpegImaTolerance = 64;
-
-// Runs a sink to its end; returns the exception text, or "" when it ended with OnDone.
-std::string RunToEnd(TACSOutput& out) {
-    std::promise<std::string> ended;
-    out.OnDone = [&](TACSOutput*) { ended.set_value(""); };
-    out.OnThreadException = [&](TACSOutput*, const std::exception& e) {
-        ended.set_value(e.what());
-    };
-    auto result = ended.get_future();
-    out.Run();
-    if (result.wait_for(std::chrono::seconds(60)) != std::future_status::ready)
-        return "timed out";
-    return result.get();
-}
 
 // A source of known 16-bit PCM whose total size may be left open (-1).
 class TestSource : public TACSInput {
@@ -179,6 +166,44 @@ TEST_F(WaveTest, pcmFilesOfEveryShapeReadAsSoxReadsThemEvenWithListChunksAndOddC
     }
 }
 
+TEST_F(WaveTest, oddSizedChunksBeforeTheDataAreReadWithOrWithoutTheirPadByte) {
+    const std::string path = Pcm("src.wav", 2, 22050, 3000);
+    const auto file = ReadBytes(path);
+    const auto expected = SoxRaw(path);
+    const std::vector<uint8_t> info(27, 'i'); // an odd INFO or bext payload
+    auto build = [&](bool padded) {
+        WavBuilder b;
+        b.RiffHeader().Chunk("fmt ", *FindChunk(file, "fmt ")).Chunk("LIST", info);
+        if (padded)
+            b.U8(0);
+        b.Chunk("bext", std::vector<uint8_t>(5, 'b'));
+        if (padded)
+            b.U8(0);
+        return b.Chunk("data", *FindChunk(file, "data")).FixRiffSize().bytes();
+    };
+    for (bool padded : {true, false}) {
+        SCOPED_TRACE(padded ? "padded" : "unpadded");
+        const auto bytes = build(padded);
+        const std::string name = dir.File(padded ? "padded.wav" : "unpadded.wav");
+        WriteBytes(name, bytes);
+        if (padded) {
+            EXPECT_EQ(SoxRaw(name), expected) << "the oracle reads the well-formed file";
+        }
+        TWaveIn in;
+        in.SetFileName(name);
+        ASSERT_TRUE(in.Valid());
+        EXPECT_EQ(ReadAll(in, 1000), expected);
+        // Appending finds the data chunk the same way.
+        ASSERT_EQ(Copy(path, name, wtPCM, foAppend), "");
+        TWaveIn appended;
+        appended.SetFileName(name);
+        EXPECT_EQ(ReadAll(appended, 4096).size(), 6000u * 4);
+        if (padded) {
+            EXPECT_EQ(Capture("soxi -s " + name), "6000\n");
+        }
+    }
+}
+
 TEST_F(WaveTest, pcmWrittenByFfmpegWithItsListChunkReadsSampleForSample) {
     const std::string source = Pcm("src.wav", 2, 44100, 30000);
     ASSERT_EQ(Shell("ffmpeg -v error -y -i " + source + " " + dir.File("ff.wav")), 0);
@@ -241,6 +266,7 @@ TEST_F(WaveTest, msAdpcmFromSoxAndFfmpegDecodesExactlyAsFfmpegAndCloseToSox) {
 }
 
 TEST_F(WaveTest, mpegLayer3InWavDecodesToTheRightFormatAndLengthCloseToFfmpeg) {
+    TWaveIn reused; // kept across both files: the second file must not get the first's facts
     for (int channels : {1, 2}) {
         const std::string source = Pcm("src.wav", channels, 44100, 44100);
         ASSERT_EQ(Shell("ffmpeg -v error -y -i " + source + " -c:a libmp3lame -f wav " +
@@ -254,7 +280,13 @@ TEST_F(WaveTest, mpegLayer3InWavDecodesToTheRightFormatAndLengthCloseToFfmpeg) {
         EXPECT_EQ(in.Channels(), channels);
         EXPECT_EQ(in.BitsPerSample(), 16);
         EXPECT_EQ(in.TotalTime(), 1);
+        EXPECT_EQ(in.Decodes(), 1) << "the format queries of one file decode it once";
         const auto ours = Decode(dir.File("mp3.wav"));
+        EXPECT_EQ(BytesToS16(ReadAll(in)), ours);
+        EXPECT_EQ(in.Decodes(), 2) << "a run decodes the file for its sound";
+        reused.SetFileName(dir.File("mp3.wav"));
+        EXPECT_EQ(reused.Channels(), channels);
+        EXPECT_EQ(reused.Decodes(), channels) << "a changed file is decoded again";
         const auto reference = FfmpegRaw(dir.File("mp3.wav"));
         EXPECT_NEAR(static_cast<double>(ours.size()), static_cast<double>(reference.size()),
                     1152.0 * channels);

@@ -2,6 +2,7 @@
 // In-memory sources and sinks for pipeline tests.
 #include "audio/ACS_Classes.h"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cmath>
@@ -9,6 +10,7 @@
 #include <cstdint>
 #include <cstring>
 #include <functional>
+#include <future>
 #include <memory>
 #include <mutex>
 #include <numbers>
@@ -51,6 +53,47 @@ inline Bytes SinePcm(std::int32_t rate, const std::vector<double>& freqs, double
         }
     }
     return Pcm16(s);
+}
+
+// Signal to noise-and-distortion of a tone of known frequency in x (one channel): the
+// least-squares sine is the signal, everything else (an offset included) is noise and
+// distortion.
+inline double SinadDb(const std::vector<double>& x, double freq, double rate) {
+    double ss = 0, sc = 0, cc = 0, xs = 0, xc = 0;
+    for (std::size_t i = 0; i < x.size(); ++i) {
+        const double w = 2 * std::numbers::pi * freq * static_cast<double>(i) / rate;
+        ss += std::sin(w) * std::sin(w);
+        sc += std::sin(w) * std::cos(w);
+        cc += std::cos(w) * std::cos(w);
+        xs += x[i] * std::sin(w);
+        xc += x[i] * std::cos(w);
+    }
+    const double det = ss * cc - sc * sc;
+    const double a = (xs * cc - xc * sc) / det;
+    const double b = (xc * ss - xs * sc) / det;
+    double signal = 0, noise = 0;
+    for (std::size_t i = 0; i < x.size(); ++i) {
+        const double w = 2 * std::numbers::pi * freq * static_cast<double>(i) / rate;
+        const double fit = a * std::sin(w) + b * std::cos(w);
+        signal += fit * fit;
+        noise += (x[i] - fit) * (x[i] - fit);
+    }
+    return 10 * std::log10(signal / std::max(noise, 1e-9));
+}
+
+// Runs a sink to its end; returns the exception text, or "" when it ended with OnDone.
+inline std::string RunToEnd(TACSOutput& out) {
+    std::promise<std::string> ended;
+    out.OnDone = [&](TACSOutput*) { ended.set_value(""); };
+    out.OnThreadException = [&](TACSOutput*, const std::exception& e) {
+        ended.set_value(e.what());
+    };
+    auto result = ended.get_future();
+    out.Run();
+    if (result.wait_for(std::chrono::seconds(60)) != std::future_status::ready) {
+        return "timed out";
+    }
+    return result.get();
 }
 
 // A source over a byte vector. It can deliver in small chunks, report an open size, fail

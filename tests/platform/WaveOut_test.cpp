@@ -7,8 +7,10 @@
 
 #include <atomic>
 #include <chrono>
+#include <cmath>
 #include <cstdlib>
 #include <mutex>
+#include <numbers>
 #include <string>
 #include <thread>
 #include <vector>
@@ -233,4 +235,53 @@ TEST(WaveOut, RunningOutOfDataIsCountedAsAnUnderflow) {
     } while (count == 0 && std::chrono::steady_clock::now() < until);
     EXPECT_GE(count, 1u);
     EXPECT_EQ(waveOutClose(device), MMSYSERR_NOERROR);
+}
+
+TEST(WaveOut, DeviceZeroAndTheMapperPlayOnTheDefaultSinkWhateverItsPlaceInTheList) {
+    REQUIRE_SOUND_SERVER();
+    // A second sink, made the default: it comes after the test's own sink in the list.
+    const auto load =
+        testsupport::RunCommand("pactl load-module module-null-sink sink_name=vellorine_second");
+    ASSERT_EQ(load.ExitCode, 0) << load.Output;
+    const std::string module = load.Output.substr(0, load.Output.find_first_of("\r\n"));
+    const std::string previous =
+        testsupport::RunCommand("pactl get-default-sink").Output.substr(0, 200);
+    ASSERT_EQ(testsupport::RunCommand("pactl set-default-sink vellorine_second").ExitCode, 0);
+    struct Restore {
+        std::string module, previous;
+        ~Restore() {
+            testsupport::RunCommand("pactl set-default-sink " +
+                                    previous.substr(0, previous.find('\n')));
+            testsupport::RunCommand("pactl unload-module " + module);
+        }
+    } restore{module, previous};
+
+    const WAVEFORMATEX format = Format(1, 44100, 16);
+    std::vector<int16_t> tone(44100 / 2);
+    for (size_t n = 0; n < tone.size(); ++n) {
+        tone[n] = static_cast<int16_t>(12000 * std::sin(2 * std::numbers::pi * 880.0 * n / 44100));
+    }
+    for (uint32_t id : {0u, WAVE_MAPPER}) {
+        SCOPED_TRACE(id);
+        testsupport::ScratchFolder dir;
+        testsupport::MonitorRecording second("vellorine_second", dir.File("second.raw"));
+        Recorder recorder;
+        HWAVEOUT device = nullptr;
+        ASSERT_EQ(waveOutOpen(&device, id, &format, &Recorder::Callback,
+                              reinterpret_cast<uintptr_t>(&recorder), CALLBACK_FUNCTION),
+                  MMSYSERR_NOERROR);
+        WAVEHDR header{};
+        header.lpData = reinterpret_cast<char*>(tone.data());
+        header.dwBufferLength = static_cast<uint32_t>(tone.size() * 2);
+        waveOutPrepareHeader(device, &header, sizeof header);
+        waveOutWrite(device, &header, sizeof header);
+        EXPECT_TRUE(recorder.WaitForDone(1, std::chrono::seconds(5)));
+        waveOutUnprepareHeader(device, &header, sizeof header);
+        waveOutClose(device);
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        const auto heard = second.Stop();
+        ASSERT_GT(heard.size(), 44100u / 4);
+        EXPECT_GT(testsupport::Goertzel(heard, 880, 44100),
+                  100 * testsupport::Goertzel(heard, 1500, 44100));
+    }
 }

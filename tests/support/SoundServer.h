@@ -1,7 +1,9 @@
 #pragma once
 // For tests that play through the sound server: they fail when scripts/test promised a
-// server (VELLORINE_REQUIRE_PULSE=1) and none answers, and skip otherwise. They find the
-// test's null sink, record its monitor with parecord and look for tones in what it heard.
+// server (VELLORINE_REQUIRE_PULSE=1) and none answers, and skip otherwise.
+//
+// MonitorRecording records a sink's monitor with parecord while it lives (the sound that
+// reached the sink), Goertzel measures one frequency's power in what was recorded.
 #include <chrono>
 #include <cmath>
 #include <csignal>
@@ -42,17 +44,24 @@ inline std::pair<std::int32_t, std::string> TestSink() {
     return names.empty() ? std::pair<std::int32_t, std::string>{0, ""} : std::pair{0, names[0]};
 }
 
-// Records the sink's monitor as 44.1 kHz mono 16-bit with parecord while alive.
+// Records the sink's monitor as 44.1 kHz 16-bit PCM (interleaved when stereo) while alive.
 class MonitorRecording {
 public:
-    explicit MonitorRecording(const std::string& sink)
-        : file_(std::filesystem::temp_directory_path() /
-                ("vellorine-monitor-" + std::to_string(getpid()) + ".raw")) {
-        const std::string device = "--device=" + sink + ".monitor";
-        const std::string target = file_.string();
-        std::vector<std::string> args = {"parecord",          device,         "--raw",
-                                         "--format=s16le",    "--rate=44100", "--channels=1",
-                                         "--latency-msec=20", target};
+    // Without a file the samples go to a temporary file of its own, removed at the end.
+    explicit MonitorRecording(const std::string& sink, std::filesystem::path file = {},
+                              int channels = 1)
+        : file_(file.empty() ? std::filesystem::temp_directory_path() /
+                                   ("vellorine-monitor-" + std::to_string(getpid()) + ".raw")
+                             : file),
+          ownsFile_(file.empty()) {
+        std::vector<std::string> args = {"parecord",
+                                         "--device=" + sink + ".monitor",
+                                         "--raw",
+                                         "--format=s16le",
+                                         "--rate=44100",
+                                         "--channels=" + std::to_string(channels),
+                                         "--latency-msec=20",
+                                         file_.string()};
         std::vector<char*> argv;
         for (auto& arg : args) {
             argv.push_back(arg.data());
@@ -65,7 +74,6 @@ public:
     }
     MonitorRecording(const MonitorRecording&) = delete;
     MonitorRecording& operator=(const MonitorRecording&) = delete;
-    // Ends the recording and returns its samples.
     std::vector<std::int16_t> Stop() {
         if (pid_ > 0) {
             kill(pid_, SIGINT);
@@ -74,7 +82,7 @@ public:
             pid_ = -1;
         }
         std::ifstream in(file_, std::ios::binary);
-        const std::string bytes((std::istreambuf_iterator<char>(in)), {});
+        const std::vector<char> bytes(std::istreambuf_iterator<char>(in), {});
         std::vector<std::int16_t> samples(bytes.size() / 2);
         for (std::size_t i = 0; i < samples.size(); ++i) {
             samples[i] = static_cast<std::int16_t>(
@@ -85,22 +93,27 @@ public:
     }
     ~MonitorRecording() {
         Stop();
-        std::error_code ec;
-        std::filesystem::remove(file_, ec);
+        if (ownsFile_) {
+            std::error_code ec;
+            std::filesystem::remove(file_, ec);
+        }
     }
 
 private:
     std::filesystem::path file_;
+    bool ownsFile_ = false;
     pid_t pid_ = -1;
 };
 
-// The power of one frequency in the samples.
-inline double Goertzel(const std::vector<std::int16_t>& s, double freq, double rate) {
+// Power of one frequency in every stride-th sample from first (one channel of interleaved
+// PCM).
+inline double Goertzel(const std::vector<std::int16_t>& s, double freq, double rate,
+                       std::size_t first = 0, std::size_t stride = 1) {
     const double coeff = 2 * std::cos(2 * std::numbers::pi * freq / rate);
     double a = 0;
     double b = 0;
-    for (std::int16_t x : s) {
-        const double c = x + coeff * a - b;
+    for (std::size_t i = first; i < s.size(); i += stride) {
+        const double c = s[i] + coeff * a - b;
         b = a;
         a = c;
     }
