@@ -37,12 +37,7 @@ const std::vector<int> kFrames = {13000, 16000, 9000, 21000, 15000, 12000, 17500
 struct Fixture {
     Fixture() {
         cdtest::UseImages({cdtest::MakeImage(images, "bench", kFrames)});
-        cd::TCDList list{};
-        list.max = 8;
-        cd::GetCDList(list);
-        cd::TCDHandleRequest request{12, 1, list.cd[0].ha, list.cd[0].tgt, list.cd[0].lun, 0, 0,
-                                     0,  0};
-        handle = cd::GetCDHandle(request);
+        handle = cdtest::OpenFirstDrive();
         id = cdtest::HexId(cdtest::PublishedDiscId(kFrames));
         std::string lines = "DTITLE=Bench Band / Bench Album\nDYEAR=2008\nDGENRE=Rock\n";
         for (std::size_t t = 0; t < kFrames.size(); ++t) {

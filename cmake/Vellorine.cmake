@@ -14,17 +14,30 @@ function(vellorine_library)
     endif()
 endfunction()
 
-# vellorine_tests(LABEL <folder> [DEPS <targets...>] [RESOURCE_LOCK <name>])
-# One GoogleTest executable per tests/ folder, run by CTest under that label. Tests of
-# folders that share a RESOURCE_LOCK never run at the same time (e.g. "sound": a test
-# that records the null sink must hear only its own tone).
+# vellorine_tests(LABEL <folder> [NAME <exe>] [SOURCES <files...>] [EXCLUDE <files...>]
+#                 [DEPS <targets...>] [RESOURCE_LOCK <name>])
+# One GoogleTest executable per tests/ folder (every .cpp in it unless SOURCES names them;
+# EXCLUDE leaves some out), run by CTest under that label. Tests of executables that share
+# a RESOURCE_LOCK never run at the same time (e.g. "sound": a test that records the null
+# sink must hear only its own tone), so a folder keeps its sound tests in an executable of
+# their own and the rest run in parallel.
 function(vellorine_tests)
-    cmake_parse_arguments(ARG "" "LABEL;RESOURCE_LOCK" "DEPS" ${ARGN})
-    file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+    cmake_parse_arguments(ARG "" "LABEL;NAME;RESOURCE_LOCK" "DEPS;SOURCES;EXCLUDE" ${ARGN})
+    if(ARG_SOURCES)
+        list(TRANSFORM ARG_SOURCES PREPEND ${CMAKE_CURRENT_SOURCE_DIR}/ OUTPUT_VARIABLE sources)
+    else()
+        file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+    endif()
+    foreach(excluded ${ARG_EXCLUDE})
+        list(REMOVE_ITEM sources ${CMAKE_CURRENT_SOURCE_DIR}/${excluded})
+    endforeach()
     if(NOT sources)
         return()
     endif()
     set(exe ${ARG_LABEL}_tests)
+    if(ARG_NAME)
+        set(exe ${ARG_NAME})
+    endif()
     add_executable(${exe} ${sources})
     target_include_directories(${exe} PRIVATE ${PROJECT_SOURCE_DIR}/src ${PROJECT_SOURCE_DIR}/tests)
     target_link_libraries(${exe} PRIVATE ${ARG_DEPS} test_support GTest::gtest GTest::gtest_main

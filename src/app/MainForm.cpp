@@ -42,6 +42,7 @@
 #include "tags/ID3Edit.h"
 #include "tags/QueryCddb.h"
 #include "tools/OggPlayer.h"
+#include "tools/RecordForm.h"
 #include "tools/ResampleWav.h"
 
 namespace app {
@@ -156,7 +157,8 @@ void TMainForm::CreateActions() {
             &QAction::triggered, this, &TMainForm::ActionOptionSetExecute);
     connect(AddAction("ActionExit", "E&xit", "Exit the program", {}), &QAction::triggered, this,
             &TMainForm::ActionExitExecute);
-    AddAction("ActionRecord", "&Record", "Record to wav or mp3", QKeySequence("Ctrl+R"));
+    connect(AddAction("ActionRecord", "&Record", "Record to wav or mp3", QKeySequence("Ctrl+R")),
+            &QAction::triggered, this, &TMainForm::ActionRecordExecute);
     connect(AddAction("ActionWavToMp3", "&WAV to MP3", "Convert  WAV file to MP3 file",
                       QKeySequence("Ctrl+W")),
             &QAction::triggered, this, &TMainForm::ActionWavToMp3Execute);
@@ -176,6 +178,11 @@ void TMainForm::CreateActions() {
             &TMainForm::mnuAboutClick);
     connect(AddAction("aQueryCDDB", "&Query Freedb", "", {}), &QAction::triggered, this,
             &TMainForm::aQueryCDDBExecute);
+}
+
+void TMainForm::ActionRecordExecute() {
+    tools::TfrmRecord form(this, CDHandle_);
+    platform::TheDialogs().ExecModal(&form);
 }
 
 QAction* TMainForm::MenuItem(const QString& name, const QString& caption,
@@ -198,15 +205,19 @@ void TMainForm::UpdateActions() {
         anyChecked = ListView1->topLevelItem(i)->checkState(ColNumber) == Qt::Checked;
     }
     const bool rowSelected = SelectedRow() != nullptr;
+    // Actions without a rule here are always enabled.
+    const std::map<QString, bool> rules = {
+        {"ActionExtract", anyChecked},
+        {"aPlay", rowSelected},
+        {"aEditTrackName", rowSelected},
+        {"aPause", Playing_ && !Paused_},
+        {"aStop", Playing_},
+        {"aQueryCDDB", ListView1->topLevelItemCount() > 0},
+    };
     for (const auto& [name, action] : ActionList1) {
-        action->setEnabled(true);
+        const auto rule = rules.find(name);
+        action->setEnabled(rule == rules.end() || rule->second);
     }
-    Action("ActionExtract")->setEnabled(anyChecked);
-    Action("aPlay")->setEnabled(rowSelected);
-    Action("aEditTrackName")->setEnabled(rowSelected);
-    Action("aPause")->setEnabled(Playing_ && !Paused_);
-    Action("aStop")->setEnabled(Playing_);
-    Action("aQueryCDDB")->setEnabled(ListView1->topLevelItemCount() > 0);
 }
 
 void TMainForm::CreateMenus() {
@@ -572,36 +583,31 @@ void TMainForm::VolumeControlMenuClick() {
 }
 
 void TMainForm::miRealOnePlayerClick() {
-    if (platform::IsProgramRunning(RealPlayerProgram) &&
-        platform::TheDialogs().MessageBox(this, "Please close RealOne Player firstly.Continue?",
-                                          "Vellorine", platform::MbIcon::Information,
-                                          platform::MbButtons::YesNo,
+    ClearPlayerHistory(RealPlayerProgram, "Please close RealOne Player firstly.Continue?",
+                       ClearRealPlayerHistory);
+}
+
+void TMainForm::miWindowsMediaPlayerClick() {
+    ClearPlayerHistory(MediaPlayerProgram,
+                       "Please close Windows Media Player first: it rewrites its list when it "
+                       "exits. Continue?",
+                       ClearMediaPlayerHistory);
+}
+
+// Asks first (No by default) while the player runs, since it would write its list back.
+void TMainForm::ClearPlayerHistory(const std::string& program, const QString& question,
+                                   int (*clear)(const std::string& hivePath)) {
+    if (platform::IsProgramRunning(program) &&
+        platform::TheDialogs().MessageBox(this, question, "Vellorine",
+                                          platform::MbIcon::Information, platform::MbButtons::YesNo,
                                           platform::MbResult::No) != platform::MbResult::Yes) {
         return;
     }
     try {
-        const int count = ClearRealPlayerHistory(platform::RegistryHive::UserHivePath());
+        const int count = clear(platform::RegistryHive::UserHivePath());
         platform::InfoBox(this, QString::number(count) + kListDeleted);
     } catch (const std::exception& e) {
         // Nothing was deleted when the hive could not be written back.
-        platform::ErrorBox(this, QString::fromStdString(e.what()));
-    }
-}
-
-void TMainForm::miWindowsMediaPlayerClick() {
-    if (platform::IsProgramRunning(MediaPlayerProgram) &&
-        platform::TheDialogs().MessageBox(
-            this,
-            "Please close Windows Media Player first: it rewrites its list when it exits. "
-            "Continue?",
-            "Vellorine", platform::MbIcon::Information, platform::MbButtons::YesNo,
-            platform::MbResult::No) != platform::MbResult::Yes) {
-        return;
-    }
-    try {
-        const int count = ClearMediaPlayerHistory(platform::RegistryHive::UserHivePath());
-        platform::InfoBox(this, QString::number(count) + kListDeleted);
-    } catch (const std::exception& e) {
         platform::ErrorBox(this, QString::fromStdString(e.what()));
     }
 }
@@ -668,8 +674,12 @@ void TMainForm::aStopExecute() {
     UpdateActions();
 }
 
+// The end of the track stops playback; so does a play that failed on its way (the disc
+// went away, the sound output was lost), which would otherwise still show as playing.
 void TMainForm::MediaPlayer1Notify(unsigned generation, std::uint32_t result) {
-    if (generation == playGeneration_ && result == platform::MCI_NOTIFY_SUCCESSFUL && Playing_) {
+    const bool ended =
+        result == platform::MCI_NOTIFY_SUCCESSFUL || result == platform::MCI_NOTIFY_FAILURE;
+    if (generation == playGeneration_ && ended && Playing_) {
         aStopExecute();
     }
 }

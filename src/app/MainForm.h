@@ -1,7 +1,13 @@
 #pragma once
-// The main window: the disc's track list, the status panel, the menus and tool bar.
-// It loads the settings when created, opens the first CD device when first shown,
-// follows media changes, and stores the titles and settings when it closes.
+// The main window: the disc's track list, the status panel, the menus, tool bar and
+// pop-up menu with their actions. It loads the settings when created, opens the first CD
+// device when first shown, follows media changes, and stores the titles and settings when
+// it closes. GUI thread only.
+// Actions: UpdateActions enables each by its rule whenever rows, check boxes, selection or
+// playback change; Action(name) finds an action or menu entry by its designed name.
+// CD playback: MediaPlayer1 plays on its own thread; its end-of-play notification is
+// handed to the GUI thread as a queued call, tagged with the play it belongs to so that a
+// late one from an earlier play is ignored.
 #include <QMainWindow>
 #include <QString>
 #include <cstdint>
@@ -85,6 +91,7 @@ private:
     void ActionSelectAllExecute();
     void aQueryCDDBExecute();
     void ActionNoSelectExecute();
+    void ActionRecordExecute();
     void ActionExitExecute();
     void ListView1Click(QTreeWidgetItem* item);
     // Extraction and the file conversions: each opens the job window.
@@ -103,6 +110,8 @@ private:
     void VolumeControlMenuClick();
     void miRealOnePlayerClick();
     void miWindowsMediaPlayerClick();
+    void ClearPlayerHistory(const std::string& program, const QString& question,
+                            int (*clear)(const std::string& hivePath));
     void aPlayExecute();
     void aPauseExecute();
     void aStopExecute();

@@ -323,18 +323,27 @@ TCddbStatus TCddbClient::Command(const std::string& command, std::string& reply)
     return TCddbStatus::Ok;
 }
 
-TCddbStatus TCddbClient::Query(const TCddbDisc& disc, std::vector<TCddbMatch>& matches) {
-    matches.clear();
+TCddbStatus TCddbClient::CodedCommand(const std::string& command, int& code,
+                                      std::vector<std::string>& body) {
     std::string reply;
-    const TCddbStatus status = Command(QueryCommand(disc), reply);
+    const TCddbStatus status = Command(command, reply);
     if (status != TCddbStatus::Ok) {
         return status;
     }
-    int code = 0;
-    std::vector<std::string> body;
     if (!ParseReply(reply, code, lastMessage_, body)) {
         lastMessage_ = "not a CDDB reply";
         return TCddbStatus::Server;
+    }
+    return TCddbStatus::Ok;
+}
+
+TCddbStatus TCddbClient::Query(const TCddbDisc& disc, std::vector<TCddbMatch>& matches) {
+    matches.clear();
+    int code = 0;
+    std::vector<std::string> body;
+    if (const TCddbStatus status = CodedCommand(QueryCommand(disc), code, body);
+        status != TCddbStatus::Ok) {
+        return status;
     }
     TCddbMatch match;
     if (code == 200) {
@@ -355,16 +364,12 @@ TCddbStatus TCddbClient::Query(const TCddbDisc& disc, std::vector<TCddbMatch>& m
 
 TCddbStatus TCddbClient::Read(const TCddbMatch& match, std::string& record) {
     record.clear();
-    std::string reply;
-    const TCddbStatus status = Command("cddb read " + match.category + " " + match.discId, reply);
-    if (status != TCddbStatus::Ok) {
-        return status;
-    }
     int code = 0;
     std::vector<std::string> body;
-    if (!ParseReply(reply, code, lastMessage_, body)) {
-        lastMessage_ = "not a CDDB reply";
-        return TCddbStatus::Server;
+    if (const TCddbStatus status =
+            CodedCommand("cddb read " + match.category + " " + match.discId, code, body);
+        status != TCddbStatus::Ok) {
+        return status;
     }
     if (code == 401) {
         return TCddbStatus::NoMatch;

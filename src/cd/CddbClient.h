@@ -78,6 +78,8 @@ public:
 
 private:
     TCddbStatus Command(const std::string& command, std::string& reply);
+    // Command, then the reply's status code and body lines; Server when it has no code.
+    TCddbStatus CodedCommand(const std::string& command, int& code, std::vector<std::string>& body);
     std::string Url(const std::string& command) const;
 
     TCddbSettings settings_;

@@ -41,15 +41,138 @@ struct MciCdAudio::Run {
     }
 };
 
-namespace {
+// The buffers of one play queued on the sound output, in play order. Used by the play
+// thread only; the output's own thread marks each played (or dropped) buffer in done.
+class MciCdAudio::Output {
+public:
+    explicit Output(Run& run) : run_(run) {
+        for (std::size_t i = 0; i < kBuffers; ++i) {
+            buffers_[i].header.lpData = buffers_[i].data.data();
+            buffers_[i].header.dwUser = i;
+            idle_.push_back(i);
+        }
+    }
+    ~Output() {
+        if (device_ != nullptr) {
+            Drop(0);
+            if (waveOutClose(device_) != MMSYSERR_NOERROR) {
+                std::fprintf(stderr, "cdaudio: the sound output did not close\n");
+            }
+        }
+    }
+    Output(const Output&) = delete;
+    Output& operator=(const Output&) = delete;
 
-struct Buffer {
-    WAVEHDR header;
-    std::vector<char> data = std::vector<char>(kFramesPerBuffer * kFrameBytes);
-    std::uint32_t first = 0;
+    bool Open(std::uint32_t deviceId) {
+        WAVEFORMATEX format;
+        format.wFormatTag = WAVE_FORMAT_PCM;
+        format.nChannels = 2;
+        format.nSamplesPerSec = 44100;
+        format.wBitsPerSample = 16;
+        format.nBlockAlign = 4;
+        format.nAvgBytesPerSec = 44100 * 4;
+        return waveOutOpen(&device_, deviceId, &format, Played,
+                           reinterpret_cast<std::uintptr_t>(&run_),
+                           CALLBACK_FUNCTION) == MMSYSERR_NOERROR;
+    }
+    // With run.m held.
+    bool FrontHeardLocked() const { return !queued_.empty() && run_.done[queued_.front()]; }
+    bool CanQueue() const { return !idle_.empty(); }
+    bool Empty() const { return queued_.empty(); }
+    std::uint32_t FirstUnheard(std::uint32_t position) const {
+        return queued_.empty() ? position : buffers_[queued_.front()].first;
+    }
+    void RetireHeard() {
+        std::vector<std::size_t> heard;
+        {
+            std::lock_guard lock(run_.m);
+            while (FrontHeardLocked()) {
+                heard.push_back(queued_.front());
+                queued_.pop_front();
+            }
+        }
+        for (std::size_t i : heard) {
+            Retire(i);
+        }
+    }
+    // Reads and queues frames from position on until the buffers are all queued or `to`
+    // is reached; false when a frame cannot be read or the output refuses it.
+    bool Queue(CdAudioSource& source, std::uint32_t& position, std::uint32_t to) {
+        while (!idle_.empty() && position < to) {
+            const std::size_t i = idle_.back();
+            Buffer& buffer = buffers_[i];
+            const std::uint32_t frames = std::min(kFramesPerBuffer, to - position);
+            if (!source.ReadFrames(position, frames,
+                                   reinterpret_cast<std::uint8_t*>(buffer.data.data()))) {
+                return false;
+            }
+            idle_.pop_back();
+            buffer.first = position;
+            buffer.header.dwBufferLength = frames * kFrameBytes;
+            buffer.header.dwFlags = 0;
+            {
+                std::lock_guard lock(run_.m);
+                run_.done[i] = false;
+            }
+            waveOutPrepareHeader(device_, &buffer.header, sizeof(WAVEHDR));
+            if (waveOutWrite(device_, &buffer.header, sizeof(WAVEHDR)) != MMSYSERR_NOERROR) {
+                Retire(i);
+                return false;
+            }
+            queued_.push_back(i);
+            position += frames;
+        }
+        return true;
+    }
+    // Drops what is queued; returns the first frame not heard (position when none was queued).
+    std::uint32_t Drop(std::uint32_t position) {
+        const std::uint32_t unheard = FirstUnheard(position);
+        waveOutReset(device_);
+        {
+            std::unique_lock lock(run_.m);
+            run_.cv.wait(lock, [&] {
+                return std::all_of(queued_.begin(), queued_.end(),
+                                   [&](std::size_t i) { return run_.done[i]; });
+            });
+        }
+        for (std::size_t i : queued_) {
+            Retire(i);
+        }
+        queued_.clear();
+        return unheard;
+    }
+
+private:
+    struct Buffer {
+        WAVEHDR header;
+        std::vector<char> data = std::vector<char>(kFramesPerBuffer * kFrameBytes);
+        std::uint32_t first = 0;
+    };
+
+    static void Played(HWAVEOUT, std::uint32_t message, std::uintptr_t instance,
+                       std::uintptr_t param1, std::uintptr_t) {
+        if (message != WOM_DONE) {
+            return;
+        }
+        auto* run = reinterpret_cast<Run*>(instance);
+        const auto* header = reinterpret_cast<const WAVEHDR*>(param1);
+        {
+            std::lock_guard lock(run->m);
+            run->done[header->dwUser] = true;
+        }
+        run->cv.notify_all();
+    }
+    void Retire(std::size_t i) {
+        waveOutUnprepareHeader(device_, &buffers_[i].header, sizeof(WAVEHDR));
+        idle_.push_back(i);
+    }
+
+    Run& run_;
+    HWAVEOUT device_ = nullptr;
+    Buffer buffers_[kBuffers];
+    std::deque<std::size_t> queued_;
+    std::vector<std::size_t> idle_;
 };
-
-} // namespace
 
 MciCdAudio::MciCdAudio(std::uint32_t deviceId) : deviceId_(deviceId) {}
 
@@ -137,24 +260,20 @@ MCIERROR MciCdAudio::Play(std::uint32_t from, std::uint32_t to, NotifyFn notify)
 }
 
 MCIERROR MciCdAudio::Pause() {
-    if (Mode() != MciMode::Playing) {
-        return open_ ? MCIERR_NONAPPLICABLE_FUNCTION : MCIERR_DEVICE_NOT_OPEN;
-    }
-    {
-        std::lock_guard lock(run_->m);
-        run_->paused = true;
-    }
-    run_->cv.notify_all();
-    return MCIERR_NOERROR;
+    return SetPaused(MciMode::Playing, true);
 }
 
 MCIERROR MciCdAudio::Resume() {
-    if (Mode() != MciMode::Paused) {
+    return SetPaused(MciMode::Paused, false);
+}
+
+MCIERROR MciCdAudio::SetPaused(MciMode required, bool paused) {
+    if (Mode() != required) {
         return open_ ? MCIERR_NONAPPLICABLE_FUNCTION : MCIERR_DEVICE_NOT_OPEN;
     }
     {
         std::lock_guard lock(run_->m);
-        run_->paused = false;
+        run_->paused = paused;
     }
     run_->cv.notify_all();
     return MCIERR_NOERROR;
@@ -198,139 +317,49 @@ void MciCdAudio::Worker(Run& run) {
     }
 }
 
-// Keeps up to kBuffers buffers queued on the sound output from the run's position on,
-// drops the queue on pause and on stop, and ends once the last frame has been heard.
+// Keeps the sound output's buffers filled from the run's position on, drops them on pause
+// and on stop, and ends once the last frame has been heard.
 bool MciCdAudio::PlayRun(Run& run) {
-    WAVEFORMATEX format;
-    format.wFormatTag = WAVE_FORMAT_PCM;
-    format.nChannels = 2;
-    format.nSamplesPerSec = 44100;
-    format.wBitsPerSample = 16;
-    format.nBlockAlign = 4;
-    format.nAvgBytesPerSec = 44100 * 4;
-    // The sound output's thread marks each played (or dropped) buffer.
-    const WaveOutProc played = [](HWAVEOUT, std::uint32_t message, std::uintptr_t instance,
-                                  std::uintptr_t param1, std::uintptr_t) {
-        if (message != WOM_DONE) {
-            return;
-        }
-        auto* owner = reinterpret_cast<Run*>(instance);
-        const auto* header = reinterpret_cast<const WAVEHDR*>(param1);
-        {
-            std::lock_guard lock(owner->m);
-            owner->done[header->dwUser] = true;
-        }
-        owner->cv.notify_all();
-    };
-    HWAVEOUT device = nullptr;
-    if (waveOutOpen(&device, deviceId_, &format, played, reinterpret_cast<std::uintptr_t>(&run),
-                    CALLBACK_FUNCTION) != MMSYSERR_NOERROR) {
+    Output output(run);
+    if (!output.Open(deviceId_)) {
         return false;
     }
-    std::vector<Buffer> buffers(kBuffers);
-    std::deque<std::size_t> queued; // in play order
-    std::vector<std::size_t> idle;
-    for (std::size_t i = 0; i < kBuffers; ++i) {
-        buffers[i].header.lpData = buffers[i].data.data();
-        buffers[i].header.dwUser = i;
-        idle.push_back(i);
-    }
-    auto dropQueue = [&] {
-        waveOutReset(device);
-        std::unique_lock lock(run.m);
-        run.cv.wait(lock, [&] {
-            return std::all_of(queued.begin(), queued.end(),
-                               [&](std::size_t i) { return run.done[i]; });
-        });
-    };
-    auto retire = [&](std::size_t i) {
-        waveOutUnprepareHeader(device, &buffers[i].header, sizeof(WAVEHDR));
-        idle.push_back(i);
-    };
-
     std::uint32_t position = run.from;
-    bool ok = true;
     bool pauseHandled = false;
     for (;;) {
         bool stop = false;
         bool paused = false;
-        std::vector<std::size_t> heardBuffers;
         {
             std::unique_lock lock(run.m);
             run.cv.wait_for(lock, kIdleWait, [&] {
-                return run.stop || run.paused != pauseHandled ||
-                       (!queued.empty() && run.done[queued.front()]) ||
-                       (!run.paused && !idle.empty() && position < run.to);
+                return run.stop || run.paused != pauseHandled || output.FrontHeardLocked() ||
+                       (!run.paused && output.CanQueue() && position < run.to);
             });
             stop = run.stop;
             paused = run.paused;
-            while (!queued.empty() && run.done[queued.front()]) {
-                heardBuffers.push_back(queued.front());
-                queued.pop_front();
-            }
         }
-        for (std::size_t i : heardBuffers) {
-            retire(i);
-        }
+        output.RetireHeard();
         if (stop) {
-            break;
+            return true;
         }
         if (paused && !pauseHandled) {
             // What was queued but not yet heard is played again after Resume.
-            if (!queued.empty()) {
-                position = buffers[queued.front()].first;
-            }
-            dropQueue();
-            while (!queued.empty()) {
-                retire(queued.front());
-                queued.pop_front();
-            }
+            position = output.Drop(position);
             pauseHandled = true;
         } else if (!paused) {
             pauseHandled = false;
-            while (!idle.empty() && position < run.to) {
-                const std::size_t i = idle.back();
-                Buffer& buffer = buffers[i];
-                const std::uint32_t frames = std::min(kFramesPerBuffer, run.to - position);
-                if (!source_->ReadFrames(position, frames,
-                                         reinterpret_cast<std::uint8_t*>(buffer.data.data()))) {
-                    ok = false;
-                    break;
-                }
-                idle.pop_back();
-                buffer.first = position;
-                buffer.header.dwBufferLength = frames * kFrameBytes;
-                buffer.header.dwFlags = 0;
-                {
-                    std::lock_guard lock(run.m);
-                    run.done[i] = false;
-                }
-                waveOutPrepareHeader(device, &buffer.header, sizeof(WAVEHDR));
-                if (waveOutWrite(device, &buffer.header, sizeof(WAVEHDR)) != MMSYSERR_NOERROR) {
-                    retire(i);
-                    ok = false;
-                    break;
-                }
-                queued.push_back(i);
-                position += frames;
+            if (!output.Queue(*source_, position, run.to)) {
+                return false;
             }
         }
         {
             std::lock_guard lock(run.m);
-            run.heard = queued.empty() ? position : buffers[queued.front()].first;
+            run.heard = output.FirstUnheard(position);
         }
-        if (!ok || (queued.empty() && position >= run.to)) {
-            break;
+        if (output.Empty() && position >= run.to) {
+            return true;
         }
     }
-    dropQueue();
-    for (std::size_t i : queued) {
-        retire(i);
-    }
-    if (waveOutClose(device) != MMSYSERR_NOERROR) {
-        std::fprintf(stderr, "cdaudio: the sound output did not close\n");
-    }
-    return ok;
 }
 
 } // namespace platform

@@ -84,6 +84,8 @@ public:
 
 private:
     struct Run;
+    class Output;
+    MCIERROR SetPaused(MciMode required, bool paused);
     void EndRun(std::uint32_t result);
     void Worker(Run& run);
     bool PlayRun(Run& run);

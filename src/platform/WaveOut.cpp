@@ -82,6 +82,18 @@ bool WaitLocked(pa_threaded_mainloop* mainloop, pa_context* context,
     return result;
 }
 
+bool WaitStreamReady(pa_threaded_mainloop* mainloop, pa_context* context, pa_stream* stream,
+                     int timeoutMs) {
+    WaitLocked(
+        mainloop, context,
+        [stream] {
+            const pa_stream_state_t state = pa_stream_get_state(stream);
+            return state == PA_STREAM_READY || !PA_STREAM_IS_GOOD(state);
+        },
+        timeoutMs);
+    return pa_stream_get_state(stream) == PA_STREAM_READY;
+}
+
 // Runs an operation to its end (lock held); cancels it when the server does not answer.
 bool FinishOperation(pa_threaded_mainloop* mainloop, pa_context* context, pa_operation* op,
                      int timeoutMs) {
@@ -384,15 +396,7 @@ struct WaveOutDevice {
             attr.fragsize = static_cast<uint32_t>(-1);
             if (pa_stream_connect_playback(stream, sinkName, &attr, PA_STREAM_NOFLAGS, nullptr,
                                            nullptr) == 0) {
-                pa_stream* s = stream;
-                pulse::WaitLocked(
-                    Mainloop(), Context(),
-                    [s] {
-                        const pa_stream_state_t state = pa_stream_get_state(s);
-                        return state == PA_STREAM_READY || !PA_STREAM_IS_GOOD(state);
-                    },
-                    kRequestTimeoutMs);
-                ready = pa_stream_get_state(stream) == PA_STREAM_READY;
+                ready = pulse::WaitStreamReady(Mainloop(), Context(), stream, kRequestTimeoutMs);
             }
         }
         pa_threaded_mainloop_unlock(Mainloop());
@@ -480,7 +484,7 @@ MMRESULT waveOutOpen(HWAVEOUT* device, uint32_t deviceId, const WAVEFORMATEX* fo
     return MMSYSERR_NOERROR;
 }
 
-MMRESULT waveOutPrepareHeader(HWAVEOUT device, WAVEHDR* header, uint32_t headerSize) {
+MMRESULT PrepareWaveHeader(const void* device, WAVEHDR* header, uint32_t headerSize) {
     if (device == nullptr) {
         return MMSYSERR_INVALHANDLE;
     }
@@ -491,7 +495,7 @@ MMRESULT waveOutPrepareHeader(HWAVEOUT device, WAVEHDR* header, uint32_t headerS
     return MMSYSERR_NOERROR;
 }
 
-MMRESULT waveOutUnprepareHeader(HWAVEOUT device, WAVEHDR* header, uint32_t headerSize) {
+MMRESULT UnprepareWaveHeader(const void* device, WAVEHDR* header, uint32_t headerSize) {
     if (device == nullptr) {
         return MMSYSERR_INVALHANDLE;
     }
@@ -503,6 +507,14 @@ MMRESULT waveOutUnprepareHeader(HWAVEOUT device, WAVEHDR* header, uint32_t heade
     }
     header->dwFlags &= ~WHDR_PREPARED;
     return MMSYSERR_NOERROR;
+}
+
+MMRESULT waveOutPrepareHeader(HWAVEOUT device, WAVEHDR* header, uint32_t headerSize) {
+    return PrepareWaveHeader(device, header, headerSize);
+}
+
+MMRESULT waveOutUnprepareHeader(HWAVEOUT device, WAVEHDR* header, uint32_t headerSize) {
+    return UnprepareWaveHeader(device, header, headerSize);
 }
 
 MMRESULT waveOutWrite(HWAVEOUT device, WAVEHDR* header, uint32_t headerSize) {

@@ -21,6 +21,7 @@
 struct pa_threaded_mainloop;
 struct pa_context;
 struct pa_operation;
+struct pa_stream;
 
 namespace platform {
 
@@ -79,6 +80,11 @@ using HWAVEOUT = WaveOutDevice*;
 using WaveOutProc = void (*)(HWAVEOUT device, uint32_t message, uintptr_t instance,
                              uintptr_t param1, uintptr_t param2);
 
+// The header bookkeeping playback and capture share: Prepare marks a header prepared,
+// Unprepare refuses one that is still queued (WAVERR_STILLPLAYING).
+MMRESULT PrepareWaveHeader(const void* device, WAVEHDR* header, uint32_t headerSize);
+MMRESULT UnprepareWaveHeader(const void* device, WAVEHDR* header, uint32_t headerSize);
+
 // Number of sinks; 0 when no sound server answers within a short time.
 uint32_t waveOutGetNumDevs();
 // Opens device deviceId (or WAVE_MAPPER) for PCM in format; callback gets the messages with
@@ -125,6 +131,9 @@ private:
 // With the main loop lock held: waits until done() holds or timeoutMs pass.
 bool WaitLocked(pa_threaded_mainloop* mainloop, pa_context* context,
                 const std::function<bool()>& done, int timeoutMs);
+// With the lock held: waits until a new stream is ready (true) or has failed or timed out.
+bool WaitStreamReady(pa_threaded_mainloop* mainloop, pa_context* context, pa_stream* stream,
+                     int timeoutMs);
 // With the lock held: runs op to its end (false when it failed or the server went quiet).
 bool FinishOperation(pa_threaded_mainloop* mainloop, pa_context* context, pa_operation* op,
                      int timeoutMs);

@@ -13,79 +13,13 @@
 #include <thread>
 
 #include "app/MainWindowFixture.h"
-#include "platform/MciCdAudio.h"
 #include "platform/Shell.h"
-#include "support/SoundServer.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-using apptest::kSecond;
-
-class MainWindowCommands : public apptest::MainWindow {
-protected:
-    void SetUp() override {
-        MainWindow::SetUp();
-        auto shell = std::make_unique<platform::RecordingShell>();
-        shell_ = shell.get();
-        previousShell_ = platform::InstallShell(std::move(shell));
-    }
-    void TearDown() override {
-        MainWindow::TearDown();
-        platform::InstallShell(std::move(previousShell_));
-    }
-    bool Enabled(const char* name) const { return form_->Action(name)->isEnabled(); }
-    QStringList Entries(const QList<QAction*>& actions) const {
-        QStringList out;
-        for (QAction* a : actions) {
-            out << (a->isSeparator() ? QString("-") : a->text());
-        }
-        return out;
-    }
-    QMenu* Menu(const QString& title) const {
-        for (QAction* a : form_->menuBar()->actions()) {
-            if (a->text() == title) {
-                return a->menu();
-            }
-        }
-        return nullptr;
-    }
-    QWidget* ToolButton(const QString& caption) const {
-        auto* bar = form_->findChild<QToolBar*>("ToolBar1");
-        for (QAction* a : bar->actions()) {
-            if (a->text() == caption) {
-                return bar->widgetForAction(a);
-            }
-        }
-        return nullptr;
-    }
-    void ClickRow(int row, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
-        QTreeWidget* list = form_->ListView();
-        const QRect rect = list->visualItemRect(list->topLevelItem(row));
-        QTest::mouseClick(list->viewport(), Qt::LeftButton, modifiers,
-                          rect.center() + QPoint(40, 0));
-    }
-    QStringList BoxTexts() const {
-        QStringList out;
-        for (const auto& box : dialogs_->boxes) {
-            out << box.text;
-        }
-        return out;
-    }
-    // Runs the event loop until done() holds or the time is up.
-    bool PumpUntil(const std::function<bool()>& done, int ms) {
-        for (int waited = 0; waited < ms && !done(); waited += 10) {
-            QCoreApplication::processEvents();
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
-        QCoreApplication::processEvents();
-        return done();
-    }
-
-    platform::RecordingShell* shell_ = nullptr;
-    std::unique_ptr<platform::Shell> previousShell_;
-};
+using apptest::MainWindowCommands;
 
 TEST_F(MainWindowCommands, MenusToolBarAndPopUpCarryTheCommandsInTheirDesignedOrder) {
     cdtest::UseImages({ThreeTrackImage()});
@@ -283,60 +217,6 @@ TEST_F(MainWindowCommands, ExitClosesTheWindowWhichSavesTheSettings) {
     EXPECT_FALSE(form_->isVisible());
     EXPECT_TRUE(fs::exists(home_->File("options.ini")));
     EXPECT_TRUE(fs::exists(home_->File("cdinfo.dat")));
-}
-
-// Track 1 holds a 440 Hz tone for 3 s, track 2 a 660 Hz tone for 0.8 s.
-TEST_F(MainWindowCommands, PlayPauseResumeStopAndTheEndOfTheLastTrackComeBackToIdle) {
-    REQUIRE_SOUND_SERVER();
-    cdtest::UseImages({cdtest::MakeImage(images_, "Tones", {3 * kSecond, 60}, "--tones")});
-    auto& form = Start();
-    platform::MciCdAudio& device = form.MediaPlayer();
-    ClickRow(0);
-    form.activateWindow(); // shortcuts reach the active window only
-    ASSERT_TRUE(QTest::qWaitForWindowActive(&form, 2000));
-    QTest::keyClick(&form, Qt::Key_P, Qt::ControlModifier);
-    ASSERT_TRUE(form.Playing());
-    EXPECT_EQ(form.StatusText(), "Play Track01");
-    EXPECT_TRUE(Enabled("aPause"));
-    EXPECT_TRUE(Enabled("aStop"));
-    EXPECT_EQ(device.Mode(), platform::MciMode::Playing);
-    ASSERT_TRUE(PumpUntil([&] { return device.Position() > kSecond / 4; }, 3000));
-
-    form.Action("aPause")->trigger();
-    EXPECT_TRUE(form.Paused());
-    EXPECT_FALSE(Enabled("aPause"));
-    EXPECT_TRUE(Enabled("aStop"));
-    EXPECT_EQ(device.Mode(), platform::MciMode::Paused);
-    std::this_thread::sleep_for(std::chrono::milliseconds(150));
-    const std::uint32_t held = device.Position();
-
-    ClickRow(1); // a paused track is resumed whichever row is selected
-    form.Action("aPlay")->trigger();
-    EXPECT_FALSE(form.Paused());
-    EXPECT_EQ(device.Mode(), platform::MciMode::Playing);
-    EXPECT_GE(device.Position(), held);
-    EXPECT_LT(device.Position(), device.TrackPosition(2));
-
-    form.Action("aStop")->trigger();
-    EXPECT_FALSE(form.Playing());
-    EXPECT_EQ(form.StatusText(), form.IdleStatusText());
-    EXPECT_EQ(device.Mode(), platform::MciMode::NotOpen);
-    EXPECT_FALSE(Enabled("aStop"));
-
-    // The last row plays to the end of the disc; its end stops playback by itself.
-    testsupport::MonitorRecording recording(testsupport::TestSink().second);
-    form.Action("aPlay")->trigger();
-    EXPECT_EQ(form.StatusText(), "Play Track02");
-    ASSERT_TRUE(PumpUntil([&] { return !form.Playing(); }, 6000));
-    EXPECT_EQ(form.StatusText(), form.IdleStatusText());
-    EXPECT_FALSE(Enabled("aStop"));
-    EXPECT_EQ(device.Mode(), platform::MciMode::NotOpen);
-    std::this_thread::sleep_for(std::chrono::milliseconds(200));
-    const auto heard = recording.Stop();
-    ASSERT_GT(heard.size(), 44100u / 4);
-    EXPECT_GT(testsupport::Goertzel(heard, 660, 44100),
-              100 * testsupport::Goertzel(heard, 440, 44100));
-    EXPECT_TRUE(dialogs_->boxes.isEmpty());
 }
 
 } // namespace

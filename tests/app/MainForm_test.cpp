@@ -120,6 +120,25 @@ TEST_F(MainWindow, AnImageThatCannotBeReadIsNamedInsteadOfLookingLikeNoDrive) {
     }
 }
 
+TEST_F(MainWindow, ANamedImageComesFirstShowsItsUtf8NameAndTellsOnceWhatItLacks) {
+    const std::string cue = cdtest::MakeImage(images_, "Chœur été", {150, 150, 150});
+    fs::resize_file(images_.File("Chœur été.bin"), 225 * 2352);
+    cdtest::UseImages({cue});
+    testsupport::ScopedEnv drives("VELLORINE_NO_CD_DRIVES", ""); // physical drives come after
+    auto& form = Start();
+    EXPECT_EQ(form.StatusText(), QString::fromUtf8("IMAGEChœur été"));
+    EXPECT_EQ(Column(2), QStringList({"00:02", "00:01"})) << "no negative length";
+    QCoreApplication::processEvents();
+    ASSERT_EQ(dialogs_->boxes.size(), 1);
+    EXPECT_EQ(dialogs_->boxes[0].text.toStdString(),
+              "The disc image \"" + cue +
+                  "\" ends before its last track: only tracks 1 to 2 "
+                  "are listed.");
+    form.bRefreshClick();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(dialogs_->boxes.size(), 1) << "told once";
+}
+
 TEST_F(MainWindow, ADataOnlyDiscShowsThatNoAudioCDWasFound) {
     cdtest::UseImages({cdtest::MakeImage(images_, "data", {300}, "--data-track-first")});
     auto& form = Start();

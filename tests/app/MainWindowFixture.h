@@ -1,11 +1,19 @@
 #pragma once
 // A main window on generated disc images, with scripted dialogs and a scratch program
 // folder: the fixture of the main window's tests.
+#include <QAction>
 #include <QEvent>
+#include <QMenu>
+#include <QMenuBar>
 #include <QStringList>
+#include <QTest>
+#include <QToolBar>
 #include <QTreeWidget>
+#include <chrono>
+#include <functional>
 #include <gtest/gtest.h>
 #include <memory>
+#include <thread>
 
 #include "QtTestApp.h"
 #include "ScopedStandIns.h"
@@ -63,6 +71,62 @@ protected:
     testsupport::ScopedDialogs scripted_;
     platform::ScriptedDialogs* dialogs_ = scripted_.get();
     std::unique_ptr<app::TMainForm> form_;
+};
+
+// The same with a recording shell, and helpers that reach the window's commands through
+// its menus, tool bar and list.
+class MainWindowCommands : public apptest::MainWindow {
+protected:
+    bool Enabled(const char* name) const { return form_->Action(name)->isEnabled(); }
+    QStringList Entries(const QList<QAction*>& actions) const {
+        QStringList out;
+        for (QAction* a : actions) {
+            out << (a->isSeparator() ? QString("-") : a->text());
+        }
+        return out;
+    }
+    QMenu* Menu(const QString& title) const {
+        for (QAction* a : form_->menuBar()->actions()) {
+            if (a->text() == title) {
+                return a->menu();
+            }
+        }
+        return nullptr;
+    }
+    QWidget* ToolButton(const QString& caption) const {
+        auto* bar = form_->findChild<QToolBar*>("ToolBar1");
+        for (QAction* a : bar->actions()) {
+            if (a->text() == caption) {
+                return bar->widgetForAction(a);
+            }
+        }
+        return nullptr;
+    }
+    void ClickRow(int row, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
+        QTreeWidget* list = form_->ListView();
+        const QRect rect = list->visualItemRect(list->topLevelItem(row));
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, modifiers,
+                          rect.center() + QPoint(40, 0));
+    }
+    QStringList BoxTexts() const {
+        QStringList out;
+        for (const auto& box : dialogs_->boxes) {
+            out << box.text;
+        }
+        return out;
+    }
+    // Runs the event loop until done() holds or the time is up.
+    bool PumpUntil(const std::function<bool()>& done, int ms) {
+        for (int waited = 0; waited < ms && !done(); waited += 10) {
+            QCoreApplication::processEvents();
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        QCoreApplication::processEvents();
+        return done();
+    }
+
+    testsupport::ScopedShell recordingShell_;
+    platform::RecordingShell* shell_ = recordingShell_.get();
 };
 
 } // namespace apptest

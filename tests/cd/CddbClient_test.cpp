@@ -28,16 +28,7 @@ class CddbLookup : public ::testing::Test {
 protected:
     void SetUp() override {
         cdtest::UseImages({cdtest::MakeImage(images_, "disc", kFrames)});
-        TCDList list{};
-        list.max = 8;
-        GetCDList(list);
-        TCDHandleRequest request{};
-        request.size = 12;
-        request.ver = 1;
-        request.ha = list.cd[0].ha;
-        request.tgt = list.cd[0].tgt;
-        request.lun = list.cd[0].lun;
-        handle_ = GetCDHandle(request);
+        handle_ = cdtest::OpenFirstDrive();
         ASSERT_GT(handle_, 0);
         id_ = cdtest::HexId(cdtest::PublishedDiscId(kFrames));
     }

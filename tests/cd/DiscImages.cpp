@@ -1,5 +1,7 @@
 #include "cd/DiscImages.h"
 
+#include "cd/akrip32.h"
+
 #include <cstdlib>
 #include <stdexcept>
 
@@ -29,6 +31,17 @@ void UseImages(const std::vector<std::string>& cuePaths) {
     }
     setenv("VELLORINE_CD_IMAGES", list.c_str(), 1);
     setenv("VELLORINE_NO_CD_DRIVES", "1", 1);
+}
+
+int OpenFirstDrive() {
+    cd::TCDList list{};
+    list.max = 8;
+    if (cd::GetCDList(list) != 1 || list.num == 0) {
+        return 0;
+    }
+    const cd::TCDEntry& entry = list.cd[0];
+    const cd::TCDHandleRequest request{12, 1, entry.ha, entry.tgt, entry.lun, 0, 0, 0, 0};
+    return cd::GetCDHandle(request);
 }
 
 std::vector<std::uint8_t> PatternFrame(int track, int frame) {

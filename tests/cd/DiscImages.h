@@ -20,6 +20,10 @@ std::string MakeImage(const ScratchFolder& dir, const std::string& name,
 // Points the CD layer at exactly these images and hides physical drives.
 void UseImages(const std::vector<std::string>& cuePaths);
 
+// A handle on the first drive of the CD layer's list (the first image UseImages named);
+// 0 when it cannot be opened. The caller closes it.
+int OpenFirstDrive();
+
 // Bytes of one pattern frame: track t (1-based), frame f counted within the track.
 std::vector<std::uint8_t> PatternFrame(int track, int frame);
 

@@ -46,17 +46,6 @@ std::int32_t Receiver::DoneStatus() const {
     return status;
 }
 
-cd::HCDROM OpenFirstDrive() {
-    cd::TCDList list{};
-    list.max = 8;
-    cd::GetCDList(list);
-    if (list.num == 0) {
-        return 0;
-    }
-    cd::TCDHandleRequest request{12, 1, list.cd[0].ha, list.cd[0].tgt, list.cd[0].lun, 0, 0, 0, 0};
-    return cd::GetCDHandle(request);
-}
-
 void RunRip(int track, const std::string& title, cd::HCDROM handle, Receiver& receiver,
             const std::function<void(cd::TCDRipThread&)>& prepare) {
     auto thread = std::make_unique<cd::TCDRipThread>(track, title);

@@ -1,6 +1,7 @@
 #pragma once
 // What the rip-thread tests share: the Qt application the posted messages need, the job
 // window's side that collects them, and running one rip thread to its end.
+#include "cd/DiscImages.h"
 #include "cd/ripthread.h"
 #include "settings/ProcessInfo.h"
 
@@ -33,8 +34,7 @@ public:
     std::int32_t DoneStatus() const;
 };
 
-// Opens the first drive of the list (the first image UseImages named); 0 on failure.
-cd::HCDROM OpenFirstDrive();
+// OpenFirstDrive (the first image UseImages named) comes from DiscImages.h.
 
 // Runs one rip to its end and delivers what it posted to `receiver`.
 void RunRip(int track, const std::string& title, cd::HCDROM handle, Receiver& receiver,

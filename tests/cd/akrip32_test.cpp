@@ -350,3 +350,66 @@ TEST_F(CdDriveInterface, TwoThreadsReadingTwoHandlesGetTheirOwnFrames) {
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(CdDriveInterface, AnImageShorterThanItsCueSheetListsOnlyTheTracksItHolds) {
+    const struct {
+        std::uintmax_t frames; // the BIN is cut to this many frames
+        int lastTrack;
+        bool notice;
+    } cases[] = {{300, 3, false}, {250, 3, false}, {150, 2, true}, {100, 1, true}, {60, 1, true}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.frames);
+        const auto cue = MakeImage(dir, "cut", {100, 100, 100});
+        std::filesystem::resize_file(dir.File("cut.bin"), c.frames * CDFrameBytes);
+        UseImages({cue});
+        const HCDROM h = OpenDrive(0);
+        ASSERT_GT(h, 0);
+        ModifyCDParms(h, 36, 1);
+        TTOC toc{};
+        ASSERT_EQ(ReadTOC(h, toc), 1);
+        EXPECT_EQ(toc.lastTrack, c.lastTrack);
+        EXPECT_EQ(FramesOf(toc.tracks[c.lastTrack]), 150 + static_cast<int>(c.frames))
+            << "the lead-out is where the data ends";
+        for (int t = 0; t < c.lastTrack; ++t) {
+            EXPECT_LT(FramesOf(toc.tracks[t]), FramesOf(toc.tracks[t + 1]));
+        }
+        const std::string notice = DiscNotice(h);
+        if (c.notice) {
+            EXPECT_EQ(notice,
+                      "The disc image \"" + cue + "\" ends before its last " +
+                          (c.lastTrack == 2 ? std::string("track") : std::string("2 tracks")) +
+                          ": only tracks 1 to " + std::to_string(c.lastTrack) + " are listed.");
+        } else {
+            EXPECT_EQ(notice, "");
+        }
+        CloseCDHandle(h);
+    }
+}
+
+TEST_F(CdDriveInterface, AnImageThatCannotBeOpenedIsNamedWithTheReason) {
+    MakeImage(dir, "nobin", {75});
+    std::filesystem::remove(dir.File("nobin.bin"));
+    dir.WriteText("junk.cue", "REM nothing here\n");
+    const struct {
+        std::string image;
+        std::string problem;
+    } cases[] = {
+        {dir.File("nobin.cue"), "The disc image \"" + dir.File("nobin.cue") +
+                                    "\" cannot be read: its data file \"nobin.bin\" is missing."},
+        {dir.File("junk.cue"), "The disc image \"" + dir.File("junk.cue") +
+                                   "\" cannot be read: it is not a valid cue sheet."},
+    };
+    for (const auto& c : cases) {
+        UseImages({c.image, MakeImage(dir, "good", {75})});
+        EXPECT_EQ(OpenDrive(0), 0);
+        EXPECT_EQ(LastOpenProblem(), c.problem);
+        const HCDROM good = OpenDrive(1);
+        EXPECT_GT(good, 0);
+        EXPECT_EQ(LastOpenProblem(), "") << "a success clears it";
+        CloseCDHandle(good);
+    }
+}
+
+} // namespace

@@ -133,6 +133,53 @@ TEST_F(SettingsStore, AReadOnlyOptionsFileIsReportedAndLeftIntact) {
     EXPECT_EQ(Read("options.ini"), "[Mp3Options]\nBitRate=64\n");
 }
 
+TEST_F(SettingsStore, AByteOrderMarkBeforeTheFirstSectionIsSkipped) {
+    Write("options.ini", "\xEF\xBB\xBF[CommonOptions]\r\nRipTime=7\r\n");
+    LoadSaveOptions(true);
+    EXPECT_EQ(Settings.CommonOptions.RipTime, 7);
+    LoadSaveOptions(false);
+    const std::string saved = Read("options.ini");
+    EXPECT_EQ(saved.find("[CommonOptions]\n"), 0u);
+    EXPECT_EQ(saved.find("[CommonOptions]", 1), std::string::npos) << "no second section";
+}
+
+TEST_F(SettingsStore, NumbersOutsideTheThirtyTwoBitRangeGiveTheKeysDefault) {
+    const struct {
+        const char* text;
+        int expected;
+    } cases[] = {
+        {"999999999999999999", 0},
+        {"2147483648", 0},
+        {"-2147483649", 0},
+        {"2147483647", 2147483647},
+        {"-2147483648", -2147483647 - 1},
+        {"0xFFFFFFFF", -1},
+    };
+    for (const auto& c : cases) {
+        Write("options.ini", std::string("[CommonOptions]\nRipTime=") + c.text + "\n");
+        LoadSaveOptions(true);
+        EXPECT_EQ(Settings.CommonOptions.RipTime, c.expected) << c.text;
+    }
+}
+
+TEST_F(SettingsStore, ADiscSectionWithABadTrackNumberKeepsItsStoredTitles) {
+    const struct {
+        const char* count;
+        const char* third; // title 3, which the section does not hold
+    } cases[] = {{"0", "left from before"},
+                 {"-4", "left from before"},
+                 {"99999999999", "Track03"},
+                 {"many", "Track03"}};
+    for (const auto& c : cases) {
+        Write("cdinfo.dat", std::string("[5]\nTrackNumber=") + c.count + "\n1=Intro\n2=Middle\n");
+        DiscInfo.Titles[3] = "left from before";
+        LoadSaveDiscInfo("5", true);
+        EXPECT_EQ(DiscInfo.Titles[1], "Intro") << c.count;
+        EXPECT_EQ(DiscInfo.Titles[2], "Middle") << c.count;
+        EXPECT_EQ(DiscInfo.Titles[3], c.third) << c.count;
+    }
+}
+
 TEST_F(SettingsStore, AnUnknownDiscGetsEmptyFieldsAndAHundredDefaultTitles) {
     LoadSaveDiscInfo("12345", true);
     EXPECT_EQ(DiscInfo.Artist, "");

@@ -65,12 +65,7 @@ protected:
         dialogs_ = scripted.get();
         previous_ = platform::InstallDialogs(std::move(scripted));
         cdtest::UseImages({cdtest::MakeImage(images_, "disc", kFrames)});
-        cd::TCDList list{};
-        list.max = 8;
-        cd::GetCDList(list);
-        cd::TCDHandleRequest request{12, 1, list.cd[0].ha, list.cd[0].tgt, list.cd[0].lun, 0, 0,
-                                     0,  0};
-        handle_ = cd::GetCDHandle(request);
+        handle_ = cdtest::OpenFirstDrive();
         ASSERT_GT(handle_, 0);
         id_ = cdtest::HexId(cdtest::PublishedDiscId(kFrames));
         rows_ = std::make_unique<QTreeWidget>();
