@@ -1,5 +1,7 @@
 #include "settings/OptionSet.h"
 
+#include "settings/SecureRipPage.h"
+
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
@@ -142,6 +144,8 @@ TOptionSetForm::TOptionSetForm(QWidget* owner, std::function<void(int)> reopenDe
     CreateWmaPage();
     CreateId3Page();
     CreateCdRomPage();
+    TabSheet7 = new TSecureRipPage;
+    PageControl1->addTab(TabSheet7, QStringLiteral("Secure rip"));
 
     btOk = Button(this, "btOk", QStringLiteral("OK"));
     btOk->setDefault(true); // Enter confirms, as in any dialog
@@ -384,6 +388,7 @@ void TOptionSetForm::LoadControls() {
     ID3year->setText(Text(DiscInfo.Year));
     ID3comment->setText(Text(DiscInfo.Comment));
     ID3genre->setCurrentIndex(DiscInfo.Genre);
+    TabSheet7->Load(Settings.SecureRip);
     // Every dependent control follows its box, whether or not the box changed state.
     ckNormalizeClick();
     cbRipTimeClick();
@@ -418,6 +423,7 @@ void TOptionSetForm::StoreControls() {
     ogg.MinBitRate = cbOggMinBit->currentIndex();
     Settings.WMAOptions.BitRate = cbWMABitrate->currentIndex();
     Settings.CDOptions.Index = cbCDList->currentIndex();
+    TabSheet7->Store(Settings.SecureRip);
     Settings.CDOptions.CDDb = ckbCDDb->isChecked();
     Settings.ID3.Use = cbUseID3->isChecked();
     DiscInfo.Artist = ID3artist->text().toStdString();

@@ -25,6 +25,8 @@ class QTabWidget;
 
 namespace settings {
 
+class TSecureRipPage;
+
 class TOptionSetForm : public QDialog {
     Q_OBJECT
 public:
@@ -44,12 +46,13 @@ public:
     bool CDDbOnOpen = false;
 
     QTabWidget* PageControl1 = nullptr;
-    QWidget* TabSheet1 = nullptr; // Output
-    QWidget* TabSheet2 = nullptr; // LAME
-    QWidget* TabSheet5 = nullptr; // OGG
-    QWidget* TabSheet6 = nullptr; // WMA
-    QWidget* TabSheet4 = nullptr; // ID3 Tag
-    QWidget* TabSheet3 = nullptr; // CD-ROM
+    QWidget* TabSheet1 = nullptr;        // Output
+    QWidget* TabSheet2 = nullptr;        // LAME
+    QWidget* TabSheet5 = nullptr;        // OGG
+    QWidget* TabSheet6 = nullptr;        // WMA
+    QWidget* TabSheet4 = nullptr;        // ID3 Tag
+    QWidget* TabSheet3 = nullptr;        // CD-ROM
+    TSecureRipPage* TabSheet7 = nullptr; // Secure rip
 
     QLineEdit* editOutputDir = nullptr;
     QPushButton* btBrowser = nullptr;

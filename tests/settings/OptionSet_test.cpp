@@ -17,6 +17,7 @@
 #include "ScopedStandIns.h"
 #include "cd/DiscImages.h"
 #include "settings/Global.h"
+#include "settings/SecureRipPage.h"
 
 using namespace settings;
 
@@ -149,6 +150,13 @@ TEST_F(OptionsDialog, OkStoresWhatWasTypedAndClickedCancelStoresNothing) {
         Type(f.ID3artist, "An artist whose name is longer than thirty");
         Type(f.ID3year, "20245");
         f.ID3genre->setCurrentIndex(1);
+        TSecureRipPage& secure = *f.TabSheet7;
+        Click(secure.ckSecureRip);
+        secure.seReadOffset->selectAll();
+        QTest::keyClicks(secure.seReadOffset, "-48");
+        Click(secure.ckTestAndCopy);
+        Type(secure.eAccurateRipServer, " http://127.0.0.1:8080 ");
+        Click(secure.ckAccurateRip);
         Click(ok ? f.btOk : f.btCancel);
 
         if (!ok) {
@@ -177,6 +185,12 @@ TEST_F(OptionsDialog, OkStoresWhatWasTypedAndClickedCancelStoresNothing) {
         EXPECT_EQ(DiscInfo.Artist, "An artist whose name is longer");
         EXPECT_EQ(DiscInfo.Year, "2024");
         EXPECT_EQ(DiscInfo.Genre, 1);
+        const TSecureRip& r = Settings.SecureRip;
+        EXPECT_TRUE(r.Enabled);
+        EXPECT_EQ(r.ReadOffset, -48);
+        EXPECT_TRUE(r.TestAndCopy);
+        EXPECT_FALSE(r.AccurateRip);
+        EXPECT_EQ(r.AccurateRipServer, "http://127.0.0.1:8080");
     }
 }
 
@@ -188,7 +202,10 @@ TEST_F(OptionsDialog, DependentControlsFollowTheirBoxes) {
     };
     const Rule rules[] = {{f.ckNormalize, {f.SpinEdit1}},
                           {f.cbRipTime, {f.eRipTime}},
-                          {f.ckbSelectVBR, {f.ckbVBRHead, f.cbMaxBitRate, f.cbVBRQuality}}};
+                          {f.ckbSelectVBR, {f.ckbVBRHead, f.cbMaxBitRate, f.cbVBRQuality}},
+                          {f.TabSheet7->ckSecureRip,
+                           {f.TabSheet7->seReadOffset, f.TabSheet7->ckTestAndCopy,
+                            f.TabSheet7->ckAccurateRip, f.TabSheet7->eAccurateRipServer}}};
     for (const Rule& r : rules) {
         SCOPED_TRACE(r.box->objectName().toStdString());
         for (int click = 0; click < 2; ++click) {
@@ -198,6 +215,9 @@ TEST_F(OptionsDialog, DependentControlsFollowTheirBoxes) {
             Click(r.box);
         }
     }
+    Click(f.TabSheet7->ckSecureRip);
+    Click(f.TabSheet7->ckAccurateRip);
+    EXPECT_FALSE(f.TabSheet7->eAccurateRipServer->isEnabled()) << "no server without AccurateRip";
     for (int format = 0; format < 4; ++format) {
         f.cbOutputFormat->setCurrentIndex(format);
         EXPECT_EQ(f.ckbKeepWav->isEnabled(), format != 1) << "WAV output has no WAV to delete";
