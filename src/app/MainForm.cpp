@@ -13,12 +13,16 @@
 #include <QTreeWidget>
 #include <cstring>
 
+#include "Version.h"
 #include "app/NoDeviceHint.h"
 #include "app/TrackRows.h"
+#include "app/WindowPlacement.h"
 #include "cd/akrip32.h"
 #include "jobs/Mp3EncodeThread.h"
 #include "jobs/WMAEncodeThread.h"
 #include "platform/DeviceMonitor.h"
+#include "platform/ErrorDisplay.h"
+#include "platform/Log.h"
 #include "settings/Global.h"
 
 namespace app {
@@ -58,13 +62,15 @@ TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent) {
     StatusPanel0->setContentsMargins(4, 0, 4, 0);
     StatusBar1->setFixedHeight(StatusPanel0->sizeHint().height() + 6);
     DeviceMonitor1 = new platform::DeviceMonitor(this);
-    connect(DeviceMonitor1, &platform::DeviceMonitor::DeviceChange, this, &TMainForm::DeviceChange);
+    connect(DeviceMonitor1, &platform::DeviceMonitor::DeviceChange, this,
+            platform::Guarded(this, &TMainForm::DeviceChange));
     FormCreate();
     ApplyColours();
     resize(551, 501);
     if (const QScreen* screen = QGuiApplication::primaryScreen()) {
         move(screen->availableGeometry().center() - rect().center());
     }
+    RestoreWindowPlacement(*this, *ListView1, settings::Settings.MainWindow);
     FormPaint();
 }
 
@@ -80,7 +86,7 @@ void TMainForm::FormCreate() {
     Playing_ = false;
     Paused_ = false;
     DeviceName_.clear();
-    setWindowTitle(QStringLiteral("Vellorine") + " " + "2.5");
+    setWindowTitle(QStringLiteral("Vellorine ") + vellorine::kVersion);
 }
 
 void TMainForm::FormDestroy() {
@@ -88,6 +94,7 @@ void TMainForm::FormDestroy() {
         jobs::Mp3Process.reset();
         jobs::WmaProcess.reset();
     } catch (...) {
+        platform::LogSwallowedException("freeing the encoder wrappers");
     }
 }
 
@@ -111,13 +118,13 @@ void TMainForm::CreateActions() {
     AddAction("ActionExtract", "E&xtract", "Extract the selected track", QKeySequence("Ctrl+X"));
     connect(
         AddAction("ActionSelectAll", "Select &All", "Select all tracks", QKeySequence("Ctrl+A")),
-        &QAction::triggered, this, &TMainForm::ActionSelectAllExecute);
+        &QAction::triggered, this, platform::Guarded(this, &TMainForm::ActionSelectAllExecute));
     connect(AddAction("ActionNoSelect", "Select &None", "Cancel selected track",
                       QKeySequence("Ctrl+N")),
-            &QAction::triggered, this, &TMainForm::ActionNoSelectExecute);
+            &QAction::triggered, this, platform::Guarded(this, &TMainForm::ActionNoSelectExecute));
     AddAction("ActionOptionSet", "&Options", "Options", QKeySequence("Ctrl+O"));
     connect(AddAction("ActionExit", "E&xit", "Exit the program", {}), &QAction::triggered, this,
-            &QWidget::close);
+            platform::Guarded(this, &QWidget::close));
     AddAction("ActionRecord", "&Record", "Record to wav or mp3", QKeySequence("Ctrl+R"));
     AddAction("ActionWavToMp3", "&WAV to MP3", "Convert  WAV file to MP3 file",
               QKeySequence("Ctrl+W"));
@@ -153,7 +160,7 @@ void TMainForm::CreateMenus() {
     file->addSeparator();
     QAction* refresh = file->addAction("&Refresh");
     refresh->setObjectName("bRefresh");
-    connect(refresh, &QAction::triggered, this, &TMainForm::bRefreshClick);
+    connect(refresh, &QAction::triggered, this, platform::Guarded(this, &TMainForm::bRefreshClick));
     file->addSeparator();
     QAction* eject = Disabled("&Eject CD");
     eject->setShortcut(QKeySequence("Ctrl+E"));
@@ -208,7 +215,8 @@ void TMainForm::CreateMenus() {
     PopupMenu1->addAction(Action("aEditTrackName"));
     ListView1->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(ListView1, &QWidget::customContextMenuRequested, this,
-            [this](const QPoint& pos) { PopupMenu1->popup(ListView1->mapToGlobal(pos)); });
+            platform::Guarded(
+                [this](const QPoint& pos) { PopupMenu1->popup(ListView1->mapToGlobal(pos)); }));
 }
 
 void TMainForm::CreateToolBar() {
@@ -253,7 +261,7 @@ void TMainForm::CreateTrackList() {
     ListView1->headerItem()->setTextAlignment(ColLength, Qt::AlignCenter);
     ListView1->headerItem()->setTextAlignment(ColSize, Qt::AlignCenter);
     connect(ListView1, &QTreeWidget::itemClicked, this,
-            [this](QTreeWidgetItem* item, int) { ListView1Click(item); });
+            platform::Guarded([this](QTreeWidgetItem* item, int) { ListView1Click(item); }));
 }
 
 void TMainForm::ListView1Click(QTreeWidgetItem* item) {
@@ -395,6 +403,7 @@ void TMainForm::FormShow() {
         IdleStatusText_ = StatusText();
     } catch (...) {
         // Start-up goes on with whatever state was reached.
+        platform::LogSwallowedException("opening the CD device");
     }
 }
 
@@ -452,6 +461,7 @@ void TMainForm::FormClose() {
         }
         settings::LoadSaveDiscInfo(settings::DiscKey(), false);
     } catch (...) {
+        platform::LogSwallowedException("storing the disc's titles");
     }
     try {
         if (!settings::CloseCD(CDHandle_)) {
@@ -459,11 +469,14 @@ void TMainForm::FormClose() {
         }
         CDHandle_ = 0;
     } catch (...) {
+        platform::LogSwallowedException("closing the CD device");
     }
     Playing_ = false; // CD playback is stopped here once it exists
     try {
+        settings::Settings.MainWindow = WindowPlacementOf(*this, *ListView1);
         settings::LoadSaveOptions(false);
     } catch (...) {
+        platform::LogSwallowedException("saving the settings");
     }
 }
 

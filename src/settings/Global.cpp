@@ -10,6 +10,7 @@
 #include "cd/akrip32.h"
 #include "platform/IniFile.h"
 #include "platform/ProgramFolder.h"
+#include "platform/UserFolders.h"
 
 namespace settings {
 
@@ -50,10 +51,17 @@ private:
     bool load_;
 };
 
+// Music belongs where the desktop keeps music; the folder is made only when an
+// extraction first offers to.
+std::string DefaultOutputFolder() {
+    const std::string music = platform::MusicFolder();
+    return music.empty() ? platform::ProgramFolder() + "Output" : music + "/Vellorine";
+}
+
 void BindOptions(Binder& b, TSettings& s) {
     const TSettings d; // compiled-in defaults
     auto& c = s.CommonOptions;
-    b.Text("CommonOptions", "OutputFolder", c.OutputFolder, platform::ProgramFolder() + "Output");
+    b.Text("CommonOptions", "OutputFolder", c.OutputFolder, DefaultOutputFolder());
     b.Int("CommonOptions", "OutputFormat", c.OutputFormat, d.CommonOptions.OutputFormat);
     b.Bool("CommonOptions", "IsKeepWav", c.IsKeepWav, d.CommonOptions.IsKeepWav);
     b.Bool("CommonOptions", "IsNormalize", c.IsNormalize, d.CommonOptions.IsNormalize);
@@ -86,6 +94,16 @@ void BindOptions(Binder& b, TSettings& s) {
     b.Text("QueryCDDB", "ProxyAddress", q.ProxyAddress, d.QueryCDDB.ProxyAddress);
     b.Text("QueryCDDB", "Port", q.Port, d.QueryCDDB.Port);
     b.Bool("ID3", "Use", s.ID3.Use, d.ID3.Use);
+    auto& w = s.MainWindow;
+    b.Int("MainWindow", "Left", w.Left, d.MainWindow.Left);
+    b.Int("MainWindow", "Top", w.Top, d.MainWindow.Top);
+    b.Int("MainWindow", "Width", w.Width, d.MainWindow.Width);
+    b.Int("MainWindow", "Height", w.Height, d.MainWindow.Height);
+    b.Bool("MainWindow", "Maximized", w.Maximized, d.MainWindow.Maximized);
+    for (std::size_t column = 0; column < w.ColumnWidths.size(); ++column) {
+        const std::string key = "Column" + std::to_string(column) + "Width";
+        b.Int("MainWindow", key.c_str(), w.ColumnWidths[column], 0);
+    }
 }
 
 void BindDiscFields(Binder& b, const std::string& key, TDiscInfo& info) {

@@ -66,6 +66,18 @@ struct TID3Options {
     bool Use = false;
 };
 
+// Where the main window was and how wide the track list's columns were when it last
+// closed (a section of its own at the end of options.ini). A width of 0 means "never
+// stored": the window keeps its designed size and columns.
+struct TWindowOptions {
+    int Left = 0;
+    int Top = 0;
+    int Width = 0;
+    int Height = 0;
+    bool Maximized = false;
+    std::array<int, 4> ColumnWidths{};
+};
+
 struct TSettings {
     TCommonOptions CommonOptions;
     TMp3Options Mp3Options;
@@ -75,6 +87,7 @@ struct TSettings {
     TRecordOptions RecordOptions;
     TQueryCDDB QueryCDDB;
     TID3Options ID3;
+    TWindowOptions MainWindow;
 };
 
 struct TDiscInfo {
