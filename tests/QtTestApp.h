@@ -1,7 +1,11 @@
 #pragma once
-// One QApplication per test process, made on first use (GUI tests run offscreen).
+// One application object per test process, made on first use (GUI tests run offscreen).
+// It is the program's own, so an exception that escapes a handler reaches the error
+// display as it does in the program.
 #include <QApplication>
 #include <cstdlib>
+
+#include "platform/ErrorDisplay.h"
 
 namespace testsupport {
 
@@ -13,8 +17,10 @@ inline QApplication& EnsureQtApp() {
     static int argc = 1;
     static char name[] = "vellorine-tests";
     static char* argv[] = {name, nullptr};
-    static QApplication app(argc, argv);
-    return app;
+    // Never destroyed: Qt's test helpers keep input devices of their own that must not
+    // outlive the application during the exit handlers.
+    static auto* app = new platform::TApplication(argc, argv);
+    return *app;
 }
 
 } // namespace testsupport

@@ -3,6 +3,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDir>
 #include <QGuiApplication>
 #include <QHeaderView>
 #include <QLabel>
@@ -11,18 +12,27 @@
 #include <QStyle>
 #include <QToolBar>
 #include <QTreeWidget>
+#include <cstdio>
 #include <cstring>
+#include <stdexcept>
 
 #include "Version.h"
+#include "app/CdAudioSource.h"
+#include "app/ClearHistory.h"
 #include "app/NoDeviceHint.h"
 #include "app/TrackRows.h"
 #include "app/WindowPlacement.h"
 #include "cd/akrip32.h"
 #include "jobs/Mp3EncodeThread.h"
 #include "jobs/WMAEncodeThread.h"
+#include "jobs/rip.h"
 #include "platform/DeviceMonitor.h"
 #include "platform/ErrorDisplay.h"
 #include "platform/Log.h"
+#include "platform/MciCdAudio.h"
+#include "platform/Registry.h"
+#include "platform/RunningPrograms.h"
+#include "platform/Shell.h"
 #include "settings/Global.h"
 
 namespace app {
@@ -32,11 +42,14 @@ const QString kNoDevices = QStringLiteral("No CD devices found!");
 const QString kBadConfig = QStringLiteral("CD device information error in your configration!");
 const QString kNoAudioCD = QStringLiteral("Can not find audio CD in your CD device.");
 const QString kNoTOC = QStringLiteral("Not get CD device information!");
+const QString kNoOutputFolder = QStringLiteral("The output directory does not exist.");
+const QString kListDeleted = QStringLiteral(" list records are deleted!");
 
 enum Column { ColNumber = 0, ColTitle, ColLength, ColSize };
 
+// Drive texts are UTF-8 (an image's file name may hold any character).
 QString FixedText(const char* bytes, std::size_t max) {
-    return QString::fromLatin1(bytes, static_cast<qsizetype>(strnlen(bytes, max)));
+    return QString::fromUtf8(bytes, static_cast<qsizetype>(strnlen(bytes, max)));
 }
 
 QString ColourSheet(const char* widget, int r, int g, int b) {
@@ -52,15 +65,16 @@ TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent) {
     setObjectName(QStringLiteral("MainForm"));
     setCentralWidget(new QWidget(this));
     CreateActions();
-    CreateToolBar();
     CreateTrackList();
     CreateMenus();
+    CreateToolBar(); // its buttons share the menus' actions
     StatusBar1 = new QWidget(centralWidget());
     StatusBar1->setObjectName(QStringLiteral("StatusBar1"));
     StatusBar1->setAutoFillBackground(true);
     StatusPanel0 = new QLabel(StatusBar1);
     StatusPanel0->setContentsMargins(4, 0, 4, 0);
     StatusBar1->setFixedHeight(StatusPanel0->sizeHint().height() + 6);
+    MediaPlayer1 = std::make_unique<platform::MciCdAudio>();
     DeviceMonitor1 = new platform::DeviceMonitor(this);
     connect(DeviceMonitor1, &platform::DeviceMonitor::DeviceChange, this,
             platform::Guarded(this, &TMainForm::DeviceChange));
@@ -72,6 +86,7 @@ TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent) {
     }
     RestoreWindowPlacement(*this, *ListView1, settings::Settings.MainWindow);
     FormPaint();
+    UpdateActions();
 }
 
 TMainForm::~TMainForm() {
@@ -115,7 +130,9 @@ QAction* TMainForm::Action(const QString& name) const {
 }
 
 void TMainForm::CreateActions() {
-    AddAction("ActionExtract", "E&xtract", "Extract the selected track", QKeySequence("Ctrl+X"));
+    connect(AddAction("ActionExtract", "E&xtract", "Extract the selected track",
+                      QKeySequence("Ctrl+X")),
+            &QAction::triggered, this, platform::Guarded(this, &TMainForm::ActionExtractExecute));
     connect(
         AddAction("ActionSelectAll", "Select &All", "Select all tracks", QKeySequence("Ctrl+A")),
         &QAction::triggered, this, platform::Guarded(this, &TMainForm::ActionSelectAllExecute));
@@ -124,49 +141,89 @@ void TMainForm::CreateActions() {
             &QAction::triggered, this, platform::Guarded(this, &TMainForm::ActionNoSelectExecute));
     AddAction("ActionOptionSet", "&Options", "Options", QKeySequence("Ctrl+O"));
     connect(AddAction("ActionExit", "E&xit", "Exit the program", {}), &QAction::triggered, this,
-            platform::Guarded(this, &QWidget::close));
+            platform::Guarded(this, &TMainForm::ActionExitExecute));
     AddAction("ActionRecord", "&Record", "Record to wav or mp3", QKeySequence("Ctrl+R"));
-    AddAction("ActionWavToMp3", "&WAV to MP3", "Convert  WAV file to MP3 file",
-              QKeySequence("Ctrl+W"));
-    AddAction("aPlay", "&Play", "Play the current track", QKeySequence("Ctrl+P"));
-    AddAction("aPause", "P&ause", "Pause the current track", {});
-    AddAction("aStop", "&Stop", "Stop the current track", {});
+    connect(AddAction("ActionWavToMp3", "&WAV to MP3", "Convert  WAV file to MP3 file",
+                      QKeySequence("Ctrl+W")),
+            &QAction::triggered, this, platform::Guarded(this, &TMainForm::ActionWavToMp3Execute));
+    connect(AddAction("aPlay", "&Play", "Play the current track", QKeySequence("Ctrl+P")),
+            &QAction::triggered, this, platform::Guarded(this, &TMainForm::aPlayExecute));
+    connect(AddAction("aPause", "P&ause", "Pause the current track", {}), &QAction::triggered, this,
+            platform::Guarded(this, &TMainForm::aPauseExecute));
+    connect(AddAction("aStop", "&Stop", "Stop the current track", {}), &QAction::triggered, this,
+            platform::Guarded(this, &TMainForm::aStopExecute));
     AddAction("aID3Edit", "&ID3 Tag Edit", "MP3 ID3 edit", {});
     AddAction("aEditTrackName", "Rename &Title", "Rename track title", QKeySequence("F2"));
     AddAction("aQueryCDDB", "&Query Freedb", "", {});
-    for (const char* pending :
-         {"ActionExtract", "ActionOptionSet", "ActionRecord", "ActionWavToMp3", "aPlay", "aPause",
-          "aStop", "aID3Edit", "aEditTrackName", "aQueryCDDB"}) {
-        // Commands still to come stay disabled.
-        ActionList1[pending]->setEnabled(false);
-    }
 }
 
-QAction* TMainForm::Disabled(const QString& caption) {
+QAction* TMainForm::MenuItem(const QString& name, const QString& caption,
+                             const QKeySequence& shortcut) {
     auto* action = new QAction(caption, this);
-    action->setEnabled(false);
+    action->setObjectName(name);
+    action->setShortcut(shortcut);
+    ActionList1[name] = action;
     return action;
+}
+
+QTreeWidgetItem* TMainForm::SelectedRow() const {
+    const QList<QTreeWidgetItem*> selected = ListView1->selectedItems();
+    return selected.isEmpty() ? nullptr : selected.front();
+}
+
+void TMainForm::UpdateActions() {
+    bool anyChecked = false;
+    for (int i = 0; i < ListView1->topLevelItemCount() && !anyChecked; ++i) {
+        anyChecked = ListView1->topLevelItem(i)->checkState(ColNumber) == Qt::Checked;
+    }
+    const bool rowSelected = SelectedRow() != nullptr;
+    for (const auto& [name, action] : ActionList1) {
+        action->setEnabled(true);
+    }
+    Action("ActionExtract")->setEnabled(anyChecked);
+    Action("aPlay")->setEnabled(rowSelected);
+    Action("aEditTrackName")->setEnabled(rowSelected);
+    Action("aPause")->setEnabled(Playing_ && !Paused_);
+    Action("aStop")->setEnabled(Playing_);
+    Action("aQueryCDDB")->setEnabled(ListView1->topLevelItemCount() > 0);
 }
 
 void TMainForm::CreateMenus() {
     QMenu* file = menuBar()->addMenu("&File");
-    file->addAction(Disabled("WA&V to WAV..."));
-    file->addAction(Action("ActionWavToMp3"));
-    file->addAction(Disabled("&MP3 to WAV..."));
-    file->addAction(Disabled("WAV to O&GG..."));
-    file->addAction(Disabled("WAV to WM&A..."));
+    file->addAction(MenuItem("miWAVtoWAV", "WA&V to WAV..."));
+    QAction* wavToMp3 = MenuItem("miWavToMp3", "&WAV to MP3...");
+    wavToMp3->setStatusTip(Action("ActionWavToMp3")->statusTip());
+    connect(wavToMp3, &QAction::triggered, Action("ActionWavToMp3"), &QAction::trigger);
+    file->addAction(wavToMp3);
+    QAction* mp3ToWav = MenuItem("mnuMp3ToWav", "&MP3 to WAV...");
+    mp3ToWav->setStatusTip("Convert  MP3 file to WAV file");
+    connect(mp3ToWav, &QAction::triggered, this,
+            platform::Guarded(this, &TMainForm::mnuMp3ToWavClick));
+    file->addAction(mp3ToWav);
+    QAction* wavToOgg = MenuItem("miWAVtoOGG", "WAV to O&GG...");
+    connect(wavToOgg, &QAction::triggered, this,
+            platform::Guarded(this, &TMainForm::miWAVtoOGGClick));
+    file->addAction(wavToOgg);
+    QAction* wavToWma = MenuItem("miWAVtoWMA", "WAV to WM&A...");
+    connect(wavToWma, &QAction::triggered, this,
+            platform::Guarded(this, &TMainForm::miWAVtoWMAClick));
+    file->addAction(wavToWma);
     file->addSeparator();
-    file->addAction(Disabled("&Open output directory..."));
+    QAction* folder = MenuItem("Openoutputdirectory1", "&Open output directory...");
+    connect(folder, &QAction::triggered, this,
+            platform::Guarded(this, &TMainForm::Openoutputdirectory1Click));
+    file->addAction(folder);
     file->addSeparator();
-    QAction* refresh = file->addAction("&Refresh");
-    refresh->setObjectName("bRefresh");
+    QAction* refresh = MenuItem("bRefresh", "&Refresh");
     connect(refresh, &QAction::triggered, this, platform::Guarded(this, &TMainForm::bRefreshClick));
+    file->addAction(refresh);
     file->addSeparator();
-    QAction* eject = Disabled("&Eject CD");
-    eject->setShortcut(QKeySequence("Ctrl+E"));
+    QAction* eject = MenuItem("EjectMenu", "&Eject CD", QKeySequence("Ctrl+E"));
+    connect(eject, &QAction::triggered, this, platform::Guarded(this, &TMainForm::EjectMenuClick));
     file->addAction(eject);
-    QAction* closeCd = Disabled("&Close CD");
-    closeCd->setShortcut(QKeySequence("Ctrl+L"));
+    QAction* closeCd = MenuItem("CloseCdRomMenu", "&Close CD", QKeySequence("Ctrl+L"));
+    connect(closeCd, &QAction::triggered, this,
+            platform::Guarded(this, &TMainForm::CloseCdRomMenuClick));
     file->addAction(closeCd);
     file->addSeparator();
     file->addAction(Action("ActionExit"));
@@ -176,17 +233,24 @@ void TMainForm::CreateMenus() {
     actions->addSeparator();
     actions->addAction(Action("ActionRecord"));
     actions->addSeparator();
-    actions->addAction(Disabled("&OGG Player..."));
+    actions->addAction(MenuItem("miOGGPlayer", "&OGG Player..."));
     actions->addSeparator();
     actions->addActions({Action("aPlay"), Action("aPause"), Action("aStop")});
     actions->addSeparator();
-    QAction* volume = Disabled("&Volume Control...");
-    volume->setShortcut(QKeySequence("Ctrl+V"));
+    QAction* volume = MenuItem("VolumeControlMenu", "&Volume Control...", QKeySequence("Ctrl+V"));
+    connect(volume, &QAction::triggered, this,
+            platform::Guarded(this, &TMainForm::VolumeControlMenuClick));
     actions->addAction(volume);
     actions->addSeparator();
     QMenu* history = actions->addMenu("&Clear History");
-    history->addAction(Disabled("&RealPlayer"));
-    history->addAction(Disabled("&Windows Media Player"));
+    QAction* real = MenuItem("miRealOnePlayer", "&RealPlayer");
+    connect(real, &QAction::triggered, this,
+            platform::Guarded(this, &TMainForm::miRealOnePlayerClick));
+    history->addAction(real);
+    QAction* mediaPlayer = MenuItem("miWindowsMediaPlayer", "&Windows Media Player");
+    connect(mediaPlayer, &QAction::triggered, this,
+            platform::Guarded(this, &TMainForm::miWindowsMediaPlayerClick));
+    history->addAction(mediaPlayer);
 
     QMenu* edit = menuBar()->addMenu("&Edit");
     edit->addActions({Action("ActionSelectAll"), Action("ActionNoSelect")});
@@ -195,15 +259,14 @@ void TMainForm::CreateMenus() {
     edit->addSeparator();
     edit->addActions({Action("aEditTrackName"), Action("aID3Edit")});
     edit->addSeparator();
-    QAction* options = edit->addAction("&Options...");
-    options->setEnabled(false);
+    QAction* options = MenuItem("miOptions", "&Options...");
+    connect(options, &QAction::triggered, Action("ActionOptionSet"), &QAction::trigger);
+    edit->addAction(options);
 
     QMenu* help = menuBar()->addMenu("&Help");
-    QAction* helpItem = Disabled("&Help");
-    helpItem->setShortcut(QKeySequence("F1"));
-    help->addAction(helpItem);
+    help->addAction(MenuItem("mnuHelp", "&Help", QKeySequence("F1")));
     help->addSeparator();
-    help->addAction(Disabled("&About..."));
+    help->addAction(MenuItem("mnuAbout", "&About..."));
 
     PopupMenu1 = new QMenu(this);
     PopupMenu1->addAction(Action("ActionExtract"));
@@ -238,8 +301,7 @@ void TMainForm::CreateToolBar() {
     ToolBar1->addSeparator();
     button("ActionWavToMp3", "Encode", QStyle::SP_MediaPlay);
     ToolBar1->addSeparator();
-    QAction* folder = ToolBar1->addAction(style()->standardIcon(QStyle::SP_DirOpenIcon), "Folder");
-    folder->setEnabled(false);
+    button("Openoutputdirectory1", "Folder", QStyle::SP_DirOpenIcon);
     ToolBar1->addSeparator();
     button("ActionRecord", "Record", QStyle::SP_DialogYesButton);
     button("ActionOptionSet", "Options", QStyle::SP_FileDialogDetailedView);
@@ -262,6 +324,18 @@ void TMainForm::CreateTrackList() {
     ListView1->headerItem()->setTextAlignment(ColSize, Qt::AlignCenter);
     connect(ListView1, &QTreeWidget::itemClicked, this,
             platform::Guarded([this](QTreeWidgetItem* item, int) { ListView1Click(item); }));
+    connect(ListView1, &QTreeWidget::itemDoubleClicked, this,
+            platform::Guarded(this, &TMainForm::ListView1DblClick));
+    connect(ListView1, &QTreeWidget::itemChanged, this,
+            platform::Guarded(this, &TMainForm::UpdateActions));
+    connect(ListView1, &QTreeWidget::itemSelectionChanged, this,
+            platform::Guarded(this, &TMainForm::UpdateActions));
+}
+
+void TMainForm::ListView1DblClick() {
+    if (SelectedRow() != nullptr) {
+        Action("aEditTrackName")->trigger();
+    }
 }
 
 void TMainForm::ListView1Click(QTreeWidgetItem* item) {
@@ -283,6 +357,231 @@ void TMainForm::ActionNoSelectExecute() {
     }
 }
 
+void TMainForm::ActionExtractExecute() {
+    if (CDHandle_ == 0) {
+        platform::InfoBox(this, "Please access CD devices rightly above all!");
+        return;
+    }
+    QStringList items;
+    for (int k = 0; k < ListView1->topLevelItemCount(); ++k) {
+        const QTreeWidgetItem* row = ListView1->topLevelItem(k);
+        if (row->checkState(ColNumber) == Qt::Checked) {
+            items << QString::fromStdString(settings::TwoDigits(k + 1)) + row->text(ColTitle);
+        }
+    }
+    if (items.isEmpty()) {
+        platform::InfoBox(this, "Please select a track at least!");
+        return;
+    }
+    const settings::TCommonOptions& common = settings::Settings.CommonOptions;
+    const QString folder = QString::fromStdString(common.OutputFolder);
+    if (!QDir(folder).exists()) {
+        if (!platform::YesNoBox(this,
+                                folder + "," + "The output directory does not exist." + "\r\n" +
+                                    "creates a new directory?",
+                                platform::MbIcon::Information)) {
+            return;
+        }
+        // One level only: the parent must exist.
+        if (folder.isEmpty() || !QDir().mkdir(folder)) {
+            platform::TApplication::ShowException("Cannot create " + folder);
+            return;
+        }
+    }
+    if (QAction* stop = Action("aStop"); stop != nullptr && stop->isEnabled()) {
+        stop->trigger(); // a CD track is playing
+    }
+    if (common.EnableRipTime && common.RipTime == 0) {
+        platform::InfoBox(this,
+                          "You select to extract 0 second, please change it on Options dialog.");
+        return;
+    }
+    if (!CheckOutputFolder()) {
+        return;
+    }
+    RunJob(jobs::jkExtract, CDHandle_, items);
+}
+
+bool TMainForm::CheckOutputFolder() {
+    if (QDir(QString::fromStdString(settings::Settings.CommonOptions.OutputFolder)).exists()) {
+        return true;
+    }
+    platform::InfoBox(this, QStringLiteral("The output directory does not exist.") +
+                                "Please check the output directory setting.");
+    return false;
+}
+
+void TMainForm::RunJob(int jobKind, int cdHandle, const QStringList& items) {
+    jobs::TRipForm form(this, items, cdHandle, jobKind);
+    platform::TheDialogs().ExecModal(&form);
+}
+
+void TMainForm::ConvertChosenFiles(const QString& filter, int jobKind) {
+    OpenDialog1.filter = filter;
+    OpenDialog1.fileName.clear();
+    OpenDialog1.multiSelect = true;
+    const QStringList files = platform::TheDialogs().OpenFiles(this, OpenDialog1);
+    if (!files.isEmpty() && CheckOutputFolder()) {
+        RunJob(jobKind, 0, files);
+    }
+}
+
+void TMainForm::ActionWavToMp3Execute() {
+    ConvertChosenFiles("Sound file(*.wav)|*.wav| Any file(*.*)|*.*", jobs::jkWavToMp3);
+}
+
+void TMainForm::mnuMp3ToWavClick() {
+    ConvertChosenFiles("MP3 file(*.mp3)|*.mp3| Any file(*.*)|*.*", jobs::jkMp3ToWav);
+}
+
+void TMainForm::miWAVtoOGGClick() {
+    try {
+        ConvertChosenFiles("Sound file(*.wav)|*.wav| Any file(*.*)|*.*", jobs::jkWavToOgg);
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "vellorine: WAV to OGG: %s\n", e.what());
+    }
+}
+
+void TMainForm::miWAVtoWMAClick() {
+    try {
+        ConvertChosenFiles("Sound file(*.wav)|*.wav| Any file(*.*)|*.*", jobs::jkWavToWma);
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "vellorine: WAV to WMA: %s\n", e.what());
+    }
+}
+
+void TMainForm::ActionExitExecute() {
+    close();
+}
+
+void TMainForm::Openoutputdirectory1Click() {
+    const QString folder = QString::fromStdString(settings::Settings.CommonOptions.OutputFolder);
+    if (!folder.isEmpty() && QDir(folder).exists()) {
+        platform::TheShell().Open(folder);
+    } else {
+        platform::ErrorBox(this, folder + "," + kNoOutputFolder);
+    }
+}
+
+// The tray commands reach the first physical drive; a disc image has none. What they
+// change reaches the list through the media-change notification.
+void TMainForm::EjectMenuClick() {
+    cd::SetDoorOpen(true);
+}
+
+void TMainForm::CloseCdRomMenuClick() {
+    cd::SetDoorOpen(false);
+}
+
+void TMainForm::VolumeControlMenuClick() {
+    if (!platform::OpenVolumeControl(false)) {
+        platform::ErrorBox(this, platform::VolumeControlMissingText());
+    }
+}
+
+void TMainForm::miRealOnePlayerClick() {
+    if (platform::IsProgramRunning(RealPlayerProgram) &&
+        platform::TheDialogs().MessageBox(this, "Please close RealOne Player firstly.Continue?",
+                                          "Vellorine", platform::MbIcon::Information,
+                                          platform::MbButtons::YesNo,
+                                          platform::MbResult::No) != platform::MbResult::Yes) {
+        return;
+    }
+    try {
+        const int count = ClearRealPlayerHistory(platform::RegistryHive::UserHivePath());
+        platform::InfoBox(this, QString::number(count) + kListDeleted);
+    } catch (const std::exception& e) {
+        // Nothing was deleted when the hive could not be written back.
+        platform::ErrorBox(this, QString::fromStdString(e.what()));
+    }
+}
+
+void TMainForm::miWindowsMediaPlayerClick() {
+    if (platform::IsProgramRunning(MediaPlayerProgram) &&
+        platform::TheDialogs().MessageBox(
+            this,
+            "Please close Windows Media Player first: it rewrites its list when it exits. "
+            "Continue?",
+            "Vellorine", platform::MbIcon::Information, platform::MbButtons::YesNo,
+            platform::MbResult::No) != platform::MbResult::Yes) {
+        return;
+    }
+    try {
+        const int count = ClearMediaPlayerHistory(platform::RegistryHive::UserHivePath());
+        platform::InfoBox(this, QString::number(count) + kListDeleted);
+    } catch (const std::exception& e) {
+        platform::ErrorBox(this, QString::fromStdString(e.what()));
+    }
+}
+
+// Play resumes a paused track (whichever row is selected) or starts the selected row's
+// track, to the next track's start or, on the last row, to the end of the disc.
+void TMainForm::aPlayExecute() {
+    QTreeWidgetItem* row = SelectedRow();
+    if (row == nullptr) {
+        return;
+    }
+    SetStatusText("Play " + row->text(ColTitle));
+    const bool stopEnabled = Action("aStop")->isEnabled();
+    const bool pauseEnabled = Action("aPause")->isEnabled();
+    Playing_ = true;
+    Paused_ = false;
+    const unsigned generation = ++playGeneration_;
+    auto notify = [this, generation](std::uint32_t result) {
+        QMetaObject::invokeMethod(
+            this, [this, generation, result] { MediaPlayer1Notify(generation, result); },
+            Qt::QueuedConnection);
+    };
+    platform::MCIERROR result = platform::MCIERR_NOERROR;
+    if (stopEnabled && !pauseEnabled) {
+        if (MediaPlayer1->Resume() != platform::MCIERR_NOERROR) {
+            result = MediaPlayer1->Play(MediaPlayer1->Position(), playEnd_, notify);
+        } else {
+            --playGeneration_; // the resumed play keeps its notification
+        }
+    } else {
+        if (stopEnabled) {
+            MediaPlayer1->Close();
+        }
+        result = MediaPlayer1->Open(std::make_unique<TCdAudioSource>(CDHandle_));
+        if (result == platform::MCIERR_NOERROR) {
+            const int k = ListView1->indexOfTopLevelItem(row);
+            const bool lastRow = k == ListView1->topLevelItemCount() - 1;
+            playEnd_ = lastRow ? MediaPlayer1->Length() : MediaPlayer1->TrackPosition(k + 2);
+            result = MediaPlayer1->Play(MediaPlayer1->TrackPosition(k + 1), playEnd_, notify);
+        }
+    }
+    if (result != platform::MCIERR_NOERROR) {
+        // Nothing plays (no disc, no sound output): back to the idle state rather than
+        // showing a track as playing.
+        aStopExecute();
+        return;
+    }
+    UpdateActions();
+}
+
+void TMainForm::aPauseExecute() {
+    Paused_ = true;
+    MediaPlayer1->Pause();
+    UpdateActions();
+}
+
+void TMainForm::aStopExecute() {
+    Playing_ = false;
+    Paused_ = false;
+    if (MediaPlayer1->Stop() == platform::MCIERR_NOERROR) {
+        MediaPlayer1->Close();
+    }
+    SetStatusText(IdleStatusText_);
+    UpdateActions();
+}
+
+void TMainForm::MediaPlayer1Notify(unsigned generation, std::uint32_t result) {
+    if (generation == playGeneration_ && result == platform::MCI_NOTIFY_SUCCESSFUL && Playing_) {
+        aStopExecute();
+    }
+}
+
 QString TMainForm::StatusText() const {
     return StatusPanel0->text();
 }
@@ -293,6 +592,7 @@ void TMainForm::SetStatusText(const QString& text) {
 
 void TMainForm::ClearRows() {
     ListView1->clear();
+    UpdateActions();
 }
 
 int TMainForm::OpenDevice(int index) {
@@ -326,7 +626,9 @@ int TMainForm::OpenDevice(int index) {
         }
     }
     if (handle == 0) {
-        SetStatusText(kNoDevices);
+        // A disc image that cannot be read is named, instead of looking like no drive.
+        const std::string problem = cd::LastOpenProblem();
+        SetStatusText(problem.empty() ? kNoDevices : QString::fromStdString(problem));
     }
     return handle;
 }
@@ -364,6 +666,21 @@ void TMainForm::FillTrackList() {
         item->setTextAlignment(ColSize, Qt::AlignCenter);
     }
     SetStatusText(DeviceName_);
+    UpdateActions();
+    ShowDiscNotice();
+}
+
+// An image shorter than its cue sheet is listed without the tracks beyond its data; the
+// user is told once per image, after the window has settled.
+void TMainForm::ShowDiscNotice() {
+    const std::string notice = cd::DiscNotice(CDHandle_);
+    if (notice.empty() || notice == shownDiscNotice_) {
+        return;
+    }
+    shownDiscNotice_ = notice;
+    QMetaObject::invokeMethod(
+        this, [this, notice] { platform::InfoBox(this, QString::fromStdString(notice)); },
+        Qt::QueuedConnection);
 }
 
 void TMainForm::bRefreshClick() {
@@ -471,7 +788,12 @@ void TMainForm::FormClose() {
     } catch (...) {
         platform::LogSwallowedException("closing the CD device");
     }
-    Playing_ = false; // CD playback is stopped here once it exists
+    if (Playing_) {
+        MediaPlayer1->Stop();
+        MediaPlayer1->Close();
+        Playing_ = false;
+        Paused_ = false;
+    }
     try {
         settings::Settings.MainWindow = WindowPlacementOf(*this, *ListView1);
         settings::LoadSaveOptions(false);

@@ -4,8 +4,10 @@
 // follows media changes, and stores the titles and settings when it closes.
 #include <QMainWindow>
 #include <QString>
+#include <cstdint>
 #include <map>
 #include <memory>
+#include <string>
 
 #include "platform/Dialogs.h"
 
@@ -18,7 +20,8 @@ class QTreeWidgetItem;
 
 namespace platform {
 class DeviceMonitor;
-}
+class MciCdAudio;
+} // namespace platform
 
 namespace app {
 
@@ -46,6 +49,10 @@ public:
     QAction* Action(const QString& name) const;
     // True once the no-device hint has been shown (for the tests of its rule).
     int NoDeviceHintCount() const { return noDeviceHintCount_; }
+    bool Playing() const { return Playing_; }
+    bool Paused() const { return Paused_; }
+    // The CD playback device (for the tests of its states).
+    platform::MciCdAudio& MediaPlayer() const { return *MediaPlayer1; }
 
 protected:
     bool event(QEvent* e) override;
@@ -66,12 +73,40 @@ private:
     void CreateToolBar();
     void CreateTrackList();
     void ClearRows();
+    // Enables every action of the window by its rule; runs whenever the rows, their
+    // check boxes, the selection or the playback state change.
+    void UpdateActions();
+    QTreeWidgetItem* SelectedRow() const;
     void ActionSelectAllExecute();
     void ActionNoSelectExecute();
+    void ActionExitExecute();
     void ListView1Click(QTreeWidgetItem* item);
+    // Extraction and the file conversions: each opens the job window.
+    void ActionExtractExecute();
+    void ActionWavToMp3Execute();
+    void mnuMp3ToWavClick();
+    void miWAVtoOGGClick();
+    void miWAVtoWMAClick();
+    bool CheckOutputFolder();
+    void ConvertChosenFiles(const QString& filter, int jobKind);
+    void RunJob(int jobKind, int cdHandle, const QStringList& items);
+    void ListView1DblClick();
+    void Openoutputdirectory1Click();
+    void EjectMenuClick();
+    void CloseCdRomMenuClick();
+    void VolumeControlMenuClick();
+    void miRealOnePlayerClick();
+    void miWindowsMediaPlayerClick();
+    void aPlayExecute();
+    void aPauseExecute();
+    void aStopExecute();
+    void MediaPlayer1Notify(unsigned generation, std::uint32_t result);
+    void ShowDiscNotice();
     QAction* AddAction(const QString& name, const QString& caption, const QString& hint,
                        const QKeySequence& shortcut);
-    QAction* Disabled(const QString& caption);
+    // A menu entry that is not one of the shared actions, found by Action(name) too.
+    QAction* MenuItem(const QString& name, const QString& caption,
+                      const QKeySequence& shortcut = {});
 
     // Designed components.
     QToolBar* ToolBar1 = nullptr;
@@ -82,6 +117,7 @@ private:
     std::map<QString, QAction*> ActionList1;
     platform::FileDialogRequest OpenDialog1;
     platform::DeviceMonitor* DeviceMonitor1 = nullptr;
+    std::unique_ptr<platform::MciCdAudio> MediaPlayer1;
 
     // Private state.
     bool NoAudioCD_ = false;
@@ -98,6 +134,10 @@ private:
     bool hintDue_ = true;
     bool showingHint_ = false;
     int noDeviceHintCount_ = 0;
+    // Each play gets a number so that a late notification of an earlier one is ignored.
+    unsigned playGeneration_ = 0;
+    std::uint32_t playEnd_ = 0;
+    std::string shownDiscNotice_;
 };
 
 } // namespace app

@@ -4,6 +4,7 @@
 #include <cctype>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <system_error>
 
 namespace cd {
@@ -70,7 +71,48 @@ CdIo_t* OpenImage(const std::string& path) {
     return nullptr;
 }
 
+// The data files a CUE sheet names on its FILE lines, resolved beside the sheet.
+std::vector<std::filesystem::path> CueDataFiles(const std::string& cuePath) {
+    std::vector<std::filesystem::path> files;
+    std::ifstream in(cuePath);
+    for (std::string line; std::getline(in, line);) {
+        const std::size_t start = line.find_first_not_of(" \t");
+        if (start == std::string::npos || line.compare(start, 5, "FILE ") != 0) {
+            continue;
+        }
+        std::string name = line.substr(start + 5);
+        if (!name.empty() && name.front() == '"') {
+            const std::size_t close = name.find('"', 1);
+            name = close == std::string::npos ? std::string() : name.substr(1, close - 1);
+        } else {
+            name = name.substr(0, name.find(' '));
+        }
+        if (!name.empty()) {
+            files.push_back(std::filesystem::path(cuePath).parent_path() / name);
+        }
+    }
+    return files;
+}
+
 } // namespace
+
+std::string ImageProblem(const std::string& path) {
+    const std::string quoted = "\"" + path + "\"";
+    if (LowerExtension(path) == ".cue") {
+        const std::vector<std::filesystem::path> files = CueDataFiles(path);
+        for (const auto& file : files) {
+            std::error_code ec;
+            if (!std::filesystem::is_regular_file(file, ec)) {
+                return "The disc image " + quoted + " cannot be read: its data file \"" +
+                       file.filename().string() + "\" is missing.";
+            }
+        }
+        if (files.empty()) {
+            return "The disc image " + quoted + " cannot be read: it is not a valid cue sheet.";
+        }
+    }
+    return "The disc image " + quoted + " cannot be read: it is damaged or holds no track.";
+}
 
 std::vector<std::string> ImagePathsFromEnvironment() {
     std::vector<std::string> paths;
@@ -123,7 +165,9 @@ std::vector<TDriveSpec> ListPhysicalDrives() {
 }
 
 std::vector<TDriveSpec> ListDrives() {
-    std::vector<TDriveSpec> drives = ListPhysicalDrives();
+    // The images come first: the user named them for this run, and an empty physical
+    // drive in front of them would make the program show "no audio CD".
+    std::vector<TDriveSpec> drives;
     std::uint8_t index = 0;
     for (const std::string& path : ImagePathsFromEnvironment()) {
         std::error_code ec;
@@ -139,6 +183,9 @@ std::vector<TDriveSpec> ListDrives() {
         drive.ha = DiscImageAdapter;
         drive.tgt = index++;
         drives.push_back(std::move(drive));
+    }
+    for (TDriveSpec& physical : ListPhysicalDrives()) {
+        drives.push_back(std::move(physical));
     }
     return drives;
 }

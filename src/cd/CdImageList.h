@@ -1,8 +1,9 @@
 #pragma once
-// The drives the CD layer offers: the physical drives libcdio finds, then one virtual
-// drive per disc image named in $VELLORINE_CD_IMAGES (colon-separated paths of .cue,
-// .bin, .toc or .nrg files). Setting $VELLORINE_NO_CD_DRIVES to a non-empty value
-// hides the physical drives, so a run on images alone sees the same list everywhere.
+// The drives the CD layer offers: one virtual drive per disc image named in
+// $VELLORINE_CD_IMAGES (colon-separated paths of .cue, .bin, .toc or .nrg files), first,
+// since the user named them for this run, then the physical drives libcdio finds. Setting
+// $VELLORINE_NO_CD_DRIVES to a non-empty value hides the physical drives, so a run on images alone
+// sees the same list everywhere.
 //
 // Not thread-safe by itself: libcdio's driver tables are global, so callers hold the
 // CD layer's library lock around every function here.
@@ -39,10 +40,13 @@ std::vector<std::string> ImagePathsFromEnvironment();
 // Stem of a path ("/x/My Disc.cue" -> "My Disc") cut to at most maxBytes bytes without
 // splitting a UTF-8 character.
 std::string ImageProductText(const std::string& path, std::size_t maxBytes = 17);
-// Physical drives (unless hidden), then the images that exist as regular files.
+// The images that exist as regular files, then the physical drives (unless hidden).
 std::vector<TDriveSpec> ListDrives();
 // Opens the drive or image; null when it cannot be opened or an image holds no track.
 CdioPtr OpenDrive(const TDriveSpec& drive);
+// Why an image that exists cannot be opened, naming it: a missing data file, a cue
+// sheet that names none, or damage in general.
+std::string ImageProblem(const std::string& path);
 // Physical drives only (empty when hidden or none).
 std::vector<TDriveSpec> ListPhysicalDrives();
 

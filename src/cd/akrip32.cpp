@@ -50,7 +50,16 @@ struct OpenDriveState {
     CdioPtr cdio;
     std::mutex mutex;
     bool msfAddresses = false;
+    std::string notice; // set by ReadTOC when tracks lie beyond an image's data
 };
+
+std::mutex problemMutex;
+std::string lastOpenProblem;
+
+void SetOpenProblem(std::string text) {
+    std::lock_guard lock(problemMutex);
+    lastOpenProblem = std::move(text);
+}
 
 std::mutex handlesMutex;
 std::array<std::shared_ptr<OpenDriveState>, MaxHandles> handles;
@@ -100,7 +109,20 @@ struct DiscLayout {
     track_t last = 0;
     std::vector<lsn_t> starts; // one per track, then the lead-out
     std::vector<bool> dataTrack;
+    int droppedTracks = 0; // listed by the cue sheet but beyond the image's data
 };
+
+// An image shorter than its cue sheet has its lead-out (the data's end) before the
+// starts of the last tracks; those tracks are left out so no length comes out negative.
+void DropTracksBeyondData(DiscLayout& layout) {
+    const lsn_t leadOut = layout.starts.back();
+    while (layout.starts.size() > 1 && layout.starts[layout.starts.size() - 2] >= leadOut) {
+        layout.starts.erase(layout.starts.end() - 2);
+        layout.dataTrack.pop_back();
+        ++layout.droppedTracks;
+    }
+    layout.last = static_cast<track_t>(layout.first + layout.starts.size() - 2);
+}
 
 bool ReadLayout(CdIo_t* cdio, DiscLayout& layout) {
     const track_t first = cdio_get_first_track_num(cdio);
@@ -126,7 +148,19 @@ bool ReadLayout(CdIo_t* cdio, DiscLayout& layout) {
         return false;
     }
     layout.starts.push_back(leadOut);
-    return true;
+    DropTracksBeyondData(layout);
+    return layout.starts.size() > 1;
+}
+
+std::string NoticeFor(const TDriveSpec& drive, const DiscLayout& layout) {
+    if (layout.droppedTracks == 0) {
+        return {};
+    }
+    return "The disc image \"" + drive.path + "\" ends before its last " +
+           (layout.droppedTracks == 1 ? std::string("track")
+                                      : std::to_string(layout.droppedTracks) + " tracks") +
+           ": only tracks " + std::to_string(layout.first) + " to " + std::to_string(layout.last) +
+           " are listed.";
 }
 
 void FillAddress(std::uint8_t* addr, lsn_t lsn, bool msf) {
@@ -282,14 +316,17 @@ HCDROM GetCDHandle(const TCDHandleRequest& request) {
         return d.ha == request.ha && d.tgt == request.tgt && d.lun == request.lun;
     });
     if (found == drives.end()) {
+        SetOpenProblem({});
         return Fail(ALERR_NODEVICE);
     }
     auto drive = std::make_shared<OpenDriveState>();
     drive->location = *found;
     drive->cdio = LockedOpen(drive->location);
     if (!drive->cdio) {
+        SetOpenProblem(found->isImage ? ImageProblem(found->path) : std::string());
         return Fail(ALERR_NODEVICE);
     }
+    SetOpenProblem({});
     std::lock_guard lock(handlesMutex);
     for (int i = 0; i < MaxHandles; ++i) {
         if (!handles[static_cast<std::size_t>(i)]) {
@@ -340,6 +377,7 @@ int ReadTOC(HCDROM handle, TTOC& toc) {
     if (!drive->cdio || !RefreshPhysicalDrive(*drive) || !ReadLayout(drive->cdio.get(), layout)) {
         return Fail(ALERR_READTOC);
     }
+    drive->notice = NoticeFor(drive->location, layout);
     FillTOC(layout, drive->msfAddresses, toc);
     return Succeed();
 }
@@ -423,6 +461,20 @@ bool SetDoorOpen(bool open) {
     const driver_return_code_t rc =
         open ? cdio_eject_media_drive(device) : cdio_close_tray(device, nullptr);
     return rc == DRIVER_OP_SUCCESS;
+}
+
+std::string LastOpenProblem() {
+    std::lock_guard lock(problemMutex);
+    return lastOpenProblem;
+}
+
+std::string DiscNotice(HCDROM handle) {
+    const auto drive = Lookup(handle);
+    if (!drive) {
+        return {};
+    }
+    std::lock_guard lock(drive->mutex);
+    return drive->notice;
 }
 
 } // namespace cd

@@ -1,7 +1,7 @@
 #pragma once
 // The CD-access layer: drive list, drive handles, table of contents and raw audio
-// reads, over libcdio. Physical drives come first in the drive list, then one virtual
-// drive per disc image named in $VELLORINE_CD_IMAGES (colon-separated .cue/.toc/.nrg).
+// reads, over libcdio. The drive list holds one virtual drive per disc image named in
+// $VELLORINE_CD_IMAGES (colon-separated .cue/.toc/.nrg) first, then the physical drives.
 //
 // The records keep the byte layouts the rest of the program was written against
 // (packed, little-endian on this platform). All functions are safe to call from any
@@ -106,5 +106,13 @@ bool DiscIdOfDrive(int driveIndex, std::uint32_t& discId);
 bool DiscIdOfHandle(HCDROM handle, std::uint32_t& discId);
 // Opens (true) or closes (false) the tray of the first physical drive; images: no-op.
 bool SetDoorOpen(bool open);
+
+// Why the last GetCDHandle on a disc image failed, naming the image (a missing data
+// file, a cue sheet that is not one); empty after a success or for physical drives.
+std::string LastOpenProblem();
+// After ReadTOC: a text naming the image when its data ends before tracks its cue sheet
+// lists (those tracks are left out of the TOC, the last one kept ends at the data's end);
+// empty when the disc is whole.
+std::string DiscNotice(HCDROM handle);
 
 } // namespace cd

@@ -114,6 +114,7 @@ TEncoderProcess::~TEncoderProcess() {
 
 void TEncoderProcess::Start() {
     ForgetRun();
+    LastExitCode = 0;
     std::error_code ec;
     if (AsksBeforeOverwrite() && std::filesystem::exists(OutputFile, ec)) {
         if (!AnswersOverwrite()) {
@@ -176,6 +177,7 @@ void TEncoderProcess::StopProcess(int /*exitCode*/) {
 }
 
 void TEncoderProcess::ProcessEnded() {
+    LastExitCode = run_ ? run_->Child.ExitCode() : 0;
     ForgetRun();
     PostEnd(2);
 }

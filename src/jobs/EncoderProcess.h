@@ -108,6 +108,9 @@ public:
     platform::HWND NotifyWindow = nullptr;
     bool EncodeMode = true;
     std::uint8_t JobKind = 0;
+    // How the last child ended (its exit status, 128 + signal when killed); read by the
+    // job window with the end event of status 2 to tell a failed encode from a finished one.
+    int LastExitCode = 0;
 
 protected:
     virtual bool AsksBeforeOverwrite() const = 0;

@@ -87,6 +87,10 @@ IniFile::IniFile(std::string path) : path_(std::move(path)) {
         if (!line.empty() && line.back() == '\r') {
             line.pop_back();
         }
+        // Editors may put a UTF-8 byte-order mark in front of the first section header.
+        if (lines_.empty() && line.rfind("\xEF\xBB\xBF", 0) == 0) {
+            line.erase(0, 3);
+        }
         lines_.push_back(line);
     }
 }

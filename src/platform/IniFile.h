@@ -2,7 +2,8 @@
 // INI text files with the classic private-profile rules: section and key names match
 // without regard to case, values are trimmed and unquoted and at most 2047 characters,
 // a new key is appended to its section and a new section to the file, and the existing
-// order of lines (comments included) is kept. Reads accept LF and CR LF; writes use LF.
+// order of lines (comments included) is kept. Reads accept LF and CR LF and skip a UTF-8
+// byte-order mark; writes use LF and no mark.
 //
 // The file is read once when the object is made; writes change the text in memory and
 // UpdateFile() stores it, replacing the file in one step so that a failed write never

@@ -50,14 +50,23 @@ void RunInThreadOf(QObject* context, const std::function<void()>& fn) {
         bool finished = false;
     };
     auto handshake = std::make_shared<Handshake>();
-    std::unique_lock posting(handOverMutex);
-    QMetaObject::invokeMethod(context, [handshake, &fn] {
-        HandOverBarrier();
-        std::unique_lock lock(handshake->mutex);
-        fn();
-        handshake->finished = true;
+    // The waiting side is woken when the call is over by any way out: a normal return, an
+    // exception (which goes on to the application's error display), or the call being
+    // dropped unrun because its context went away. The token's deleter runs when the last
+    // copy of the queued call is destroyed.
+    std::shared_ptr<void> wakeToken(nullptr, [handshake](void*) {
+        {
+            std::lock_guard lock(handshake->mutex);
+            handshake->finished = true;
+        }
         handshake->done.notify_all();
     });
+    std::unique_lock posting(handOverMutex);
+    QMetaObject::invokeMethod(context, [wakeToken, &fn] {
+        HandOverBarrier();
+        fn();
+    });
+    wakeToken.reset();
     posting.unlock();
     std::unique_lock lock(handshake->mutex);
     handshake->done.wait(lock, [&] { return handshake->finished; });

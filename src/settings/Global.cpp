@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <chrono>
 #include <fcntl.h>
+#include <limits>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -33,7 +34,11 @@ public:
     }
     void Int(const char* section, const char* key, int& field, int def) {
         if (load_) {
-            field = static_cast<int>(ini_.ReadInteger(section, key, def));
+            // A number the 32-bit field cannot hold counts as not converting.
+            const long long value = ini_.ReadInteger(section, key, def);
+            const bool fits = value >= std::numeric_limits<std::int32_t>::min() &&
+                              value <= std::numeric_limits<std::int32_t>::max();
+            field = fits ? static_cast<int>(value) : def;
         } else {
             ini_.WriteInteger(section, key, field);
         }
@@ -119,6 +124,22 @@ std::string DefaultTitle(int n) {
     return "Track" + TwoDigits(n);
 }
 
+// Titles 1 up to TrackNumber (never past 100). A TrackNumber of 0 or less is damage,
+// not a disc without tracks: the titles stored for the disc are read all the same, so
+// that the next close does not overwrite them with default names.
+void LoadTitles(const platform::IniFile& ini, const std::string& key) {
+    const bool badCount = DiscInfo.TrackNumber <= 0;
+    const int count = badCount ? 100 : std::min(DiscInfo.TrackNumber, 100);
+    for (int n = 1; n <= count; ++n) {
+        const auto stored = ini.Find(key, std::to_string(n));
+        if (badCount && !stored) {
+            continue;
+        }
+        const std::string title = stored.value_or("");
+        DiscInfo.Titles[n] = title.empty() ? DefaultTitle(n) : title;
+    }
+}
+
 } // namespace
 
 void LoadSaveOptions(bool Load) {
@@ -141,11 +162,7 @@ void LoadSaveDiscInfo(const std::string& key, bool Load) {
     Binder binder(ini, Load);
     BindDiscFields(binder, key, DiscInfo);
     if (Load) {
-        const int count = std::min(DiscInfo.TrackNumber, 100);
-        for (int n = 1; n <= count; ++n) {
-            std::string title = ini.ReadString(key, std::to_string(n), DefaultTitle(n));
-            DiscInfo.Titles[n] = title.empty() ? DefaultTitle(n) : title;
-        }
+        LoadTitles(ini, key);
         return;
     }
     // Never past the title array, whatever the caller left in TrackNumber.

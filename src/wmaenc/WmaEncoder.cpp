@@ -1,5 +1,7 @@
 #include "wmaenc/WmaEncoder.h"
 
+#include "wmaenc/SignalCleanup.h"
+
 #include <algorithm>
 #include <filesystem>
 #include <stdexcept>
@@ -192,6 +194,7 @@ void TWmaEncoder::State::OpenOutput() {
         Fail("cannot create output file \"" + request.Output + "\"", rc);
     }
     outputCreated = true;
+    RemoveOnSignal(request.Output);
     if ((rc = avformat_write_header(raw, nullptr)) < 0) {
         Fail("cannot write output file \"" + request.Output + "\"", rc);
     }
@@ -347,6 +350,7 @@ void TWmaEncoder::State::RemovePartialOutput() {
     }
     std::error_code ignored;
     std::filesystem::remove(request.Output, ignored);
+    KeepOnSignal();
 }
 
 TWmaEncoder::TWmaEncoder(TEncodeRequest request, TPreset preset)
@@ -369,6 +373,7 @@ void TWmaEncoder::Run(const ProgressHandler& progress) {
     state_->OpenResampler();
     state_->Transcode(progress);
     state_->finished = true;
+    KeepOnSignal();
 }
 
 } // namespace wmaenc

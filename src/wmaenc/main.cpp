@@ -15,6 +15,7 @@ extern "C" {
 
 #include "wmaenc/CommandLine.h"
 #include "wmaenc/Preset.h"
+#include "wmaenc/SignalCleanup.h"
 #include "wmaenc/WmaEncoder.h"
 
 namespace {
@@ -43,6 +44,7 @@ int EncodeFile(const std::vector<std::string>& args) {
 int main(int argc, char** argv) {
     // The libraries' own messages would reach the same pipes; the error line says enough.
     av_log_set_level(AV_LOG_QUIET);
+    wmaenc::InstallSignalCleanup();
     const std::vector<std::string> args(argv + 1, argv + argc);
     try {
         return EncodeFile(args);

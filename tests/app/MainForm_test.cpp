@@ -11,74 +11,19 @@
 #include <thread>
 #include <unistd.h>
 
-#include "QtTestApp.h"
-#include "cd/DiscImages.h"
+#include "app/MainWindowFixture.h"
 #include "cd/akrip32.h"
 #include "jobs/Mp3EncodeThread.h"
 #include "jobs/WMAEncodeThread.h"
 #include "platform/IniFile.h"
-#include "platform/ScriptedDialogs.h"
 #include "settings/Global.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-constexpr int kSecond = 75; // frames
-
-class MainWindow : public ::testing::Test {
-protected:
-    void SetUp() override {
-        testsupport::EnsureQtApp();
-        home_ = std::make_unique<cdtest::ScratchFolder>();
-        setenv("VELLORINE_HOME", home_->Path().c_str(), 1);
-        cdtest::UseImages({});
-        settings::Settings = settings::TSettings{};
-        settings::DiscInfo = settings::TDiscInfo{};
-        auto scripted = std::make_unique<platform::ScriptedDialogs>();
-        dialogs_ = scripted.get();
-        previous_ = platform::InstallDialogs(std::move(scripted));
-    }
-    void TearDown() override {
-        form_.reset();
-        platform::InstallDialogs(std::move(previous_));
-    }
-
-    std::string ThreeTrackImage(const std::string& name = "Demo Disc") {
-        return cdtest::MakeImage(images_, name, {245 * kSecond + 30, 62 * kSecond, 181 * kSecond});
-    }
-
-    app::TMainForm& Start() {
-        form_ = std::make_unique<app::TMainForm>();
-        form_->show();
-        Activate();
-        return *form_;
-    }
-    void Activate() {
-        QEvent activate(QEvent::WindowActivate);
-        QCoreApplication::sendEvent(form_.get(), &activate);
-    }
-    void Deactivate() {
-        QEvent deactivate(QEvent::WindowDeactivate);
-        QCoreApplication::sendEvent(form_.get(), &deactivate);
-    }
-    QStringList Column(int column) const {
-        QStringList out;
-        for (int i = 0; i < form_->ListView()->topLevelItemCount(); ++i) {
-            out << form_->ListView()->topLevelItem(i)->text(column);
-        }
-        return out;
-    }
-    std::string ReadHome(const std::string& name) const {
-        return testsupport::ReadText(home_->File(name));
-    }
-
-    cdtest::ScratchFolder images_;
-    std::unique_ptr<cdtest::ScratchFolder> home_;
-    platform::ScriptedDialogs* dialogs_ = nullptr;
-    std::unique_ptr<platform::Dialogs> previous_;
-    std::unique_ptr<app::TMainForm> form_;
-};
+using apptest::kSecond;
+using apptest::MainWindow;
 
 TEST_F(MainWindow, ADiscImageIsListedWithCheckedRowsLengthsAndSizes) {
     cdtest::UseImages({ThreeTrackImage()});
@@ -168,12 +113,28 @@ TEST_F(MainWindow, WithoutAnyDeviceTheHintAppearsOncePerReturnToTheWindow) {
     EXPECT_TRUE(dialogs_->boxes.isEmpty());
 }
 
-TEST_F(MainWindow, AnImageThatCannotBeReadCountsAsNoDevice) {
+TEST_F(MainWindow, AnImageThatCannotBeReadIsNamedInsteadOfLookingLikeNoDrive) {
     images_.WriteText("broken.cue", "FILE \"missing.bin\" BINARY\n  TRACK 01 AUDIO\n");
-    cdtest::UseImages({images_.File("broken.cue"), images_.File("absent.cue")});
-    auto& form = Start();
-    EXPECT_EQ(form.StatusText(), "No CD devices found!");
-    EXPECT_EQ(form.ListView()->topLevelItemCount(), 0);
+    images_.WriteText("garbage.cue", "this is no cue sheet\n");
+    const struct {
+        std::string image;
+        std::string status;
+    } cases[] = {
+        {images_.File("broken.cue"),
+         "The disc image \"" + images_.File("broken.cue") +
+             "\" cannot be read: its data file \"missing.bin\" is missing."},
+        {images_.File("garbage.cue"), "The disc image \"" + images_.File("garbage.cue") +
+                                          "\" cannot be read: it is not a valid cue sheet."},
+        {images_.File("absent.cue"), "No CD devices found!"},
+    };
+    for (const auto& c : cases) {
+        cdtest::UseImages({c.image});
+        auto& form = Start();
+        EXPECT_EQ(form.StatusText().toStdString(), c.status);
+        EXPECT_EQ(form.CDHandle(), 0);
+        EXPECT_EQ(form.ListView()->topLevelItemCount(), 0);
+        form_.reset();
+    }
 }
 
 TEST_F(MainWindow, ADataOnlyDiscShowsThatNoAudioCDWasFound) {

@@ -12,76 +12,17 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <spawn.h>
 #include <sys/wait.h>
 
 using namespace audio;
 using namespace audio::test;
 namespace fs = std::filesystem;
 
-extern char** environ;
-
 namespace {
 
-// The device number and name of the test's null sink (or of the first sink).
-std::pair<std::int32_t, std::string> TestSink() {
-    auto session = platform::pulse::Session::Connect("test", 2000);
-    const auto names = session ? session->SinkNames() : std::vector<std::string>{};
-    for (size_t i = 0; i < names.size(); ++i) {
-        if (names[i] == "vellorine_null") {
-            return {static_cast<std::int32_t>(i), names[i]};
-        }
-    }
-    return names.empty() ? std::pair<std::int32_t, std::string>{0, ""} : std::pair{0, names[0]};
-}
-
-// Records the sink's monitor as 44.1 kHz mono 16-bit with parecord while alive.
-class MonitorRecording {
-public:
-    MonitorRecording(const std::string& sink, fs::path file) : file_(std::move(file)) {
-        const std::string device = "--device=" + sink + ".monitor";
-        const std::string target = file_.string();
-        std::vector<std::string> args = {"parecord",          device,         "--raw",
-                                         "--format=s16le",    "--rate=44100", "--channels=1",
-                                         "--latency-msec=20", target};
-        std::vector<char*> argv;
-        for (auto& arg : args) {
-            argv.push_back(arg.data());
-        }
-        argv.push_back(nullptr);
-        if (posix_spawnp(&pid_, "parecord", nullptr, nullptr, argv.data(), environ) != 0) {
-            pid_ = -1;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(400));
-    }
-    std::vector<std::int16_t> Stop() {
-        if (pid_ > 0) {
-            kill(pid_, SIGINT);
-            int status = 0;
-            waitpid(pid_, &status, 0);
-            pid_ = -1;
-        }
-        std::ifstream in(file_, std::ios::binary);
-        return Samples16(Bytes(std::istreambuf_iterator<char>(in), {}));
-    }
-    ~MonitorRecording() { Stop(); }
-
-private:
-    fs::path file_;
-    pid_t pid_ = -1;
-};
-
-double Goertzel(const std::vector<std::int16_t>& s, double freq, double rate) {
-    const double coeff = 2 * std::cos(2 * std::numbers::pi * freq / rate);
-    double a = 0;
-    double b = 0;
-    for (std::int16_t x : s) {
-        const double c = x + coeff * a - b;
-        b = a;
-        a = c;
-    }
-    return a * a + b * b - coeff * a * b;
-}
+using testsupport::Goertzel;
+using testsupport::MonitorRecording;
+using testsupport::TestSink;
 
 Bytes EightBitSine(std::int32_t rate, double freq, double seconds) {
     Bytes out(static_cast<size_t>(rate * seconds));
@@ -116,9 +57,7 @@ TEST(AudioOut, AToneSentToTheDeviceArrivesAtTheSinkInItsOwnFormat) {
         TEventLog log;
         log.Attach(out);
         out.SetInput(&source);
-        MonitorRecording recording(sink,
-                                   fs::temp_directory_path() /
-                                       ("vellorine-monitor-" + std::to_string(getpid()) + ".raw"));
+        MonitorRecording recording(sink);
         const auto start = std::chrono::steady_clock::now();
         out.Run();
         ASSERT_TRUE(log.WaitForEnds(1, std::chrono::seconds(10)));

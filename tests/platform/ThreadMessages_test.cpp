@@ -3,12 +3,18 @@
 #include <QObject>
 #include <QThread>
 #include <atomic>
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <stdexcept>
+#include <thread>
 #include <vector>
 
 #include "QtTestApp.h"
 #include "platform/Dialogs.h"
 #include "platform/ErrorDisplay.h"
 #include "platform/Messages.h"
+#include "platform/ScriptedDialogs.h"
 #include "platform/Thread.h"
 
 namespace {
@@ -110,6 +116,47 @@ TEST(Messages, SendFromAWorkerWaitsForTheGuiThreadAndReturnsItsResult) {
     EXPECT_EQ(result, 42);
     EXPECT_TRUE(receiver.onGuiThread);
     EXPECT_TRUE(synced);
+}
+
+// A function handed to the GUI thread that throws: the worker must wake up, and the error
+// must reach the error display rather than vanish.
+TEST(Messages, AHandOverThatThrowsWakesTheWorkerAndShowsTheError) {
+    testsupport::EnsureQtApp();
+    auto scripted = std::make_unique<platform::ScriptedDialogs>();
+    platform::ScriptedDialogs* boxes = scripted.get();
+    auto previous = platform::InstallDialogs(std::move(scripted));
+    struct Throwing : QObject, platform::MessageReceiver {
+        std::intptr_t HandleMessage(unsigned, std::intptr_t, std::intptr_t) override {
+            throw std::runtime_error("handler failed");
+        }
+        bool event(QEvent* e) override { return DispatchMessageEvent(e) || QObject::event(e); }
+    } receiver;
+    const std::vector<std::function<void()>> handOvers = {
+        [] { platform::TThread::Synchronize([] { throw std::runtime_error("sync failed"); }); },
+        [&] { platform::SendMessage(&receiver, platform::WM_USER + 102, 0, 0); },
+    };
+    for (const auto& handOver : handOvers) {
+        std::atomic<bool> done{false};
+        std::thread worker([&] {
+            handOver();
+            done = true;
+        });
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+        while (!done && std::chrono::steady_clock::now() < deadline) {
+            QCoreApplication::processEvents();
+        }
+        EXPECT_TRUE(done) << "the worker still waits";
+        if (!done) {
+            worker.detach(); // it would block the test forever
+            continue;
+        }
+        worker.join();
+    }
+    ASSERT_EQ(boxes->boxes.size(), 2);
+    EXPECT_EQ(boxes->boxes[0].text, "sync failed.");
+    EXPECT_EQ(boxes->boxes[1].text, "handler failed.");
+    EXPECT_EQ(boxes->boxes[1].icon, platform::MbIcon::Error);
+    platform::InstallDialogs(std::move(previous));
 }
 
 TEST(ErrorDisplay, ADotIsAddedOnlyAfterCharactersThatSortAfterIt) {

@@ -1,8 +1,17 @@
 // The WMA helper as the job window runs it: built binary, real WAV input made by sox,
 // output checked by ffprobe and decoded by ffmpeg.
 #include <algorithm>
+#include <chrono>
+#include <csignal>
+#include <cstdint>
+#include <fcntl.h>
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
 
 #include "EncoderRun.h"
 
@@ -185,4 +194,45 @@ TEST_F(Wm8eutil, FailuresPrintOneErrorLineAndLeaveNoOutput) {
     ExpectFailedWithErrorLine(
         RunEncoder({"-input", input, "-output", input, "-a_setting", "64_44_2"}));
     EXPECT_EQ(std::filesystem::file_size(input), sizeBefore);
+}
+
+// A helper killed by the job (or by Ctrl+C in a terminal) leaves no half-written ASF behind.
+// The input is a pipe fed slowly, so the signal always arrives in the middle of the encode.
+TEST_F(Wm8eutil, ATerminationSignalMidEncodeRemovesThePartialOutput) {
+    for (const int signo : {SIGTERM, SIGINT}) {
+        const std::string input = folder.File("slow" + std::to_string(signo) + ".wav");
+        const std::string output = folder.File("slow" + std::to_string(signo) + ".wma");
+        ASSERT_EQ(::mkfifo(input.c_str(), 0600), 0);
+        const pid_t pid = ::fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            const int devnull = ::open("/dev/null", O_WRONLY);
+            ::dup2(devnull, 1);
+            ::dup2(devnull, 2);
+            ::execl(VELLORINE_BINARY_DIR "/WM8EUTIL", "WM8EUTIL", "-input", input.c_str(),
+                    "-output", output.c_str(), "-a_setting", "64_44_2", nullptr);
+            ::_exit(127);
+        }
+        // A streamed WAV (sizes unknown), fed a tenth of a second at a time until the
+        // encoder has created its output; the pipe then stays open and silent.
+        const int feed = ::open(input.c_str(), O_WRONLY);
+        ASSERT_GE(feed, 0);
+        std::vector<std::uint8_t> header = {
+            'R',  'I', 'F', 'F', 0xFF, 0xFF, 0xFF, 0xFF, 'W', 'A',  'V',  'E',  'f',  'm',  't',
+            ' ',  16,  0,   0,   0,    1,    0,    2,    0,   0x44, 0xAC, 0,    0,    0x10, 0xB1,
+            0x02, 0,   4,   0,   16,   0,    'd',  'a',  't', 'a',  0xFF, 0xFF, 0xFF, 0xFF};
+        ASSERT_EQ(::write(feed, header.data(), header.size()), ssize_t(header.size()));
+        const std::vector<std::uint8_t> tenth(17640, 0x11);
+        for (int i = 0; i < 300 && !std::filesystem::exists(output); ++i) {
+            ASSERT_EQ(::write(feed, tenth.data(), tenth.size()), ssize_t(tenth.size()));
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        ASSERT_TRUE(std::filesystem::exists(output)) << "the encoder never started writing";
+        ::kill(pid, signo);
+        int status = 0;
+        ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+        ::close(feed);
+        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signo) << status;
+        EXPECT_FALSE(std::filesystem::exists(output)) << "signal " << signo;
+    }
 }
