@@ -6,6 +6,14 @@
 //                       x_realtime = seconds of audio per second of wall time
 //   BM_RipAndNormalize  the same with the normalize pass; the pass's own rate is the
 //                       extra bytes over the extra time against BM_RipTrack
+//   BM_SecureRipTrack   the rip thread in secure mode (paranoia reads, CRC, peak and
+//                       AccurateRip sums, the rip log); goal: at most 1.5x BM_RipTrack
+//   BM_SecureTestAndCopy the same reading every track twice
+//   BM_TrackChecks/1    CRC32, peak and AccurateRip v1/v2 over the track in memory;
+//   BM_TrackChecks/0    the same without AccurateRip: the difference against
+//                       BM_SecureRipTrack is the AccurateRip share (goal < 2 %)
+#include "cd/RipSession.h"
+#include "cd/TrackSums.h"
 #include "cd/akrip32.h"
 #include "cd/ripthread.h"
 #include "settings/Global.h"
@@ -40,10 +48,10 @@ public:
     }
 };
 
-// The generator script of this source tree (CMake hands the compiler absolute paths).
+// The generator script of this source tree (not found through __FILE__: a compiler
+// cache may hand the compiler relative paths).
 std::string GeneratorPath() {
-    const std::filesystem::path source(__FILE__);
-    return (source.parent_path().parent_path() / "scripts" / "make-disc-image").string();
+    return VELLORINE_SOURCE_DIR "/scripts/make-disc-image";
 }
 
 struct Fixture {
@@ -106,15 +114,23 @@ void BM_ReadFrames(benchmark::State& state) {
         TrackSeconds * static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
 }
 
-void RunRip(benchmark::State& state, bool normalize) {
+void RunRip(benchmark::State& state, bool normalize, bool secure = false,
+            bool testAndCopy = false) {
     Fixture& f = Shared();
     settings::Settings.CommonOptions.IsNormalize = normalize;
     settings::Settings.CommonOptions.NormalizePercent = 95;
     Sink sink;
+    cd::RipSessionOptions options;
+    options.outputFolder = f.dir;
+    options.accurateRip = false; // the lookup runs beside the rip; no server here
+    options.testAndCopy = testAndCopy;
     for (auto _ : state) {
         auto thread = std::make_unique<cd::TCDRipThread>(1, "bench");
         thread->CDHandle = f.handle;
         thread->NotifyWindow = &sink;
+        if (secure) {
+            thread->Session = std::make_shared<cd::RipSession>(options);
+        }
         thread->Resume();
         thread.reset();
         state.PauseTiming();
@@ -132,10 +148,38 @@ void BM_RipTrack(benchmark::State& state) {
 void BM_RipAndNormalize(benchmark::State& state) {
     RunRip(state, true);
 }
+void BM_SecureRipTrack(benchmark::State& state) {
+    RunRip(state, false, true);
+}
+void BM_SecureTestAndCopy(benchmark::State& state) {
+    RunRip(state, false, true, true);
+}
+
+void BM_TrackChecks(benchmark::State& state) {
+    const bool accurateRip = state.range(0) != 0;
+    std::vector<std::uint8_t> audio(static_cast<std::size_t>(TrackBytes));
+    for (std::size_t i = 0; i < audio.size(); ++i) {
+        audio[i] = static_cast<std::uint8_t>(i * 7 + (i >> 9));
+    }
+    constexpr std::size_t Block = 10 * cd::CDFrameBytes; // as the rip hands them over
+    for (auto _ : state) {
+        cd::TrackSums sums =
+            accurateRip ? cd::TrackSums(TrackFrames * 588ULL, true, true) : cd::TrackSums();
+        for (std::size_t at = 0; at < audio.size(); at += Block) {
+            sums.Add(std::span<const std::uint8_t>(audio.data() + at,
+                                                   std::min(Block, audio.size() - at)));
+        }
+        benchmark::DoNotOptimize(sums.Crc());
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * TrackBytes));
+}
 
 BENCHMARK(BM_ReadFrames)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_RipTrack)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_RipAndNormalize)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_SecureRipTrack)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_SecureTestAndCopy)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_TrackChecks)->Arg(1)->Arg(0)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 } // namespace
 

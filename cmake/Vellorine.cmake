@@ -112,3 +112,18 @@ function(vellorine_check_all_listed prefix)
         endif()
     endforeach()
 endfunction()
+
+# vellorine_copy_help(<target> <folder>)
+# Copies docs/help into <folder>/help whenever a help file changes, before <target> is
+# built: the program finds its help beside its executable.
+function(vellorine_copy_help target folder)
+    file(GLOB_RECURSE help_sources CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/docs/help/*)
+    set(stamp ${folder}/help/.copied)
+    add_custom_command(OUTPUT ${stamp}
+        COMMAND ${CMAKE_COMMAND} -E copy_directory ${PROJECT_SOURCE_DIR}/docs/help ${folder}/help
+        COMMAND ${CMAKE_COMMAND} -E touch ${stamp}
+        DEPENDS ${help_sources}
+        COMMENT "Copying the HTML help into ${folder}/help")
+    add_custom_target(${target}_help DEPENDS ${stamp})
+    add_dependencies(${target} ${target}_help)
+endfunction()

@@ -3,7 +3,9 @@
 // It is the program's own, so an exception that escapes a handler reaches the error
 // display as it does in the program.
 #include <QApplication>
+#include <QString>
 #include <cstdlib>
+#include <ostream>
 
 #include "platform/ErrorDisplay.h"
 
@@ -24,3 +26,8 @@ inline QApplication& EnsureQtApp() {
 }
 
 } // namespace testsupport
+
+// Lets GoogleTest print texts in failure messages.
+inline void PrintTo(const QString& text, std::ostream* out) {
+    *out << '"' << text.toStdString() << '"';
+}

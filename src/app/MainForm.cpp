@@ -1,5 +1,6 @@
 #include "app/MainForm.h"
 
+#include <QAbstractItemModel>
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
@@ -7,6 +8,7 @@
 #include <QGuiApplication>
 #include <QHeaderView>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenuBar>
 #include <QScreen>
 #include <QStyle>
@@ -17,8 +19,10 @@
 #include <stdexcept>
 
 #include "Version.h"
+#include "app/About.h"
 #include "app/CdAudioSource.h"
 #include "app/ClearHistory.h"
+#include "app/HelpFile.h"
 #include "app/NoDeviceHint.h"
 #include "app/TrackRows.h"
 #include "app/WindowPlacement.h"
@@ -30,10 +34,15 @@
 #include "platform/ErrorDisplay.h"
 #include "platform/Log.h"
 #include "platform/MciCdAudio.h"
+#include "platform/ProgramFolder.h"
 #include "platform/Registry.h"
 #include "platform/RunningPrograms.h"
 #include "platform/Shell.h"
 #include "settings/Global.h"
+#include "settings/OptionSet.h"
+#include "tags/EditTrackName.h"
+#include "tags/ID3Edit.h"
+#include "tags/QueryCddb.h"
 
 namespace app {
 
@@ -90,6 +99,12 @@ TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent) {
 }
 
 TMainForm::~TMainForm() {
+    // The list may still signal while Qt destroys the children; by then this window's own
+    // members are gone, so nothing of ours may run.
+    if (ListView1 != nullptr) {
+        ListView1->disconnect(this);
+        ListView1->model()->disconnect(this);
+    }
     FormDestroy();
 }
 
@@ -120,6 +135,7 @@ QAction* TMainForm::AddAction(const QString& name, const QString& caption, const
     action->setStatusTip(hint);
     action->setToolTip(hint.isEmpty() ? QString(caption).remove(QLatin1Char('&')) : hint);
     action->setShortcut(shortcut);
+    addAction(action); // its shortcut works even when no menu shows the action itself
     ActionList1[name] = action;
     return action;
 }
@@ -139,7 +155,8 @@ void TMainForm::CreateActions() {
     connect(AddAction("ActionNoSelect", "Select &None", "Cancel selected track",
                       QKeySequence("Ctrl+N")),
             &QAction::triggered, this, platform::Guarded(this, &TMainForm::ActionNoSelectExecute));
-    AddAction("ActionOptionSet", "&Options", "Options", QKeySequence("Ctrl+O"));
+    connect(AddAction("ActionOptionSet", "&Options", "Options", QKeySequence("Ctrl+O")),
+            &QAction::triggered, this, platform::Guarded(this, &TMainForm::ActionOptionSetExecute));
     connect(AddAction("ActionExit", "E&xit", "Exit the program", {}), &QAction::triggered, this,
             platform::Guarded(this, &TMainForm::ActionExitExecute));
     AddAction("ActionRecord", "&Record", "Record to wav or mp3", QKeySequence("Ctrl+R"));
@@ -152,9 +169,16 @@ void TMainForm::CreateActions() {
             platform::Guarded(this, &TMainForm::aPauseExecute));
     connect(AddAction("aStop", "&Stop", "Stop the current track", {}), &QAction::triggered, this,
             platform::Guarded(this, &TMainForm::aStopExecute));
-    AddAction("aID3Edit", "&ID3 Tag Edit", "MP3 ID3 edit", {});
-    AddAction("aEditTrackName", "Rename &Title", "Rename track title", QKeySequence("F2"));
-    AddAction("aQueryCDDB", "&Query Freedb", "", {});
+    connect(AddAction("aID3Edit", "&ID3 Tag Edit", "MP3 ID3 edit", {}), &QAction::triggered, this,
+            platform::Guarded(this, &TMainForm::aID3EditExecute));
+    connect(AddAction("aEditTrackName", "Rename &Title", "Rename track title", QKeySequence("F2")),
+            &QAction::triggered, this, platform::Guarded(this, &TMainForm::aEditTrackNameExecute));
+    connect(AddAction("mnuHelp", "&Help", "", QKeySequence("F1")), &QAction::triggered, this,
+            platform::Guarded(this, &TMainForm::mnuHelpClick));
+    connect(AddAction("mnuAbout", "&About...", "", {}), &QAction::triggered, this,
+            platform::Guarded(this, &TMainForm::mnuAboutClick));
+    connect(AddAction("aQueryCDDB", "&Query Freedb", "", {}), &QAction::triggered, this,
+            platform::Guarded(this, &TMainForm::aQueryCDDBExecute));
 }
 
 QAction* TMainForm::MenuItem(const QString& name, const QString& caption,
@@ -264,9 +288,9 @@ void TMainForm::CreateMenus() {
     edit->addAction(options);
 
     QMenu* help = menuBar()->addMenu("&Help");
-    help->addAction(MenuItem("mnuHelp", "&Help", QKeySequence("F1")));
+    help->addAction(Action("mnuHelp"));
     help->addSeparator();
-    help->addAction(MenuItem("mnuAbout", "&About..."));
+    help->addAction(Action("mnuAbout"));
 
     PopupMenu1 = new QMenu(this);
     PopupMenu1->addAction(Action("ActionExtract"));
@@ -330,6 +354,14 @@ void TMainForm::CreateTrackList() {
             platform::Guarded(this, &TMainForm::UpdateActions));
     connect(ListView1, &QTreeWidget::itemSelectionChanged, this,
             platform::Guarded(this, &TMainForm::UpdateActions));
+    // Rows added or removed by any path (a refresh, a cleared list) change what is enabled.
+    QAbstractItemModel* rows = ListView1->model();
+    connect(rows, &QAbstractItemModel::rowsInserted, this,
+            platform::Guarded(this, &TMainForm::UpdateActions));
+    connect(rows, &QAbstractItemModel::rowsRemoved, this,
+            platform::Guarded(this, &TMainForm::UpdateActions));
+    connect(rows, &QAbstractItemModel::modelReset, this,
+            platform::Guarded(this, &TMainForm::UpdateActions));
 }
 
 void TMainForm::ListView1DblClick() {
@@ -342,6 +374,62 @@ void TMainForm::ListView1Click(QTreeWidgetItem* item) {
     if (item != nullptr && (QApplication::keyboardModifiers() & Qt::ControlModifier)) {
         item->setCheckState(ColNumber, item->checkState(ColNumber) == Qt::Checked ? Qt::Unchecked
                                                                                   : Qt::Checked);
+    }
+}
+
+void TMainForm::aQueryCDDBExecute() {
+    cd::ModifyCDParms(CDHandle_, 36, 1);
+    cd::TTOC toc{};
+    if (cd::ReadTOC(CDHandle_, toc) != 1) {
+        platform::ErrorBox(this, "Error while reading TOC information!");
+        return;
+    }
+    tags::TfrmQueryCDDB form(this, toc.firstTrack, toc.lastTrack, CDHandle_, ListView1);
+    platform::TheDialogs().ExecModal(&form);
+}
+
+void TMainForm::ActionOptionSetExecute() {
+    settings::TOptionSetForm form(this, [this](int position) {
+        // The device open until now is released first; a failed open leaves none.
+        settings::CloseCD(CDHandle_);
+        CDHandle_ = OpenDevice(position);
+        FillTrackList();
+        IdleStatusText_ = StatusText();
+    });
+    form.move(pos() + QPoint(50, 50));
+    platform::TheDialogs().ExecModal(&form);
+}
+
+void TMainForm::aEditTrackNameExecute() {
+    QTreeWidgetItem* row = ListView1->currentItem();
+    if (row == nullptr || !row->isSelected()) {
+        return;
+    }
+    tags::TfrmEditTrackName form(this);
+    form.eName->setText(row->text(ColTitle));
+    if (platform::TheDialogs().ExecModal(&form) == QDialog::Accepted) {
+        row->setText(ColTitle, form.eName->text());
+    }
+}
+
+void TMainForm::aID3EditExecute() {
+    tags::TfrmID3Edit form(this);
+    platform::TheDialogs().ExecModal(&form);
+}
+
+void TMainForm::mnuAboutClick() {
+    TAboutBox about(this);
+    platform::TheDialogs().ExecModal(&about);
+}
+
+void TMainForm::mnuHelpClick() {
+    const std::string index = FindHelpIndex(platform::ExecutableFolder());
+    if (index.empty()) {
+        platform::ErrorBox(this, "The help files were not found beside the program or under "
+                                 "share/vellorine/help of its installation.");
+    } else if (!platform::TheShell().Open(QString::fromStdString(index))) {
+        platform::ErrorBox(this, "No program to show the help was found. Open " +
+                                     QString::fromStdString(index) + " in a web browser.");
     }
 }
 

@@ -77,7 +77,13 @@ private:
     // check boxes, the selection or the playback state change.
     void UpdateActions();
     QTreeWidgetItem* SelectedRow() const;
+    void ActionOptionSetExecute();
+    void aEditTrackNameExecute();
+    void aID3EditExecute();
+    void mnuAboutClick();
+    void mnuHelpClick();
     void ActionSelectAllExecute();
+    void aQueryCDDBExecute();
     void ActionNoSelectExecute();
     void ActionExitExecute();
     void ListView1Click(QTreeWidgetItem* item);

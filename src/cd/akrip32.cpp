@@ -1,6 +1,8 @@
 #include "cd/akrip32.h"
 
 #include "cd/CdImageList.h"
+#include "cd/CddbClient.h"
+#include "cd/FaultySectors.h"
 
 #include <cdio/logging.h>
 
@@ -50,7 +52,8 @@ struct OpenDriveState {
     CdioPtr cdio;
     std::mutex mutex;
     bool msfAddresses = false;
-    std::string notice; // set by ReadTOC when tracks lie beyond an image's data
+    std::string notice;                    // set by ReadTOC when tracks lie beyond an image's data
+    std::shared_ptr<FaultySectors> faults; // images only, from the test environment
 };
 
 std::mutex problemMutex;
@@ -291,6 +294,86 @@ bool ReadAudio(CdIo_t* cdio, lsn_t lsn, std::uint32_t frames, std::uint8_t* out)
     return true;
 }
 
+// Process-wide CDDB options; each query works on a copy.
+std::mutex cddbMutex;
+TCddbSettings cddbSettings;
+thread_local const std::atomic<bool>* cddbCancel = nullptr;
+
+TCddbSettings CddbSettingsNow() {
+    std::lock_guard lock(cddbMutex);
+    return cddbSettings;
+}
+
+TCddbDisc CddbDiscOf(const DiscLayout& layout) {
+    TCddbDisc disc;
+    disc.discId = CddbDiscId(layout);
+    for (std::size_t i = 0; i + 1 < layout.starts.size(); ++i) {
+        disc.offsets.push_back(static_cast<std::uint32_t>(layout.starts[i] + CDIO_PREGAP_SECTORS));
+    }
+    disc.seconds = static_cast<std::uint32_t>((layout.starts.back() + CDIO_PREGAP_SECTORS) / 75);
+    return disc;
+}
+
+int CddbErrorOf(TCddbStatus status) {
+    switch (status) {
+    case TCddbStatus::Ok:
+    case TCddbStatus::NoMatch:
+        return ALERR_NOERROR;
+    case TCddbStatus::Network:
+        return ALERR_CDDB_NETWORK;
+    case TCddbStatus::Server:
+        return ALERR_CDDB_SERVER;
+    case TCddbStatus::Cancelled:
+        return ALERR_CDDB_CANCELLED;
+    }
+    return ALERR_CDDB_SERVER;
+}
+
+// Copies text into a fixed field, NUL-terminated, never splitting a UTF-8 character.
+void CopyUtf8(char* field, std::size_t fieldSize, const std::string& text) {
+    std::size_t n = std::min(fieldSize - 1, text.size());
+    if (n < text.size()) {
+        while (n > 0 && (static_cast<unsigned char>(text[n]) & 0xC0) == 0x80) {
+            --n;
+        }
+    }
+    std::memset(field, 0, fieldSize);
+    std::memcpy(field, text.data(), n);
+}
+
+std::string FieldText(const char* field, std::size_t fieldSize) {
+    return std::string(field, strnlen(field, fieldSize));
+}
+
+// A record cut to at most capacity bytes: comment lines go first, then the last lines.
+std::string FitRecord(const std::string& record, std::size_t capacity) {
+    if (record.size() <= capacity) {
+        return record;
+    }
+    std::string kept;
+    std::size_t start = 0;
+    while (start < record.size()) {
+        std::size_t end = record.find('\n', start);
+        end = end == std::string::npos ? record.size() : end + 1;
+        if (record[start] != '#') {
+            kept.append(record, start, end - start);
+        }
+        start = end;
+    }
+    if (kept.size() <= capacity) {
+        return kept;
+    }
+    std::size_t cut = kept.rfind('\n', capacity - 1);
+    if (cut == std::string::npos) {
+        cut = capacity;
+        while (cut > 0 && (static_cast<unsigned char>(kept[cut]) & 0xC0) == 0x80) {
+            --cut;
+        }
+        return kept.substr(0, cut);
+    }
+    return kept.substr(0, cut + 1);
+}
+
 } // namespace
 
 int GetCDList(TCDList& list) {
@@ -327,6 +410,9 @@ HCDROM GetCDHandle(const TCDHandleRequest& request) {
         return Fail(ALERR_NODEVICE);
     }
     SetOpenProblem({});
+    if (drive->location.isImage) {
+        drive->faults = FaultySectors::FromEnvironment();
+    }
     std::lock_guard lock(handlesMutex);
     for (int i = 0; i < MaxHandles; ++i) {
         if (!handles[static_cast<std::size_t>(i)]) {
@@ -399,7 +485,8 @@ int ReadCDAudioLBA(HCDROM handle, TTrackBuf& buffer) {
     lsn_t lsn = 0;
     // The data area follows the 24-byte header; the record declares it one byte long.
     if (!cdio || !DiscAddressOf(cdio, buffer.startFrame, buffer.numFrames, lsn) ||
-        !ReadAudio(cdio, lsn, buffer.numFrames, buffer.buf)) {
+        !ReadAudio(cdio, lsn, buffer.numFrames, buffer.buf) ||
+        (drive->faults && !drive->faults->Apply(lsn, buffer.numFrames, buffer.buf))) {
         buffer.status = ALERR_READ;
         return Fail(ALERR_READ);
     }
@@ -449,6 +536,130 @@ bool DiscIdOfHandle(HCDROM handle, std::uint32_t& discId) {
     }
     discId = CddbDiscId(layout);
     return Succeed() != 0;
+}
+
+int CDDBSetOption(int option, const char* text, int number) {
+    const std::string value = text != nullptr ? text : "";
+    std::lock_guard lock(cddbMutex);
+    TCddbSettings& o = cddbSettings;
+    switch (option) {
+    case CDDB_OPT_SERVER:
+        o.server = value;
+        break;
+    case CDDB_OPT_PROXY:
+        o.proxyHost = value;
+        break;
+    case CDDB_OPT_USEPROXY:
+        o.useProxy = number != 0;
+        break;
+    case CDDB_OPT_AGENT:
+        o.client = value;
+        break;
+    case CDDB_OPT_USER:
+        o.email = value;
+        break;
+    case CDDB_OPT_PROXYPORT:
+        o.proxyPort = number > 0 && number < 65536 ? number : 80;
+        break;
+    case CDDB_OPT_CGI:
+        o.script = value;
+        break;
+    case CDDB_OPT_HTTPPORT:
+        o.serverPort = number > 0 && number < 65536 ? number : 0;
+        break;
+    case CDDB_OPT_TIMEOUT:
+        o.timeoutMs = std::max(number, 0);
+        break;
+    default:
+        return Fail(ALERR_NOTSUPPORTED);
+    }
+    return 1;
+}
+
+void CDDBSetCancelFlag(const std::atomic<bool>* flag) {
+    cddbCancel = flag;
+}
+
+int CDDBQuery(HCDROM handle, TCDDBQuery& query) {
+    const std::uint32_t capacity = std::min(query.num, CDDBMaxMatches);
+    query.num = 0;
+    if (query.q == nullptr) {
+        return Fail(ALERR_BUFTOOSMALL);
+    }
+    const auto drive = Lookup(handle);
+    if (!drive) {
+        return Fail(ALERR_INVHANDLE);
+    }
+    DiscLayout layout;
+    {
+        std::lock_guard lock(drive->mutex);
+        if (!drive->cdio || !RefreshPhysicalDrive(*drive) ||
+            !ReadLayout(drive->cdio.get(), layout)) {
+            return Fail(ALERR_READTOC);
+        }
+    }
+    // The network part runs without any lock: a slow server holds up nobody else.
+    TCddbClient client(CddbSettingsNow(), cddbCancel);
+    std::vector<TCddbMatch> matches;
+    const TCddbStatus status = client.Query(CddbDiscOf(layout), matches);
+    const std::size_t count = std::min<std::size_t>(capacity, matches.size());
+    for (std::size_t i = 0; i < count; ++i) {
+        TCDDBQueryItem& item = query.q[i];
+        CopyUtf8(item.categ, sizeof item.categ, matches[i].category);
+        CopyUtf8(item.cddbId, sizeof item.cddbId, matches[i].discId);
+        CopyUtf8(item.title, sizeof item.title, matches[i].title);
+    }
+    query.num = static_cast<std::uint32_t>(count);
+    lastError = CddbErrorOf(status);
+    return 1;
+}
+
+int CDDBGetDiskInfo(const TCDDBQueryItem& item, char* buffer, int size) {
+    if (buffer == nullptr || size < 1) {
+        return Fail(ALERR_BUFTOOSMALL);
+    }
+    buffer[0] = '\0';
+    TCddbMatch match;
+    match.category = FieldText(item.categ, sizeof item.categ);
+    match.discId = FieldText(item.cddbId, sizeof item.cddbId);
+    if (match.category.empty() || match.discId.empty()) {
+        return Fail(ALERR_CDDB_SERVER);
+    }
+    TCddbClient client(CddbSettingsNow(), cddbCancel);
+    std::string record;
+    const TCddbStatus status = client.Read(match, record);
+    if (status != TCddbStatus::Ok) {
+        return Fail(status == TCddbStatus::NoMatch ? ALERR_CDDB_SERVER : CddbErrorOf(status));
+    }
+    const std::string fitted = FitRecord(record, static_cast<std::size_t>(size) - 1);
+    std::memcpy(buffer, fitted.data(), fitted.size());
+    buffer[fitted.size()] = '\0';
+    return Succeed();
+}
+
+bool DriveOfHandle(HCDROM handle, TDriveSpec& spec) {
+    const auto drive = Lookup(handle);
+    if (!drive) {
+        return Fail(ALERR_INVHANDLE) != 0;
+    }
+    spec = drive->location;
+    return true;
+}
+
+CdioPtr OpenCdioOfHandle(HCDROM handle) {
+    TDriveSpec spec;
+    if (!DriveOfHandle(handle, spec)) {
+        return nullptr;
+    }
+    CdioPtr cdio = LockedOpen(spec);
+    if (!cdio) {
+        Fail(ALERR_NODEVICE);
+    }
+    return cdio;
+}
+
+void CloseCdio(CdioPtr& cdio) {
+    LockedClose(cdio);
 }
 
 bool SetDoorOpen(bool open) {

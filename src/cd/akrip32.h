@@ -3,9 +3,17 @@
 // reads, over libcdio. The drive list holds one virtual drive per disc image named in
 // $VELLORINE_CD_IMAGES (colon-separated .cue/.toc/.nrg) first, then the physical drives.
 //
+// CDDB lookups (CDDBSetOption, CDDBQuery, CDDBGetDiskInfo) speak CDDB over HTTP with
+// libcurl (CddbClient). Options are process-wide and read by each query; the calls block
+// the calling thread, which should not be the GUI thread; CDDBSetCancelFlag lets another
+// thread abandon the calling thread's transfers.
+//
 // The records keep the byte layouts the rest of the program was written against
 // (packed, little-endian on this platform). All functions are safe to call from any
 // one thread at a time per handle; the last error code is per process.
+#include "cd/CdImageList.h"
+#include <atomic>
+
 #include <cstdint>
 #include <string>
 
@@ -71,6 +79,19 @@ struct TTrackBuf {            // 24-byte header then the data area
     std::int32_t startOffset; // returned audio starts this many bytes into buf
     std::uint8_t buf[1];      // data area; allocate sizeof header + maxLen
 };
+// One match of a CDDB query (192 bytes), opaque to callers: NUL-terminated category,
+// disc id (hex) and "artist / album" title, the last cut at a character boundary.
+struct TCDDBQueryItem {
+    char categ[20];
+    char cddbId[12];
+    char title[160];
+};
+static_assert(sizeof(TCDDBQueryItem) == 192);
+
+struct TCDDBQuery {
+    std::uint32_t num; // in: capacity of q (at most 10 are filled); out: matches found
+    TCDDBQueryItem* q; // caller's array, zero-filled
+};
 #pragma pack(pop)
 
 constexpr std::size_t TrackBufHeaderSize = 24;
@@ -86,7 +107,24 @@ enum : int {
     ALERR_READTOC = 5,
     ALERR_READ = 6,
     ALERR_NOTSUPPORTED = 7,
+    ALERR_CDDB_NETWORK = 8, // the CDDB server could not be reached or did not answer in time
+    ALERR_CDDB_SERVER = 9,  // the server's answer was an error or not a CDDB reply
+    ALERR_CDDB_CANCELLED = 10,
 };
+
+// CDDBSetOption numbers.
+enum : int {
+    CDDB_OPT_SERVER = 0,    // text: host, host:port or "http://host:port"
+    CDDB_OPT_PROXY = 1,     // text: proxy host
+    CDDB_OPT_USEPROXY = 2,  // number: 1 = through the proxy
+    CDDB_OPT_AGENT = 3,     // text: client name and version, "Vellorine 2.5"
+    CDDB_OPT_USER = 4,      // text: e-mail address user@host for the hello
+    CDDB_OPT_PROXYPORT = 5, // number: proxy port
+    CDDB_OPT_CGI = 6,       // text: path of the server's CDDB script
+    CDDB_OPT_HTTPPORT = 7,  // number: server port, 0 = from the server text or 80
+    CDDB_OPT_TIMEOUT = 8,   // number: milliseconds one command may take, 0 = 20 s
+};
+constexpr std::uint32_t CDDBMaxMatches = 10;
 
 int GetCDList(TCDList& list);
 HCDROM GetCDHandle(const TCDHandleRequest& request);
@@ -96,6 +134,19 @@ int ReadTOC(HCDROM handle, TTOC& toc);                            // 1 = success
 int ReadCDAudioLBA(HCDROM handle, TTrackBuf& buffer);             // 1 = success
 int GetAspiLibError();
 
+// Stores one option for the next queries; 0 for an unknown option number.
+int CDDBSetOption(int option, const char* text, int number);
+// Looks the disc behind the handle up: 1 with query.num set (0 when the server knows no
+// such disc or could not be asked: GetAspiLibError tells which); 0 when the handle or its
+// table of contents cannot be read or the record is unusable.
+int CDDBQuery(HCDROM handle, TCDDBQuery& query);
+// Reads the record of one match into buffer as NUL-terminated UTF-8 lines ("\n"); a record
+// longer than the buffer loses its comment lines first, then its last lines. 1 = success.
+int CDDBGetDiskInfo(const TCDDBQueryItem& item, char* buffer, int size);
+// Transfers started by the calling thread end (with ALERR_CDDB_CANCELLED) once *flag is
+// true. The flag must outlive those calls; nullptr removes it.
+void CDDBSetCancelFlag(const std::atomic<bool>* flag);
+
 // Stand-ins for the drive-letter queries. Drive index = position in the drive list.
 int CDDriveCount();
 // Disc present and its first track is an audio track ("volume label is Audio CD").
@@ -104,6 +155,13 @@ bool IsAudioCDInDrive(int driveIndex);
 bool DiscIdOfDrive(int driveIndex, std::uint32_t& discId);
 // The same id for the disc behind an open handle; false (and an error code) otherwise.
 bool DiscIdOfHandle(HCDROM handle, std::uint32_t& discId);
+// The drive (or image) behind an open handle; false for an unknown handle.
+bool DriveOfHandle(HCDROM handle, TDriveSpec& drive);
+// A libcdio handle of its own on the drive behind an open handle, for readers that need
+// libcdio itself (the secure reader); null when it cannot be opened. Close it with
+// CloseCdio, which takes the library lock that libcdio's global tables need.
+CdioPtr OpenCdioOfHandle(HCDROM handle);
+void CloseCdio(CdioPtr& cdio);
 // Opens (true) or closes (false) the tray of the first physical drive; images: no-op.
 bool SetDoorOpen(bool open);
 

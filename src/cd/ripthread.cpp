@@ -137,8 +137,14 @@ void TCDRipThread::Execute() {
     }
     length = std::max<std::int64_t>(length, 0);
     const std::string path = options_.OutputFolder + "/" + Title + ".wav";
-    RipTrack(path, static_cast<std::uint32_t>(std::max<std::int64_t>(start, 0)),
-             static_cast<std::uint32_t>(length));
+    const auto first = static_cast<std::uint32_t>(std::max<std::int64_t>(start, 0));
+    if (Session) {
+        const std::int64_t whole = FrameOf(toc.tracks[index + 1]) - FrameOf(toc.tracks[index]);
+        Session->SetDisc(DescribeDisc(toc));
+        SecureRipTrack(path, first, static_cast<std::uint32_t>(length), length == whole);
+        return;
+    }
+    RipTrack(path, first, static_cast<std::uint32_t>(length));
 }
 
 void TCDRipThread::RipTrack(const std::string& path, std::uint32_t start, std::uint32_t length) {
@@ -164,33 +170,176 @@ void TCDRipThread::RipTrack(const std::string& path, std::uint32_t start, std::u
             break;
         }
     }
+    const std::optional<std::int32_t> status = Complete(path, std::move(file), audioBytes, result);
+    if (status) {
+        PostDone(*status);
+    }
+}
+
+std::optional<std::int32_t> TCDRipThread::Complete(const std::string& path, FilePtr file,
+                                                   std::uint64_t audioBytes, ReadResult result) {
     if (result == ReadResult::ReadFailed) {
-        PostDone(RipStatusReadFailed); // the partial file keeps its zero sizes
-        return;
+        return RipStatusReadFailed; // the partial file keeps its zero sizes
     }
     if (result == ReadResult::WriteFailed) {
-        PostDone(RipStatusFileFailed);
-        return;
+        return RipStatusFileFailed;
     }
     const std::int32_t status = FinishFile(std::move(file), audioBytes);
     if (status != RipStatusOk) {
-        PostDone(status);
-        return;
+        return status;
     }
     if (StopFlag) {
-        return;
+        return std::nullopt;
     }
     if (options_.IsNormalize) {
         const NormalizeResult normalized = Normalize(path);
         if (normalized == NormalizeResult::Stopped) {
-            return;
+            return std::nullopt;
         }
         if (normalized == NormalizeResult::Failed) {
-            PostDone(RipStatusNormalizeFailed);
-            return;
+            return RipStatusNormalizeFailed;
         }
     }
-    PostDone(RipStatusOk);
+    return RipStatusOk;
+}
+
+std::shared_ptr<RipSession> SecureSessionFromSettings() {
+    const settings::TSecureRip& s = settings::Settings.SecureRip;
+    if (!s.Enabled) {
+        return nullptr;
+    }
+    RipSessionOptions options;
+    options.outputFolder = settings::Settings.CommonOptions.OutputFolder;
+    options.readOffset = s.ReadOffset;
+    options.testAndCopy = s.TestAndCopy;
+    options.accurateRip = s.AccurateRip;
+    options.accurateRipServer = s.AccurateRipServer;
+    return std::make_shared<RipSession>(std::move(options));
+}
+
+// The disc as the rip log shows it: LSNs (the TOC's addresses hold the 150-frame lead-in).
+RipDisc TCDRipThread::DescribeDisc(const TTOC& toc) const {
+    constexpr std::int64_t LeadIn = 150;
+    constexpr std::uint8_t DataTrackBit = 0x04;
+    RipDisc disc;
+    for (int t = toc.firstTrack; t <= toc.lastTrack && t <= 99; ++t) {
+        const TTOCEntry& e = toc.tracks[t - 1];
+        const std::int64_t lsn = std::max<std::int64_t>(FrameOf(e) - LeadIn, 0);
+        const std::int64_t next = std::max<std::int64_t>(FrameOf(toc.tracks[t]) - LeadIn, 0);
+        disc.toc.push_back({t, static_cast<std::uint32_t>(lsn),
+                            static_cast<std::uint32_t>(std::max<std::int64_t>(next - lsn, 0)),
+                            (e.adr & DataTrackBit) != 0});
+    }
+    const int last = std::min<int>(toc.lastTrack, 99);
+    disc.leadOut =
+        static_cast<std::uint32_t>(std::max<std::int64_t>(FrameOf(toc.tracks[last]) - LeadIn, 0));
+    if (!DiscIdOfHandle(CDHandle, disc.cddbId)) {
+        disc.cddbId = 0;
+    }
+    TDriveSpec drive;
+    if (DriveOfHandle(CDHandle, drive)) {
+        disc.drive = drive.vendor + " " + drive.product + " (" + drive.path + ")";
+    }
+    return disc;
+}
+
+void TCDRipThread::SecureRipTrack(const std::string& path, std::uint32_t start,
+                                  std::uint32_t length, bool wholeTrack) {
+    std::string error;
+    const std::unique_ptr<ParanoiaReader> reader = ParanoiaReader::Open(CDHandle, error);
+    FilePtr file = reader ? OpenFile(path, "wb") : nullptr;
+    if (!reader) {
+        std::fprintf(stderr, "secure read of track %d: %s\n", TrackNumber, error.c_str());
+    }
+    if (!file || !WriteWavHeader(file.get(), 0)) {
+        PostDone(reader ? RipStatusFileFailed : RipStatusReadFailed);
+        return;
+    }
+    startTime_ = clock_();
+    const RipSessionOptions& options = Session->Options();
+    RipLogTrack record;
+    record.number = TrackNumber;
+    record.file = path;
+    record.frames = length;
+    record.partial = !wholeTrack;
+    SecurePass pass{start, length, nullptr,
+                    std::uint64_t{length} * (options.testAndCopy ? 2U : 1U)};
+    std::uint64_t progressDone = 0;
+    std::uint64_t audioBytes = 0;
+    if (length == 0) {
+        PostProgress(100);
+    }
+    ReadResult result = ReadResult::Ok;
+    ParanoiaReader::Counts counts;
+    if (options.testAndCopy) {
+        TrackSums test;
+        std::uint64_t none = 0;
+        result = ReadSecurely(*reader, pass, test, progressDone, none);
+        record.testCrc = test.Crc();
+        counts = reader->SpanCounts();
+    }
+    TrackSums sums = wholeTrack ? TrackSums(std::uint64_t{length} * ParanoiaReader::SamplesPerFrame,
+                                            Session->IsFirstAudioTrack(TrackNumber),
+                                            Session->IsLastAudioTrack(TrackNumber))
+                                : TrackSums();
+    if (result == ReadResult::Ok && !StopFlag) {
+        pass.out = file.get();
+        result = ReadSecurely(*reader, pass, sums, progressDone, audioBytes);
+        const ParanoiaReader::Counts copy = reader->SpanCounts();
+        counts.reread = std::max(counts.reread, copy.reread);
+        counts.uncorrectable = std::max(counts.uncorrectable, copy.uncorrectable);
+    }
+    record.crc = sums.Crc();
+    record.peak = sums.Peak();
+    record.rereadFrames = counts.reread;
+    record.uncorrectableFrames = counts.uncorrectable;
+    if (sums.AccurateRip()) {
+        record.arV1 = sums.AccurateRip()->V1();
+        record.arV2 = sums.AccurateRip()->V2();
+    }
+    std::optional<std::int32_t> status = Complete(path, std::move(file), audioBytes, result);
+    if (!status) {
+        return; // stopped: no completion event, nothing for the log
+    }
+    record.normalized = options_.IsNormalize && *status == RipStatusOk;
+    const bool unreliable =
+        counts.uncorrectable > 0 || (record.testCrc && *record.testCrc != record.crc);
+    if (unreliable && (*status == RipStatusOk || *status == RipStatusNormalizeFailed)) {
+        status = RipStatusUncorrectable;
+    }
+    record.status = *status;
+    Session->TrackDone(std::move(record));
+    PostDone(*status);
+}
+
+// One pass over the track, ten frames a read as the plain rip does, with one progress
+// record per read; the test pass only checks, the copy pass also writes.
+TCDRipThread::ReadResult TCDRipThread::ReadSecurely(ParanoiaReader& reader, const SecurePass& pass,
+                                                    TrackSums& sums, std::uint64_t& progressDone,
+                                                    std::uint64_t& written) {
+    std::vector<std::uint8_t> block(std::size_t{FramesPerRead} * CDFrameBytes);
+    reader.Begin(pass.start, pass.length, Session->Options().readOffset);
+    for (std::uint32_t done = 0; done < pass.length;) {
+        const std::uint32_t n = std::min(pass.length - done, FramesPerRead);
+        const std::size_t bytes = std::size_t{n} * CDFrameBytes;
+        if (!reader.Read(n, block.data())) {
+            return ReadResult::ReadFailed;
+        }
+        sums.Add(std::span<const std::uint8_t>(block.data(), bytes));
+        if (pass.out != nullptr) {
+            if (std::fwrite(block.data(), 1, bytes, pass.out) != bytes) {
+                return ReadResult::WriteFailed;
+            }
+            written += bytes;
+        }
+        done += n;
+        progressDone += n;
+        PostProgress(static_cast<std::int32_t>(progressDone * 100 / pass.progressTotal));
+        if (StopFlag) {
+            break;
+        }
+    }
+    return ReadResult::Ok;
 }
 
 TCDRipThread::ReadResult TCDRipThread::ReadFrames(std::uint32_t first, std::uint32_t count,

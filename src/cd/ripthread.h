@@ -8,9 +8,19 @@
 //               normalize pass starts, 1000 with a RipStatus when the track is done.
 // Each TProcessInfo is allocated here and owned (deleted) by the receiver.
 //
-// Threading: the owner creates the thread (suspended), sets CDHandle and NotifyWindow,
-// then Resume()s it. To stop early it sets StopFlag and deletes the thread; deleting
-// waits for the worker to end. A stopped rip posts no completion event.
+// Secure mode: when the owner sets Session (one shared session per job), the track is
+// read through libcdio-paranoia with the session's read offset, optionally twice (test
+// and copy), checked (CRC32, peak, AccurateRip) and reported to the session, which
+// keeps the rip log. The messages stay the same; a track whose frames could not all be
+// read reliably ends with RipStatusUncorrectable. Without a session nothing changes.
+//
+// Threading: the owner creates the thread (suspended), sets CDHandle, NotifyWindow and
+// optionally Session, then Resume()s it. To stop early it sets StopFlag and deletes the thread;
+// deleting waits for the worker to end. A stopped rip posts no completion event.
+#include "cd/ParanoiaReader.h"
+#include "cd/RipSession.h"
+#include "cd/RipStatus.h"
+#include "cd/TrackSums.h"
 #include "cd/akrip32.h"
 #include "platform/Messages.h"
 #include "platform/Thread.h"
@@ -24,19 +34,11 @@
 #include <cstdio>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 namespace cd {
-
-// Status of the completion event (Code 1000).
-constexpr std::int32_t RipStatusOk = 0;
-constexpr std::int32_t RipStatusReadFailed = 3;
-// The WAV file could not be created or written.
-constexpr std::int32_t RipStatusFileFailed = 5;
-// The normalize pass could not read, write or replace the file; the WAV stays as
-// extracted (not normalized) and no ".nor" file is left behind.
-constexpr std::int32_t RipStatusNormalizeFailed = 6;
 
 constexpr std::size_t WavHeaderSize = 44;
 
@@ -53,6 +55,10 @@ std::int16_t ScaleSample(std::int16_t sample, float gain);
 std::unique_ptr<settings::TProcessInfo> MakeProgressInfo(std::int32_t code,
                                                          long long elapsedSeconds);
 
+// The session a secure rip needs, made from the settings record; null when secure mode
+// is off.
+std::shared_ptr<RipSession> SecureSessionFromSettings();
+
 class TCDRipThread : public platform::TThread {
 public:
     using Clock = std::function<std::chrono::system_clock::time_point()>;
@@ -68,6 +74,7 @@ public:
     HCDROM CDHandle = 0;
     platform::HWND NotifyWindow = nullptr;
     std::atomic<bool> StopFlag{false};
+    std::shared_ptr<RipSession> Session; // set before Resume for a secure rip
 
     // The wall clock used for the time texts; set before Resume (tests step it).
     void SetClock(Clock clock) { clock_ = std::move(clock); }
@@ -87,6 +94,22 @@ private:
     void RipTrack(const std::string& path, std::uint32_t start, std::uint32_t length);
     ReadResult ReadFrames(std::uint32_t first, std::uint32_t count, std::FILE* out,
                           std::uint64_t& written);
+    // The status that ends the rip, after closing (and normalizing) the file; nothing
+    // when the rip was stopped.
+    std::optional<std::int32_t> Complete(const std::string& path, FilePtr file,
+                                         std::uint64_t audioBytes, ReadResult result);
+
+    struct SecurePass {
+        std::uint32_t start = 0;
+        std::uint32_t length = 0;
+        std::FILE* out = nullptr; // null for the test pass
+        std::uint64_t progressTotal = 0;
+    };
+    RipDisc DescribeDisc(const TTOC& toc) const;
+    void SecureRipTrack(const std::string& path, std::uint32_t start, std::uint32_t length,
+                        bool wholeTrack);
+    ReadResult ReadSecurely(ParanoiaReader& reader, const SecurePass& pass, TrackSums& sums,
+                            std::uint64_t& progressDone, std::uint64_t& written);
     std::int32_t FinishFile(FilePtr file, std::uint64_t audioBytes);
     NormalizeResult Normalize(const std::string& path);
     bool ScaleFile(std::FILE* in, std::FILE* out, std::uint64_t fileSize, float gain);

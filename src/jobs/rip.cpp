@@ -340,6 +340,10 @@ void TRipForm::StartRip(int i) {
     RipThread = std::make_unique<cd::TCDRipThread>(Track(i), title);
     RipThread->CDHandle = CDHandle;
     RipThread->NotifyWindow = this;
+    if (!RipSession_) {
+        RipSession_ = cd::SecureSessionFromSettings(); // null unless secure mode is on
+    }
+    RipThread->Session = RipSession_;
     RipThread->Resume();
 }
 
@@ -540,10 +544,18 @@ void TRipForm::OnTrackExtracted(TProcessInfo& info) {
         }
     } else if (info.Status == cd::RipStatusNormalizeFailed) {
         ShowError(Q(wav) + " could not be normalized; it is kept as it was extracted.");
+    } else if (info.Status == cd::RipStatusUncorrectable && RipSession_) {
+        platform::TheDialogs().MessageBox(
+            this,
+            Q(wav) + " has frames that could not be read reliably; see " +
+                Q(RipSession_->LogPath()) + ".",
+            kCaption, platform::MbIcon::Warning, platform::MbButtons::Ok);
     }
     RipIndex_ += 1;
-    const bool failed =
-        info.Status != cd::RipStatusOk && info.Status != cd::RipStatusNormalizeFailed;
+    // A track with unreliable frames is complete and goes on to its encode step.
+    const bool failed = info.Status != cd::RipStatusOk &&
+                        info.Status != cd::RipStatusNormalizeFailed &&
+                        info.Status != cd::RipStatusUncorrectable;
     const int format = settings::Settings.CommonOptions.OutputFormat;
     if (format == kOutputMp3 || format == kOutputOgg || format == kOutputWma) {
         if (format == kOutputWma) {

@@ -50,8 +50,9 @@ class TACSOutput;
 } // namespace audio
 
 namespace cd {
+class RipSession;
 class TCDRipThread;
-}
+} // namespace cd
 
 namespace settings {
 struct TProcessInfo;
@@ -181,6 +182,8 @@ private:
 
     // Fields.
     std::unique_ptr<cd::TCDRipThread> RipThread;
+    // Secure mode: the session every rip thread of the job reports to (it keeps the log).
+    std::shared_ptr<cd::RipSession> RipSession_;
     int RipIndex_ = 0;
     int EncodeIndex_ = 0;
     int OggIndex_ = 0;

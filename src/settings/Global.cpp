@@ -99,6 +99,13 @@ void BindOptions(Binder& b, TSettings& s) {
     b.Text("QueryCDDB", "ProxyAddress", q.ProxyAddress, d.QueryCDDB.ProxyAddress);
     b.Text("QueryCDDB", "Port", q.Port, d.QueryCDDB.Port);
     b.Bool("ID3", "Use", s.ID3.Use, d.ID3.Use);
+    // Sections added later come last, so older files keep their order.
+    auto& r = s.SecureRip;
+    b.Bool("SecureRip", "Enabled", r.Enabled, d.SecureRip.Enabled);
+    b.Int("SecureRip", "ReadOffset", r.ReadOffset, d.SecureRip.ReadOffset);
+    b.Bool("SecureRip", "TestAndCopy", r.TestAndCopy, d.SecureRip.TestAndCopy);
+    b.Bool("SecureRip", "AccurateRip", r.AccurateRip, d.SecureRip.AccurateRip);
+    b.Text("SecureRip", "AccurateRipServer", r.AccurateRipServer, d.SecureRip.AccurateRipServer);
     auto& w = s.MainWindow;
     b.Int("MainWindow", "Left", w.Left, d.MainWindow.Left);
     b.Int("MainWindow", "Top", w.Top, d.MainWindow.Top);
@@ -149,6 +156,8 @@ void LoadSaveOptions(bool Load) {
     if (Load) {
         Settings.OggOptions.CompressPosition =
             std::clamp(Settings.OggOptions.CompressPosition, 30, 100);
+        Settings.SecureRip.ReadOffset = std::clamp(
+            Settings.SecureRip.ReadOffset, -TSecureRip::MaxReadOffset, TSecureRip::MaxReadOffset);
     } else {
         ini.UpdateFile();
     }

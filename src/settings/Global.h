@@ -66,6 +66,17 @@ struct TID3Options {
     bool Use = false;
 };
 
+// Secure extraction (off by default): paranoia reads with the drive's read offset,
+// optional test-and-copy, AccurateRip verification and a rip log.
+struct TSecureRip {
+    bool Enabled = false;
+    int ReadOffset = 0; // samples, -MaxReadOffset..MaxReadOffset
+    bool TestAndCopy = false;
+    bool AccurateRip = true;
+    std::string AccurateRipServer = "http://www.accuraterip.com";
+    static constexpr int MaxReadOffset = 44100; // one second
+};
+
 // Where the main window was and how wide the track list's columns were when it last
 // closed (a section of its own at the end of options.ini). A width of 0 means "never
 // stored": the window keeps its designed size and columns.
@@ -87,6 +98,7 @@ struct TSettings {
     TRecordOptions RecordOptions;
     TQueryCDDB QueryCDDB;
     TID3Options ID3;
+    TSecureRip SecureRip;
     TWindowOptions MainWindow;
 };
 

@@ -20,10 +20,11 @@
 
 namespace fs = std::filesystem;
 
+using apptest::MainWindow;
+
 namespace {
 
 using apptest::kSecond;
-using apptest::MainWindow;
 
 TEST_F(MainWindow, ADiscImageIsListedWithCheckedRowsLengthsAndSizes) {
     cdtest::UseImages({ThreeTrackImage()});

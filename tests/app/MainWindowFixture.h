@@ -1,17 +1,16 @@
 #pragma once
-// The main window started offscreen against disc images from the generator, with a
-// scratch program folder and scripted dialogs; shared by the main window's tests.
-#include <gtest/gtest.h>
-
+// A main window on generated disc images, with scripted dialogs and a scratch program
+// folder: the fixture of the main window's tests.
 #include <QEvent>
 #include <QStringList>
 #include <QTreeWidget>
+#include <gtest/gtest.h>
 #include <memory>
 
 #include "QtTestApp.h"
+#include "ScopedStandIns.h"
 #include "app/MainForm.h"
 #include "cd/DiscImages.h"
-#include "platform/ScriptedDialogs.h"
 #include "settings/Global.h"
 
 namespace apptest {
@@ -27,14 +26,8 @@ protected:
         cdtest::UseImages({});
         settings::Settings = settings::TSettings{};
         settings::DiscInfo = settings::TDiscInfo{};
-        auto scripted = std::make_unique<platform::ScriptedDialogs>();
-        dialogs_ = scripted.get();
-        previous_ = platform::InstallDialogs(std::move(scripted));
     }
-    void TearDown() override {
-        form_.reset();
-        platform::InstallDialogs(std::move(previous_));
-    }
+    void TearDown() override { form_.reset(); }
 
     std::string ThreeTrackImage(const std::string& name = "Demo Disc") {
         return cdtest::MakeImage(images_, name, {245 * kSecond + 30, 62 * kSecond, 181 * kSecond});
@@ -67,8 +60,8 @@ protected:
 
     cdtest::ScratchFolder images_;
     std::unique_ptr<cdtest::ScratchFolder> home_;
-    platform::ScriptedDialogs* dialogs_ = nullptr;
-    std::unique_ptr<platform::Dialogs> previous_;
+    testsupport::ScopedDialogs scripted_;
+    platform::ScriptedDialogs* dialogs_ = scripted_.get();
     std::unique_ptr<app::TMainForm> form_;
 };
 

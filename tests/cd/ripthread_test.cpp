@@ -1,6 +1,7 @@
 #include "cd/ripthread.h"
 
 #include "cd/DiscImages.h"
+#include "cd/RipHarness.h"
 #include "settings/Global.h"
 #include "settings/ProcessInfo.h"
 
@@ -14,52 +15,16 @@
 namespace {
 
 using namespace cd;
+using cdtest::EnsureApplication;
 using cdtest::Le16;
 using cdtest::Le32;
 using cdtest::MakeImage;
 using cdtest::ReadAll;
+using cdtest::Receiver;
 using cdtest::ScratchFolder;
 using cdtest::UseImages;
 using settings::TProcessInfo;
 using testsupport::Bytes;
-
-void EnsureApplication() {
-    static int argc = 1;
-    static char name[] = "cd_tests";
-    static char* argv[] = {name, nullptr};
-    static QCoreApplication app(argc, argv);
-}
-
-// The job window's side: collects every message the thread posts, in order.
-class Receiver : public QObject, public platform::MessageReceiver {
-public:
-    struct Message {
-        unsigned msg = 0;
-        std::intptr_t lParam = 0;
-        TProcessInfo info;
-    };
-    std::vector<Message> messages;
-
-    bool event(QEvent* e) override { return DispatchMessageEvent(e) || QObject::event(e); }
-    std::intptr_t HandleMessage(unsigned msg, std::intptr_t, std::intptr_t lParam) override {
-        Message m{msg, lParam, {}};
-        if (msg == settings::WM_PROGRESS) {
-            std::unique_ptr<TProcessInfo> owned(reinterpret_cast<TProcessInfo*>(lParam));
-            m.info = *owned;
-        }
-        messages.push_back(m);
-        return 0;
-    }
-    std::vector<TProcessInfo> Records(bool percentages) const {
-        std::vector<TProcessInfo> out;
-        for (const auto& m : messages) {
-            if (m.msg == settings::WM_PROGRESS && (m.info.Code <= 100) == percentages) {
-                out.push_back(m.info);
-            }
-        }
-        return out;
-    }
-};
 
 Bytes Slice(const Bytes& b, std::size_t from, std::size_t count) {
     return Bytes(b.begin() + static_cast<long>(from), b.begin() + static_cast<long>(from + count));
@@ -95,11 +60,7 @@ protected:
         cue = MakeImage(images, "disc", {123, 40, 57, 200});
         UseImages({cue});
         image = ReadAll(images.File("disc.bin"));
-        TCDList list{};
-        list.max = 8;
-        GetCDList(list);
-        TCDHandleRequest request{12, 1, list.cd[0].ha, list.cd[0].tgt, list.cd[0].lun, 0, 0, 0, 0};
-        handle = GetCDHandle(request);
+        handle = cdtest::OpenFirstDrive();
         ASSERT_GT(handle, 0);
     }
     void TearDown() override { CloseCDHandle(handle); }
@@ -107,15 +68,7 @@ protected:
     // Runs one rip to its end and delivers what it posted.
     void Rip(int track, const std::string& title, HCDROM h,
              const std::function<void(TCDRipThread&)>& prepare = {}) {
-        auto thread = std::make_unique<TCDRipThread>(track, title);
-        thread->CDHandle = h;
-        thread->NotifyWindow = &receiver;
-        if (prepare) {
-            prepare(*thread);
-        }
-        thread->Resume();
-        thread.reset(); // waits for the worker
-        QCoreApplication::sendPostedEvents(&receiver);
+        cdtest::RunRip(track, title, h, receiver, prepare);
     }
 
     Bytes TrackBytes(std::size_t firstFrame, std::size_t frames) const {

@@ -1,18 +1,21 @@
 // Copied into an unpacked package's bin folder by the install tests, beside the program:
-// from there it runs the program's own WMA step on a WAV file, the way the job window
-// does, so the test sees which WM8EUTIL the step finds in that tree and that it encodes.
+// from there it looks the help up as the Help command does and runs the program's own WMA
+// step on a WAV file as the job window does, so the test sees which help and which
+// WM8EUTIL the program finds in that tree and that the step encodes.
 //   install_probe <input.wav> <output.wma>
-// Prints "encoder: <path>" and, when the step has ended, "status: <n>"; exits 0 when the
-// helper ran to its end (status 2).
+// Prints "help: <path>", "encoder: <path>" and, when the step has ended, "status: <n>";
+// exits 0 when the helper ran to its end (status 2).
 #include <QCoreApplication>
 #include <QTimer>
 
 #include <cstdio>
 #include <memory>
 
+#include "app/HelpFile.h"
 #include "jobs/WMAEncodeThread.h"
 #include "platform/ErrorDisplay.h"
 #include "platform/Messages.h"
+#include "platform/ProgramFolder.h"
 #include "settings/Global.h"
 #include "settings/ProcessInfo.h"
 
@@ -43,6 +46,7 @@ int main(int argc, char** argv) {
         return 2;
     }
     platform::TApplication app(argc, argv);
+    std::printf("help: %s\n", app::FindHelpIndex(platform::ExecutableFolder()).c_str());
     std::printf("encoder: %s\n", jobs::TWMAEncodeProcess::FindEncoder().c_str());
     EndWaiter waiter;
     jobs::TWMAEncodeProcess wma;

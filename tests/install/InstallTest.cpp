@@ -51,15 +51,14 @@ TEST(Package, HoldsTheProgramItsEncoderHelperAndItsDesktopFilesWhereTheDesktopLo
         EXPECT_TRUE(fs::is_regular_file(path)) << path;
         EXPECT_EQ(Executable(path), file.executable) << path;
     }
-    // The help, when the tree has one, is installed file for file.
+    // The help is installed file for file.
     const fs::path help = fs::path(VELLORINE_SOURCE_DIR) / "docs/help";
-    if (fs::is_directory(help)) {
-        for (const auto& entry : fs::recursive_directory_iterator(help)) {
-            if (entry.is_regular_file()) {
-                const fs::path installed =
-                    kUsr / "share/vellorine/help" / fs::relative(entry.path(), help);
-                EXPECT_TRUE(fs::is_regular_file(installed)) << installed;
-            }
+    ASSERT_TRUE(fs::is_regular_file(help / "index.html"));
+    for (const auto& entry : fs::recursive_directory_iterator(help)) {
+        if (entry.is_regular_file()) {
+            const fs::path installed =
+                kUsr / "share/vellorine/help" / fs::relative(entry.path(), help);
+            EXPECT_TRUE(fs::is_regular_file(installed)) << installed;
         }
     }
 }
@@ -138,7 +137,7 @@ TEST(UnpackedProgram, StartsUnderAVirtualDisplayShowsItsWindowAndClosesCleanlyOn
         << options;
 }
 
-TEST(UnpackedProgram, FindsTheEncoderHelperInItsOwnTreeAndEncodesAWavToWma) {
+TEST(UnpackedProgram, FindsItsHelpAndEncoderHelperInItsOwnTreeAndEncodesAWavToWma) {
     testsupport::ScratchFolder scratch;
     const std::string wav = scratch.File("song.wav");
     const auto made =
@@ -156,6 +155,9 @@ TEST(UnpackedProgram, FindsTheEncoderHelperInItsOwnTreeAndEncodesAWavToWma) {
     fs::remove(probe);
     EXPECT_EQ(run.ExitCode, 0) << run.Output;
     EXPECT_NE(run.Output.find("encoder: " + (kUsr / "libexec/vellorine/WM8EUTIL").string()),
+              std::string::npos)
+        << run.Output;
+    EXPECT_NE(run.Output.find("help: " + (kUsr / "share/vellorine/help/").string()),
               std::string::npos)
         << run.Output;
     const auto codec = RunCommand("ffprobe -v error -select_streams a:0 -show_entries "

@@ -48,9 +48,12 @@ TEST_F(SettingsStore, WithoutAFileEverySettingHasItsDefault) {
     EXPECT_EQ(Settings.QueryCDDB.Script, "/~cddb/cddb.cgi");
     EXPECT_EQ(Settings.QueryCDDB.Port, "80");
     EXPECT_FALSE(Settings.ID3.Use);
+    EXPECT_FALSE(Settings.SecureRip.Enabled); // a new mode stays off until asked for
+    EXPECT_EQ(Settings.SecureRip.ReadOffset, 0);
+    EXPECT_FALSE(Settings.SecureRip.TestAndCopy);
 }
 
-TEST_F(SettingsStore, SavingWritesEightSectionsWithTheirKeysInOrder) {
+TEST_F(SettingsStore, SavingWritesEverySectionWithItsKeysInOrderNewestSectionLast) {
     LoadSaveOptions(true);
     LoadSaveOptions(false);
     const std::string text = Read("options.ini");
@@ -66,15 +69,18 @@ TEST_F(SettingsStore, SavingWritesEightSectionsWithTheirKeysInOrder) {
     }
     EXPECT_EQ(sections, (std::vector<std::string>{"[CommonOptions]", "[Mp3Options]", "[OggOptions]",
                                                   "[WMAOptions]", "[CDOptions]", "[RecordOptions]",
-                                                  "[QueryCDDB]", "[ID3]", "[MainWindow]"}));
-    ASSERT_EQ(keys.size(), 38u);
+                                                  "[QueryCDDB]", "[ID3]", "[SecureRip]",
+                                                  "[MainWindow]"}));
+    ASSERT_EQ(keys.size(), 43u);
     EXPECT_EQ(keys[0], "OutputFolder");
     EXPECT_EQ(keys[13], "StereoMode");
     EXPECT_EQ(keys[16], "MaxBitRate");
     EXPECT_EQ(keys[17], "NomalBitRate");
     EXPECT_EQ(keys[28], "Use");
-    EXPECT_EQ(keys[29], "Left");
-    EXPECT_EQ(keys[37], "Column3Width");
+    EXPECT_EQ(keys[29], "Enabled");
+    EXPECT_EQ(keys[33], "AccurateRipServer");
+    EXPECT_EQ(keys[34], "Left");
+    EXPECT_EQ(keys[42], "Column3Width");
     EXPECT_EQ(text.find('\r'), std::string::npos);
 }
 
@@ -116,10 +122,10 @@ TEST_F(SettingsStore, TheMainWindowSectionIsAppendedAfterTheOthersAndKeepsItsVal
     Settings.MainWindow = {-20, 30, 700, 480, true, {50, 300, 90, 80}};
     LoadSaveOptions(false);
     const std::string text = Read("options.ini");
-    EXPECT_NE(text.find("[ID3]\nUse=0\n[MainWindow]\nLeft=-20\nTop=30\nWidth=700\nHeight=480\n"
-                        "Maximized=1\nColumn0Width=50\n"),
-              std::string::npos)
-        << text;
+    const std::size_t section = text.find("[MainWindow]\nLeft=-20\nTop=30\nWidth=700\n"
+                                          "Height=480\nMaximized=1\nColumn0Width=50\n");
+    EXPECT_NE(section, std::string::npos) << text;
+    EXPECT_EQ(text.rfind('['), section) << text; // the last section
     Settings = TSettings{};
     LoadSaveOptions(true);
     EXPECT_EQ(Settings.MainWindow.Left, -20);
@@ -132,7 +138,8 @@ TEST_F(SettingsStore, TheMainWindowSectionIsAppendedAfterTheOthersAndKeepsItsVal
 TEST_F(SettingsStore, LoadClampsCompressionAndFallsBackOnBadNumbers) {
     Write("options.ini", "[oggoptions]\r\nCompressPosition=5\r\n[Mp3Options]\r\n"
                          "VBRQuality=abc\r\nbitrate = \"0x80\"\r\nMaxBitRate=0x\r\n"
-                         "[CommonOptions]\r\nIsKeepWav=7\r\nRipTime=-12\r\n");
+                         "[CommonOptions]\r\nIsKeepWav=7\r\nRipTime=-12\r\n"
+                         "[SecureRip]\r\nReadOffset=-99999\r\n");
     LoadSaveOptions(true);
     EXPECT_EQ(Settings.OggOptions.CompressPosition, 30);
     EXPECT_EQ(Settings.Mp3Options.VBRQuality, 4);
@@ -140,6 +147,7 @@ TEST_F(SettingsStore, LoadClampsCompressionAndFallsBackOnBadNumbers) {
     EXPECT_EQ(Settings.Mp3Options.MaxBitRate, 320);
     EXPECT_TRUE(Settings.CommonOptions.IsKeepWav);
     EXPECT_EQ(Settings.CommonOptions.RipTime, -12);
+    EXPECT_EQ(Settings.SecureRip.ReadOffset, -44100);
 
     Write("options.ini", "[OggOptions]\nCompressPosition=250\n");
     LoadSaveOptions(true);

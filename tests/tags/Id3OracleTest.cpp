@@ -1,52 +1,14 @@
 // Tags written here are read by the id3v2 tool, and tags written by id3v2 are read here.
-#include <gtest/gtest.h>
-#include <map>
-#include <sstream>
-
 #include "TagTestFiles.h"
 #include "tags/Genres.h"
 #include "tags/id3.h"
+#include <gtest/gtest.h>
 
 using namespace tags;
+using tagtests::ListedByTool;
 using tagtests::RunCommand;
 
 namespace {
-
-std::string RightTrimmed(std::string text) {
-    while (!text.empty() && (text.back() == ' ' || text.back() == '\n')) {
-        text.pop_back();
-    }
-    return text;
-}
-
-// The fields as "id3v2 -l" lists a version 1 tag: each text printed in a 30-column
-// field after its label, year, genre and track after theirs.
-std::map<std::string, std::string> ListedByTool(const std::string& path) {
-    const auto result = RunCommand("id3v2 -l '" + path + "'");
-    std::map<std::string, std::string> fields;
-    std::istringstream lines(result.Output);
-    std::string line;
-    auto fixed = [](const std::string& from, std::size_t at) {
-        return RightTrimmed(from.substr(at, std::min<std::size_t>(30, from.size() - at)));
-    };
-    while (std::getline(lines, line)) {
-        if (line.rfind("Title  : ", 0) == 0) {
-            fields["title"] = fixed(line, 9);
-            fields["artist"] = RightTrimmed(line.substr(line.find("Artist: ") + 8));
-        } else if (line.rfind("Album  : ", 0) == 0) {
-            fields["album"] = fixed(line, 9);
-            const auto year = line.find("Year: ") + 6;
-            fields["year"] = line.substr(year, line.find(',', year) - year);
-            fields["genre"] = RightTrimmed(line.substr(line.find("Genre: ") + 7));
-        } else if (line.rfind("Comment: ", 0) == 0) {
-            fields["comment"] = fixed(line, 9);
-            const auto track = line.find("Track: ");
-            fields["track"] =
-                track == std::string::npos ? "" : RightTrimmed(line.substr(track + 7));
-        }
-    }
-    return fields;
-}
 
 class Id3Oracle : public ::testing::Test {
 protected:

@@ -2,6 +2,7 @@
 // Files for the tag tests: the shared scratch-folder and command helpers, and the bytes of
 // a tag image.
 #include <cstdint>
+#include <map>
 #include <string>
 
 #include "support/TestSupport.h"
@@ -9,6 +10,7 @@
 namespace tagtests {
 
 using testsupport::Bytes;
+using testsupport::Quoted;
 using testsupport::ReadAll;
 using testsupport::RunCommand;
 using testsupport::ScratchFolder;
@@ -16,5 +18,16 @@ using testsupport::ScratchFolder;
 // A 128-byte tag image: "TAG" then every field at its offset, the rest 0x00.
 Bytes TagImage(const std::string& title, const std::string& artist, const std::string& album,
                const std::string& year, const Bytes& comment30, std::uint8_t genre);
+
+// The fields of a version 1 tag as "id3v2 -l" lists them: title, artist, album, year,
+// genre ("Other (12)"), comment, track.
+std::map<std::string, std::string> ListedByTool(const std::string& path);
+
+// A real MP3 of random noise made by lame (no tag); empty when lame failed.
+std::string MakeMp3(const ScratchFolder& folder, const std::string& name, double seconds);
+
+// The file without its trailing ID3 version 1 tag: the audio frames, which tag edits must
+// never change.
+Bytes AudioPart(const Bytes& file);
 
 } // namespace tagtests

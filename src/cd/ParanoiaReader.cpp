@@ -1,0 +1,224 @@
+#include "cd/ParanoiaReader.h"
+
+#include "cd/FaultySectors.h"
+
+#include <cdio/paranoia/cdda.h>
+#include <cdio/paranoia/paranoia.h>
+
+#include <algorithm>
+#include <cstring>
+
+namespace cd {
+
+namespace {
+
+thread_local ParanoiaReader* current = nullptr;
+
+class CurrentReader {
+public:
+    explicit CurrentReader(ParanoiaReader* reader) : previous_(current) { current = reader; }
+    ~CurrentReader() { current = previous_; }
+    CurrentReader(const CurrentReader&) = delete;
+    CurrentReader& operator=(const CurrentReader&) = delete;
+
+private:
+    ParanoiaReader* previous_;
+};
+
+constexpr std::int64_t BytesPerSample = 4;
+
+std::int64_t FloorDiv(std::int64_t a, std::int64_t b) {
+    return a / b - ((a % b != 0) && ((a < 0) != (b < 0)) ? 1 : 0);
+}
+
+// Events after which paranoia had to read a sector again or put its data right.
+bool MeansReread(int mode) {
+    switch (mode) {
+    case PARANOIA_CB_FIXUP_EDGE:
+    case PARANOIA_CB_FIXUP_ATOM:
+    case PARANOIA_CB_SCRATCH:
+    case PARANOIA_CB_REPAIR:
+    case PARANOIA_CB_SKIP:
+    case PARANOIA_CB_DRIFT:
+    case PARANOIA_CB_FIXUP_DROPPED:
+    case PARANOIA_CB_FIXUP_DUPED:
+    case PARANOIA_CB_READERR:
+        return true;
+    default:
+        return false;
+    }
+}
+
+} // namespace
+
+std::unique_ptr<ParanoiaReader> ParanoiaReader::Open(HCDROM handle, std::string& error) {
+    std::unique_ptr<ParanoiaReader> reader(new ParanoiaReader());
+    TDriveSpec spec;
+    if (!DriveOfHandle(handle, spec)) {
+        error = "the drive handle is not open";
+        return nullptr;
+    }
+    reader->cdio_ = OpenCdioOfHandle(handle);
+    if (!reader->cdio_) {
+        error = "the drive could not be opened";
+        return nullptr;
+    }
+    CdIo_t* cdio = reader->cdio_.get();
+    const track_t first = cdio_get_first_track_num(cdio);
+    const lsn_t base =
+        first == CDIO_INVALID_TRACK ? CDIO_INVALID_LSN : cdio_get_track_lsn(cdio, first);
+    const lsn_t leadOut = cdio_get_track_lsn(cdio, CDIO_CDROM_LEADOUT_TRACK);
+    if (base == CDIO_INVALID_LSN || leadOut == CDIO_INVALID_LSN) {
+        error = "the table of contents is unreadable";
+        return nullptr;
+    }
+    reader->discBase_ = base;
+    reader->audioEnd_ = leadOut;
+    reader->drive_ = cdio_cddap_identify_cdio(cdio, CDDA_MESSAGE_FORGETIT, nullptr);
+    if (reader->drive_ == nullptr || cdio_cddap_open(reader->drive_) != 0) {
+        error = "the drive does not read audio through paranoia";
+        return nullptr;
+    }
+    reader->driveRead_ = reader->drive_->read_audio;
+    if (spec.isImage) {
+        reader->faults_ = FaultySectors::FromEnvironment();
+        if (reader->faults_) {
+            reader->drive_->read_audio = HookedRead;
+        }
+    }
+    reader->paranoia_ = cdio_paranoia_init(reader->drive_);
+    if (reader->paranoia_ == nullptr) {
+        error = "paranoia could not be set up";
+        return nullptr;
+    }
+    cdio_paranoia_modeset(reader->paranoia_, PARANOIA_MODE_FULL ^ PARANOIA_MODE_NEVERSKIP);
+    return reader;
+}
+
+ParanoiaReader::~ParanoiaReader() {
+    if (paranoia_ != nullptr) {
+        cdio_paranoia_free(paranoia_);
+    }
+    if (drive_ != nullptr) {
+        cdio_cddap_close_no_free_cdio(drive_);
+    }
+    CloseCdio(cdio_);
+}
+
+void ParanoiaReader::Begin(std::uint32_t firstFrame, std::uint32_t frames, int offsetSamples) {
+    nextSample_ = (discBase_ + firstFrame) * SamplesPerFrame + offsetSamples;
+    const std::int64_t lastSample = nextSample_ + std::int64_t{frames} * SamplesPerFrame - 1;
+    spanFirst_ = FloorDiv(nextSample_, SamplesPerFrame);
+    spanLast_ = FloorDiv(lastSample, SamplesPerFrame);
+    reread_.clear();
+    uncorrectable_.clear();
+    pendingSkips_.clear();
+}
+
+ParanoiaReader::Counts ParanoiaReader::SpanCounts() const {
+    Counts counts;
+    std::set<std::int64_t> all = reread_;
+    all.insert(uncorrectable_.begin(), uncorrectable_.end());
+    counts.reread = static_cast<std::uint32_t>(all.size());
+    counts.uncorrectable = static_cast<std::uint32_t>(uncorrectable_.size());
+    return counts;
+}
+
+bool ParanoiaReader::Read(std::uint32_t count, std::uint8_t* out) {
+    CurrentReader scope(this);
+    std::int64_t samples = std::int64_t{count} * SamplesPerFrame;
+    while (samples > 0) {
+        const std::int64_t lsn = FloorDiv(nextSample_, SamplesPerFrame);
+        if (!FetchSector(lsn)) {
+            return false;
+        }
+        const std::int64_t within = nextSample_ - lsn * SamplesPerFrame;
+        const std::int64_t n = std::min(samples, SamplesPerFrame - within);
+        std::memcpy(out, sector_.data() + within * BytesPerSample,
+                    static_cast<std::size_t>(n * BytesPerSample));
+        out += n * BytesPerSample;
+        nextSample_ += n;
+        samples -= n;
+    }
+    return true;
+}
+
+bool ParanoiaReader::FetchSector(std::int64_t lsn) {
+    if (bufferValid_ && bufferedSector_ == lsn) {
+        return true;
+    }
+    bufferValid_ = false;
+    if (lsn < discBase_ || lsn >= audioEnd_) {
+        sector_.fill(0); // before the first track or past the lead-out: silence
+    } else if (!ReadVerified(lsn)) {
+        return false;
+    }
+    bufferedSector_ = lsn;
+    bufferValid_ = true;
+    return true;
+}
+
+bool ParanoiaReader::ReadVerified(std::int64_t lsn) {
+    if (paranoiaNext_ != lsn) {
+        cdio_paranoia_seek(paranoia_, static_cast<std::int32_t>(lsn), SEEK_SET);
+        paranoiaNext_ = lsn;
+    }
+    const std::int16_t* data = cdio_paranoia_read_limited(
+        paranoia_, [](long p, paranoia_cb_mode_t m) { Callback(p, m); }, MaxRetries);
+    if (data == nullptr) {
+        paranoiaNext_ = -1;
+        return false;
+    }
+    ++paranoiaNext_;
+    std::memcpy(sector_.data(), data, CDFrameBytes);
+    CheckAfterSkip(lsn);
+    return true;
+}
+
+// Once paranoia has skipped a sector it could not verify, the frames it delivers from
+// there on may hold anything it had; each is compared with a fresh read until one agrees.
+void ParanoiaReader::CheckAfterSkip(std::int64_t lsn) {
+    if (pendingSkips_.empty() || *pendingSkips_.begin() > lsn) {
+        return;
+    }
+    const long got =
+        driveRead_ == nullptr
+            ? -1
+            : (drive_->read_audio)(drive_, check_.data(), static_cast<std::int32_t>(lsn), 1);
+    if (got == 1 && std::memcmp(check_.data(), sector_.data(), CDFrameBytes) == 0) {
+        pendingSkips_.erase(pendingSkips_.begin(), pendingSkips_.upper_bound(lsn));
+        return;
+    }
+    if (InSpan(lsn)) {
+        uncorrectable_.insert(lsn);
+    }
+}
+
+void ParanoiaReader::Callback(long position, int mode) {
+    ParanoiaReader* reader = current;
+    if (reader == nullptr || !MeansReread(mode)) {
+        return;
+    }
+    const std::int64_t lsn = FloorDiv(position, CD_FRAMEWORDS);
+    if (mode == PARANOIA_CB_SKIP) {
+        reader->pendingSkips_.insert(lsn);
+    }
+    if (reader->InSpan(lsn)) {
+        reader->reread_.insert(lsn);
+    }
+}
+
+long ParanoiaReader::HookedRead(cdrom_drive_s* drive, void* buffer, std::int32_t lsn,
+                                long sectors) {
+    ParanoiaReader* reader = current;
+    if (reader == nullptr) {
+        return -1;
+    }
+    const long got = reader->driveRead_(drive, buffer, lsn, sectors);
+    if (got > 0 && !reader->faults_->Apply(lsn, got, static_cast<std::uint8_t*>(buffer))) {
+        return -1;
+    }
+    return got;
+}
+
+} // namespace cd

@@ -1,0 +1,86 @@
+#pragma once
+// Secure reads through libcdio-paranoia: overlapping reads verified against each other,
+// jitter corrected, damaged sectors re-read until they agree (or a retry limit is
+// reached), and the drive's read offset applied to the sample. The reader counts, per
+// span, the frames that needed re-reads or repairs and the frames that could not be
+// corrected: after paranoia gives up on a sector, every frame it delivers from there on
+// is compared with a fresh read until one agrees, and each that does not is counted.
+//
+// Threads: a reader is used by one thread at a time (the rip thread). Paranoia's
+// callback carries no user pointer, so the reader at work is found through a
+// thread-local pointer set for the length of each Read.
+// Ownership: the reader opens and closes its own libcdio handle on the drive behind the
+// akrip32 handle it was given; that handle must stay open while the reader lives.
+#include "cd/akrip32.h"
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <set>
+#include <string>
+
+struct cdrom_drive_s;
+struct cdrom_paranoia_s;
+
+namespace cd {
+
+class FaultySectors;
+
+class ParanoiaReader {
+public:
+    struct Counts {
+        std::uint32_t reread = 0;        // frames read again or repaired (incl. the next)
+        std::uint32_t uncorrectable = 0; // frames whose data could not be verified
+    };
+    static constexpr int MaxRetries = 20;
+    static constexpr int SamplesPerFrame = 588;
+
+    // Null (and a reason in `error`) when the drive cannot be opened for paranoia.
+    static std::unique_ptr<ParanoiaReader> Open(HCDROM handle, std::string& error);
+    ~ParanoiaReader();
+    ParanoiaReader(const ParanoiaReader&) = delete;
+    ParanoiaReader& operator=(const ParanoiaReader&) = delete;
+
+    // Starts a span of `frames` frames from `firstFrame` (counted from the first track's
+    // start, as ReadCDAudioLBA counts), shifted by `offsetSamples`: output sample k is
+    // disc sample first * 588 + k + offsetSamples. Samples outside the disc's audio
+    // read as silence. Resets the counts.
+    void Begin(std::uint32_t firstFrame, std::uint32_t frames, int offsetSamples);
+    // The next `count` frames of the span into `out` (count * 2352 bytes); false when
+    // paranoia delivers nothing (the drive went away).
+    bool Read(std::uint32_t count, std::uint8_t* out);
+    Counts SpanCounts() const;
+
+private:
+    ParanoiaReader() = default;
+    bool FetchSector(std::int64_t lsn);
+    bool ReadVerified(std::int64_t lsn);
+    void CheckAfterSkip(std::int64_t lsn);
+    bool InSpan(std::int64_t lsn) const { return lsn >= spanFirst_ && lsn <= spanLast_; }
+
+    static void Callback(long position, int mode);
+    static long HookedRead(cdrom_drive_s* drive, void* buffer, std::int32_t lsn, long sectors);
+
+    CdioPtr cdio_;
+    cdrom_drive_s* drive_ = nullptr;
+    cdrom_paranoia_s* paranoia_ = nullptr;
+    long (*driveRead_)(cdrom_drive_s*, void*, std::int32_t, long) = nullptr;
+    std::shared_ptr<FaultySectors> faults_;
+
+    std::int64_t discBase_ = 0; // LSN of the first track
+    std::int64_t audioEnd_ = 0; // LSN of the lead-out
+    std::int64_t nextSample_ = 0;
+    std::int64_t bufferedSector_ = -1;
+    std::int64_t paranoiaNext_ = -1;
+    bool bufferValid_ = false;
+    std::array<std::uint8_t, CDFrameBytes> sector_{};
+    std::array<std::uint8_t, CDFrameBytes> check_{};
+
+    std::int64_t spanFirst_ = 0;
+    std::int64_t spanLast_ = -1;
+    std::set<std::int64_t> reread_;
+    std::set<std::int64_t> uncorrectable_;
+    std::set<std::int64_t> pendingSkips_;
+};
+
+} // namespace cd

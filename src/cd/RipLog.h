@@ -1,0 +1,64 @@
+#pragma once
+// The rip log: a plain UTF-8 text beside the output files that states how a disc was
+// read and what each track's checks found, ending with an overall verdict. The session
+// rewrites it whole after every track and when the AccurateRip answer arrives, always
+// through a temporary file renamed over the old one, so a reader never sees half a log.
+//
+// Pure formatting and one file write; no threads, no Qt.
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace cd {
+
+enum class ArVerdict { Off, Pending, Partial, NotVerified, NotInDatabase, Match, Mismatch };
+
+struct RipLogTrack {
+    int number = 0;
+    std::string file;
+    std::uint32_t frames = 0;
+    bool partial = false;    // the rip-time limit cut the track
+    std::int32_t status = 0; // the rip thread's completion status
+    std::uint32_t peak = 0;  // 0..32768
+    std::uint32_t crc = 0;
+    std::optional<std::uint32_t> testCrc;
+    std::uint32_t rereadFrames = 0;
+    std::uint32_t uncorrectableFrames = 0;
+    bool normalized = false;
+    std::optional<std::uint32_t> arV1; // present for whole tracks
+    std::optional<std::uint32_t> arV2;
+    ArVerdict ar = ArVerdict::Off;
+    int arConfidence = 0;
+    std::string arReason; // NotVerified: why
+};
+
+struct RipLogTocEntry {
+    int number = 0;
+    std::uint32_t start = 0; // LSN
+    std::uint32_t frames = 0;
+    bool data = false;
+};
+
+struct RipLogData {
+    std::string program;
+    std::string drive;
+    bool testAndCopy = false;
+    int readOffset = 0;
+    std::vector<RipLogTocEntry> toc;
+    std::uint32_t leadOut = 0;
+    std::uint32_t cddbId = 0;
+    std::string accurateRipFile; // the database file's name; empty when AccurateRip is off
+    std::vector<RipLogTrack> tracks;
+};
+
+// "accurately ripped (confidence 3)", "not in database", "mismatch", ...
+std::string ArVerdictText(const RipLogTrack& track);
+// The last line of the log.
+std::string RipVerdict(const std::vector<RipLogTrack>& tracks);
+std::string FormatRipLog(const RipLogData& data);
+// Writes `text` to path + ".tmp" and renames it over `path`; false (and the temporary
+// file removed) on any failure.
+bool WriteTextAtomically(const std::string& path, const std::string& text);
+
+} // namespace cd

@@ -1,0 +1,33 @@
+#pragma once
+// Running checks over a track's audio as it is read: the CRC32 of the bytes (the ZIP
+// polynomial, the one zlib and most tools use), the peak sample level, and optionally
+// the AccurateRip checksums.
+//
+// No threads of its own; one object per pass over a track.
+#include "cd/AccurateRip.h"
+
+#include <cstdint>
+#include <optional>
+#include <span>
+
+namespace cd {
+
+class TrackSums {
+public:
+    TrackSums() = default;
+    // With the AccurateRip checksums for a whole track of `totalSamples` samples.
+    TrackSums(std::uint64_t totalSamples, bool firstTrack, bool lastTrack);
+
+    void Add(std::span<const std::uint8_t> pcm);
+    std::uint32_t Crc() const { return crc_; }
+    // The largest absolute sample value, 0..32768.
+    std::uint32_t Peak() const { return peak_; }
+    const std::optional<ArChecksum>& AccurateRip() const { return accurateRip_; }
+
+private:
+    std::uint32_t crc_ = 0;
+    std::uint32_t peak_ = 0;
+    std::optional<ArChecksum> accurateRip_;
+};
+
+} // namespace cd
