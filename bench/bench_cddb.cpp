@@ -1,4 +1,3 @@
-// links: tags cd_fixtures
 // CDDB lookups against the project's loopback CDDB server (scripts/cddb-test-server).
 //   build/bench/bench_cddb
 // Reported:

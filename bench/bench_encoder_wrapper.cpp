@@ -1,4 +1,3 @@
-// links: jobs
 // How much the lame wrapper (pipes, monitor thread, parsing, progress records) adds to
 // lame's own run time. Encodes a 3-minute track made by sox, alternating a plain run of
 // lame (output to /dev/null, as nobody reads it) with a run through TMp3EncodeProcess,

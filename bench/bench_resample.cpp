@@ -1,4 +1,3 @@
-// links: audio
 // Rate conversion cost: one minute of stereo 16-bit audio through TRateConverter (KernelWidth
 // 30, Blackman window) to 44100 Hz, pulled in 16384-byte blocks as a WAV writer would.
 // The reported time per iteration is the time per minute of audio.

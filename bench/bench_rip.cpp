@@ -1,4 +1,3 @@
-// links: cd
 // Extraction speed from a disc image and the cost of the normalize pass.
 //   build/bench/bench_rip        (makes a 2-minute single-track image under /tmp)
 // Reported counters:

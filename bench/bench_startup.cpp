@@ -1,4 +1,3 @@
-// links: app_lib
 // Start-up cost of the program: from process start to a filled track list on a
 // 20-track disc image, and the resident memory of the idle window afterwards.
 //   build/bench/bench_startup            (makes its own image under /tmp)

@@ -1,4 +1,3 @@
-// links: audio
 // Wall-clock comparisons of the Vorbis components with the command-line tools, the cost of
 // the spectrum analysis, and how far the sound output runs ahead of what is heard.
 // Needs sox, oggenc and oggdec on PATH; the output figure needs a PulseAudio server.

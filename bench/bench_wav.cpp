@@ -1,4 +1,3 @@
-// links: audio
 // WAV reading and writing speed: a PCM copy through the pipeline, IMA ADPCM encoding and
 // decoding, Microsoft ADPCM decoding. Fixtures are one minute of 44.1 kHz stereo made here
 // (sox makes the Microsoft ADPCM one). "x_realtime" is seconds of audio per second.

@@ -103,6 +103,29 @@ function(vellorine_split_library)
     endif()
 endfunction()
 
+# vellorine_add_folder(<folder>)
+# Adds a folder the build lists; a missing one is a broken checkout, not something to skip.
+function(vellorine_add_folder dir)
+    if(NOT EXISTS ${PROJECT_SOURCE_DIR}/${dir}/CMakeLists.txt)
+        message(FATAL_ERROR "${dir}/CMakeLists.txt is missing: the build lists this folder")
+    endif()
+    add_subdirectory(${PROJECT_SOURCE_DIR}/${dir} ${PROJECT_BINARY_DIR}/${dir})
+endfunction()
+
+# vellorine_check_all_listed(<prefix>)
+# Every <prefix>_*.cpp of the current folder must have become a target of the same name,
+# so a benchmark or fuzz target is never silently left out of the build.
+function(vellorine_check_all_listed prefix)
+    file(GLOB present RELATIVE ${CMAKE_CURRENT_SOURCE_DIR} CONFIGURE_DEPENDS
+         ${CMAKE_CURRENT_SOURCE_DIR}/${prefix}_*.cpp)
+    foreach(file ${present})
+        string(REGEX REPLACE "\\.cpp$" "" name ${file})
+        if(NOT TARGET ${name})
+            message(FATAL_ERROR "${CMAKE_CURRENT_SOURCE_DIR}/${file} is not listed in its CMakeLists.txt")
+        endif()
+    endforeach()
+endfunction()
+
 # vellorine_copy_help(<target> <folder>)
 # Copies docs/help into <folder>/help whenever a help file changes, before <target> is
 # built: the program finds its help beside its executable.

@@ -1,4 +1,3 @@
-// links: cd_base
 // Arbitrary bytes as an AccurateRip database answer: the parser either refuses them or
 // gives chunks whose sizes add up to exactly the input, and matching never reads past a
 // chunk's tracks.

@@ -1,4 +1,3 @@
-// links: audio
 // Decodes arbitrary bytes as IMA and Microsoft ADPCM blocks, and checks that encoding any
 // samples decodes back to exactly what the encoder reconstructed.
 #include "audio/adpcm.h"

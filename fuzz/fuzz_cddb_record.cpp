@@ -1,4 +1,3 @@
-// links: tags_base cd_base
 // Arbitrary bytes as a CDDB reply and record: the reply splits into a code and lines or
 // is refused, the text becomes valid UTF-8 (a second pass changes nothing), and the
 // record gives at most one title per track and only genre positions of the list.

@@ -1,18 +1,17 @@
-// links: tags_base
 // Feeds arbitrary file contents to the tag reader, then writes the tag back and reads it
 // again: both reads must succeed the same way and give the same fields.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
-#include <unistd.h>
 
+#include "FuzzScratch.h"
 #include "tags/id3.h"
 
 namespace {
 
 std::string ScratchPath() {
-    static const std::string path = "/tmp/fuzz_id3_" + std::to_string(::getpid()) + ".mp3";
+    static const std::string path = fuzzing::Scratch().File("input.mp3");
     return path;
 }
 

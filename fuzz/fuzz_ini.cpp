@@ -1,4 +1,3 @@
-// links: platform_base
 // Arbitrary bytes as an INI file: every read must stay within the rules (values at most
 // 2047 bytes, integers from their text or the default) and a write must keep them.
 #include <cstdint>
@@ -6,12 +5,12 @@
 #include <cstdlib>
 #include <fstream>
 #include <string>
-#include <unistd.h>
 
+#include "FuzzScratch.h"
 #include "platform/IniFile.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    static const std::string path = "/tmp/vellorine-fuzz-ini-" + std::to_string(getpid());
+    static const std::string path = fuzzing::Scratch().File("options.ini");
     std::ofstream(path, std::ios::binary | std::ios::trunc)
         .write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
     platform::IniFile ini(path);

@@ -1,9 +1,8 @@
-// links: audio
 // Feeds arbitrary bytes to the Ogg Vorbis reader as a file: opening, format queries, decoding
 // with a jump, and looping must never crash or hang.
 #include "audio/ACS_Vorbis.h"
 
-#include <unistd.h>
+#include "FuzzScratch.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -11,11 +10,7 @@
 #include <vector>
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    static const std::string path = "/tmp/vellorine-fuzz-ogg-" + std::to_string(getpid()) + ".ogg";
-    if (FILE* file = std::fopen(path.c_str(), "wb")) {
-        std::fwrite(data, 1, size, file);
-        std::fclose(file);
-    }
+    const std::string path = fuzzing::WriteScratchFile("input.ogg", data, size);
     audio::TVorbisIn in;
     in.SetFileName(path);
     if (!in.Valid()) {

@@ -1,9 +1,8 @@
-// links: audio
 // Feeds arbitrary bytes to the WAV header scan and to the reader as a file: the scan, every
 // decoder behind it, seeking and jumping must neither crash nor read out of bounds.
 #include "audio/ACS_Wave.h"
 
-#include <unistd.h>
+#include "FuzzScratch.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -12,10 +11,6 @@
 #include <vector>
 
 namespace {
-
-std::string ScratchFile() {
-    return "/dev/shm/fuzz_wav_header_" + std::to_string(getpid()) + ".wav";
-}
 
 void ReadThrough(audio::TWaveIn& in, int chunk, int jump) {
     std::vector<std::uint8_t> buffer(static_cast<std::size_t>(chunk));
@@ -37,11 +32,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         (void)audio::ScanWaveHeader(stream, append);
     }
 
-    const std::string path = ScratchFile();
-    if (FILE* f = std::fopen(path.c_str(), "wb")) {
-        std::fwrite(data, 1, size, f);
-        std::fclose(f);
-    }
+    const std::string path = fuzzing::WriteScratchFile("input.wav", data, size);
     // Steering values from the last bytes, so the fuzzer can reach seeking and jumping.
     const int chunk = size > 0 ? 1 + data[size - 1] * 64 : 4096;
     const int start = size > 1 ? data[size - 2] * 37 : 0;
@@ -60,6 +51,5 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     } catch (const audio::EACSException&) {
         // A refused block is a correct answer to a broken file.
     }
-    std::remove(path.c_str());
     return 0;
 }

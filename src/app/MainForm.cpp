@@ -18,12 +18,14 @@
 #include <cstring>
 #include <stdexcept>
 
+#include "Version.h"
 #include "app/About.h"
 #include "app/CdAudioSource.h"
 #include "app/ClearHistory.h"
 #include "app/HelpFile.h"
 #include "app/NoDeviceHint.h"
 #include "app/TrackRows.h"
+#include "app/WindowPlacement.h"
 #include "cd/akrip32.h"
 #include "jobs/Mp3EncodeThread.h"
 #include "jobs/WMAEncodeThread.h"
@@ -31,6 +33,7 @@
 #include "platform/DeviceMonitor.h"
 #include "platform/Dialogs.h"
 #include "platform/ErrorDisplay.h"
+#include "platform/Log.h"
 #include "platform/MciCdAudio.h"
 #include "platform/ProgramFolder.h"
 #include "platform/Registry.h"
@@ -86,13 +89,15 @@ TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent) {
     StatusBar1->setFixedHeight(StatusPanel0->sizeHint().height() + 6);
     MediaPlayer1 = std::make_unique<platform::MciCdAudio>();
     DeviceMonitor1 = new platform::DeviceMonitor(this);
-    connect(DeviceMonitor1, &platform::DeviceMonitor::DeviceChange, this, &TMainForm::DeviceChange);
+    connect(DeviceMonitor1, &platform::DeviceMonitor::DeviceChange, this,
+            platform::Guarded(this, &TMainForm::DeviceChange));
     FormCreate();
     ApplyColours();
     resize(551, 501);
     if (const QScreen* screen = QGuiApplication::primaryScreen()) {
         move(screen->availableGeometry().center() - rect().center());
     }
+    RestoreWindowPlacement(*this, *ListView1, settings::Settings.MainWindow);
     FormPaint();
     UpdateActions();
 }
@@ -115,7 +120,7 @@ void TMainForm::FormCreate() {
     Playing_ = false;
     Paused_ = false;
     DeviceName_.clear();
-    setWindowTitle(QStringLiteral("Vellorine") + " " + "2.5");
+    setWindowTitle(QStringLiteral("Vellorine ") + vellorine::kVersion);
 }
 
 void TMainForm::FormDestroy() {
@@ -123,6 +128,7 @@ void TMainForm::FormDestroy() {
         jobs::Mp3Process.reset();
         jobs::WmaProcess.reset();
     } catch (...) {
+        platform::LogSwallowedException("freeing the encoder wrappers");
     }
 }
 
@@ -146,38 +152,38 @@ QAction* TMainForm::Action(const QString& name) const {
 void TMainForm::CreateActions() {
     connect(AddAction("ActionExtract", "E&xtract", "Extract the selected track",
                       QKeySequence("Ctrl+X")),
-            &QAction::triggered, this, &TMainForm::ActionExtractExecute);
+            &QAction::triggered, this, platform::Guarded(this, &TMainForm::ActionExtractExecute));
     connect(
         AddAction("ActionSelectAll", "Select &All", "Select all tracks", QKeySequence("Ctrl+A")),
-        &QAction::triggered, this, &TMainForm::ActionSelectAllExecute);
+        &QAction::triggered, this, platform::Guarded(this, &TMainForm::ActionSelectAllExecute));
     connect(AddAction("ActionNoSelect", "Select &None", "Cancel selected track",
                       QKeySequence("Ctrl+N")),
-            &QAction::triggered, this, &TMainForm::ActionNoSelectExecute);
+            &QAction::triggered, this, platform::Guarded(this, &TMainForm::ActionNoSelectExecute));
     connect(AddAction("ActionOptionSet", "&Options", "Options", QKeySequence("Ctrl+O")),
-            &QAction::triggered, this, &TMainForm::ActionOptionSetExecute);
+            &QAction::triggered, this, platform::Guarded(this, &TMainForm::ActionOptionSetExecute));
     connect(AddAction("ActionExit", "E&xit", "Exit the program", {}), &QAction::triggered, this,
-            &TMainForm::ActionExitExecute);
+            platform::Guarded(this, &TMainForm::ActionExitExecute));
     connect(AddAction("ActionRecord", "&Record", "Record to wav or mp3", QKeySequence("Ctrl+R")),
-            &QAction::triggered, this, &TMainForm::ActionRecordExecute);
+            &QAction::triggered, this, platform::Guarded(this, &TMainForm::ActionRecordExecute));
     connect(AddAction("ActionWavToMp3", "&WAV to MP3", "Convert  WAV file to MP3 file",
                       QKeySequence("Ctrl+W")),
-            &QAction::triggered, this, &TMainForm::ActionWavToMp3Execute);
+            &QAction::triggered, this, platform::Guarded(this, &TMainForm::ActionWavToMp3Execute));
     connect(AddAction("aPlay", "&Play", "Play the current track", QKeySequence("Ctrl+P")),
-            &QAction::triggered, this, &TMainForm::aPlayExecute);
+            &QAction::triggered, this, platform::Guarded(this, &TMainForm::aPlayExecute));
     connect(AddAction("aPause", "P&ause", "Pause the current track", {}), &QAction::triggered, this,
-            &TMainForm::aPauseExecute);
+            platform::Guarded(this, &TMainForm::aPauseExecute));
     connect(AddAction("aStop", "&Stop", "Stop the current track", {}), &QAction::triggered, this,
-            &TMainForm::aStopExecute);
+            platform::Guarded(this, &TMainForm::aStopExecute));
     connect(AddAction("aID3Edit", "&ID3 Tag Edit", "MP3 ID3 edit", {}), &QAction::triggered, this,
-            &TMainForm::aID3EditExecute);
+            platform::Guarded(this, &TMainForm::aID3EditExecute));
     connect(AddAction("aEditTrackName", "Rename &Title", "Rename track title", QKeySequence("F2")),
-            &QAction::triggered, this, &TMainForm::aEditTrackNameExecute);
+            &QAction::triggered, this, platform::Guarded(this, &TMainForm::aEditTrackNameExecute));
     connect(AddAction("mnuHelp", "&Help", "", QKeySequence("F1")), &QAction::triggered, this,
-            &TMainForm::mnuHelpClick);
+            platform::Guarded(this, &TMainForm::mnuHelpClick));
     connect(AddAction("mnuAbout", "&About...", "", {}), &QAction::triggered, this,
-            &TMainForm::mnuAboutClick);
+            platform::Guarded(this, &TMainForm::mnuAboutClick));
     connect(AddAction("aQueryCDDB", "&Query Freedb", "", {}), &QAction::triggered, this,
-            &TMainForm::aQueryCDDBExecute);
+            platform::Guarded(this, &TMainForm::aQueryCDDBExecute));
 }
 
 void TMainForm::ActionRecordExecute() {
@@ -223,7 +229,8 @@ void TMainForm::UpdateActions() {
 void TMainForm::CreateMenus() {
     QMenu* file = menuBar()->addMenu("&File");
     QAction* wavToWav = MenuItem("miWAVtoWAV", "WA&V to WAV...");
-    connect(wavToWav, &QAction::triggered, this, &TMainForm::miWAVtoWAVClick);
+    connect(wavToWav, &QAction::triggered, this,
+            platform::Guarded(this, &TMainForm::miWAVtoWAVClick));
     file->addAction(wavToWav);
     QAction* wavToMp3 = MenuItem("miWavToMp3", "&WAV to MP3...");
     wavToMp3->setStatusTip(Action("ActionWavToMp3")->statusTip());
@@ -231,28 +238,33 @@ void TMainForm::CreateMenus() {
     file->addAction(wavToMp3);
     QAction* mp3ToWav = MenuItem("mnuMp3ToWav", "&MP3 to WAV...");
     mp3ToWav->setStatusTip("Convert  MP3 file to WAV file");
-    connect(mp3ToWav, &QAction::triggered, this, &TMainForm::mnuMp3ToWavClick);
+    connect(mp3ToWav, &QAction::triggered, this,
+            platform::Guarded(this, &TMainForm::mnuMp3ToWavClick));
     file->addAction(mp3ToWav);
     QAction* wavToOgg = MenuItem("miWAVtoOGG", "WAV to O&GG...");
-    connect(wavToOgg, &QAction::triggered, this, &TMainForm::miWAVtoOGGClick);
+    connect(wavToOgg, &QAction::triggered, this,
+            platform::Guarded(this, &TMainForm::miWAVtoOGGClick));
     file->addAction(wavToOgg);
     QAction* wavToWma = MenuItem("miWAVtoWMA", "WAV to WM&A...");
-    connect(wavToWma, &QAction::triggered, this, &TMainForm::miWAVtoWMAClick);
+    connect(wavToWma, &QAction::triggered, this,
+            platform::Guarded(this, &TMainForm::miWAVtoWMAClick));
     file->addAction(wavToWma);
     file->addSeparator();
     QAction* folder = MenuItem("Openoutputdirectory1", "&Open output directory...");
-    connect(folder, &QAction::triggered, this, &TMainForm::Openoutputdirectory1Click);
+    connect(folder, &QAction::triggered, this,
+            platform::Guarded(this, &TMainForm::Openoutputdirectory1Click));
     file->addAction(folder);
     file->addSeparator();
     QAction* refresh = MenuItem("bRefresh", "&Refresh");
-    connect(refresh, &QAction::triggered, this, &TMainForm::bRefreshClick);
+    connect(refresh, &QAction::triggered, this, platform::Guarded(this, &TMainForm::bRefreshClick));
     file->addAction(refresh);
     file->addSeparator();
     QAction* eject = MenuItem("EjectMenu", "&Eject CD", QKeySequence("Ctrl+E"));
-    connect(eject, &QAction::triggered, this, &TMainForm::EjectMenuClick);
+    connect(eject, &QAction::triggered, this, platform::Guarded(this, &TMainForm::EjectMenuClick));
     file->addAction(eject);
     QAction* closeCd = MenuItem("CloseCdRomMenu", "&Close CD", QKeySequence("Ctrl+L"));
-    connect(closeCd, &QAction::triggered, this, &TMainForm::CloseCdRomMenuClick);
+    connect(closeCd, &QAction::triggered, this,
+            platform::Guarded(this, &TMainForm::CloseCdRomMenuClick));
     file->addAction(closeCd);
     file->addSeparator();
     file->addAction(Action("ActionExit"));
@@ -263,21 +275,25 @@ void TMainForm::CreateMenus() {
     actions->addAction(Action("ActionRecord"));
     actions->addSeparator();
     QAction* oggPlayer = MenuItem("miOGGPlayer", "&OGG Player...");
-    connect(oggPlayer, &QAction::triggered, this, &TMainForm::miOGGPlayerClick);
+    connect(oggPlayer, &QAction::triggered, this,
+            platform::Guarded(this, &TMainForm::miOGGPlayerClick));
     actions->addAction(oggPlayer);
     actions->addSeparator();
     actions->addActions({Action("aPlay"), Action("aPause"), Action("aStop")});
     actions->addSeparator();
     QAction* volume = MenuItem("VolumeControlMenu", "&Volume Control...", QKeySequence("Ctrl+V"));
-    connect(volume, &QAction::triggered, this, &TMainForm::VolumeControlMenuClick);
+    connect(volume, &QAction::triggered, this,
+            platform::Guarded(this, &TMainForm::VolumeControlMenuClick));
     actions->addAction(volume);
     actions->addSeparator();
     QMenu* history = actions->addMenu("&Clear History");
     QAction* real = MenuItem("miRealOnePlayer", "&RealPlayer");
-    connect(real, &QAction::triggered, this, &TMainForm::miRealOnePlayerClick);
+    connect(real, &QAction::triggered, this,
+            platform::Guarded(this, &TMainForm::miRealOnePlayerClick));
     history->addAction(real);
     QAction* mediaPlayer = MenuItem("miWindowsMediaPlayer", "&Windows Media Player");
-    connect(mediaPlayer, &QAction::triggered, this, &TMainForm::miWindowsMediaPlayerClick);
+    connect(mediaPlayer, &QAction::triggered, this,
+            platform::Guarded(this, &TMainForm::miWindowsMediaPlayerClick));
     history->addAction(mediaPlayer);
 
     QMenu* edit = menuBar()->addMenu("&Edit");
@@ -307,7 +323,8 @@ void TMainForm::CreateMenus() {
     PopupMenu1->addAction(Action("aEditTrackName"));
     ListView1->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(ListView1, &QWidget::customContextMenuRequested, this,
-            [this](const QPoint& pos) { PopupMenu1->popup(ListView1->mapToGlobal(pos)); });
+            platform::Guarded(
+                [this](const QPoint& pos) { PopupMenu1->popup(ListView1->mapToGlobal(pos)); }));
 }
 
 void TMainForm::CreateToolBar() {
@@ -351,15 +368,21 @@ void TMainForm::CreateTrackList() {
     ListView1->headerItem()->setTextAlignment(ColLength, Qt::AlignCenter);
     ListView1->headerItem()->setTextAlignment(ColSize, Qt::AlignCenter);
     connect(ListView1, &QTreeWidget::itemClicked, this,
-            [this](QTreeWidgetItem* item, int) { ListView1Click(item); });
-    connect(ListView1, &QTreeWidget::itemDoubleClicked, this, &TMainForm::ListView1DblClick);
-    connect(ListView1, &QTreeWidget::itemChanged, this, &TMainForm::UpdateActions);
-    connect(ListView1, &QTreeWidget::itemSelectionChanged, this, &TMainForm::UpdateActions);
+            platform::Guarded([this](QTreeWidgetItem* item, int) { ListView1Click(item); }));
+    connect(ListView1, &QTreeWidget::itemDoubleClicked, this,
+            platform::Guarded(this, &TMainForm::ListView1DblClick));
+    connect(ListView1, &QTreeWidget::itemChanged, this,
+            platform::Guarded(this, &TMainForm::UpdateActions));
+    connect(ListView1, &QTreeWidget::itemSelectionChanged, this,
+            platform::Guarded(this, &TMainForm::UpdateActions));
     // Rows added or removed by any path (a refresh, a cleared list) change what is enabled.
     QAbstractItemModel* rows = ListView1->model();
-    connect(rows, &QAbstractItemModel::rowsInserted, this, &TMainForm::UpdateActions);
-    connect(rows, &QAbstractItemModel::rowsRemoved, this, &TMainForm::UpdateActions);
-    connect(rows, &QAbstractItemModel::modelReset, this, &TMainForm::UpdateActions);
+    connect(rows, &QAbstractItemModel::rowsInserted, this,
+            platform::Guarded(this, &TMainForm::UpdateActions));
+    connect(rows, &QAbstractItemModel::rowsRemoved, this,
+            platform::Guarded(this, &TMainForm::UpdateActions));
+    connect(rows, &QAbstractItemModel::modelReset, this,
+            platform::Guarded(this, &TMainForm::UpdateActions));
 }
 
 void TMainForm::ListView1DblClick() {
@@ -822,6 +845,7 @@ void TMainForm::FormShow() {
         IdleStatusText_ = StatusText();
     } catch (...) {
         // Start-up goes on with whatever state was reached.
+        platform::LogSwallowedException("opening the CD device");
     }
 }
 
@@ -879,6 +903,7 @@ void TMainForm::FormClose() {
         }
         settings::LoadSaveDiscInfo(settings::DiscKey(), false);
     } catch (...) {
+        platform::LogSwallowedException("storing the disc's titles");
     }
     try {
         if (!settings::CloseCD(CDHandle_)) {
@@ -886,6 +911,7 @@ void TMainForm::FormClose() {
         }
         CDHandle_ = 0;
     } catch (...) {
+        platform::LogSwallowedException("closing the CD device");
     }
     if (Playing_) {
         MediaPlayer1->Stop();
@@ -894,8 +920,10 @@ void TMainForm::FormClose() {
         Paused_ = false;
     }
     try {
+        settings::Settings.MainWindow = WindowPlacementOf(*this, *ListView1);
         settings::LoadSaveOptions(false);
     } catch (...) {
+        platform::LogSwallowedException("saving the settings");
     }
 }
 

@@ -1,9 +1,14 @@
+#include <QIcon>
+
 #include "app/MainForm.h"
 #include "platform/ErrorDisplay.h"
 #include "platform/TerminationSignals.h"
 
 int main(int argc, char** argv) {
     platform::TApplication application(argc, argv);
+    // Lets the desktop match the window to the installed menu entry and its icon.
+    QGuiApplication::setDesktopFileName(QStringLiteral("org.vellorine.Vellorine"));
+    QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("org.vellorine.Vellorine")));
     QFont font(QStringLiteral("Verdana"));
     if (font.exactMatch()) {
         QApplication::setFont(font);

@@ -1,5 +1,6 @@
 #include "audio/ACS_Audio.h"
 
+#include "platform/Log.h"
 #include "platform/WaveIn.h"
 #include "platform/WaveOut.h"
 
@@ -139,6 +140,7 @@ void TAudioOut::Prepare() {
         try {
             input->Flush();
         } catch (...) {
+            platform::LogSwallowedException("sound output: flushing the input after a failed open");
         }
         throw;
     }

@@ -1,4 +1,5 @@
 #include "audio/ACS_Classes.h"
+#include "platform/Log.h"
 
 #include <algorithm>
 #include <chrono>
@@ -40,6 +41,7 @@ void TACSInput::Reset() {
         Flush();
     } catch (...) {
         // a source that cannot flush is still reset
+        platform::LogSwallowedException("resetting an input");
     }
     FBusy = false;
 }
@@ -380,7 +382,8 @@ void TACSThread::Execute() {
         try {
             StepHandler(true); // final abort step
         } catch (...) {
-            // the worker is ending; nobody is left to tell
+            // the worker is ending; nobody is left to tell but the log
+            platform::LogSwallowedException("the final abort step");
         }
     }
     terminating_ = false;
@@ -422,6 +425,7 @@ void TACSOutput::ShutdownWorker() {
         try {
             Finish();
         } catch (...) {
+            platform::LogSwallowedException("finishing an output being destroyed");
         }
         FBusy = false;
     }
@@ -538,11 +542,14 @@ void TACSOutput::HandleWorkerException(const std::exception& e) {
             try {
                 converter->ClearInputLocks();
             } catch (...) {
+                platform::LogSwallowedException("releasing the input locks");
             }
         }
         try {
             Finish();
         } catch (...) {
+            // the first error is the one reported
+            platform::LogSwallowedException("finishing an output after an error");
         }
     }
     FOutputEnabled = false;

@@ -1,4 +1,5 @@
 #include "audio/ACS_Vorbis.h"
+#include "platform/Log.h"
 
 #define OV_EXCLUDE_STATIC_CALLBACKS
 #include <ogg/ogg.h>
@@ -246,6 +247,8 @@ void TVorbisOut::Prepare() {
             try {
                 input->Flush();
             } catch (...) {
+                platform::LogSwallowedException(
+                    "Ogg writer: flushing the input after a failed start");
             }
         }
         throw;

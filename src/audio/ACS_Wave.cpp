@@ -1,6 +1,7 @@
 #include "audio/ACS_Wave.h"
 
 #include "audio/WaveConverter.h"
+#include "platform/Log.h"
 
 #include <algorithm>
 #include <climits>
@@ -910,6 +911,7 @@ void TWaveOut::Finish() {
             FStream->flush();
         } catch (const std::exception&) {
             // The file is closed below whatever happened.
+            platform::LogSwallowedException("WAV writer: correcting the header of " + FFileName);
         }
         FStream.reset();
     }

@@ -9,6 +9,7 @@
 #include <stdexcept>
 
 #include "platform/Dialogs.h"
+#include "platform/Log.h"
 #include "settings/Global.h"
 #include "settings/ProcessInfo.h"
 
@@ -94,6 +95,7 @@ bool TEncoderMonitor::HandOver(const std::function<void()>& fn) {
         });
     } catch (const std::exception&) {
         // Without a GUI dispatcher the error surfaces here; the run is already forgotten.
+        platform::LogSwallowedException("encoder monitor: handing output to the window");
         return false;
     }
     return !run_->Retired;

@@ -24,12 +24,20 @@ TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv) {
 bool TApplication::notify(QObject* receiver, QEvent* event) {
     try {
         return QApplication::notify(receiver, event);
-    } catch (const std::exception& e) {
-        ShowException(QString::fromUtf8(e.what()));
     } catch (...) {
-        ShowException(QStringLiteral("Unknown error"));
+        ShowCurrentException();
     }
     return false;
+}
+
+void ShowCurrentException() {
+    try {
+        throw;
+    } catch (const std::exception& e) {
+        TApplication::ShowException(QString::fromUtf8(e.what()));
+    } catch (...) {
+        TApplication::ShowException(QStringLiteral("Unknown error"));
+    }
 }
 
 void TApplication::ShowException(const QString& message) {

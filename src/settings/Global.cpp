@@ -11,6 +11,7 @@
 #include "cd/akrip32.h"
 #include "platform/IniFile.h"
 #include "platform/ProgramFolder.h"
+#include "platform/UserFolders.h"
 
 namespace settings {
 
@@ -55,10 +56,17 @@ private:
     bool load_;
 };
 
+// Music belongs where the desktop keeps music; the folder is made only when an
+// extraction first offers to.
+std::string DefaultOutputFolder() {
+    const std::string music = platform::MusicFolder();
+    return music.empty() ? platform::ProgramFolder() + "Output" : music + "/Vellorine";
+}
+
 void BindOptions(Binder& b, TSettings& s) {
     const TSettings d; // compiled-in defaults
     auto& c = s.CommonOptions;
-    b.Text("CommonOptions", "OutputFolder", c.OutputFolder, platform::ProgramFolder() + "Output");
+    b.Text("CommonOptions", "OutputFolder", c.OutputFolder, DefaultOutputFolder());
     b.Int("CommonOptions", "OutputFormat", c.OutputFormat, d.CommonOptions.OutputFormat);
     b.Bool("CommonOptions", "IsKeepWav", c.IsKeepWav, d.CommonOptions.IsKeepWav);
     b.Bool("CommonOptions", "IsNormalize", c.IsNormalize, d.CommonOptions.IsNormalize);
@@ -98,6 +106,16 @@ void BindOptions(Binder& b, TSettings& s) {
     b.Bool("SecureRip", "TestAndCopy", r.TestAndCopy, d.SecureRip.TestAndCopy);
     b.Bool("SecureRip", "AccurateRip", r.AccurateRip, d.SecureRip.AccurateRip);
     b.Text("SecureRip", "AccurateRipServer", r.AccurateRipServer, d.SecureRip.AccurateRipServer);
+    auto& w = s.MainWindow;
+    b.Int("MainWindow", "Left", w.Left, d.MainWindow.Left);
+    b.Int("MainWindow", "Top", w.Top, d.MainWindow.Top);
+    b.Int("MainWindow", "Width", w.Width, d.MainWindow.Width);
+    b.Int("MainWindow", "Height", w.Height, d.MainWindow.Height);
+    b.Bool("MainWindow", "Maximized", w.Maximized, d.MainWindow.Maximized);
+    for (std::size_t column = 0; column < w.ColumnWidths.size(); ++column) {
+        const std::string key = "Column" + std::to_string(column) + "Width";
+        b.Int("MainWindow", key.c_str(), w.ColumnWidths[column], 0);
+    }
 }
 
 void BindDiscFields(Binder& b, const std::string& key, TDiscInfo& info) {

@@ -77,6 +77,18 @@ struct TSecureRip {
     static constexpr int MaxReadOffset = 44100; // one second
 };
 
+// Where the main window was and how wide the track list's columns were when it last
+// closed (a section of its own at the end of options.ini). A width of 0 means "never
+// stored": the window keeps its designed size and columns.
+struct TWindowOptions {
+    int Left = 0;
+    int Top = 0;
+    int Width = 0;
+    int Height = 0;
+    bool Maximized = false;
+    std::array<int, 4> ColumnWidths{};
+};
+
 struct TSettings {
     TCommonOptions CommonOptions;
     TMp3Options Mp3Options;
@@ -87,6 +99,7 @@ struct TSettings {
     TQueryCDDB QueryCDDB;
     TID3Options ID3;
     TSecureRip SecureRip;
+    TWindowOptions MainWindow;
 };
 
 struct TDiscInfo {

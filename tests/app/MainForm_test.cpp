@@ -44,6 +44,24 @@ TEST_F(MainWindow, ADiscImageIsListedWithCheckedRowsLengthsAndSizes) {
     EXPECT_TRUE(dialogs_->boxes.isEmpty());
 }
 
+TEST_F(MainWindow, ThePlaceSizeAndColumnWidthsOfTheWindowAreRememberedBetweenRuns) {
+    cdtest::UseImages({ThreeTrackImage()});
+    auto& form = Start();
+    EXPECT_EQ(form.size(), QSize(551, 501)); // the designed size until something is stored
+    form.resize(640, 420);
+    form.move(40, 60);
+    form.ListView()->setColumnWidth(1, 321);
+    form.close();
+    form_.reset();
+
+    auto& again = Start();
+    EXPECT_EQ(again.size(), QSize(640, 420));
+    EXPECT_EQ(again.pos(), QPoint(40, 60));
+    EXPECT_EQ(again.ListView()->columnWidth(1), 321);
+    EXPECT_EQ(again.ListView()->columnWidth(0), 90);
+    again.close();
+}
+
 TEST_F(MainWindow, ClosingStoresTheTitlesUnderTheDiscKeyAndAllSettings) {
     cdtest::UseImages({ThreeTrackImage()});
     auto& form = Start();

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <stdexcept>
 #include <thread>
 
 namespace {
@@ -86,6 +87,24 @@ TEST_F(CdDriveInterface, ListsEachExistingImageAsADriveOfTheImageAdapter) {
     EXPECT_EQ(list.cd[0].tgt, 0);
     EXPECT_EQ(list.cd[1].ha, 1);
     EXPECT_EQ(list.cd[1].tgt, 1);
+}
+
+TEST_F(CdDriveInterface, TheImageScriptMakesTheFolderItWritesIntoAndRefusesAFileInTheWay) {
+    const auto nested = MakeImage(dir, "new/folder/Disc", {75});
+    UseImages({nested});
+    EXPECT_EQ(Text(DriveList().cd[0].productId, 17), "Disc");
+
+    dir.WriteText("taken", "a file where a folder should go");
+    try {
+        MakeImage(dir, "taken/Disc", {75});
+        ADD_FAILURE() << "the script succeeded";
+    } catch (const std::runtime_error& e) {
+        const std::string message = e.what();
+        EXPECT_NE(message.find("make-disc-image: cannot create " + dir.File("taken")),
+                  std::string::npos)
+            << message;
+        EXPECT_EQ(message.find("Traceback"), std::string::npos) << message;
+    }
 }
 
 TEST_F(CdDriveInterface, DriveListHonoursTheCallersCapacity) {

@@ -36,7 +36,6 @@ protected:
 TEST_F(SettingsStore, WithoutAFileEverySettingHasItsDefault) {
     Settings.Mp3Options.BitRate = 7;
     LoadSaveOptions(true);
-    EXPECT_EQ(Settings.CommonOptions.OutputFolder, home_.Path() + "/Output");
     EXPECT_EQ(Settings.CommonOptions.NormalizePercent, 95);
     EXPECT_EQ(Settings.Mp3Options.BitRate, 128);
     EXPECT_EQ(Settings.Mp3Options.MaxBitRate, 320);
@@ -70,8 +69,9 @@ TEST_F(SettingsStore, SavingWritesEverySectionWithItsKeysInOrderNewestSectionLas
     }
     EXPECT_EQ(sections, (std::vector<std::string>{"[CommonOptions]", "[Mp3Options]", "[OggOptions]",
                                                   "[WMAOptions]", "[CDOptions]", "[RecordOptions]",
-                                                  "[QueryCDDB]", "[ID3]", "[SecureRip]"}));
-    ASSERT_EQ(keys.size(), 34u);
+                                                  "[QueryCDDB]", "[ID3]", "[SecureRip]",
+                                                  "[MainWindow]"}));
+    ASSERT_EQ(keys.size(), 43u);
     EXPECT_EQ(keys[0], "OutputFolder");
     EXPECT_EQ(keys[13], "StereoMode");
     EXPECT_EQ(keys[16], "MaxBitRate");
@@ -79,7 +79,60 @@ TEST_F(SettingsStore, SavingWritesEverySectionWithItsKeysInOrderNewestSectionLas
     EXPECT_EQ(keys[28], "Use");
     EXPECT_EQ(keys[29], "Enabled");
     EXPECT_EQ(keys[33], "AccurateRipServer");
+    EXPECT_EQ(keys[34], "Left");
+    EXPECT_EQ(keys[42], "Column3Width");
     EXPECT_EQ(text.find('\r'), std::string::npos);
+}
+
+// Without a stored OutputFolder music goes to the desktop's music folder; a stored one
+// is kept, and nothing is created before an extraction asks for it.
+TEST_F(SettingsStore, TheDefaultOutputFolderIsInTheUsersMusicFolder) {
+    const testsupport::ScratchFolder user;
+    const testsupport::ScopedEnv home("HOME", user.Path().c_str());
+    const testsupport::ScopedEnv config("XDG_CONFIG_HOME", user.File("config").c_str());
+    struct Case {
+        const char* userDirs; // config/user-dirs.dirs, nullptr for none
+        const char* options;  // options.ini
+        std::string folder;
+    };
+    const Case cases[] = {
+        {nullptr, "", user.Path() + "/Music/Vellorine"},
+        {"XDG_MUSIC_DIR=\"$HOME/Tunes\"\n", "", user.Path() + "/Tunes/Vellorine"},
+        {"XDG_MUSIC_DIR=\"$HOME/Tunes\"\n", "[CommonOptions]\nOutputFolder=/srv/rips\n",
+         "/srv/rips"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.folder);
+        fs::remove_all(user.File("config"));
+        if (c.userDirs != nullptr) {
+            fs::create_directories(user.File("config"));
+            user.WriteText("config/user-dirs.dirs", c.userDirs);
+        }
+        Write("options.ini", c.options);
+        LoadSaveOptions(true);
+        EXPECT_EQ(Settings.CommonOptions.OutputFolder, c.folder);
+        EXPECT_FALSE(fs::exists(Settings.CommonOptions.OutputFolder));
+    }
+}
+
+TEST_F(SettingsStore, TheMainWindowSectionIsAppendedAfterTheOthersAndKeepsItsValues) {
+    Write("options.ini", "[QueryCDDB]\nServer=cddb.example\n");
+    LoadSaveOptions(true);
+    EXPECT_EQ(Settings.MainWindow.Width, 0); // never stored
+    Settings.MainWindow = {-20, 30, 700, 480, true, {50, 300, 90, 80}};
+    LoadSaveOptions(false);
+    const std::string text = Read("options.ini");
+    const std::size_t section = text.find("[MainWindow]\nLeft=-20\nTop=30\nWidth=700\n"
+                                          "Height=480\nMaximized=1\nColumn0Width=50\n");
+    EXPECT_NE(section, std::string::npos) << text;
+    EXPECT_EQ(text.rfind('['), section) << text; // the last section
+    Settings = TSettings{};
+    LoadSaveOptions(true);
+    EXPECT_EQ(Settings.MainWindow.Left, -20);
+    EXPECT_EQ(Settings.MainWindow.Height, 480);
+    EXPECT_TRUE(Settings.MainWindow.Maximized);
+    EXPECT_EQ(Settings.MainWindow.ColumnWidths, (std::array<int, 4>{50, 300, 90, 80}));
+    EXPECT_EQ(Settings.QueryCDDB.Server, "cddb.example");
 }
 
 TEST_F(SettingsStore, LoadClampsCompressionAndFallsBackOnBadNumbers) {
