@@ -1,4 +1,3 @@
-// links: jobs
 // The job window end to end on a 10-track disc image (20 s a track):
 //   build/bench/bench_job
 // Prints:

@@ -1,4 +1,3 @@
-// links: tools Qt6::Widgets
 // OGG playback cost: the player window plays 10 s of a 44.1 kHz stereo file made by oggenc
 // (decoding, spectrum analysis and drawing every 50 ms, balance, sound output, the clock),
 // offscreen, and reports the process's CPU time over that time as a share of one core, and

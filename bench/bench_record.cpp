@@ -1,4 +1,3 @@
-// links: platform_base
 // Recording cost and completeness: the wave-audio device records 44.1 kHz 16-bit stereo from
 // the default source (the test sink's monitor while a tone plays into it) for a while; the
 // process's CPU time over that time is its share of one core, and the device's capture

@@ -1,4 +1,3 @@
-// links: audio
 // Rate conversion side by side with sox at its default rate quality, on the same files.
 //
 //   bench_resample_sox            both parts below
