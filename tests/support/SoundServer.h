@@ -54,6 +54,8 @@ public:
                                    ("vellorine-monitor-" + std::to_string(getpid()) + ".raw")
                              : file),
           ownsFile_(file.empty()) {
+        std::error_code gone;
+        std::filesystem::remove(file_, gone); // only parecord's own bytes count below
         std::vector<std::string> args = {"parecord",
                                          "--device=" + sink + ".monitor",
                                          "--raw",
@@ -70,7 +72,17 @@ public:
         if (posix_spawnp(&pid_, "parecord", nullptr, nullptr, argv.data(), environ) != 0) {
             pid_ = -1;
         }
-        std::this_thread::sleep_for(std::chrono::milliseconds(400));
+        // The recording counts from the moment data flows: a monitor of an idle sink
+        // delivers in large blocks, so parecord's first bytes can take two seconds.
+        std::error_code ec;
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+        while (pid_ > 0 && std::chrono::steady_clock::now() < deadline) {
+            const auto size = std::filesystem::file_size(file_, ec);
+            if (!ec && size > 0) {
+                break;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
     }
     MonitorRecording(const MonitorRecording&) = delete;
     MonitorRecording& operator=(const MonitorRecording&) = delete;
