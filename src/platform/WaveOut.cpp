@@ -194,7 +194,7 @@ using Clock = std::chrono::steady_clock;
 
 constexpr int kConnectTimeoutMs = 2000;
 constexpr int kRequestTimeoutMs = 2000;
-constexpr auto kPollInterval = std::chrono::milliseconds(10);
+constexpr auto kPollInterval = std::chrono::milliseconds(25);
 // Data the server has taken is reported played when the sink has played it: the sink's
 // latency covers everything the server has read, so a buffer ending before the read index
 // plays out that much earlier. Capped so a strange latency report cannot hold a buffer long.
