@@ -384,17 +384,22 @@ bool TRipForm::RefusesOwnInput(const std::string& input, const std::string& outp
     return true;
 }
 
+void TRipForm::PrepareEncoder(TEncoderProcess& process, const std::string& input,
+                              const std::string& output, bool encode) {
+    process.Active = true;
+    process.NotifyWindow = this;
+    process.InputFile = input;
+    process.OutputFile = output;
+    process.EncodeMode = encode;
+    process.JobKind = static_cast<std::uint8_t>(JobKind);
+    encodingOutput_ = output;
+}
+
 void TRipForm::StartMp3(const std::string& input, const std::string& output, bool encode) {
     if (RefusesOwnInput(input, output, settings::PI_MP3_ENDED)) {
         return;
     }
-    Mp3Process->Active = true;
-    Mp3Process->NotifyWindow = this;
-    Mp3Process->InputFile = input;
-    Mp3Process->OutputFile = output;
-    Mp3Process->EncodeMode = encode;
-    Mp3Process->JobKind = static_cast<std::uint8_t>(JobKind);
-    encodingOutput_ = output;
+    PrepareEncoder(*Mp3Process, input, output, encode);
     Mp3Process->Start();
 }
 
@@ -402,13 +407,7 @@ void TRipForm::StartWma(const std::string& input, const std::string& output) {
     if (RefusesOwnInput(input, output, settings::PI_WMA_ENDED)) {
         return;
     }
-    WmaProcess->Active = true;
-    WmaProcess->NotifyWindow = this;
-    WmaProcess->InputFile = input;
-    WmaProcess->OutputFile = output;
-    WmaProcess->EncodeMode = true;
-    WmaProcess->JobKind = static_cast<std::uint8_t>(JobKind);
-    encodingOutput_ = output;
+    PrepareEncoder(*WmaProcess, input, output, true);
     // The clock is set before the start: a step that ends at once (the question declined,
     // no encoder) is handled inside Start and turns the timer off again.
     WmaStart = Clock::now();

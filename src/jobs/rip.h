@@ -61,6 +61,8 @@ struct TProcessInfo;
 
 namespace jobs {
 
+class TEncoderProcess;
+
 // What a job does with its items.
 enum TJobKind : int {
     jkExtract = 1,       // CD tracks ("03" + title) to WAV, then MP3, OGG or WMA
@@ -113,6 +115,9 @@ private:
 
     // Step starters; i is the 0-based item.
     void StartRip(int i);
+    // Hands the step's files and this window to an encoder wrapper before its Start.
+    void PrepareEncoder(TEncoderProcess& process, const std::string& input,
+                        const std::string& output, bool encode);
     void StartMp3(const std::string& input, const std::string& output, bool encode);
     void StartWma(const std::string& input, const std::string& output);
     void StartOgg(const std::string& input, const std::string& output);
