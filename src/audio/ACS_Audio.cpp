@@ -110,14 +110,10 @@ void TAudioOut::Prepare() {
     TACSInput* input = FInput.load();
     input->Init();
     try {
-        platform::WAVEFORMATEX format;
-        format.wFormatTag = platform::WAVE_FORMAT_PCM;
-        format.nChannels = static_cast<std::uint16_t>(input->Channels());
-        format.nSamplesPerSec = static_cast<std::uint32_t>(input->SampleRate());
-        format.wBitsPerSample = static_cast<std::uint16_t>(input->BitsPerSample());
-        format.nBlockAlign =
-            static_cast<std::uint16_t>(format.nChannels * format.wBitsPerSample / 8);
-        format.nAvgBytesPerSec = format.nSamplesPerSec * format.nBlockAlign;
+        platform::WAVEFORMATEX format =
+            platform::PcmWaveFormat(static_cast<std::uint16_t>(input->Channels()),
+                                    static_cast<std::uint32_t>(input->SampleRate()),
+                                    static_cast<std::uint16_t>(input->BitsPerSample()));
         FBitsPerSample = format.wBitsPerSample;
         FUnderflowCount.store(0);
         {

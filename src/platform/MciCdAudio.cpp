@@ -64,13 +64,7 @@ public:
     Output& operator=(const Output&) = delete;
 
     bool Open(std::uint32_t deviceId) {
-        WAVEFORMATEX format;
-        format.wFormatTag = WAVE_FORMAT_PCM;
-        format.nChannels = 2;
-        format.nSamplesPerSec = 44100;
-        format.wBitsPerSample = 16;
-        format.nBlockAlign = 4;
-        format.nAvgBytesPerSec = 44100 * 4;
+        WAVEFORMATEX format = PcmWaveFormat(2, 44100, 16);
         return waveOutOpen(&device_, deviceId, &format, Played,
                            reinterpret_cast<std::uintptr_t>(&run_),
                            CALLBACK_FUNCTION) == MMSYSERR_NOERROR;

@@ -133,14 +133,7 @@ bool WriteSizes(int fd, uint64_t dataOffset, uint64_t dataBytes) {
 }
 
 WAVEFORMATEX PcmFormat(const WavLayout& layout) {
-    WAVEFORMATEX format;
-    format.wFormatTag = WAVE_FORMAT_PCM;
-    format.nChannels = layout.channels;
-    format.nSamplesPerSec = layout.rate;
-    format.wBitsPerSample = layout.bits;
-    format.nBlockAlign = static_cast<uint16_t>(layout.BlockAlign());
-    format.nAvgBytesPerSec = layout.BytesPerSecond();
-    return format;
+    return PcmWaveFormat(layout.channels, layout.rate, layout.bits);
 }
 
 } // namespace

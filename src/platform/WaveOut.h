@@ -64,6 +64,18 @@ struct WAVEFORMATEX {
     uint16_t cbSize = 0;
 };
 
+// Interleaved PCM of the given layout, block alignment and byte rate derived from it.
+inline WAVEFORMATEX PcmWaveFormat(uint16_t channels, uint32_t rate, uint16_t bits) {
+    WAVEFORMATEX format;
+    format.wFormatTag = WAVE_FORMAT_PCM;
+    format.nChannels = channels;
+    format.nSamplesPerSec = rate;
+    format.wBitsPerSample = bits;
+    format.nBlockAlign = static_cast<uint16_t>(channels * bits / 8);
+    format.nAvgBytesPerSec = rate * format.nBlockAlign;
+    return format;
+}
+
 struct WAVEHDR {
     char* lpData = nullptr;
     uint32_t dwBufferLength = 0;

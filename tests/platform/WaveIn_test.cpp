@@ -14,13 +14,8 @@ using namespace platform;
 namespace {
 
 WAVEFORMATEX Pcm(uint16_t channels, uint32_t rate, uint16_t bits, uint16_t tag = 1) {
-    WAVEFORMATEX format;
+    WAVEFORMATEX format = PcmWaveFormat(channels, rate, bits);
     format.wFormatTag = tag;
-    format.nChannels = channels;
-    format.nSamplesPerSec = rate;
-    format.wBitsPerSample = bits;
-    format.nBlockAlign = static_cast<uint16_t>(channels * bits / 8);
-    format.nAvgBytesPerSec = rate * format.nBlockAlign;
     return format;
 }
 

@@ -20,14 +20,7 @@ using namespace platform;
 namespace {
 
 WAVEFORMATEX Format(uint16_t channels, uint32_t rate, uint16_t bits) {
-    WAVEFORMATEX format;
-    format.wFormatTag = WAVE_FORMAT_PCM;
-    format.nChannels = channels;
-    format.nSamplesPerSec = rate;
-    format.wBitsPerSample = bits;
-    format.nBlockAlign = static_cast<uint16_t>(channels * bits / 8);
-    format.nAvgBytesPerSec = rate * format.nBlockAlign;
-    return format;
+    return PcmWaveFormat(channels, rate, bits);
 }
 
 // Collects what the device reports, with the thread it came from and when.
