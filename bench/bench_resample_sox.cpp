@@ -1,14 +1,14 @@
 // Rate conversion side by side with sox at its default rate quality, on the same files.
 //
 //   bench_resample_sox            both parts below
-//   bench_resample_sox tones      part 1 only;   bench_resample_sox speed   part 2 only
+//   bench_resample_sox tones      the tone table only;   bench_resample_sox speed   the speed run only
 //
-// Part 1: for every pair of 8000, 11025, 16000, 22050, 32000, 44100 and 48000 Hz, a tone at
+// tones: for every pair of 8000, 11025, 16000, 22050, 32000, 44100 and 48000 Hz, a tone at
 // 10, 30 and 60 % of the lower rate's Nyquist frequency (2 s, mono, -4 dBFS) is converted by
 // TRateConverter (KernelWidth 30, Blackman) and by `sox IN -r OUT OUT.wav`; the table gives
 // the signal to noise-and-distortion ratio (dB) of each, measured the same way, and the CPU
 // time of both over the whole table.
-// Part 2: a minute of 48 kHz stereo to 44.1 kHz, WAV file to WAV file (TWaveIn ->
+// speed: a minute of 48 kHz stereo to 44.1 kHz, WAV file to WAV file (TWaveIn ->
 // TRateConverter -> TWaveOut, as the WAV to WAV window runs it) against sox; CPU seconds
 // (best of 5) and their ratio. Both parts need sox on the PATH.
 #include "audio/ACS_Converters.h"

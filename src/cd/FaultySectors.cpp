@@ -48,9 +48,9 @@ bool ParseEntry(std::string_view entry, FaultySectors::Range& range) {
 
 FaultySectors::FaultySectors(std::vector<Range> ranges) : ranges_(std::move(ranges)) {}
 
-std::vector<FaultySectors::Range> FaultySectors::Parse(const std::string& spec) {
+std::vector<FaultySectors::Range> FaultySectors::Parse(const std::string& list) {
     std::vector<Range> ranges;
-    std::string_view rest(spec);
+    std::string_view rest(list);
     while (!rest.empty()) {
         const auto comma = rest.find(',');
         const std::string_view entry = rest.substr(0, comma);
@@ -70,11 +70,11 @@ std::vector<FaultySectors::Range> FaultySectors::Parse(const std::string& spec) 
 }
 
 std::shared_ptr<FaultySectors> FaultySectors::FromEnvironment() {
-    const char* spec = std::getenv("VELLORINE_FAULTY_SECTORS");
-    if (spec == nullptr) {
+    const char* list = std::getenv("VELLORINE_FAULTY_SECTORS");
+    if (list == nullptr) {
         return nullptr;
     }
-    auto ranges = Parse(spec);
+    auto ranges = Parse(list);
     if (ranges.empty()) {
         return nullptr;
     }

@@ -33,8 +33,8 @@ public:
 
     explicit FaultySectors(std::vector<Range> ranges);
 
-    // Parses a specification in the format above.
-    static std::vector<Range> Parse(const std::string& spec);
+    // Parses a comma-separated list of sector ranges in the format above.
+    static std::vector<Range> Parse(const std::string& list);
     // The injector the environment asks for; null when it names no sector.
     static std::shared_ptr<FaultySectors> FromEnvironment();
 
