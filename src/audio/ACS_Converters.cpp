@@ -1,5 +1,7 @@
 #include "audio/ACS_Converters.h"
 
+#include "bytes/LittleEndian.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -11,16 +13,6 @@ namespace audio {
 namespace {
 
 constexpr std::int32_t kBlockBytes = 32768;
-
-std::int16_t Get16(const std::uint8_t* p) {
-    return static_cast<std::int16_t>(static_cast<std::uint16_t>(p[0] | (p[1] << 8)));
-}
-
-void Put16(std::uint8_t* p, std::int32_t value) {
-    const auto u = static_cast<std::uint16_t>(value);
-    p[0] = static_cast<std::uint8_t>(u & 0xFF);
-    p[1] = static_cast<std::uint8_t>(u >> 8);
-}
 
 // Filter results can overshoot full scale; wrapping them would turn a peak into a click.
 std::int16_t Saturate16(double value) {
@@ -293,7 +285,9 @@ void TRateConverter::Resample(const std::uint8_t* x, std::int32_t frames, std::i
     for (std::int32_t ch = 0; ch < c; ++ch) {
         double* plane = FPlanes[ch].data() + h;
         for (std::int32_t i = 0; i < frames; ++i) {
-            plane[i] = x == nullptr ? 0.0 : Get16(x + 2 * (static_cast<std::size_t>(i) * c + ch));
+            plane[i] = x == nullptr
+                           ? 0.0
+                           : bytes::GetLeI16(x + 2 * (static_cast<std::size_t>(i) * c + ch));
         }
     }
     const std::int64_t end = FBase + frames;
@@ -303,7 +297,7 @@ void TRateConverter::Resample(const std::uint8_t* x, std::int32_t frames, std::i
         const std::int64_t oldest = FWhole + FTapLead - (FKernelWidth - 1);
         const std::int64_t at = oldest - FBase + h;
         for (std::int32_t ch = 0; ch < c; ++ch) {
-            Put16(dst, Saturate16(Filter(FPlanes[ch].data() + at, FFraction)));
+            bytes::PutLeI16(dst, Saturate16(Filter(FPlanes[ch].data() + at, FFraction)));
             dst += 2;
         }
         ++outputs;
@@ -352,9 +346,11 @@ const std::uint8_t* TMSConverter::ConvertBlock(std::int32_t bytes) {
     if (!FMonoInput) {
         const std::int32_t frames = bytes / 4;
         for (std::int32_t k = 0; k < frames; ++k) {
-            const std::int32_t left = Get16(p + 4 * k);
-            const std::int32_t right = Get16(p + 4 * k + 2);
-            Put16(p + 2 * k, (left + right) / 2); // C++ division truncates toward zero
+            const std::int32_t left = bytes::GetLeI16(p + 4 * k);
+            const std::int32_t right = bytes::GetLeI16(p + 4 * k + 2);
+            bytes::PutLeI16(p + 2 * k,
+                            static_cast<std::int16_t>((left + right) /
+                                                      2)); // C++ division truncates toward zero
         }
         FBufferEnd = frames * 2;
         return p;
@@ -363,11 +359,11 @@ const std::uint8_t* TMSConverter::ConvertBlock(std::int32_t bytes) {
     const TMSConverterMode mode = FMode.load();
     // Backwards, so each sample is read before its place is overwritten.
     for (std::int32_t k = samples - 1; k >= 0; --k) {
-        const std::int16_t s = Get16(p + 2 * k);
-        const std::int32_t left = mode == msmMonoToLeft ? 0 : s;
-        const std::int32_t right = mode == msmMonoToRight ? 0 : s;
-        Put16(p + 4 * k, left);
-        Put16(p + 4 * k + 2, right);
+        const std::int16_t s = bytes::GetLeI16(p + 2 * k);
+        const std::int16_t left = mode == msmMonoToLeft ? 0 : s;
+        const std::int16_t right = mode == msmMonoToRight ? 0 : s;
+        bytes::PutLeI16(p + 4 * k, left);
+        bytes::PutLeI16(p + 4 * k + 2, right);
     }
     FBufferEnd = samples * 4;
     return p;
@@ -409,14 +405,14 @@ const std::uint8_t* TSampleConverter::ConvertBlock(std::int32_t bytes) {
     if (FWideInput) {
         const std::int32_t samples = bytes / 2;
         for (std::int32_t k = 0; k < samples; ++k) {
-            const auto biased = static_cast<std::uint16_t>(Get16(p + 2 * k) + 32768);
+            const auto biased = static_cast<std::uint16_t>(bytes::GetLeI16(p + 2 * k) + 32768);
             p[k] = static_cast<std::uint8_t>(biased >> 8);
         }
         FBufferEnd = samples;
         return p;
     }
     for (std::int32_t k = bytes - 1; k >= 0; --k) {
-        Put16(p + 2 * k, p[k] * 256 - 32768);
+        bytes::PutLeI16(p + 2 * k, static_cast<std::int16_t>(p[k] * 256 - 32768));
     }
     FBufferEnd = bytes * 2;
     return p;
@@ -520,7 +516,7 @@ std::int32_t TStereoBalance::GetData(void* buffer, std::int32_t bufferSize) {
                 const double v = std::nearbyint((s[0] - 128) * gain) + 128;
                 s[0] = static_cast<std::uint8_t>(std::clamp(v, 0.0, 255.0));
             } else {
-                Put16(s, Saturate16(Get16(s) * gain));
+                bytes::PutLeI16(s, Saturate16(bytes::GetLeI16(s) * gain));
             }
         }
     }

@@ -1,5 +1,7 @@
 #include "cd/AccurateRip.h"
 
+#include "bytes/LittleEndian.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -10,12 +12,6 @@ namespace {
 
 constexpr std::size_t ChunkHeaderBytes = 13;
 constexpr std::size_t EntryBytes = 9;
-
-std::uint32_t Le32At(std::span<const std::uint8_t> b, std::size_t at) {
-    return static_cast<std::uint32_t>(b[at]) | static_cast<std::uint32_t>(b[at + 1]) << 8 |
-           static_cast<std::uint32_t>(b[at + 2]) << 16 |
-           static_cast<std::uint32_t>(b[at + 3]) << 24;
-}
 
 } // namespace
 
@@ -87,25 +83,26 @@ void ArChecksum::Add(std::span<const std::uint8_t> pcm) {
     high_ = high;
 }
 
-std::optional<std::vector<ArChunk>> ParseArDatabase(std::span<const std::uint8_t> bytes) {
+std::optional<std::vector<ArChunk>> ParseArDatabase(std::span<const std::uint8_t> data) {
     std::vector<ArChunk> chunks;
     std::size_t at = 0;
-    while (at < bytes.size()) {
-        if (bytes.size() - at < ChunkHeaderBytes) {
+    while (at < data.size()) {
+        if (data.size() - at < ChunkHeaderBytes) {
             return std::nullopt;
         }
         ArChunk chunk;
-        chunk.ids.trackCount = bytes[at];
-        const std::size_t need = ChunkHeaderBytes + EntryBytes * bytes[at];
-        if (chunk.ids.trackCount == 0 || bytes.size() - at < need) {
+        chunk.ids.trackCount = data[at];
+        const std::size_t need = ChunkHeaderBytes + EntryBytes * data[at];
+        if (chunk.ids.trackCount == 0 || data.size() - at < need) {
             return std::nullopt;
         }
-        chunk.ids.id1 = Le32At(bytes, at + 1);
-        chunk.ids.id2 = Le32At(bytes, at + 5);
-        chunk.ids.cddb = Le32At(bytes, at + 9);
+        chunk.ids.id1 = bytes::GetLe32(&data[at + 1]);
+        chunk.ids.id2 = bytes::GetLe32(&data[at + 5]);
+        chunk.ids.cddb = bytes::GetLe32(&data[at + 9]);
         for (int t = 0; t < chunk.ids.trackCount; ++t) {
             const std::size_t e = at + ChunkHeaderBytes + EntryBytes * static_cast<std::size_t>(t);
-            chunk.tracks.push_back({bytes[e], Le32At(bytes, e + 1), Le32At(bytes, e + 5)});
+            chunk.tracks.push_back(
+                {data[e], bytes::GetLe32(&data[e + 1]), bytes::GetLe32(&data[e + 5])});
         }
         chunks.push_back(std::move(chunk));
         at += need;

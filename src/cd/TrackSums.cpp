@@ -1,5 +1,7 @@
 #include "cd/TrackSums.h"
 
+#include "bytes/LittleEndian.h"
+
 #include <zlib.h>
 
 #include <algorithm>
@@ -20,7 +22,7 @@ void TrackSums::Add(std::span<const std::uint8_t> pcm) {
     }
     std::uint32_t peak = peak_;
     for (std::size_t i = 0; i + 1 < pcm.size(); i += 2) {
-        const auto sample = static_cast<std::int16_t>(pcm[i] | (pcm[i + 1] << 8));
+        const std::int16_t sample = bytes::GetLeI16(&pcm[i]);
         const std::uint32_t level =
             sample < 0 ? static_cast<std::uint32_t>(-sample) : static_cast<std::uint32_t>(sample);
         peak = std::max(peak, level);

@@ -17,6 +17,7 @@
 // Threading: the owner creates the thread (suspended), sets CDHandle, NotifyWindow and
 // optionally Session, then Resume()s it. To stop early it sets StopFlag and deletes the thread;
 // deleting waits for the worker to end. A stopped rip posts no completion event.
+#include "bytes/WavHeader.h"
 #include "cd/ParanoiaReader.h"
 #include "cd/RipSession.h"
 #include "cd/RipStatus.h"
@@ -40,7 +41,7 @@
 
 namespace cd {
 
-constexpr std::size_t WavHeaderSize = 44;
+constexpr std::size_t WavHeaderSize = bytes::kPcmWavHeaderBytes;
 
 // The rip thread's fixed PCM header for dataSize bytes of 16-bit stereo 44 100 Hz audio.
 std::array<std::uint8_t, WavHeaderSize> WavHeaderBytes(std::uint32_t dataSize);
