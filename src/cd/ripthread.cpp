@@ -15,7 +15,6 @@ namespace cd {
 
 namespace {
 
-constexpr int AddressModeParm = 36;
 constexpr std::uint32_t FramesPerSecond = 75;
 
 long long RoundHalfEven(double v) {
@@ -93,7 +92,7 @@ TCDRipThread::~TCDRipThread() {
 
 void TCDRipThread::Execute() {
     options_ = settings::Settings.CommonOptions;
-    if (ModifyCDParms(CDHandle, AddressModeParm, 1) == 0) {
+    if (ModifyCDParms(CDHandle, CDP_MSF_ADDRESSES, 1) == 0) {
         PostRipError(1);
         return;
     }
