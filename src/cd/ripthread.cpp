@@ -61,8 +61,7 @@ std::int16_t ScaleSample(std::int16_t sample, float gain) {
 
 std::unique_ptr<settings::TProcessInfo> MakeProgressInfo(std::int32_t code,
                                                          long long elapsedSeconds) {
-    auto info = std::make_unique<settings::TProcessInfo>();
-    info->Code = code;
+    auto info = settings::NewProcessInfo(code);
     if (code != 0) {
         info->Elapsed = settings::MinSecText(elapsedSeconds);
         info->Estimated =
@@ -416,7 +415,8 @@ long long TCDRipThread::ElapsedSeconds() const {
 }
 
 void TCDRipThread::PostProgress(std::int32_t code) {
-    PostRecord(MakeProgressInfo(code, code != 0 ? ElapsedSeconds() : 0));
+    settings::PostProcessInfo(NotifyWindow,
+                              MakeProgressInfo(code, code != 0 ? ElapsedSeconds() : 0));
 }
 
 void TCDRipThread::PostDone(std::int32_t status) {
@@ -424,17 +424,7 @@ void TCDRipThread::PostDone(std::int32_t status) {
 }
 
 void TCDRipThread::PostEvent(std::int32_t code, std::int32_t status) {
-    auto info = std::make_unique<settings::TProcessInfo>();
-    info->Code = code;
-    info->Status = status;
-    PostRecord(std::move(info));
-}
-
-void TCDRipThread::PostRecord(std::unique_ptr<settings::TProcessInfo> info) {
-    if (platform::PostMessage(NotifyWindow, settings::WM_PROGRESS, 0,
-                              reinterpret_cast<std::intptr_t>(info.get()))) {
-        (void)info.release(); // the receiver deletes it
-    }
+    settings::PostProcessInfo(NotifyWindow, settings::NewProcessInfo(code, status));
 }
 
 void TCDRipThread::PostRipError(std::intptr_t which) {

@@ -119,7 +119,6 @@ private:
     void PostProgress(std::int32_t code);
     void PostDone(std::int32_t status);
     void PostEvent(std::int32_t code, std::int32_t status);
-    void PostRecord(std::unique_ptr<settings::TProcessInfo> info);
     void PostRipError(std::intptr_t which);
 
     Clock clock_;

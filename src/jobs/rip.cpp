@@ -502,7 +502,7 @@ std::intptr_t TRipForm::HandleMessage(unsigned msg, std::intptr_t /*wParam*/,
     if (msg != settings::WM_PROGRESS) {
         return 0;
     }
-    std::unique_ptr<TProcessInfo> info(reinterpret_cast<TProcessInfo*>(lParam));
+    const std::unique_ptr<TProcessInfo> info = settings::AdoptProcessInfo(lParam);
     // The resampler's worker waits for this event to have been handled, whatever happens.
     struct ReleaseSender {
         TRipForm* form;
@@ -833,15 +833,8 @@ void TRipForm::Timer1Timer() {
 
 void TRipForm::PostToSelf(std::int32_t code, std::int32_t status, std::string elapsed,
                           std::string estimated) {
-    auto info = std::make_unique<TProcessInfo>();
-    info->Code = code;
-    info->Status = status;
-    info->Elapsed = std::move(elapsed);
-    info->Estimated = std::move(estimated);
-    if (platform::PostMessage(this, settings::WM_PROGRESS, 0,
-                              reinterpret_cast<std::intptr_t>(info.get()))) {
-        (void)info.release(); // HandleMessage frees it
-    }
+    settings::PostProcessInfo(
+        this, settings::NewProcessInfo(code, status, std::move(elapsed), std::move(estimated)));
 }
 
 void TRipForm::PostOutputProgress(audio::TACSOutput& sink) {
