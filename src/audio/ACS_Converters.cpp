@@ -35,13 +35,7 @@ void NotOpened() {
 // ---- TBlockConverter ------------------------------------------------------------------------
 
 TACSInput& TBlockConverter::StartRun() {
-    TACSInput& input = RequireInput();
-    input.Init();
-    FBusy = true;
-    FPosition = 0;
-    FBufferStart = 1;
-    FBufferEnd = 0;
-    FInputLock.Release();
+    TACSInput& input = StartInput();
     FEndOfInput = false;
     FEndConverted = false;
     return input;
@@ -61,10 +55,7 @@ void TBlockConverter::Flush() {
             self->FBusy = false;
         }
     } release{this};
-    TSpinFlagGuard guard(FInputLock);
-    if (TACSInput* input = FInput.load()) {
-        input->Flush();
-    }
+    FlushInput();
 }
 
 const std::uint8_t* TBlockConverter::ConvertEnd() {
@@ -102,26 +93,6 @@ bool TBlockConverter::Refill() {
     return true;
 }
 
-void TBlockConverter::UpdatePosition(std::int32_t delivered) {
-    std::int32_t inputSize = 0;
-    std::int32_t inputPosition = 0;
-    bool haveInput = false;
-    {
-        TSpinFlagGuard guard(FInputLock);
-        if (TACSInput* input = FInput.load()) {
-            haveInput = true;
-            inputSize = input->Size();
-            inputPosition = input->Position();
-        }
-    }
-    if (FSize < 0 || !haveInput) {
-        FPosition += delivered;
-    } else if (inputSize > 0) {
-        FPosition = static_cast<std::int32_t>(
-            std::nearbyint(static_cast<double>(FSize) / inputSize * inputPosition));
-    }
-}
-
 std::int32_t TBlockConverter::GetData(void* buffer, std::int32_t bufferSize) {
     if (!FBusy) {
         NotOpened();
@@ -137,7 +108,7 @@ std::int32_t TBlockConverter::GetData(void* buffer, std::int32_t bufferSize) {
     }
     std::memcpy(buffer, outData_ + FBufferStart - 1, static_cast<std::size_t>(count));
     FBufferStart += count;
-    UpdatePosition(count);
+    FollowInputPosition(count);
     return count;
 }
 
@@ -147,10 +118,6 @@ TRateConverter::TRateConverter() = default;
 
 TRateConverter::~TRateConverter() {
     DetachUsers();
-}
-
-std::int32_t TRateConverter::Channels() {
-    return RequireInput().Channels();
 }
 
 void TRateConverter::SetOutSampleRate(std::int32_t value) {
@@ -326,10 +293,6 @@ std::int32_t TMSConverter::Channels() {
     return RequireInput().Channels() == 1 ? 2 : 1;
 }
 
-std::int32_t TMSConverter::SampleRate() {
-    return RequireInput().SampleRate();
-}
-
 void TMSConverter::Init() {
     TACSInput& input = StartRun();
     FMonoInput = input.Channels() == 1;
@@ -381,14 +344,6 @@ std::int32_t TSampleConverter::BitsPerSample() {
     return RequireInput().BitsPerSample() == 16 ? 8 : 16;
 }
 
-std::int32_t TSampleConverter::Channels() {
-    return RequireInput().Channels();
-}
-
-std::int32_t TSampleConverter::SampleRate() {
-    return RequireInput().SampleRate();
-}
-
 void TSampleConverter::Init() {
     TACSInput& input = StartRun();
     FWideInput = input.BitsPerSample() == 16;
@@ -426,17 +381,9 @@ TStereoBalance::~TStereoBalance() {
     DetachUsers();
 }
 
-std::int32_t TStereoBalance::BitsPerSample() {
-    return RequireInput().BitsPerSample();
-}
-
 std::int32_t TStereoBalance::Channels() {
     RequireInput();
     return 2;
-}
-
-std::int32_t TStereoBalance::SampleRate() {
-    return RequireInput().SampleRate();
 }
 
 void TStereoBalance::SetBalance(float value) {
@@ -446,13 +393,7 @@ void TStereoBalance::SetBalance(float value) {
 }
 
 void TStereoBalance::Init() {
-    TACSInput& input = RequireInput();
-    input.Init();
-    FBusy = true;
-    FPosition = 0;
-    FBufferStart = 1;
-    FBufferEnd = 0;
-    FInputLock.Release();
+    TACSInput& input = StartInput();
     FMonoInput = input.Channels() == 1;
     FSampleBytes = input.BitsPerSample() == 8 ? 1 : 2;
     const std::int32_t size = input.Size();
@@ -464,10 +405,7 @@ void TStereoBalance::Flush() {
         TStereoBalance* self;
         ~Release() { self->FBusy = false; }
     } release{this};
-    TSpinFlagGuard guard(FInputLock);
-    if (TACSInput* input = FInput.load()) {
-        input->Flush();
-    }
+    FlushInput();
 }
 
 std::int32_t TStereoBalance::GetData(void* buffer, std::int32_t bufferSize) {
@@ -479,19 +417,7 @@ std::int32_t TStereoBalance::GetData(void* buffer, std::int32_t bufferSize) {
     // Whole frames only, so a request never ends in half a sample.
     const std::int32_t request =
         FMonoInput ? bufferSize / 2 / FSampleBytes * FSampleBytes : bufferSize;
-    std::int32_t n = 0;
-    std::int32_t inputSize = 0;
-    std::int32_t inputPosition = 0;
-    {
-        TSpinFlagGuard guard(FInputLock);
-        TACSInput* input = FInput.load();
-        if (input == nullptr || request <= 0) {
-            return 0;
-        }
-        n = input->GetData(p, request);
-        inputSize = input->Size();
-        inputPosition = input->Position();
-    }
+    std::int32_t n = request > 0 ? ReadInput(p, request) : 0;
     if (n <= 0) {
         return 0;
     }
@@ -520,12 +446,7 @@ std::int32_t TStereoBalance::GetData(void* buffer, std::int32_t bufferSize) {
             }
         }
     }
-    if (FSize < 0) {
-        FPosition += n;
-    } else if (inputSize > 0) {
-        const double ratio = std::nearbyint(static_cast<double>(FSize) / inputSize);
-        FPosition = static_cast<std::int32_t>(ratio * inputPosition);
-    }
+    FollowInputPosition(n);
     return n;
 }
 
