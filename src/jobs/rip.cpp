@@ -151,8 +151,7 @@ TRipForm::TRipForm(QWidget* owner, const QStringList& items, int cdHandle, int j
              main->y() + (main->height() - height()) / 2);
     }
     if (itemCount_ == 0) {
-        FinishJob();
-        QTimer::singleShot(0, this, [this] { done(QDialog::Accepted); });
+        FinishAndClose();
         return;
     }
     switch (JobKind) {
@@ -642,8 +641,7 @@ void TRipForm::OnTrackExtracted(TProcessInfo& info) {
     }
     // WAV output: the extraction was the whole step.
     if (RipIndex_ == ItemCount()) {
-        FinishJob();
-        QTimer::singleShot(0, this, [this] { done(QDialog::Accepted); });
+        FinishAndClose();
     } else {
         StartRip(RipIndex_);
     }
@@ -664,15 +662,9 @@ void TRipForm::OnMp3Ended(const TProcessInfo& info) {
         settings::Settings.ID3.Use) {
         WriteId3Tag(RipIndex_ - 1);
     }
-    NoteEncoded(EncodeIndex_, info.Status == 2 && !failedExit);
-    ProgressSeen = false;
-    EncodeIndex_ += 1;
-    if (EncodeIndex_ == ItemCount()) {
-        FinishJob();
-        QTimer::singleShot(0, this, [this] { done(QDialog::Accepted); });
-        return;
+    if (EndEncodeStep(EncodeIndex_, info.Status == 2 && !failedExit)) {
+        NextAfterEncode();
     }
-    NextAfterEncode();
 }
 
 void TRipForm::OnWmaEnded(const TProcessInfo& info) {
@@ -687,16 +679,27 @@ void TRipForm::OnWmaEnded(const TProcessInfo& info) {
         RemovePartialOutput(encodingOutput_);
         ShowError(Q(encodingOutput_) + ": the WMA encoder ended without finishing the file.");
     }
-    NoteEncoded(EncodeIndex_, info.Status == 2 && !failedExit);
-    ProgressSeen = false;
-    EncodeIndex_ += 1;
-    if (EncodeIndex_ == ItemCount()) {
-        FinishJob();
-        // Sent from inside the encoder's hand-over: the window closes once that returns.
-        QTimer::singleShot(0, this, [this] { done(QDialog::Accepted); });
-        return;
+    if (EndEncodeStep(EncodeIndex_, info.Status == 2 && !failedExit)) {
+        NextAfterEncode();
     }
-    NextAfterEncode();
+}
+
+bool TRipForm::EndEncodeStep(int& index, bool ended) {
+    NoteEncoded(index, ended);
+    ProgressSeen = false;
+    index += 1;
+    if (index == ItemCount()) {
+        FinishAndClose();
+        return false;
+    }
+    return true;
+}
+
+void TRipForm::FinishAndClose() {
+    FinishJob();
+    // Later, not now: this may run inside an encoder's sent hand-over, which must return
+    // before the window goes.
+    QTimer::singleShot(0, this, [this] { done(QDialog::Accepted); });
 }
 
 void TRipForm::NoteEncoded(int i, bool ended) {
@@ -740,15 +743,9 @@ void TRipForm::OnOggDone(const TProcessInfo& info) {
         RemovePartialOutput(encodingOutput_);
         ShowError(Q(encodingOutput_) + ": " + Q(info.Elapsed));
     }
-    NoteEncoded(OggIndex_, info.Status == 0);
-    ProgressSeen = false;
-    OggIndex_ += 1;
-    if (OggIndex_ == ItemCount()) {
-        FinishJob();
-        QTimer::singleShot(0, this, [this] { done(QDialog::Accepted); });
-        return;
+    if (EndEncodeStep(OggIndex_, info.Status == 0)) {
+        NextAfterOgg();
     }
-    NextAfterOgg();
 }
 
 void TRipForm::NextAfterOgg() {
