@@ -510,16 +510,21 @@ std::int32_t TWaveIn::GetData(void* buffer, std::int32_t bufferSize) {
 }
 
 bool TWaveIn::Refill() {
-    switch (FWavType) {
-    case wtPCM:
-    case wtACM:
-        return RefillPcm();
-    case wtDVIADPCM:
-    case wtMSADPCM:
-        return RefillAdpcm();
-    default:
+    const bool pcm = FWavType == wtPCM || FWavType == wtACM;
+    if (!FStream || (!pcm && FWavType != wtDVIADPCM && FWavType != wtMSADPCM))
         return false;
+    // At the end of the data a looping reader starts over, once per refill.
+    for (int pass = 0; pass < 2; ++pass) {
+        if (FPendingJump != 0)
+            pcm ? ApplyPcmJump() : ApplyAdpcmJump();
+        if (pcm ? ReadPcmBlock() : FPosition < FSize && ReadAdpcmBlock())
+            return true;
+        if (!FLoop || pass == 1)
+            return false;
+        Flush();
+        Init();
     }
+    return false;
 }
 
 void TWaveIn::ApplyPcmJump() {
@@ -534,30 +539,18 @@ void TWaveIn::ApplyPcmJump() {
     FPendingJump = 0;
 }
 
-bool TWaveIn::RefillPcm() {
-    if (!FStream)
+bool TWaveIn::ReadPcmBlock() {
+    const std::int64_t left = std::int64_t{FSize} - FPosition;
+    if (left <= 0)
         return false;
-    for (int pass = 0; pass < 2; ++pass) {
-        if (FPendingJump != 0)
-            ApplyPcmJump();
-        std::int64_t count = 0;
-        const std::int64_t left = std::int64_t{FSize} - FPosition;
-        if (left > 0) {
-            FStream->read(reinterpret_cast<char*>(FBuffer.data()),
-                          std::min<std::int64_t>(kPcmBlockSize, left));
-            count = FStream->gcount();
-        }
-        if (count > 0) {
-            FBufferStart = 1;
-            FBufferEnd = static_cast<std::int32_t>(count);
-            return true;
-        }
-        if (!FLoop || pass == 1)
-            return false;
-        Flush();
-        Init();
-    }
-    return false;
+    FStream->read(reinterpret_cast<char*>(FBuffer.data()),
+                  std::min<std::int64_t>(kPcmBlockSize, left));
+    const std::int64_t count = FStream->gcount();
+    if (count <= 0)
+        return false;
+    FBufferStart = 1;
+    FBufferEnd = static_cast<std::int32_t>(count);
+    return true;
 }
 
 void TWaveIn::ApplyAdpcmJump() {
@@ -571,22 +564,6 @@ void TWaveIn::ApplyAdpcmJump() {
     Seek(static_cast<std::int32_t>(target));
     FPosition = static_cast<std::int32_t>((target - first) * frameBytes);
     FPendingJump = 0;
-}
-
-bool TWaveIn::RefillAdpcm() {
-    if (!FStream)
-        return false;
-    for (int pass = 0; pass < 2; ++pass) {
-        if (FPendingJump != 0)
-            ApplyAdpcmJump();
-        if (FPosition < FSize)
-            return ReadAdpcmBlock();
-        if (!FLoop || pass == 1)
-            return false;
-        Flush();
-        Init();
-    }
-    return false;
 }
 
 bool TWaveIn::ReadAdpcmBlock() {
