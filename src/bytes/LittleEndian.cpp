@@ -8,58 +8,56 @@ namespace bytes {
 
 namespace {
 
-template <std::size_t N> bool WriteAll(std::ostream& out, const std::array<std::uint8_t, N>& b) {
+template <typename T, std::size_t N>
+bool WriteValue(std::ostream& out, T v, void (*put)(std::uint8_t*, T)) {
+    std::array<std::uint8_t, N> b{};
+    put(b.data(), v);
     out.write(reinterpret_cast<const char*>(b.data()), static_cast<std::streamsize>(N));
     return static_cast<bool>(out);
 }
 
-template <std::size_t N> bool ReadAll(std::istream& in, std::array<std::uint8_t, N>& b) {
+template <typename T, std::size_t N>
+bool ReadValue(std::istream& in, T& value, T (*get)(const std::uint8_t*)) {
+    std::array<std::uint8_t, N> b{};
     in.read(reinterpret_cast<char*>(b.data()), static_cast<std::streamsize>(N));
-    return static_cast<std::size_t>(in.gcount()) == N;
+    if (static_cast<std::size_t>(in.gcount()) != N) {
+        return false;
+    }
+    value = get(b.data());
+    return true;
+}
+
+template <typename T, std::size_t N>
+void AppendValue(std::vector<std::uint8_t>& out, T v, void (*put)(std::uint8_t*, T)) {
+    const std::size_t at = out.size();
+    out.resize(at + N);
+    put(out.data() + at, v);
 }
 
 } // namespace
 
 void AppendLe16(std::vector<std::uint8_t>& out, std::uint16_t v) {
-    const std::size_t at = out.size();
-    out.resize(at + 2);
-    PutLe16(out.data() + at, v);
+    AppendValue<std::uint16_t, 2>(out, v, PutLe16);
 }
 
 void AppendLe32(std::vector<std::uint8_t>& out, std::uint32_t v) {
-    const std::size_t at = out.size();
-    out.resize(at + 4);
-    PutLe32(out.data() + at, v);
+    AppendValue<std::uint32_t, 4>(out, v, PutLe32);
 }
 
 bool WriteLe16(std::ostream& out, std::uint16_t v) {
-    std::array<std::uint8_t, 2> b{};
-    PutLe16(b.data(), v);
-    return WriteAll(out, b);
+    return WriteValue<std::uint16_t, 2>(out, v, PutLe16);
 }
 
 bool WriteLe32(std::ostream& out, std::uint32_t v) {
-    std::array<std::uint8_t, 4> b{};
-    PutLe32(b.data(), v);
-    return WriteAll(out, b);
+    return WriteValue<std::uint32_t, 4>(out, v, PutLe32);
 }
 
 bool ReadLe16(std::istream& in, std::uint16_t& value) {
-    std::array<std::uint8_t, 2> b{};
-    if (!ReadAll(in, b)) {
-        return false;
-    }
-    value = GetLe16(b.data());
-    return true;
+    return ReadValue<std::uint16_t, 2>(in, value, GetLe16);
 }
 
 bool ReadLe32(std::istream& in, std::uint32_t& value) {
-    std::array<std::uint8_t, 4> b{};
-    if (!ReadAll(in, b)) {
-        return false;
-    }
-    value = GetLe32(b.data());
-    return true;
+    return ReadValue<std::uint32_t, 4>(in, value, GetLe32);
 }
 
 } // namespace bytes

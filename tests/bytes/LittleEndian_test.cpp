@@ -19,6 +19,27 @@ Bytes FromStream(const std::ostringstream& out) {
     return Bytes(s.begin(), s.end());
 }
 
+// Written to a stream, the value is exactly these bytes, and reads back as itself.
+template <typename T, std::size_t N>
+void ExpectStreamRoundTrip(T value, const std::array<std::uint8_t, N>& bytes) {
+    std::ostringstream out;
+    bool written = false;
+    T read{};
+    std::istringstream in;
+    if constexpr (N == 2) {
+        written = WriteLe16(out, value);
+        in.str(out.str());
+        EXPECT_TRUE(ReadLe16(in, read));
+    } else {
+        written = WriteLe32(out, value);
+        in.str(out.str());
+        EXPECT_TRUE(ReadLe32(in, read));
+    }
+    EXPECT_TRUE(written);
+    EXPECT_EQ(FromStream(out), Bytes(bytes.begin(), bytes.end()));
+    EXPECT_EQ(read, value);
+}
+
 struct Le32Case {
     std::uint32_t value;
     std::array<std::uint8_t, 4> bytes;
@@ -45,13 +66,7 @@ TEST(LittleEndian, ThirtyTwoBitValuesHaveTheirLowByteFirstEverywhere) {
         AppendLe32(appended, c.value);
         EXPECT_EQ(appended, (Bytes{0xAA, c.bytes[0], c.bytes[1], c.bytes[2], c.bytes[3]}));
 
-        std::ostringstream out;
-        ASSERT_TRUE(WriteLe32(out, c.value));
-        EXPECT_EQ(FromStream(out), Bytes(c.bytes.begin(), c.bytes.end()));
-        std::istringstream in(out.str());
-        std::uint32_t read = 0;
-        ASSERT_TRUE(ReadLe32(in, read));
-        EXPECT_EQ(read, c.value);
+        ExpectStreamRoundTrip(c.value, c.bytes);
     }
 }
 
@@ -70,13 +85,7 @@ TEST(LittleEndian, SixteenBitValuesRoundTripSignedAndUnsigned) {
         EXPECT_EQ(GetLeI16(c.bytes.data()), c.value);
         EXPECT_EQ(GetLe16(c.bytes.data()), static_cast<std::uint16_t>(c.value));
 
-        std::ostringstream out;
-        ASSERT_TRUE(WriteLe16(out, static_cast<std::uint16_t>(c.value)));
-        EXPECT_EQ(FromStream(out), Bytes(c.bytes.begin(), c.bytes.end()));
-        std::istringstream in(out.str());
-        std::uint16_t read = 0;
-        ASSERT_TRUE(ReadLe16(in, read));
-        EXPECT_EQ(read, static_cast<std::uint16_t>(c.value));
+        ExpectStreamRoundTrip(static_cast<std::uint16_t>(c.value), c.bytes);
     }
 }
 
