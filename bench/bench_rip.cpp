@@ -14,6 +14,7 @@
 //                       blocks already in the cache, as the rip hands them over;
 //   BM_TrackChecks/0    the same without AccurateRip: the difference against
 //                       BM_SecureRipTrack is the AccurateRip share (goal < 2 %)
+#include "cd/DiscImages.h"
 #include "cd/RipSession.h"
 #include "cd/TrackSums.h"
 #include "cd/akrip32.h"
@@ -23,12 +24,9 @@
 #include <QCoreApplication>
 #include <benchmark/benchmark.h>
 
-#include <cstdlib>
-#include <filesystem>
 #include <memory>
 #include <stdexcept>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -50,43 +48,18 @@ public:
     }
 };
 
-// The generator script of this source tree (not found through __FILE__: a compiler
-// cache may hand the compiler relative paths).
-std::string GeneratorPath() {
-    return VELLORINE_SOURCE_DIR "/scripts/make-disc-image";
-}
-
 struct Fixture {
     Fixture() {
-        std::string pattern = "/tmp/vellorine-bench-rip-XXXXXX";
-        if (mkdtemp(pattern.data()) == nullptr) {
-            throw std::runtime_error("mkdtemp failed");
-        }
-        dir = pattern;
-        const std::string cue = dir + "/bench.cue";
-        const std::string command = "python3 '" + GeneratorPath() + "' '" + cue + "' --frames " +
-                                    std::to_string(TrackFrames);
-        if (std::system(command.c_str()) != 0) {
-            throw std::runtime_error("image generator failed");
-        }
-        setenv("VELLORINE_CD_IMAGES", cue.c_str(), 1);
-        setenv("VELLORINE_NO_CD_DRIVES", "1", 1);
-        cd::TCDList list{};
-        list.max = 8;
-        cd::GetCDList(list);
-        cd::TCDHandleRequest request{12, 1, list.cd[0].ha, list.cd[0].tgt, 0, 0, 0, 0, 0};
-        handle = cd::GetCDHandle(request);
+        const std::string cue = cdtest::MakeImage(dir, "bench", {TrackFrames});
+        cdtest::UseImages({cue});
+        handle = cdtest::OpenFirstDrive();
         if (handle == 0) {
             throw std::runtime_error("image did not open");
         }
-        settings::Settings.CommonOptions.OutputFolder = dir;
+        settings::Settings.CommonOptions.OutputFolder = dir.Path();
     }
-    ~Fixture() {
-        cd::CloseCDHandle(handle);
-        std::error_code ec;
-        std::filesystem::remove_all(dir, ec);
-    }
-    std::string dir;
+    ~Fixture() { cd::CloseCDHandle(handle); }
+    testsupport::ScratchFolder dir;
     cd::HCDROM handle = 0;
 };
 
@@ -123,7 +96,7 @@ void RunRip(benchmark::State& state, bool normalize, bool secure = false,
     settings::Settings.CommonOptions.NormalizePercent = 95;
     Sink sink;
     cd::RipSessionOptions options;
-    options.outputFolder = f.dir;
+    options.outputFolder = f.dir.Path();
     options.accurateRip = false; // the lookup runs beside the rip; no server here
     options.testAndCopy = testAndCopy;
     for (auto _ : state) {
