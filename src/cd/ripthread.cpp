@@ -118,14 +118,14 @@ TCDRipThread::~TCDRipThread() {
 void TCDRipThread::Execute() {
     options_ = settings::Settings.CommonOptions;
     if (ModifyCDParms(CDHandle, AddressModeParm, 1) == 0) {
-        PostRipError(1);
+        PostRipError(RipErrorDriveSetup);
         return;
     }
     TTOC toc{};
     // A track number outside the disc would index entries that hold nothing.
     if (ReadTOC(CDHandle, toc) != 1 || TrackNumber < toc.firstTrack ||
         TrackNumber > toc.lastTrack || TrackNumber > 99) {
-        PostRipError(2);
+        PostRipError(RipErrorNoTrack);
         return;
     }
     const auto index = static_cast<std::size_t>(TrackNumber - 1);

@@ -10,11 +10,11 @@
 #include <filesystem>
 #include <fstream>
 
-#include "QtTestApp.h"
 #include "app/MainForm.h"
 #include "cd/DiscImages.h"
 #include "platform/ScriptedDialogs.h"
 #include "settings/Global.h"
+#include "support/QtTestSupport.h"
 
 namespace fs = std::filesystem;
 
@@ -23,7 +23,6 @@ namespace {
 class MainWindowJobs : public ::testing::Test {
 protected:
     void SetUp() override {
-        testsupport::EnsureQtApp();
         setenv("VELLORINE_HOME", home.Path().c_str(), 1);
         path_ = std::getenv("PATH");
         // The built WMA encoder, found as the installed program finds it.

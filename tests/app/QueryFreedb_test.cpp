@@ -11,13 +11,13 @@
 #include <QTest>
 #include <QTreeWidget>
 
-#include "QtTestApp.h"
 #include "cd/CddbServer.h"
 #include "cd/DiscImages.h"
 #include "cd/akrip32.h"
 #include "platform/IniFile.h"
 #include "platform/ScriptedDialogs.h"
 #include "settings/Global.h"
+#include "support/QtTestSupport.h"
 #include "tags/QueryCddb.h"
 #include "tags/QueryCddbThread.h"
 #include "tags/StopQuery.h"
@@ -29,7 +29,6 @@ const std::vector<int> kFrames = {1500, 900, 1200};
 class QueryFreedb : public ::testing::Test {
 protected:
     void SetUp() override {
-        testsupport::EnsureQtApp();
         setenv("VELLORINE_HOME", home_.Path().c_str(), 1);
         settings::Settings = settings::TSettings{};
         settings::DiscInfo = settings::TDiscInfo{};

@@ -7,9 +7,9 @@
 #include <QTest>
 #include <cstdlib>
 
-#include "QtTestApp.h"
 #include "platform/ScriptedDialogs.h"
 #include "settings/Global.h"
+#include "support/QtTestSupport.h"
 #include "support/TestSupport.h"
 #include "tools/RecordForm.h"
 
@@ -17,7 +17,6 @@
 // window. With VELLORINE_SCREENSHOT set to a file name, the recorder as shown is saved there
 // (run under xvfb-run with QT_QPA_PLATFORM=xcb to see the real look).
 TEST(RecordCommand, TheActionsMenuOpensTheRecorderModally) {
-    testsupport::EnsureQtApp();
     testsupport::ScratchFolder home;
     testsupport::ScopedEnv homeEnv("VELLORINE_HOME", home.Path().c_str());
     testsupport::ScopedEnv noDrives("VELLORINE_NO_CD_DRIVES", "1");

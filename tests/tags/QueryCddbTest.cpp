@@ -15,12 +15,12 @@
 #include <QTimer>
 #include <QTreeWidget>
 
-#include "QtTestApp.h"
 #include "cd/CddbServer.h"
 #include "cd/DiscImages.h"
 #include "cd/akrip32.h"
 #include "platform/ScriptedDialogs.h"
 #include "settings/Global.h"
+#include "support/QtTestSupport.h"
 
 namespace {
 
@@ -58,7 +58,6 @@ void ClickWhen(QWidget* window, const char* button, std::function<bool()> condit
 class CddbWindows : public ::testing::Test {
 protected:
     void SetUp() override {
-        testsupport::EnsureQtApp();
         settings::Settings = settings::TSettings{};
         settings::DiscInfo = settings::TDiscInfo{};
         auto scripted = std::make_unique<platform::ScriptedDialogs>();

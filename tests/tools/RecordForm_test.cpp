@@ -15,11 +15,11 @@
 #include <chrono>
 #include <filesystem>
 
-#include "QtTestApp.h"
 #include "jobs/rip.h"
 #include "platform/ScriptedDialogs.h"
 #include "platform/Shell.h"
 #include "settings/Global.h"
+#include "support/QtTestSupport.h"
 #include "support/SoundFixtures.h"
 #include "support/SoundServer.h"
 #include "support/TestSupport.h"
@@ -48,7 +48,6 @@ struct NewFormat {
 class RecorderWindow : public ::testing::Test {
 protected:
     void SetUp() override {
-        EnsureQtApp();
         auto dialogs = std::make_unique<platform::ScriptedDialogs>();
         dialogs_ = dialogs.get();
         oldDialogs_ = platform::InstallDialogs(std::move(dialogs));
