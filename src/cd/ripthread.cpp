@@ -106,9 +106,9 @@ TCDRipThread::FilePtr TCDRipThread::OpenFile(const std::string& path, const char
     return file;
 }
 
-TCDRipThread::TCDRipThread(int trackNumber, std::string title)
+TCDRipThread::TCDRipThread(int trackNumber, std::string title, settings::TCommonOptions options)
     : platform::TThread(true), TrackNumber(trackNumber), Title(std::move(title)),
-      clock_([] { return std::chrono::system_clock::now(); }) {}
+      clock_([] { return std::chrono::system_clock::now(); }), options_(std::move(options)) {}
 
 // The worker uses this object's members; it must end before they go.
 TCDRipThread::~TCDRipThread() {
@@ -116,7 +116,6 @@ TCDRipThread::~TCDRipThread() {
 }
 
 void TCDRipThread::Execute() {
-    options_ = settings::Settings.CommonOptions;
     if (ModifyCDParms(CDHandle, AddressModeParm, 1) == 0) {
         PostRipError(RipErrorDriveSetup);
         return;

@@ -363,7 +363,8 @@ void TRipForm::StartRip(int i) {
         PostToSelf(settings::PI_TRACK_EXTRACTED, cd::RipStatusFileFailed);
         return;
     }
-    RipThread = std::make_unique<cd::TCDRipThread>(Track(i), title);
+    RipThread =
+        std::make_unique<cd::TCDRipThread>(Track(i), title, settings::Settings.CommonOptions);
     RipThread->CDHandle = CDHandle;
     RipThread->NotifyWindow = this;
     if (!RipSession_) {

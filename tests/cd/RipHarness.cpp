@@ -8,7 +8,8 @@ namespace cdtest {
 void RunRip(int track, const std::string& title, cd::HCDROM handle,
             testsupport::MessageRecorder& receiver,
             const std::function<void(cd::TCDRipThread&)>& prepare) {
-    auto thread = std::make_unique<cd::TCDRipThread>(track, title);
+    auto thread =
+        std::make_unique<cd::TCDRipThread>(track, title, settings::Settings.CommonOptions);
     thread->CDHandle = handle;
     thread->NotifyWindow = &receiver;
     if (prepare) {

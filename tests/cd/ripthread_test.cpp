@@ -310,8 +310,26 @@ TEST_F(RipThread, ANormalizePassThatCannotWriteReportsItAndKeepsTheExtractedFile
     EXPECT_EQ(receiver.messages.back().info.Status, RipStatusNormalizeFailed);
 }
 
+// The owner hands the thread a copy of the settings when it makes it: what the Options
+// window changes while the thread waits or runs never reaches the worker.
+TEST_F(RipThread, RipsWithTheSettingsItWasMadeWithNotTheOnesChangedAfterwards) {
+    ScratchFolder elsewhere;
+    Rip(2, "copied", handle, [&](TCDRipThread&) {
+        auto& changed = settings::Settings.CommonOptions;
+        changed.OutputFolder = elsewhere.Path();
+        changed.IsNormalize = true;
+        changed.NormalizePercent = 50;
+        changed.EnableRipTime = true;
+        changed.RipTime = 0;
+    });
+    EXPECT_EQ(ReadAll(out.File("copied.wav")), Concat(Header(40 * 2352), TrackBytes(123, 40)));
+    EXPECT_FALSE(std::filesystem::exists(elsewhere.File("copied.wav")));
+    ASSERT_EQ(receiver.Events().size(), 1u); // no normalize pass
+    EXPECT_EQ(receiver.LastStatus(settings::PI_TRACK_EXTRACTED), RipStatusOk);
+}
+
 TEST_F(RipThread, AThreadFreedWithoutBeingStartedDoesNothing) {
-    auto thread = std::make_unique<TCDRipThread>(1, "never");
+    auto thread = std::make_unique<TCDRipThread>(1, "never", settings::TCommonOptions{});
     thread->NotifyWindow = &receiver;
     thread.reset();
     QCoreApplication::sendPostedEvents(&receiver);
