@@ -209,16 +209,17 @@ TEST_F(MainWindow, TerminationSignalClosesTheProgramAsTheUserWould) {
         _exit(127);
     }
     // Ready once SIGTERM is caught rather than fatal.
-    bool ready = false;
-    for (int i = 0; i < 200 && !ready; ++i) {
-        std::ifstream status("/proc/" + std::to_string(pid) + "/status");
-        for (std::string line; std::getline(status, line);) {
-            if (line.rfind("SigCgt:", 0) == 0) {
-                ready = (std::stoull(line.substr(7), nullptr, 16) >> (SIGTERM - 1)) & 1;
+    const bool ready = testsupport::WaitUntil(
+        [pid] {
+            std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+            for (std::string line; std::getline(status, line);) {
+                if (line.rfind("SigCgt:", 0) == 0) {
+                    return ((std::stoull(line.substr(7), nullptr, 16) >> (SIGTERM - 1)) & 1) != 0;
+                }
             }
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(25));
-    }
+            return false;
+        },
+        std::chrono::seconds(5));
     ASSERT_TRUE(ready);
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
     kill(pid, SIGTERM);

@@ -10,6 +10,7 @@
 #include "platform/ScriptedDialogs.h"
 #include "settings/Global.h"
 #include "support/QtTestSupport.h"
+#include "support/ScopedStandIns.h"
 #include "support/TestSupport.h"
 #include "tools/RecordForm.h"
 
@@ -21,9 +22,8 @@ TEST(RecordCommand, TheActionsMenuOpensTheRecorderModally) {
     testsupport::ScopedEnv homeEnv("VELLORINE_HOME", home.Path().c_str());
     testsupport::ScopedEnv noDrives("VELLORINE_NO_CD_DRIVES", "1");
     settings::Settings = {};
-    auto scripted = std::make_unique<platform::ScriptedDialogs>();
+    const testsupport::ScopedDialogs scripted;
     platform::ScriptedDialogs* dialogs = scripted.get();
-    auto previous = platform::InstallDialogs(std::move(scripted));
     {
         app::TMainForm form;
         form.show();
@@ -57,5 +57,4 @@ TEST(RecordCommand, TheActionsMenuOpensTheRecorderModally) {
         EXPECT_EQ(owner, &form);
         form.close();
     }
-    platform::InstallDialogs(std::move(previous));
 }

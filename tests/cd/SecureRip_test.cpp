@@ -120,9 +120,8 @@ public:
         RunCommand("python3 " + Quoted(Helper) + " serve " + Quoted(folder) + " " +
                    Quoted(portFile) + " " + std::to_string(maxRequests) +
                    " >/dev/null 2>&1 & echo $! > " + Quoted(pidFile));
-        for (int i = 0; i < 100 && !std::filesystem::exists(portFile); ++i) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        }
+        testsupport::WaitUntil([&] { return std::filesystem::exists(portFile); },
+                               std::chrono::seconds(5));
         port_ = std::stoi(testsupport::ReadText(portFile));
         pid_ = std::stoi(testsupport::ReadText(pidFile));
     }
