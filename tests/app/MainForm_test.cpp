@@ -15,6 +15,7 @@
 #include "cd/akrip32.h"
 #include "jobs/Mp3EncodeThread.h"
 #include "jobs/WMAEncodeThread.h"
+#include "jobs/rip.h"
 #include "platform/IniFile.h"
 #include "settings/Global.h"
 
@@ -248,7 +249,7 @@ TEST_F(MainWindow, ClosingStopsARunningEncoderChild) {
     jobs::Mp3Process->InputFile = wav;
     jobs::Mp3Process->OutputFile = images_.File("long.mp3");
     jobs::Mp3Process->EncodeMode = true;
-    jobs::Mp3Process->JobKind = 1;
+    jobs::Mp3Process->JobKind = jobs::jkExtract;
     jobs::Mp3Process->Start();
     const pid_t child = jobs::Mp3Process->ChildPid();
     ASSERT_GT(child, 0);

@@ -4,6 +4,7 @@
 #include <stdexcept>
 
 #include "EncoderTestSupport.h"
+#include "jobs/rip.h"
 
 using namespace jobs_test;
 using jobs::TMp3EncodeProcess;
@@ -12,7 +13,7 @@ namespace {
 
 class Mp3Wrapper : public EncoderTest {
 protected:
-    void Prepare(const std::string& in, const std::string& out, bool encode, int kind) {
+    void Prepare(const std::string& in, const std::string& out, bool encode, jobs::TJobKind kind) {
         mp3.Active = true;
         mp3.NotifyWindow = &window;
         mp3.InputFile = in;
@@ -37,7 +38,7 @@ const char* const kDone = "   767/767   (100%)|    0:07/    0:07|    0:08/    0:
 } // namespace
 
 TEST_F(Mp3Wrapper, TheCommandLinesFollowTheModeAndTheSettings) {
-    Prepare("/music/in put.wav", "/out/in put.mp3", true, 2);
+    Prepare("/music/in put.wav", "/out/in put.mp3", true, jobs::jkWavToMp3);
     EXPECT_EQ(mp3.CommandLine(), "lame -b 128 -m j \"/music/in put.wav\" \"/out/in put.mp3\"");
     mp3.EncodeMode = false;
     EXPECT_EQ(mp3.CommandLine(), "lame --decode \"/music/in put.wav\" \"/out/in put.mp3\"");
@@ -68,7 +69,7 @@ TEST_F(Mp3Wrapper, TheCommandLinesFollowTheModeAndTheSettings) {
 
 TEST_F(Mp3Wrapper, TheEncodeParserReadsThePercentFieldAtTheColumnOfTheFirstProgressLine) {
     // lame echoes the file names first; a "%" in them must not fix the column.
-    Prepare("/m/100% hits.wav", "/m/100% hits.mp3", true, 2);
+    Prepare("/m/100% hits.wav", "/m/100% hits.mp3", true, jobs::jkWavToMp3);
     mp3.ParseEncodeLines("Encoding /m/100% hits.wav to /m/100% hits.mp3\n");
     mp3.ParseEncodeLines(std::string(kHeader) + "\n" + kFirst + "\r" + kKbps + "\n" + kFive +
                          "\r\n");
@@ -85,7 +86,7 @@ TEST_F(Mp3Wrapper, TheEncodeParserReadsThePercentFieldAtTheColumnOfTheFirstProgr
 }
 
 TEST_F(Mp3Wrapper, TheDecodeParserDividesFrameByTotalAndDropsATotalOfZero) {
-    Prepare("/m/my#song.mp3", "/m/out.wav", false, 3);
+    Prepare("/m/my#song.mp3", "/m/out.wav", false, jobs::jkMp3ToWav);
     mp3.ParseDecodeLines("input:  /m/my#song.mp3  (44.1 kHz, 2 channels, MPEG-1 Layer III)\n");
     mp3.ParseDecodeLines("Frame#   250/1000   128 kbps  MS\rFrame#     3/0      128 kbps\r"
                          "Frame#     x/1000\rFrame#  1000/1000   128 kbps  MS\r");
@@ -99,7 +100,7 @@ TEST_F(Mp3Wrapper, TheDecodeParserDividesFrameByTotalAndDropsATotalOfZero) {
 TEST_F(Mp3Wrapper, EncodingWithTheRealLameReportsRisingProgressEndingAt100ThenEndsOnce) {
     const std::string wav = MakeWav("song.wav", 30);
     const std::string out = Path("song.mp3");
-    Prepare(wav, out, true, 2);
+    Prepare(wav, out, true, jobs::jkWavToMp3);
     mp3.Start();
     ASSERT_NE(mp3.ChildPid(), 0);
     ASSERT_TRUE(WaitForEnds(1));
@@ -126,7 +127,7 @@ TEST_F(Mp3Wrapper, DecodingWithTheRealLameGivesTheWavBackWithRisingProgress) {
     const std::string mp3File = Path("orig.mp3");
     ASSERT_EQ(std::system(("lame --quiet '" + wav + "' '" + mp3File + "'").c_str()), 0);
     const std::string back = Path("back.wav");
-    Prepare(mp3File, back, false, 3);
+    Prepare(mp3File, back, false, jobs::jkMp3ToWav);
     mp3.Start();
     ASSERT_TRUE(WaitForEnds(1));
     const auto p = window.Percentages();
@@ -141,7 +142,7 @@ TEST_F(Mp3Wrapper, DecodingWithTheRealLameGivesTheWavBackWithRisingProgress) {
 TEST_F(Mp3Wrapper, WithoutLameOnThePathStartRaisesTheSystemErrorAndNoEndFollows) {
     const std::string wav = MakeWav("a.wav", 1);
     UseEmptyPath();
-    Prepare(wav, Path("a.mp3"), true, 2);
+    Prepare(wav, Path("a.mp3"), true, jobs::jkWavToMp3);
     try {
         mp3.Start();
         FAIL() << "Start must raise";
@@ -155,7 +156,7 @@ TEST_F(Mp3Wrapper, WithoutLameOnThePathStartRaisesTheSystemErrorAndNoEndFollows)
 
 TEST_F(Mp3Wrapper, AnOutputFolderThatVanishedEndsWithoutAnyProgress) {
     const std::string wav = MakeWav("a.wav", 2);
-    Prepare(wav, Path("gone/a.mp3"), true, 1);
+    Prepare(wav, Path("gone/a.mp3"), true, jobs::jkExtract);
     mp3.Start();
     ASSERT_TRUE(WaitForEnds(1));
     ASSERT_TRUE(Settle());
@@ -168,7 +169,7 @@ TEST_F(Mp3Wrapper, AnExistingOutputIsReplacedOnlyAfterYesUnlessTheJobIsAnExtract
     const std::string wav = MakeWav("a.wav", 1);
     const std::string out = Path("a.mp3");
     WriteFile(out, "old");
-    Prepare(wav, out, true, 2);
+    Prepare(wav, out, true, jobs::jkWavToMp3);
     dialogs->answers = {platform::MbResult::No, platform::MbResult::Yes, platform::MbResult::Yes};
     mp3.Start();
     EXPECT_EQ(mp3.ChildPid(), 0);
@@ -192,11 +193,11 @@ TEST_F(Mp3Wrapper, AnExistingOutputIsReplacedOnlyAfterYesUnlessTheJobIsAnExtract
     EXPECT_EQ(window.Events()[2].Status, jobs::EncodeStatusEnded);
     EXPECT_EQ(ProbeCodec(out), "mp3");
 
-    for (const int kind : {1, 4}) {
+    for (const jobs::TJobKind kind : {jobs::jkExtract, jobs::jkRecordedToMp3}) {
         WriteFile(out, "old");
         mp3.JobKind = static_cast<std::uint8_t>(kind);
         mp3.Start();
-        ASSERT_TRUE(WaitForEnds(kind == 1 ? 4 : 5));
+        ASSERT_TRUE(WaitForEnds(kind == jobs::jkExtract ? 4 : 5));
         EXPECT_EQ(ProbeCodec(out), "mp3") << kind;
     }
     EXPECT_EQ(dialogs->boxes.size(), 3); // extractions and recordings never ask
@@ -205,7 +206,7 @@ TEST_F(Mp3Wrapper, AnExistingOutputIsReplacedOnlyAfterYesUnlessTheJobIsAnExtract
 TEST_F(Mp3Wrapper, StoppingPartWayKillsAndReapsLameAndSendsNoEnd) {
     const std::string wav = MakeWav("long.wav", 180);
     const std::string out = Path("long.mp3");
-    Prepare(wav, out, true, 2);
+    Prepare(wav, out, true, jobs::jkWavToMp3);
     mp3.Start();
     ASSERT_TRUE(PumpUntil([&] { return !window.Percentages().empty(); }));
     const pid_t pid = mp3.ChildPid();
@@ -233,7 +234,7 @@ TEST_F(Mp3Wrapper, ItemsStartedFromTheEndEventEachEndExactlyOnce) {
         }
         return 0;
     };
-    Prepare(inputs[0], Path("1.mp3"), true, 2);
+    Prepare(inputs[0], Path("1.mp3"), true, jobs::jkWavToMp3);
     mp3.Start();
     ASSERT_TRUE(WaitForEnds(3));
     ASSERT_TRUE(Settle());
@@ -256,7 +257,7 @@ TEST_F(Mp3Wrapper, DestroyingAWrapperWhileLameRunsLeavesNoChildBehind) {
         local.NotifyWindow = &window;
         local.InputFile = wav;
         local.OutputFile = Path("long.mp3");
-        local.JobKind = 1;
+        local.JobKind = jobs::jkExtract;
         local.Start();
         pid = local.ChildPid();
         ASSERT_NE(pid, 0);

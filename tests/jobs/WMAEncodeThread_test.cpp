@@ -1,6 +1,7 @@
 #include "jobs/WMAEncodeThread.h"
 
 #include "EncoderTestSupport.h"
+#include "jobs/rip.h"
 
 using namespace jobs_test;
 using jobs::TWMAEncodeProcess;
@@ -9,7 +10,8 @@ namespace {
 
 class WmaWrapper : public EncoderTest {
 protected:
-    void Prepare(const std::string& in, const std::string& out, int kind = 6) {
+    void Prepare(const std::string& in, const std::string& out,
+                 jobs::TJobKind kind = jobs::jkWavToWma) {
         wma.Active = true;
         wma.NotifyWindow = &window;
         wma.InputFile = in;
