@@ -141,7 +141,8 @@ void RunParts(int handle, const std::string& folder, double& ripSeconds, double&
     for (int t = 1; t <= kTracks; ++t) {
         sink.ended = false;
         const auto start = Clock::now();
-        auto thread = std::make_unique<cd::TCDRipThread>(t, "Part" + settings::TwoDigits(t));
+        auto thread = std::make_unique<cd::TCDRipThread>(t, "Part" + settings::TwoDigits(t),
+                                                         settings::Settings.CommonOptions);
         thread->CDHandle = handle;
         thread->NotifyWindow = &sink;
         thread->Resume();

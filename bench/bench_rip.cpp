@@ -100,7 +100,8 @@ void RunRip(benchmark::State& state, bool normalize, bool secure = false,
     options.accurateRip = false; // the lookup runs beside the rip; no server here
     options.testAndCopy = testAndCopy;
     for (auto _ : state) {
-        auto thread = std::make_unique<cd::TCDRipThread>(1, "bench");
+        auto thread =
+            std::make_unique<cd::TCDRipThread>(1, "bench", settings::Settings.CommonOptions);
         thread->CDHandle = f.handle;
         thread->NotifyWindow = &sink;
         if (secure) {

@@ -14,15 +14,17 @@ function(vellorine_library)
     endif()
 endfunction()
 
-# vellorine_tests(LABEL <folder> [NAME <exe>] [SOURCES <files...>] [EXCLUDE <files...>]
+# vellorine_tests(LABEL <folder> [QT] [NAME <exe>] [SOURCES <files...>] [EXCLUDE <files...>]
 #                 [DEPS <targets...>] [RESOURCE_LOCK <name>])
 # One GoogleTest executable per tests/ folder (every .cpp in it unless SOURCES names them;
-# EXCLUDE leaves some out), run by CTest under that label. Tests of executables that share
+# EXCLUDE leaves some out), run by CTest under that label. QT gives it the Qt tests' main
+# (tests/support/QtTestMain.cpp: the application, offscreen, in scratch user folders) and
+# their shared helpers; without it GoogleTest's own main runs the tests. Tests of executables that share
 # a RESOURCE_LOCK never run at the same time (e.g. "sound": a test that records the null
 # sink must hear only its own tone), so a folder keeps its sound tests in an executable of
 # their own and the rest run in parallel.
 function(vellorine_tests)
-    cmake_parse_arguments(ARG "" "LABEL;NAME;RESOURCE_LOCK" "DEPS;SOURCES;EXCLUDE" ${ARGN})
+    cmake_parse_arguments(ARG "QT" "LABEL;NAME;RESOURCE_LOCK" "DEPS;SOURCES;EXCLUDE" ${ARGN})
     if(ARG_SOURCES)
         list(TRANSFORM ARG_SOURCES PREPEND ${CMAKE_CURRENT_SOURCE_DIR}/ OUTPUT_VARIABLE sources)
     else()
@@ -40,8 +42,12 @@ function(vellorine_tests)
     endif()
     add_executable(${exe} ${sources})
     target_include_directories(${exe} PRIVATE ${PROJECT_SOURCE_DIR}/src ${PROJECT_SOURCE_DIR}/tests)
-    target_link_libraries(${exe} PRIVATE ${ARG_DEPS} test_support GTest::gtest GTest::gtest_main
-                                         GTest::gmock)
+    if(ARG_QT AND TARGET test_qt_main)
+        set(main test_qt_main Qt6::Test)
+    else()
+        set(main GTest::gtest_main)
+    endif()
+    target_link_libraries(${exe} PRIVATE ${ARG_DEPS} test_support ${main} GTest::gtest GTest::gmock)
     target_compile_definitions(${exe} PRIVATE
         VELLORINE_SOURCE_DIR="${PROJECT_SOURCE_DIR}"
         VELLORINE_BINARY_DIR="${PROJECT_BINARY_DIR}")

@@ -17,4 +17,8 @@ constexpr std::int32_t RipStatusNormalizeFailed = 6;
 // has the counts.
 constexpr std::int32_t RipStatusUncorrectable = 9; // 7 and 8 mean other things to the job window
 
+// lParam of WM_RIPERROR: why the rip thread gave up before extracting anything.
+constexpr std::intptr_t RipErrorDriveSetup = 1; // the drive could not be set up
+constexpr std::intptr_t RipErrorNoTrack = 2;    // the TOC is unreadable or lacks the track
+
 } // namespace cd

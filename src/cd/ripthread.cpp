@@ -80,9 +80,9 @@ TCDRipThread::FilePtr TCDRipThread::OpenFile(const std::string& path, const char
     return file;
 }
 
-TCDRipThread::TCDRipThread(int trackNumber, std::string title)
+TCDRipThread::TCDRipThread(int trackNumber, std::string title, settings::TCommonOptions options)
     : platform::TThread(true), TrackNumber(trackNumber), Title(std::move(title)),
-      clock_([] { return std::chrono::system_clock::now(); }) {}
+      clock_([] { return std::chrono::system_clock::now(); }), options_(std::move(options)) {}
 
 // The worker uses this object's members; it must end before they go.
 TCDRipThread::~TCDRipThread() {
@@ -90,16 +90,15 @@ TCDRipThread::~TCDRipThread() {
 }
 
 void TCDRipThread::Execute() {
-    options_ = settings::Settings.CommonOptions;
     if (ModifyCDParms(CDHandle, CDP_MSF_ADDRESSES, 1) == 0) {
-        PostRipError(1);
+        PostRipError(RipErrorDriveSetup);
         return;
     }
     TTOC toc{};
     // A track number outside the disc would index entries that hold nothing.
     if (ReadTOC(CDHandle, toc) != 1 || TrackNumber < toc.firstTrack ||
         TrackNumber > toc.lastTrack || TrackNumber > 99) {
-        PostRipError(2);
+        PostRipError(RipErrorNoTrack);
         return;
     }
     const auto index = static_cast<std::size_t>(TrackNumber - 1);

@@ -14,8 +14,10 @@
 // keeps the rip log. The messages stay the same; a track whose frames could not all be
 // read reliably ends with RipStatusUncorrectable. Without a session nothing changes.
 //
-// Threading: the owner creates the thread (suspended), sets CDHandle, NotifyWindow and
-// optionally Session, then Resume()s it. To stop early it sets StopFlag and deletes the thread;
+// Threading: the owner creates the thread (suspended) on the GUI thread with a copy of the
+// settings it needs (output folder, rip time, normalize), sets CDHandle, NotifyWindow and
+// optionally Session, then Resume()s it. The worker never reads the settings record, which
+// the Options window may change meanwhile. To stop early it sets StopFlag and deletes the thread;
 // deleting waits for the worker to end. A stopped rip posts no completion event.
 #include "bytes/WavHeader.h"
 #include "cd/ParanoiaReader.h"
@@ -67,7 +69,7 @@ public:
     static constexpr std::size_t NormalizeBlockBytes = 2048;
 
     // Created suspended; the owner sets CDHandle and NotifyWindow, then resumes it.
-    TCDRipThread(int trackNumber, std::string title);
+    TCDRipThread(int trackNumber, std::string title, settings::TCommonOptions options);
     ~TCDRipThread() override;
 
     const int TrackNumber;   // 1-based
@@ -123,7 +125,7 @@ private:
 
     Clock clock_;
     std::chrono::system_clock::time_point startTime_{};
-    settings::TCommonOptions options_;
+    const settings::TCommonOptions options_; // copied when the owner made the thread
     std::vector<std::uint8_t> trackBuffer_;
 };
 

@@ -118,11 +118,11 @@ void TEncoderProcess::Start() {
     std::error_code ec;
     if (AsksBeforeOverwrite() && std::filesystem::exists(OutputFile, ec)) {
         if (!AnswersOverwrite()) {
-            PostEnd(0);
+            PostEnd(EncodeStatusDeclined);
             return;
         }
         if (settings::IsFileInUse(OutputFile)) {
-            PostEnd(1);
+            PostEnd(EncodeStatusInUse);
             return;
         }
     }
@@ -179,7 +179,7 @@ void TEncoderProcess::StopProcess(int /*exitCode*/) {
 void TEncoderProcess::ProcessEnded() {
     LastExitCode = run_ ? run_->Child.ExitCode() : 0;
     ForgetRun();
-    PostEnd(2);
+    PostEnd(EncodeStatusEnded);
 }
 
 void TEncoderProcess::ForgetRun() {

@@ -26,6 +26,12 @@
 
 namespace jobs {
 
+// Status of an encoder step's end event (PI_MP3_ENDED, PI_WMA_ENDED).
+constexpr std::int32_t EncodeStatusDeclined = 0;  // overwrite declined, or no encoder found
+constexpr std::int32_t EncodeStatusInUse = 1;     // the output file is in use
+constexpr std::int32_t EncodeStatusEnded = 2;     // the child exited (see LastExitCode)
+constexpr std::int32_t EncodeStatusErrorLine = 8; // WM8EUTIL printed an error (text in Elapsed)
+
 // One child and its pipes.
 struct TEncoderRun {
     platform::Pipe StdIn;

@@ -65,7 +65,7 @@ bool TWMAEncodeProcess::PrepareCommandLine(std::string& commandLine) {
     const std::string encoder = FindEncoder();
     if (encoder.empty()) {
         ShowEncoderMissing();
-        PostEnd(0);
+        PostEnd(EncodeStatusDeclined);
         return false;
     }
     commandLine = CommandLine(encoder);
@@ -81,7 +81,7 @@ void TWMAEncodeProcess::ParseWmaLines(const std::string& text) {
         if (line.find("ERROR") != std::string::npos) {
             // The failed child must not end the item a second time, nor the next one.
             ForgetRun();
-            PostEnd(8, line);
+            PostEnd(EncodeStatusErrorLine, line);
             return;
         }
         if (line.find("100%") != std::string::npos) {

@@ -362,7 +362,8 @@ void TRipForm::StartRip(int i) {
         PostToSelf(settings::PI_TRACK_EXTRACTED, cd::RipStatusFileFailed);
         return;
     }
-    RipThread = std::make_unique<cd::TCDRipThread>(Track(i), title);
+    RipThread =
+        std::make_unique<cd::TCDRipThread>(Track(i), title, settings::Settings.CommonOptions);
     RipThread->CDHandle = CDHandle;
     RipThread->NotifyWindow = this;
     if (!RipSession_) {
@@ -578,9 +579,9 @@ void TRipForm::OnNormalizeStarted() {
 }
 
 void TRipForm::OnRipError(std::intptr_t which) {
-    if (which == 1) {
+    if (which == cd::RipErrorDriveSetup) {
         ShowError(QStringLiteral("CD extract failed!Please try again."));
-    } else if (which == 2) {
+    } else if (which == cd::RipErrorNoTrack) {
         ShowError(QStringLiteral("Error while reading TOC information!"));
     }
 }
@@ -648,38 +649,38 @@ void TRipForm::OnTrackExtracted(TProcessInfo& info) {
 }
 
 void TRipForm::OnMp3Ended(const TProcessInfo& info) {
-    const bool failedExit = info.Status == 2 && Mp3Process->LastExitCode != 0;
-    if (info.Status == 1 && !ProgressSeen) {
+    const bool failedExit = info.Status == EncodeStatusEnded && Mp3Process->LastExitCode != 0;
+    if (info.Status == EncodeStatusInUse && !ProgressSeen) {
         ShowError(Items->at(EncodeIndex_) + "maybe be used,operate fail!");
-    } else if (info.Status == 2 && (!ProgressSeen || failedExit)) {
+    } else if (info.Status == EncodeStatusEnded && (!ProgressSeen || failedExit)) {
         if (failedExit) {
             RemovePartialOutput(encodingOutput_);
         }
         ShowError(QStringLiteral("Create MP3 file error!\nPlease check the output and lame "
                                  "options or run application again."));
     }
-    if (JobKind == jkExtract && info.Status == 2 && ProgressSeen && !failedExit &&
+    if (JobKind == jkExtract && info.Status == EncodeStatusEnded && ProgressSeen && !failedExit &&
         settings::Settings.ID3.Use) {
         WriteId3Tag(RipIndex_ - 1);
     }
-    if (EndEncodeStep(EncodeIndex_, info.Status == 2 && !failedExit)) {
+    if (EndEncodeStep(EncodeIndex_, info.Status == EncodeStatusEnded && !failedExit)) {
         NextAfterEncode();
     }
 }
 
 void TRipForm::OnWmaEnded(const TProcessInfo& info) {
     Timer1->stop();
-    const bool failedExit = info.Status == 2 && WmaProcess->LastExitCode != 0;
-    if (info.Status == 1 && !ProgressSeen) {
+    const bool failedExit = info.Status == EncodeStatusEnded && WmaProcess->LastExitCode != 0;
+    if (info.Status == EncodeStatusInUse && !ProgressSeen) {
         ShowError(Items->at(EncodeIndex_) + "maybe be used,operate fail!");
-    } else if (info.Status == 8) {
+    } else if (info.Status == EncodeStatusErrorLine) {
         RemovePartialOutput(encodingOutput_);
         ShowError(Q(info.Elapsed));
     } else if (failedExit) {
         RemovePartialOutput(encodingOutput_);
         ShowError(Q(encodingOutput_) + ": the WMA encoder ended without finishing the file.");
     }
-    if (EndEncodeStep(EncodeIndex_, info.Status == 2 && !failedExit)) {
+    if (EndEncodeStep(EncodeIndex_, info.Status == EncodeStatusEnded && !failedExit)) {
         NextAfterEncode();
     }
 }

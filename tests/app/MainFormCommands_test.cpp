@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "app/MainWindowFixture.h"
+#include "platform/RunningPrograms.h"
 #include "platform/Shell.h"
 
 namespace fs = std::filesystem;
@@ -197,7 +198,8 @@ TEST_F(MainWindowCommands, ClearHistoryDeletesThePlayersListsAndAsksFirstWhileOn
     std::string seconds = "30";
     char* argv[] = {program.data(), seconds.data(), nullptr};
     ASSERT_EQ(posix_spawn(&pid, player.c_str(), nullptr, nullptr, argv, environ), 0);
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    ASSERT_TRUE(testsupport::WaitUntil([] { return platform::IsProgramRunning("realplay.exe"); },
+                                       std::chrono::seconds(2)));
     dialogs_->boxes.clear();
     form_->Action("miRealOnePlayer")->trigger();
     EXPECT_EQ(BoxTexts(), QStringList({"Please close RealOne Player firstly.Continue?"}));

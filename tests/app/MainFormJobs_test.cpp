@@ -10,11 +10,12 @@
 #include <filesystem>
 #include <fstream>
 
-#include "QtTestApp.h"
 #include "app/MainForm.h"
 #include "cd/DiscImages.h"
 #include "platform/ScriptedDialogs.h"
 #include "settings/Global.h"
+#include "support/QtTestSupport.h"
+#include "support/ScopedStandIns.h"
 
 namespace fs = std::filesystem;
 
@@ -23,7 +24,6 @@ namespace {
 class MainWindowJobs : public ::testing::Test {
 protected:
     void SetUp() override {
-        testsupport::EnsureQtApp();
         setenv("VELLORINE_HOME", home.Path().c_str(), 1);
         path_ = std::getenv("PATH");
         // The built WMA encoder, found as the installed program finds it.
@@ -31,8 +31,6 @@ protected:
         cdtest::UseImages({});
         settings::Settings = settings::TSettings{};
         settings::DiscInfo = settings::TDiscInfo{};
-        auto scripted = std::make_unique<platform::ScriptedDialogs>();
-        dialogs = scripted.get();
         // The job window runs its real modal loop; other windows are dismissed.
         dialogs->onModal = [this](QWidget* w) {
             if (w->objectName() != "RipForm") {
@@ -41,12 +39,10 @@ protected:
             ++modalRuns;
             return static_cast<QDialog*>(w)->exec();
         };
-        previous = platform::InstallDialogs(std::move(scripted));
         out = fs::path(work.Path()) / "out";
     }
     void TearDown() override {
         form.reset();
-        platform::InstallDialogs(std::move(previous));
         setenv("PATH", path_.c_str(), 1);
     }
 
@@ -85,8 +81,8 @@ protected:
     cdtest::ScratchFolder work;
     fs::path out;
     std::string path_;
-    platform::ScriptedDialogs* dialogs = nullptr;
-    std::unique_ptr<platform::Dialogs> previous;
+    const testsupport::ScopedDialogs scripted;
+    platform::ScriptedDialogs* const dialogs = scripted.get();
     std::unique_ptr<app::TMainForm> form;
     int modalRuns = 0;
 };

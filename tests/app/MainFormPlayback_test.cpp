@@ -12,6 +12,7 @@ namespace fs = std::filesystem;
 namespace {
 
 using apptest::kSecond;
+using namespace std::chrono_literals;
 class CdPlayback : public apptest::MainWindowCommands {};
 
 // Track 1 holds a 440 Hz tone for 3 s, track 2 a 660 Hz tone for 0.8 s.
@@ -29,14 +30,14 @@ TEST_F(CdPlayback, PlayPauseResumeStopAndTheEndOfTheLastTrackComeBackToIdle) {
     EXPECT_TRUE(Enabled("aPause"));
     EXPECT_TRUE(Enabled("aStop"));
     EXPECT_EQ(device.Mode(), platform::MciMode::Playing);
-    ASSERT_TRUE(PumpUntil([&] { return device.Position() > kSecond / 4; }, 3000));
+    ASSERT_TRUE(testsupport::PumpUntil([&] { return device.Position() > kSecond / 4; }, 3000ms));
 
     form.Action("aPause")->trigger();
     EXPECT_TRUE(form.Paused());
     EXPECT_FALSE(Enabled("aPause"));
     EXPECT_TRUE(Enabled("aStop"));
     EXPECT_EQ(device.Mode(), platform::MciMode::Paused);
-    std::this_thread::sleep_for(std::chrono::milliseconds(150));
+    testsupport::PumpFor(150ms); // the sound server's time goes on; the position must not
     const std::uint32_t held = device.Position();
 
     ClickRow(1); // a paused track is resumed whichever row is selected
@@ -56,11 +57,11 @@ TEST_F(CdPlayback, PlayPauseResumeStopAndTheEndOfTheLastTrackComeBackToIdle) {
     testsupport::MonitorRecording recording(testsupport::TestSink().second);
     form.Action("aPlay")->trigger();
     EXPECT_EQ(form.StatusText(), "Play Track02");
-    ASSERT_TRUE(PumpUntil([&] { return !form.Playing(); }, 6000));
+    ASSERT_TRUE(testsupport::PumpUntil([&] { return !form.Playing(); }, 6000ms));
     EXPECT_EQ(form.StatusText(), form.IdleStatusText());
     EXPECT_FALSE(Enabled("aStop"));
     EXPECT_EQ(device.Mode(), platform::MciMode::NotOpen);
-    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    testsupport::PumpFor(200ms); // the monitor delivers what the sink played last
     const auto heard = recording.Stop();
     ASSERT_GT(heard.size(), 44100u / 4);
     EXPECT_GT(testsupport::Goertzel(heard, 660, 44100),
@@ -89,7 +90,7 @@ TEST_F(CdPlayback, APlayThatCannotReadTheDiscReturnsToIdleOnItsOwn) {
     fs::resize_file(images_.File("Gone.bin"), 10 * 2352); // the disc is taken away
     form.Action("aPlay")->trigger();
     EXPECT_TRUE(form.Playing());
-    EXPECT_TRUE(PumpUntil([&] { return !form.Playing(); }, 3000));
+    EXPECT_TRUE(testsupport::PumpUntil([&] { return !form.Playing(); }, 3000ms));
     EXPECT_EQ(form.StatusText(), form.IdleStatusText());
     EXPECT_FALSE(Enabled("aStop"));
     EXPECT_TRUE(dialogs_->boxes.isEmpty()) << "playback errors stay silent";

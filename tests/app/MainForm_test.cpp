@@ -15,6 +15,7 @@
 #include "cd/akrip32.h"
 #include "jobs/Mp3EncodeThread.h"
 #include "jobs/WMAEncodeThread.h"
+#include "jobs/rip.h"
 #include "platform/IniFile.h"
 #include "settings/Global.h"
 
@@ -209,16 +210,17 @@ TEST_F(MainWindow, TerminationSignalClosesTheProgramAsTheUserWould) {
         _exit(127);
     }
     // Ready once SIGTERM is caught rather than fatal.
-    bool ready = false;
-    for (int i = 0; i < 200 && !ready; ++i) {
-        std::ifstream status("/proc/" + std::to_string(pid) + "/status");
-        for (std::string line; std::getline(status, line);) {
-            if (line.rfind("SigCgt:", 0) == 0) {
-                ready = (std::stoull(line.substr(7), nullptr, 16) >> (SIGTERM - 1)) & 1;
+    const bool ready = testsupport::WaitUntil(
+        [pid] {
+            std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+            for (std::string line; std::getline(status, line);) {
+                if (line.rfind("SigCgt:", 0) == 0) {
+                    return ((std::stoull(line.substr(7), nullptr, 16) >> (SIGTERM - 1)) & 1) != 0;
+                }
             }
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(25));
-    }
+            return false;
+        },
+        std::chrono::seconds(5));
     ASSERT_TRUE(ready);
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
     kill(pid, SIGTERM);
@@ -247,7 +249,7 @@ TEST_F(MainWindow, ClosingStopsARunningEncoderChild) {
     jobs::Mp3Process->InputFile = wav;
     jobs::Mp3Process->OutputFile = images_.File("long.mp3");
     jobs::Mp3Process->EncodeMode = true;
-    jobs::Mp3Process->JobKind = 1;
+    jobs::Mp3Process->JobKind = jobs::jkExtract;
     jobs::Mp3Process->Start();
     const pid_t child = jobs::Mp3Process->ChildPid();
     ASSERT_GT(child, 0);

@@ -15,11 +15,11 @@
 #include <memory>
 #include <thread>
 
-#include "QtTestApp.h"
-#include "ScopedStandIns.h"
 #include "app/MainForm.h"
 #include "cd/DiscImages.h"
 #include "settings/Global.h"
+#include "support/QtTestSupport.h"
+#include "support/ScopedStandIns.h"
 
 namespace apptest {
 
@@ -28,7 +28,6 @@ constexpr int kSecond = 75; // frames
 class MainWindow : public ::testing::Test {
 protected:
     void SetUp() override {
-        testsupport::EnsureQtApp();
         home_ = std::make_unique<cdtest::ScratchFolder>();
         setenv("VELLORINE_HOME", home_->Path().c_str(), 1);
         cdtest::UseImages({});
@@ -114,15 +113,6 @@ protected:
             out << box.text;
         }
         return out;
-    }
-    // Runs the event loop until done() holds or the time is up.
-    bool PumpUntil(const std::function<bool()>& done, int ms) {
-        for (int waited = 0; waited < ms && !done(); waited += 10) {
-            QCoreApplication::processEvents();
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
-        QCoreApplication::processEvents();
-        return done();
     }
 
     testsupport::ScopedShell recordingShell_;

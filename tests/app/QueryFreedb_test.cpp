@@ -11,13 +11,14 @@
 #include <QTest>
 #include <QTreeWidget>
 
-#include "QtTestApp.h"
 #include "cd/CddbServer.h"
 #include "cd/DiscImages.h"
 #include "cd/akrip32.h"
 #include "platform/IniFile.h"
 #include "platform/ScriptedDialogs.h"
 #include "settings/Global.h"
+#include "support/QtTestSupport.h"
+#include "support/ScopedStandIns.h"
 #include "tags/QueryCddb.h"
 #include "tags/QueryCddbThread.h"
 #include "tags/StopQuery.h"
@@ -29,19 +30,14 @@ const std::vector<int> kFrames = {1500, 900, 1200};
 class QueryFreedb : public ::testing::Test {
 protected:
     void SetUp() override {
-        testsupport::EnsureQtApp();
         setenv("VELLORINE_HOME", home_.Path().c_str(), 1);
         settings::Settings = settings::TSettings{};
         settings::DiscInfo = settings::TDiscInfo{};
-        auto scripted = std::make_unique<platform::ScriptedDialogs>();
-        dialogs_ = scripted.get();
-        previous_ = platform::InstallDialogs(std::move(scripted));
         cdtest::UseImages({cdtest::MakeImage(images_, "disc", kFrames)});
     }
     void TearDown() override {
         EXPECT_TRUE(tags::TQueryCDDBThread::WaitForAll(std::chrono::seconds(5)));
         form_.reset();
-        platform::InstallDialogs(std::move(previous_));
     }
     app::TMainForm& Start() {
         form_ = std::make_unique<app::TMainForm>();
@@ -52,8 +48,8 @@ protected:
     cdtest::ScratchFolder home_;
     cdtest::ScratchFolder images_;
     cdtest::ScratchFolder records_;
-    platform::ScriptedDialogs* dialogs_ = nullptr;
-    std::unique_ptr<platform::Dialogs> previous_;
+    const testsupport::ScopedDialogs scripted_;
+    platform::ScriptedDialogs* const dialogs_ = scripted_.get();
     std::unique_ptr<app::TMainForm> form_;
 };
 

@@ -7,9 +7,10 @@
 #include <QTest>
 #include <cstdlib>
 
-#include "QtTestApp.h"
 #include "platform/ScriptedDialogs.h"
 #include "settings/Global.h"
+#include "support/QtTestSupport.h"
+#include "support/ScopedStandIns.h"
 #include "support/TestSupport.h"
 #include "tools/RecordForm.h"
 
@@ -17,14 +18,12 @@
 // window. With VELLORINE_SCREENSHOT set to a file name, the recorder as shown is saved there
 // (run under xvfb-run with QT_QPA_PLATFORM=xcb to see the real look).
 TEST(RecordCommand, TheActionsMenuOpensTheRecorderModally) {
-    testsupport::EnsureQtApp();
     testsupport::ScratchFolder home;
     testsupport::ScopedEnv homeEnv("VELLORINE_HOME", home.Path().c_str());
     testsupport::ScopedEnv noDrives("VELLORINE_NO_CD_DRIVES", "1");
     settings::Settings = {};
-    auto scripted = std::make_unique<platform::ScriptedDialogs>();
+    const testsupport::ScopedDialogs scripted;
     platform::ScriptedDialogs* dialogs = scripted.get();
-    auto previous = platform::InstallDialogs(std::move(scripted));
     {
         app::TMainForm form;
         form.show();
@@ -58,5 +57,4 @@ TEST(RecordCommand, TheActionsMenuOpensTheRecorderModally) {
         EXPECT_EQ(owner, &form);
         form.close();
     }
-    platform::InstallDialogs(std::move(previous));
 }

@@ -9,12 +9,11 @@
 #include <QWidget>
 #include <algorithm>
 
-#include "QtTestApp.h"
+#include "support/QtTestSupport.h"
 
 namespace {
 
 TEST(WindowPlacement, AStoredPlaceIsKeptOnAScreenAndNothingStoredKeepsTheDesignedLayout) {
-    testsupport::EnsureQtApp();
     const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
     struct Case {
         const char* name;
@@ -50,7 +49,6 @@ TEST(WindowPlacement, AStoredPlaceIsKeptOnAScreenAndNothingStoredKeepsTheDesigne
 }
 
 TEST(WindowPlacement, ColumnWidthsAreRestoredWithinSaneBounds) {
-    testsupport::EnsureQtApp();
     QWidget window;
     QTreeWidget list(&window);
     list.setColumnCount(4);

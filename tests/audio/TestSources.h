@@ -1,6 +1,7 @@
 #pragma once
 // In-memory sources and sinks for pipeline tests.
 #include "audio/ACS_Classes.h"
+#include "support/TestSupport.h"
 
 #include <algorithm>
 #include <atomic>
@@ -322,18 +323,7 @@ private:
     Bytes collected_;
 };
 
-// Waits until pred holds, up to a limit; true when it did.
-template <typename Pred>
-bool WaitUntil(Pred pred, std::chrono::milliseconds limit = std::chrono::seconds(10)) {
-    const auto end = std::chrono::steady_clock::now() + limit;
-    while (!pred()) {
-        if (std::chrono::steady_clock::now() > end) {
-            return false;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return true;
-}
+using testsupport::WaitUntil;
 
 // The message of the EACSException fn raises, or "(nothing raised)".
 inline std::string MessageOf(const std::function<void()>& fn) {

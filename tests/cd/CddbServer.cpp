@@ -27,17 +27,17 @@ int DigitSum(int n) {
 
 std::string ReadPortLine(int fd) {
     std::string text;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(15);
-    while (text.find('\n') == std::string::npos && std::chrono::steady_clock::now() < deadline) {
-        std::uint32_t available = 0;
-        std::string chunk;
-        if (platform::PeekPipe(fd, available) && available > 0) {
-            platform::ReadPipe(fd, available, chunk);
-            text += chunk; // the line may come in pieces
-        } else {
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        }
-    }
+    testsupport::WaitUntil(
+        [&] {
+            std::uint32_t available = 0;
+            std::string chunk;
+            if (platform::PeekPipe(fd, available) && available > 0) {
+                platform::ReadPipe(fd, available, chunk);
+                text += chunk; // the line may come in pieces
+            }
+            return text.find('\n') != std::string::npos;
+        },
+        std::chrono::seconds(15));
     return text;
 }
 

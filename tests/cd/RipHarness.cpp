@@ -1,54 +1,15 @@
 #include "cd/RipHarness.h"
 
+#include <QCoreApplication>
 #include <memory>
 
 namespace cdtest {
 
-void EnsureApplication() {
-    static int argc = 1;
-    static char name[] = "cd_tests";
-    static char* argv[] = {name, nullptr};
-    static QCoreApplication app(argc, argv);
-}
-
-bool Receiver::event(QEvent* e) {
-    return DispatchMessageEvent(e) || QObject::event(e);
-}
-
-std::intptr_t Receiver::HandleMessage(unsigned msg, std::intptr_t, std::intptr_t lParam) {
-    Message m{msg, lParam, {}};
-    if (msg == settings::WM_PROGRESS) {
-        std::unique_ptr<settings::TProcessInfo> owned(
-            reinterpret_cast<settings::TProcessInfo*>(lParam));
-        m.info = *owned;
-    }
-    messages.push_back(m);
-    return 0;
-}
-
-std::vector<settings::TProcessInfo> Receiver::Records(bool percentages) const {
-    std::vector<settings::TProcessInfo> out;
-    for (const auto& m : messages) {
-        if (m.msg == settings::WM_PROGRESS && (m.info.Code <= 100) == percentages) {
-            out.push_back(m.info);
-        }
-    }
-    return out;
-}
-
-std::int32_t Receiver::DoneStatus() const {
-    std::int32_t status = -1;
-    for (const auto& m : messages) {
-        if (m.msg == settings::WM_PROGRESS && m.info.Code == settings::PI_TRACK_EXTRACTED) {
-            status = m.info.Status;
-        }
-    }
-    return status;
-}
-
-void RunRip(int track, const std::string& title, cd::HCDROM handle, Receiver& receiver,
+void RunRip(int track, const std::string& title, cd::HCDROM handle,
+            testsupport::MessageRecorder& receiver,
             const std::function<void(cd::TCDRipThread&)>& prepare) {
-    auto thread = std::make_unique<cd::TCDRipThread>(track, title);
+    auto thread =
+        std::make_unique<cd::TCDRipThread>(track, title, settings::Settings.CommonOptions);
     thread->CDHandle = handle;
     thread->NotifyWindow = &receiver;
     if (prepare) {

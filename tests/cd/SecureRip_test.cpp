@@ -30,7 +30,6 @@ namespace {
 using namespace cd;
 using cdtest::MakeImage;
 using cdtest::ReadAll;
-using cdtest::Receiver;
 using cdtest::ScratchFolder;
 using cdtest::UseImages;
 using testsupport::Bytes;
@@ -122,9 +121,8 @@ public:
         RunCommand("python3 " + Quoted(Helper) + " serve " + Quoted(folder) + " " +
                    Quoted(portFile) + " " + std::to_string(maxRequests) +
                    " >/dev/null 2>&1 & echo $! > " + Quoted(pidFile));
-        for (int i = 0; i < 100 && !std::filesystem::exists(portFile); ++i) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        }
+        testsupport::WaitUntil([&] { return std::filesystem::exists(portFile); },
+                               std::chrono::seconds(5));
         port_ = std::stoi(testsupport::ReadText(portFile));
         pid_ = std::stoi(testsupport::ReadText(pidFile));
     }
@@ -138,8 +136,6 @@ private:
 
 class SecureRip : public ::testing::Test {
 protected:
-    static void SetUpTestSuite() { cdtest::EnsureApplication(); }
-
     void SetUp() override {
         settings::Settings.CommonOptions = settings::TCommonOptions{};
         settings::Settings.CommonOptions.OutputFolder = out.Path();
@@ -200,7 +196,7 @@ protected:
     std::string bin;
     Bytes image;
     HCDROM handle = 0;
-    Receiver receiver;
+    testsupport::MessageRecorder receiver;
 };
 
 TEST_F(SecureRip, EveryTrackHoldsTheDiscsBytesAndTheLogsCrcsMatchPythonsZlib) {
@@ -209,7 +205,7 @@ TEST_F(SecureRip, EveryTrackHoldsTheDiscsBytesAndTheLogsCrcsMatchPythonsZlib) {
     std::string wavs;
     for (int track = 1; track <= 3; ++track) {
         EXPECT_EQ(Rip(track, session), TrackBytes(track)) << "track " << track;
-        EXPECT_EQ(receiver.DoneStatus(), RipStatusOk);
+        EXPECT_EQ(receiver.LastStatus(settings::PI_TRACK_EXTRACTED), RipStatusOk);
         wavs += " " + Quoted(out.File("t" + std::to_string(track) + "s.wav"));
     }
     // The oracle reads the WAV files' data chunks itself.
@@ -310,12 +306,12 @@ TEST_F(SecureRip, DamagedSectorsPassThePlainReadSilentlyButAreCountedBySecureRea
         const Bytes truth = TrackBytes(2);
 
         const Bytes plain = Rip(2, nullptr);
-        EXPECT_EQ(receiver.DoneStatus(), c.plainStatus);
+        EXPECT_EQ(receiver.LastStatus(settings::PI_TRACK_EXTRACTED), c.plainStatus);
         EXPECT_EQ(plain == truth, c.plainIntact);
 
         auto session = MakeSession();
         const Bytes secure = Rip(2, session);
-        EXPECT_EQ(receiver.DoneStatus(), c.secureStatus);
+        EXPECT_EQ(receiver.LastStatus(settings::PI_TRACK_EXTRACTED), c.secureStatus);
         EXPECT_EQ(secure == truth, c.secureIntact);
         ASSERT_EQ(session->Tracks().size(), 1u);
         const RipLogTrack record = session->Tracks()[0];
@@ -343,8 +339,8 @@ TEST_F(SecureRip, TestAndCopyReadsTwiceWithOneRisingProgressAndComparesTheCrcs) 
     options.testAndCopy = true;
     auto session = MakeSession(options);
     EXPECT_EQ(Rip(2, session), TrackBytes(2));
-    EXPECT_EQ(receiver.DoneStatus(), RipStatusOk);
-    const auto progress = receiver.Records(true);
+    EXPECT_EQ(receiver.LastStatus(settings::PI_TRACK_EXTRACTED), RipStatusOk);
+    const auto progress = receiver.ProgressRecords();
     ASSERT_EQ(progress.size(), 2u * 10u); // 95 frames: ten reads a pass
     for (std::size_t i = 1; i < progress.size(); ++i) {
         EXPECT_GE(progress[i].Code, progress[i - 1].Code);
@@ -362,7 +358,7 @@ TEST_F(SecureRip, TestAndCopyReadsTwiceWithOneRisingProgressAndComparesTheCrcs) 
     ScopedEnv damage("VELLORINE_FAULTY_SECTORS", "100=noise");
     auto damaged = MakeSession(options);
     Rip(2, damaged);
-    EXPECT_EQ(receiver.DoneStatus(), RipStatusUncorrectable);
+    EXPECT_EQ(receiver.LastStatus(settings::PI_TRACK_EXTRACTED), RipStatusUncorrectable);
     const RipLogTrack bad = damaged->Tracks().at(0);
     ASSERT_TRUE(bad.testCrc);
     EXPECT_NE(*bad.testCrc, bad.crc);
@@ -384,7 +380,7 @@ TEST_F(SecureRip, AStoppedSecureRipPostsNoCompletionAndLeavesNoLogEntry) {
             return std::chrono::system_clock::now();
         });
     });
-    EXPECT_EQ(receiver.DoneStatus(), -1);
+    EXPECT_EQ(receiver.LastStatus(settings::PI_TRACK_EXTRACTED), -1);
     EXPECT_TRUE(session->Tracks().empty());
     const Bytes wav = ReadAll(out.File("stopped.wav"));
     EXPECT_EQ(cdtest::Le32(wav, 40), 40u * FrameBytes) << "the header holds what was read";
@@ -427,7 +423,7 @@ TEST_F(SecureRip, TheLookupJudgesEachTrackAgainstTheDatabaseAndNeverFailsTheRip)
         auto session = MakeSession(options);
         for (int track : {1, 3}) {
             Rip(track, session);
-            EXPECT_EQ(receiver.DoneStatus(), RipStatusOk);
+            EXPECT_EQ(receiver.LastStatus(settings::PI_TRACK_EXTRACTED), RipStatusOk);
         }
         ASSERT_TRUE(session->WaitForLookup(std::chrono::seconds(15)));
         for (const RipLogTrack& t : session->Tracks()) {
@@ -458,7 +454,7 @@ TEST_F(SecureRip, ASilentServerNeitherHoldsUpTheRipNorLeavesTheLogWaiting) {
     options.lookupTimeout = std::chrono::minutes(5);
     auto session = MakeSession(options);
     EXPECT_EQ(Rip(1, session), TrackBytes(1));
-    EXPECT_EQ(receiver.DoneStatus(), RipStatusOk);
+    EXPECT_EQ(receiver.LastStatus(settings::PI_TRACK_EXTRACTED), RipStatusOk);
     EXPECT_FALSE(session->WaitForLookup(std::chrono::milliseconds(0))) << "still asking";
     EXPECT_EQ(session->Tracks().at(0).ar, ArVerdict::Pending);
     const std::string logPath = session->LogPath();

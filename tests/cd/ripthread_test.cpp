@@ -15,12 +15,10 @@
 namespace {
 
 using namespace cd;
-using cdtest::EnsureApplication;
 using cdtest::Le16;
 using cdtest::Le32;
 using cdtest::MakeImage;
 using cdtest::ReadAll;
-using cdtest::Receiver;
 using cdtest::ScratchFolder;
 using cdtest::UseImages;
 using settings::TProcessInfo;
@@ -52,8 +50,6 @@ std::int16_t HalfToEven(std::int16_t s) {
 
 class RipThread : public ::testing::Test {
 protected:
-    static void SetUpTestSuite() { EnsureApplication(); }
-
     void SetUp() override {
         settings::Settings.CommonOptions = settings::TCommonOptions{};
         settings::Settings.CommonOptions.OutputFolder = out.Path();
@@ -80,7 +76,7 @@ protected:
     std::string cue;
     Bytes image;
     HCDROM handle = 0;
-    Receiver receiver;
+    testsupport::MessageRecorder receiver;
 };
 
 TEST_F(RipThread, WritesEachTrackAsAWavFileHoldingTheDiscsBytes) {
@@ -99,10 +95,10 @@ TEST_F(RipThread, WritesEachTrackAsAWavFileHoldingTheDiscsBytes) {
 
         ASSERT_FALSE(receiver.messages.empty());
         const TProcessInfo& last = receiver.messages.back().info;
-        EXPECT_EQ(last.Code, 1000);
-        EXPECT_EQ(last.Status, 0);
+        EXPECT_EQ(last.Code, settings::PI_TRACK_EXTRACTED);
+        EXPECT_EQ(last.Status, RipStatusOk);
         // One progress record per read of ten frames, the last read taking the rest.
-        EXPECT_EQ(receiver.Records(true).size(), (frames + 9) / 10) << title;
+        EXPECT_EQ(receiver.ProgressRecords().size(), (frames + 9) / 10) << title;
     }
 }
 
@@ -136,7 +132,7 @@ TEST_F(RipThread, ProgressRisesToOneHundredWithElapsedAndEstimatedTotalTimes) {
             return std::chrono::system_clock::time_point(std::chrono::seconds(1700000000 + s));
         });
     });
-    const auto records = receiver.Records(true);
+    const auto records = receiver.ProgressRecords();
     ASSERT_EQ(records.size(), 4u);
     const std::vector<std::string> elapsed = {"00:10", "00:25", "01:01", "100:01"};
     // Estimated total = round(elapsed * 100 / percent): 40, 50, 81.33, 6001.
@@ -174,8 +170,8 @@ TEST_F(RipThread, RipTimeLimitTakesOnlyTheStartOfTheTrack) {
     Rip(4, "limited", handle);
     const Bytes wav = ReadAll(out.File("limited.wav"));
     EXPECT_EQ(wav, Concat(Header(75 * 2352), TrackBytes(220, 75)));
-    EXPECT_EQ(receiver.Records(true).size(), 8u); // 7 reads of 10, one of 5
-    EXPECT_EQ(receiver.Records(true).back().Code, 100);
+    EXPECT_EQ(receiver.ProgressRecords().size(), 8u); // 7 reads of 10, one of 5
+    EXPECT_EQ(receiver.ProgressRecords().back().Code, 100);
 
     // A limit longer than the track changes nothing.
     settings::Settings.CommonOptions.RipTime = 30;
@@ -198,9 +194,10 @@ TEST_F(RipThread, StoppingPartWayLeavesAPlayableFileWithMatchingSizesAndNoComple
     const Bytes wav = ReadAll(out.File("stopped.wav"));
     EXPECT_EQ(wav, Concat(Header(40 * 2352), TrackBytes(220, 40)));
     for (const auto& m : receiver.messages) {
-        EXPECT_LT(m.info.Code, 999) << "no normalize pass and no completion after a stop";
+        EXPECT_LT(m.info.Code, settings::PI_NORMALIZE_STARTED)
+            << "no normalize pass and no completion after a stop";
     }
-    EXPECT_EQ(receiver.Records(true).size(), 4u);
+    EXPECT_EQ(receiver.ProgressRecords().size(), 4u);
     EXPECT_FALSE(std::filesystem::exists(out.File("stopped.nor")));
 }
 
@@ -222,9 +219,10 @@ TEST_F(RipThread, NormalizeAtFiftyPercentHalvesEverySampleRoundingHalvesToEven) 
     EXPECT_EQ(wrong, 0u);
     EXPECT_FALSE(std::filesystem::exists(out.File("half.nor")));
 
-    // 999 first, then the pass's progress up to 100, then the completion.
+    // The normalize event first, then the pass's progress up to 100, then the completion.
     std::size_t started = 0;
-    while (started < receiver.messages.size() && receiver.messages[started].info.Code != 999) {
+    while (started < receiver.messages.size() &&
+           receiver.messages[started].info.Code != settings::PI_NORMALIZE_STARTED) {
         ++started;
     }
     ASSERT_LT(started, receiver.messages.size());
@@ -236,8 +234,8 @@ TEST_F(RipThread, NormalizeAtFiftyPercentHalvesEverySampleRoundingHalvesToEven) 
         previous = receiver.messages[i].info.Code;
     }
     EXPECT_EQ(previous, 100);
-    EXPECT_EQ(receiver.messages.back().info.Code, 1000);
-    EXPECT_EQ(receiver.messages.back().info.Status, 0);
+    EXPECT_EQ(receiver.messages.back().info.Code, settings::PI_TRACK_EXTRACTED);
+    EXPECT_EQ(receiver.messages.back().info.Status, RipStatusOk);
 }
 
 TEST_F(RipThread, NormalizeAtOneHundredPercentKeepsTheAudio) {
@@ -264,22 +262,22 @@ TEST_F(RipThread, AZeroFrameTrackCompletesWithAnEmptyWavFile) {
     Rip(1, "empty", handle);
     EXPECT_EQ(ReadAll(out.File("empty.wav")), Header(0));
     ASSERT_FALSE(receiver.messages.empty());
-    EXPECT_EQ(receiver.Records(true).front().Code, 100);
-    EXPECT_EQ(receiver.messages.back().info.Code, 1000);
-    EXPECT_EQ(receiver.messages.back().info.Status, 0);
+    EXPECT_EQ(receiver.ProgressRecords().front().Code, 100);
+    EXPECT_EQ(receiver.messages.back().info.Code, settings::PI_TRACK_EXTRACTED);
+    EXPECT_EQ(receiver.messages.back().info.Status, RipStatusOk);
 }
 
 TEST_F(RipThread, DriveAndTableOfContentsFailuresPostRipErrors) {
     Rip(1, "nohandle", 15);
     ASSERT_EQ(receiver.messages.size(), 1u);
     EXPECT_EQ(receiver.messages[0].msg, settings::WM_RIPERROR);
-    EXPECT_EQ(receiver.messages[0].lParam, 1);
+    EXPECT_EQ(receiver.messages[0].lParam, RipErrorDriveSetup);
 
     receiver.messages.clear();
     Rip(5, "notondisc", handle);
     ASSERT_EQ(receiver.messages.size(), 1u);
     EXPECT_EQ(receiver.messages[0].msg, settings::WM_RIPERROR);
-    EXPECT_EQ(receiver.messages[0].lParam, 2);
+    EXPECT_EQ(receiver.messages[0].lParam, RipErrorNoTrack);
     EXPECT_FALSE(std::filesystem::exists(out.File("nohandle.wav")));
     EXPECT_FALSE(std::filesystem::exists(out.File("notondisc.wav")));
 }
@@ -287,8 +285,8 @@ TEST_F(RipThread, DriveAndTableOfContentsFailuresPostRipErrors) {
 TEST_F(RipThread, AFileThatCannotBeCreatedEndsWithStatusFive) {
     Rip(2, "no/such/folder", handle);
     ASSERT_EQ(receiver.messages.size(), 1u);
-    EXPECT_EQ(receiver.messages[0].info.Code, 1000);
-    EXPECT_EQ(receiver.messages[0].info.Status, 5);
+    EXPECT_EQ(receiver.messages[0].info.Code, settings::PI_TRACK_EXTRACTED);
+    EXPECT_EQ(receiver.messages[0].info.Status, RipStatusFileFailed);
 }
 
 TEST_F(RipThread, AFailedDriveReadEndsWithStatusThreeAndKeepsThePartialFile) {
@@ -296,8 +294,8 @@ TEST_F(RipThread, AFailedDriveReadEndsWithStatusThreeAndKeepsThePartialFile) {
     Rip(2, "broken", handle);
     ASSERT_EQ(receiver.messages.size(), 2u);
     EXPECT_EQ(receiver.messages[0].info.Code, 25); // the failed read still counts
-    EXPECT_EQ(receiver.messages[1].info.Code, 1000);
-    EXPECT_EQ(receiver.messages[1].info.Status, 3);
+    EXPECT_EQ(receiver.messages[1].info.Code, settings::PI_TRACK_EXTRACTED);
+    EXPECT_EQ(receiver.messages[1].info.Status, RipStatusReadFailed);
     EXPECT_EQ(ReadAll(out.File("broken.wav")), Header(0));
 }
 
@@ -308,12 +306,30 @@ TEST_F(RipThread, ANormalizePassThatCannotWriteReportsItAndKeepsTheExtractedFile
     Rip(2, "blocked", handle);
     EXPECT_EQ(ReadAll(out.File("blocked.wav")), Concat(Header(40 * 2352), TrackBytes(123, 40)));
     ASSERT_FALSE(receiver.messages.empty());
-    EXPECT_EQ(receiver.messages.back().info.Code, 1000);
+    EXPECT_EQ(receiver.messages.back().info.Code, settings::PI_TRACK_EXTRACTED);
     EXPECT_EQ(receiver.messages.back().info.Status, RipStatusNormalizeFailed);
 }
 
+// The owner hands the thread a copy of the settings when it makes it: what the Options
+// window changes while the thread waits or runs never reaches the worker.
+TEST_F(RipThread, RipsWithTheSettingsItWasMadeWithNotTheOnesChangedAfterwards) {
+    ScratchFolder elsewhere;
+    Rip(2, "copied", handle, [&](TCDRipThread&) {
+        auto& changed = settings::Settings.CommonOptions;
+        changed.OutputFolder = elsewhere.Path();
+        changed.IsNormalize = true;
+        changed.NormalizePercent = 50;
+        changed.EnableRipTime = true;
+        changed.RipTime = 0;
+    });
+    EXPECT_EQ(ReadAll(out.File("copied.wav")), Concat(Header(40 * 2352), TrackBytes(123, 40)));
+    EXPECT_FALSE(std::filesystem::exists(elsewhere.File("copied.wav")));
+    ASSERT_EQ(receiver.Events().size(), 1u); // no normalize pass
+    EXPECT_EQ(receiver.LastStatus(settings::PI_TRACK_EXTRACTED), RipStatusOk);
+}
+
 TEST_F(RipThread, AThreadFreedWithoutBeingStartedDoesNothing) {
-    auto thread = std::make_unique<TCDRipThread>(1, "never");
+    auto thread = std::make_unique<TCDRipThread>(1, "never", settings::TCommonOptions{});
     thread->NotifyWindow = &receiver;
     thread.reset();
     QCoreApplication::sendPostedEvents(&receiver);
@@ -337,8 +353,8 @@ TEST_F(RipThread, ADiskThatFillsUpEndsWithStatusFiveInsteadOfAShortFileReportedD
     setrlimit(RLIMIT_FSIZE, &old);
     std::signal(SIGXFSZ, oldHandler);
     ASSERT_FALSE(receiver.messages.empty());
-    EXPECT_EQ(receiver.messages.back().info.Code, 1000);
-    EXPECT_EQ(receiver.messages.back().info.Status, 5);
+    EXPECT_EQ(receiver.messages.back().info.Code, settings::PI_TRACK_EXTRACTED);
+    EXPECT_EQ(receiver.messages.back().info.Status, RipStatusFileFailed);
 }
 
 } // namespace

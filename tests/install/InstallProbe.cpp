@@ -13,32 +13,13 @@
 
 #include "app/HelpFile.h"
 #include "jobs/WMAEncodeThread.h"
+#include "jobs/rip.h"
 #include "platform/ErrorDisplay.h"
 #include "platform/Messages.h"
 #include "platform/ProgramFolder.h"
 #include "settings/Global.h"
 #include "settings/ProcessInfo.h"
-
-namespace {
-
-class EndWaiter : public QObject, public platform::MessageReceiver {
-public:
-    int status = -1;
-    bool event(QEvent* e) override { return DispatchMessageEvent(e) || QObject::event(e); }
-    std::intptr_t HandleMessage(unsigned msg, std::intptr_t, std::intptr_t lParam) override {
-        if (msg == settings::WM_PROGRESS) {
-            std::unique_ptr<settings::TProcessInfo> info(
-                reinterpret_cast<settings::TProcessInfo*>(lParam));
-            if (info->Code == settings::PI_WMA_ENDED) {
-                status = info->Status;
-                QCoreApplication::quit();
-            }
-        }
-        return 0;
-    }
-};
-
-} // namespace
+#include "support/MessageRecorder.h"
 
 int main(int argc, char** argv) {
     if (argc != 3) {
@@ -48,20 +29,27 @@ int main(int argc, char** argv) {
     platform::TApplication app(argc, argv);
     std::printf("help: %s\n", app::FindHelpIndex(platform::ExecutableFolder()).c_str());
     std::printf("encoder: %s\n", jobs::TWMAEncodeProcess::FindEncoder().c_str());
-    EndWaiter waiter;
+    testsupport::MessageRecorder waiter;
+    const auto status = [&waiter] { return waiter.LastStatus(settings::PI_WMA_ENDED); };
+    waiter.onMessage = [&status](const testsupport::RecordedMessage&) -> std::intptr_t {
+        if (status() >= 0) {
+            QCoreApplication::quit();
+        }
+        return 0;
+    };
     jobs::TWMAEncodeProcess wma;
     wma.Active = true;
     wma.NotifyWindow = &waiter;
     wma.InputFile = argv[1];
     wma.OutputFile = argv[2];
     wma.EncodeMode = true;
-    wma.JobKind = 6;
+    wma.JobKind = jobs::jkWavToWma;
     QTimer::singleShot(0, [&wma] { wma.Start(); });
     QTimer::singleShot(60000, [] { QCoreApplication::exit(3); });
-    if (waiter.status < 0 && QCoreApplication::exec() == 3) {
+    if (status() < 0 && QCoreApplication::exec() == 3) {
         std::printf("timed out\n");
         return 3;
     }
-    std::printf("status: %d\n", waiter.status);
-    return waiter.status == 2 ? 0 : 1;
+    std::printf("status: %d\n", status());
+    return status() == jobs::EncodeStatusEnded ? 0 : 1;
 }

@@ -1,6 +1,6 @@
 #pragma once
-// Shared pieces of the encoder tests: the application and its GUI dispatcher, a window
-// that collects the records it receives, temporary folders and WAV fixtures made by sox.
+// Shared pieces of the encoder tests: a window that collects the records it receives,
+// temporary folders, scripted dialogs and WAV fixtures made by sox.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -28,6 +28,9 @@
 #include "platform/ScriptedDialogs.h"
 #include "settings/Global.h"
 #include "settings/ProcessInfo.h"
+#include "support/MessageRecorder.h"
+#include "support/QtTestSupport.h"
+#include "support/ScopedStandIns.h"
 #include "support/TestSupport.h"
 
 namespace jobs_test {
@@ -35,100 +38,35 @@ namespace jobs_test {
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
-inline void EnsureApplication() {
-    static int argc = 1;
-    static char name[] = "jobs_tests";
-    static char* argv[] = {name, nullptr};
-    static platform::TApplication app(argc, argv); // installs the Synchronize dispatcher
-}
+using testsupport::PumpFor;
+using testsupport::PumpUntil;
 
-// Runs the event loop until done() holds or the time is up (sleeping, not spinning: the
-// encoders under test need the CPU).
-inline bool PumpUntil(const std::function<bool()>& done,
-                      std::chrono::milliseconds timeout = 30000ms) {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    if (done()) {
-        return true;
-    }
-    QEventLoop loop;
-    QTimer poll;
-    poll.setInterval(5);
-    QObject::connect(&poll, &QTimer::timeout, [&] {
-        if (done() || std::chrono::steady_clock::now() > deadline) {
-            loop.quit();
-        }
-    });
-    poll.start();
-    loop.exec();
-    return done();
-}
-
-inline void PumpFor(std::chrono::milliseconds span) {
-    PumpUntil([] { return false; }, span);
-}
-
-// Stands in for the job window: keeps a copy of every record and frees it.
-class RecordingWindow : public QObject, public platform::MessageReceiver {
-public:
-    std::vector<settings::TProcessInfo> records;
-    // Called for every end event (2000, 5000), as the job window starts the next item there.
-    std::function<void(const settings::TProcessInfo&)> onEnd;
-
-    bool event(QEvent* e) override { return DispatchMessageEvent(e) || QObject::event(e); }
-
-    std::intptr_t HandleMessage(unsigned msg, std::intptr_t, std::intptr_t lParam) override {
-        if (msg != settings::WM_PROGRESS) {
-            return 0;
-        }
-        std::unique_ptr<settings::TProcessInfo> info(
-            reinterpret_cast<settings::TProcessInfo*>(lParam));
-        records.push_back(*info);
-        if (info->Code >= 2000 && onEnd) {
-            onEnd(*info);
-        }
-        return 0;
-    }
-
-    std::vector<settings::TProcessInfo> Ends() const {
-        std::vector<settings::TProcessInfo> ends;
-        for (const auto& r : records) {
-            if (r.Code >= 2000) {
-                ends.push_back(r);
-            }
-        }
-        return ends;
-    }
-    std::vector<int> Percentages() const {
-        std::vector<int> p;
-        for (const auto& r : records) {
-            if (r.Code <= 100) {
-                p.push_back(r.Code);
-            }
-        }
-        return p;
-    }
-};
+// Stands in for the job window: keeps a copy of every record it receives.
+using RecordingWindow = testsupport::MessageRecorder;
 
 // A fresh folder per test (removed with the fixture), with PATH and the scripted dialogs restored
 // afterwards.
 class EncoderTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        EnsureApplication();
         const char* path = std::getenv("PATH");
         oldPath = path != nullptr ? path : "";
-        auto scripted = std::make_unique<platform::ScriptedDialogs>();
-        dialogs = scripted.get();
-        oldDialogs = platform::InstallDialogs(std::move(scripted));
         settings::Settings = settings::TSettings{};
         settings::DiscInfo = settings::TDiscInfo{};
     }
 
     void TearDown() override {
         // Every monitor must have left by now: none may outlive its step.
-        EXPECT_TRUE(PumpUntil([] { return jobs::TEncoderMonitor::Running() == 0; }, 5000ms));
+        EXPECT_TRUE(Settle());
         ::setenv("PATH", oldPath.c_str(), 1);
-        platform::InstallDialogs(std::move(oldDialogs));
+    }
+
+    // Waits until every monitor has left, then delivers what is still queued. From then on
+    // nothing more can reach the window, so a count checked afterwards is final.
+    static bool Settle() {
+        const bool gone = PumpUntil([] { return jobs::TEncoderMonitor::Running() == 0; }, 5000ms);
+        QCoreApplication::sendPostedEvents();
+        return gone;
     }
 
     std::string Path(const std::string& name) const { return scratch.File(name); }
@@ -183,6 +121,15 @@ protected:
         ::setenv("PATH", (dir / "empty").c_str(), 1);
     }
 
+    // The name a process runs under ("" once it is gone).
+    static std::string CommandName(pid_t pid) {
+        std::string name = testsupport::ReadText("/proc/" + std::to_string(pid) + "/comm");
+        while (!name.empty() && name.back() == '\n') {
+            name.pop_back();
+        }
+        return name;
+    }
+
     static bool ProcessGone(pid_t pid) {
         errno = 0;
         return ::kill(pid, 0) != 0 && errno == ESRCH;
@@ -192,8 +139,8 @@ protected:
     const testsupport::ScratchFolder scratch;
     const fs::path dir{scratch.Path()};
     std::string oldPath;
-    platform::ScriptedDialogs* dialogs = nullptr;
-    std::unique_ptr<platform::Dialogs> oldDialogs;
+    const testsupport::ScopedDialogs scripted;
+    platform::ScriptedDialogs* const dialogs = scripted.get();
     RecordingWindow window;
 };
 

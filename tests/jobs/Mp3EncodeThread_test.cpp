@@ -4,6 +4,7 @@
 #include <stdexcept>
 
 #include "EncoderTestSupport.h"
+#include "jobs/rip.h"
 
 using namespace jobs_test;
 using jobs::TMp3EncodeProcess;
@@ -12,7 +13,7 @@ namespace {
 
 class Mp3Wrapper : public EncoderTest {
 protected:
-    void Prepare(const std::string& in, const std::string& out, bool encode, int kind) {
+    void Prepare(const std::string& in, const std::string& out, bool encode, jobs::TJobKind kind) {
         mp3.Active = true;
         mp3.NotifyWindow = &window;
         mp3.InputFile = in;
@@ -21,7 +22,7 @@ protected:
         mp3.JobKind = static_cast<std::uint8_t>(kind);
     }
     bool WaitForEnds(std::size_t n, std::chrono::milliseconds timeout = 60000ms) {
-        return PumpUntil([&] { return window.Ends().size() >= n; }, timeout);
+        return PumpUntil([&] { return window.Events().size() >= n; }, timeout);
     }
 
     TMp3EncodeProcess mp3;
@@ -37,7 +38,7 @@ const char* const kDone = "   767/767   (100%)|    0:07/    0:07|    0:08/    0:
 } // namespace
 
 TEST_F(Mp3Wrapper, TheCommandLinesFollowTheModeAndTheSettings) {
-    Prepare("/music/in put.wav", "/out/in put.mp3", true, 2);
+    Prepare("/music/in put.wav", "/out/in put.mp3", true, jobs::jkWavToMp3);
     EXPECT_EQ(mp3.CommandLine(), "lame -b 128 -m j \"/music/in put.wav\" \"/out/in put.mp3\"");
     mp3.EncodeMode = false;
     EXPECT_EQ(mp3.CommandLine(), "lame --decode \"/music/in put.wav\" \"/out/in put.mp3\"");
@@ -68,53 +69,53 @@ TEST_F(Mp3Wrapper, TheCommandLinesFollowTheModeAndTheSettings) {
 
 TEST_F(Mp3Wrapper, TheEncodeParserReadsThePercentFieldAtTheColumnOfTheFirstProgressLine) {
     // lame echoes the file names first; a "%" in them must not fix the column.
-    Prepare("/m/100% hits.wav", "/m/100% hits.mp3", true, 2);
+    Prepare("/m/100% hits.wav", "/m/100% hits.mp3", true, jobs::jkWavToMp3);
     mp3.ParseEncodeLines("Encoding /m/100% hits.wav to /m/100% hits.mp3\n");
     mp3.ParseEncodeLines(std::string(kHeader) + "\n" + kFirst + "\r" + kKbps + "\n" + kFive +
                          "\r\n");
     // The column stays where the first line put it, even though "100%" sits one further left.
     mp3.ParseEncodeLines(std::string(kDone) + "\r");
     mp3.ParseEncodeLines("   400/767    (ab%)|    0:03/    0:07|\n");
-    PumpFor(50ms);
-    ASSERT_EQ(window.records.size(), 2u); // 0%, the kbps line and "ab" are not posted
-    EXPECT_EQ(window.records[0].Code, 5);
-    EXPECT_EQ(window.records[0].Elapsed, "0:01");
-    EXPECT_EQ(window.records[0].Estimated, "0:19");
-    EXPECT_EQ(window.records[1].Code, 100);
-    EXPECT_EQ(window.records[1].Elapsed, "0:07");
+    QCoreApplication::sendPostedEvents();
+    ASSERT_EQ(window.Records().size(), 2u); // 0%, the kbps line and "ab" are not posted
+    EXPECT_EQ(window.Records()[0].Code, 5);
+    EXPECT_EQ(window.Records()[0].Elapsed, "0:01");
+    EXPECT_EQ(window.Records()[0].Estimated, "0:19");
+    EXPECT_EQ(window.Records()[1].Code, 100);
+    EXPECT_EQ(window.Records()[1].Elapsed, "0:07");
 }
 
 TEST_F(Mp3Wrapper, TheDecodeParserDividesFrameByTotalAndDropsATotalOfZero) {
-    Prepare("/m/my#song.mp3", "/m/out.wav", false, 3);
+    Prepare("/m/my#song.mp3", "/m/out.wav", false, jobs::jkMp3ToWav);
     mp3.ParseDecodeLines("input:  /m/my#song.mp3  (44.1 kHz, 2 channels, MPEG-1 Layer III)\n");
     mp3.ParseDecodeLines("Frame#   250/1000   128 kbps  MS\rFrame#     3/0      128 kbps\r"
                          "Frame#     x/1000\rFrame#  1000/1000   128 kbps  MS\r");
-    PumpFor(50ms);
+    QCoreApplication::sendPostedEvents();
     ASSERT_EQ(window.Percentages(), (std::vector<int>{25, 100}));
     // Our own clock: nothing has elapsed yet, so both texts read 00:00.
-    EXPECT_EQ(window.records[0].Elapsed, "00:00");
-    EXPECT_EQ(window.records[0].Estimated, "00:00");
+    EXPECT_EQ(window.Records()[0].Elapsed, "00:00");
+    EXPECT_EQ(window.Records()[0].Estimated, "00:00");
 }
 
 TEST_F(Mp3Wrapper, EncodingWithTheRealLameReportsRisingProgressEndingAt100ThenEndsOnce) {
     const std::string wav = MakeWav("song.wav", 30);
     const std::string out = Path("song.mp3");
-    Prepare(wav, out, true, 2);
+    Prepare(wav, out, true, jobs::jkWavToMp3);
     mp3.Start();
     ASSERT_NE(mp3.ChildPid(), 0);
     ASSERT_TRUE(WaitForEnds(1));
-    PumpFor(300ms);
-    const auto ends = window.Ends();
+    ASSERT_TRUE(Settle());
+    const auto ends = window.Events();
     ASSERT_EQ(ends.size(), 1u);
     EXPECT_EQ(ends[0].Code, settings::PI_MP3_ENDED);
-    EXPECT_EQ(ends[0].Status, 2);
+    EXPECT_EQ(ends[0].Status, jobs::EncodeStatusEnded);
     const auto p = window.Percentages();
     ASSERT_GE(p.size(), 3u);
     EXPECT_TRUE(std::is_sorted(p.begin(), p.end()));
     EXPECT_LT(p.front(), 100);
     EXPECT_EQ(p.back(), 100);
-    EXPECT_EQ(window.records.back().Code, settings::PI_MP3_ENDED); // the end comes last
-    EXPECT_NE(window.records[0].Elapsed.find(':'), std::string::npos);
+    EXPECT_EQ(window.Records().back().Code, settings::PI_MP3_ENDED); // the end comes last
+    EXPECT_NE(window.Records()[0].Elapsed.find(':'), std::string::npos);
     EXPECT_NEAR(Duration(out), 30.0, 0.1);
     EXPECT_EQ(ProbeCodec(out), "mp3");
     EXPECT_TRUE(mp3.Active); // only StopProcess clears it
@@ -126,14 +127,14 @@ TEST_F(Mp3Wrapper, DecodingWithTheRealLameGivesTheWavBackWithRisingProgress) {
     const std::string mp3File = Path("orig.mp3");
     ASSERT_EQ(std::system(("lame --quiet '" + wav + "' '" + mp3File + "'").c_str()), 0);
     const std::string back = Path("back.wav");
-    Prepare(mp3File, back, false, 3);
+    Prepare(mp3File, back, false, jobs::jkMp3ToWav);
     mp3.Start();
     ASSERT_TRUE(WaitForEnds(1));
     const auto p = window.Percentages();
     ASSERT_GE(p.size(), 3u);
     EXPECT_TRUE(std::is_sorted(p.begin(), p.end()));
     EXPECT_GE(p.back(), 99);
-    EXPECT_EQ(window.Ends()[0].Status, 2);
+    EXPECT_EQ(window.Events()[0].Status, jobs::EncodeStatusEnded);
     EXPECT_NEAR(Duration(back), 20.0, 0.1);
     EXPECT_EQ(ProbeCodec(back), "pcm_s16le");
 }
@@ -141,26 +142,26 @@ TEST_F(Mp3Wrapper, DecodingWithTheRealLameGivesTheWavBackWithRisingProgress) {
 TEST_F(Mp3Wrapper, WithoutLameOnThePathStartRaisesTheSystemErrorAndNoEndFollows) {
     const std::string wav = MakeWav("a.wav", 1);
     UseEmptyPath();
-    Prepare(wav, Path("a.mp3"), true, 2);
+    Prepare(wav, Path("a.mp3"), true, jobs::jkWavToMp3);
     try {
         mp3.Start();
         FAIL() << "Start must raise";
     } catch (const std::runtime_error& e) {
         EXPECT_EQ(std::string(e.what()), "Error while creating mp3 encoding process!2");
     }
-    PumpFor(300ms);
-    EXPECT_TRUE(window.records.empty());
+    ASSERT_TRUE(Settle());
+    EXPECT_TRUE(window.Records().empty());
     EXPECT_EQ(mp3.ChildPid(), 0);
 }
 
 TEST_F(Mp3Wrapper, AnOutputFolderThatVanishedEndsWithoutAnyProgress) {
     const std::string wav = MakeWav("a.wav", 2);
-    Prepare(wav, Path("gone/a.mp3"), true, 1);
+    Prepare(wav, Path("gone/a.mp3"), true, jobs::jkExtract);
     mp3.Start();
     ASSERT_TRUE(WaitForEnds(1));
-    PumpFor(200ms);
-    ASSERT_EQ(window.records.size(), 1u);
-    EXPECT_EQ(window.records[0].Status, 2);
+    ASSERT_TRUE(Settle());
+    ASSERT_EQ(window.Records().size(), 1u);
+    EXPECT_EQ(window.Records()[0].Status, jobs::EncodeStatusEnded);
     EXPECT_FALSE(fs::exists(Path("gone")));
 }
 
@@ -168,12 +169,12 @@ TEST_F(Mp3Wrapper, AnExistingOutputIsReplacedOnlyAfterYesUnlessTheJobIsAnExtract
     const std::string wav = MakeWav("a.wav", 1);
     const std::string out = Path("a.mp3");
     WriteFile(out, "old");
-    Prepare(wav, out, true, 2);
+    Prepare(wav, out, true, jobs::jkWavToMp3);
     dialogs->answers = {platform::MbResult::No, platform::MbResult::Yes, platform::MbResult::Yes};
     mp3.Start();
     EXPECT_EQ(mp3.ChildPid(), 0);
     ASSERT_TRUE(WaitForEnds(1));
-    EXPECT_EQ(window.Ends()[0].Status, 0);
+    EXPECT_EQ(window.Events()[0].Status, jobs::EncodeStatusDeclined);
     ASSERT_EQ(dialogs->boxes.size(), 1);
     EXPECT_EQ(dialogs->boxes[0].text.toStdString(), out + " has existed,overite it?");
     EXPECT_EQ(dialogs->boxes[0].caption, "Vellorine");
@@ -183,20 +184,20 @@ TEST_F(Mp3Wrapper, AnExistingOutputIsReplacedOnlyAfterYesUnlessTheJobIsAnExtract
     fs::permissions(out, fs::perms::owner_read); // read-only: in use
     mp3.Start();
     ASSERT_TRUE(WaitForEnds(2));
-    EXPECT_EQ(window.Ends()[1].Status, 1);
+    EXPECT_EQ(window.Events()[1].Status, jobs::EncodeStatusInUse);
     EXPECT_EQ(testsupport::ReadText(out), "old");
 
     fs::permissions(out, fs::perms::owner_read | fs::perms::owner_write);
     mp3.Start();
     ASSERT_TRUE(WaitForEnds(3));
-    EXPECT_EQ(window.Ends()[2].Status, 2);
+    EXPECT_EQ(window.Events()[2].Status, jobs::EncodeStatusEnded);
     EXPECT_EQ(ProbeCodec(out), "mp3");
 
-    for (const int kind : {1, 4}) {
+    for (const jobs::TJobKind kind : {jobs::jkExtract, jobs::jkRecordedToMp3}) {
         WriteFile(out, "old");
         mp3.JobKind = static_cast<std::uint8_t>(kind);
         mp3.Start();
-        ASSERT_TRUE(WaitForEnds(kind == 1 ? 4 : 5));
+        ASSERT_TRUE(WaitForEnds(kind == jobs::jkExtract ? 4 : 5));
         EXPECT_EQ(ProbeCodec(out), "mp3") << kind;
     }
     EXPECT_EQ(dialogs->boxes.size(), 3); // extractions and recordings never ask
@@ -205,7 +206,7 @@ TEST_F(Mp3Wrapper, AnExistingOutputIsReplacedOnlyAfterYesUnlessTheJobIsAnExtract
 TEST_F(Mp3Wrapper, StoppingPartWayKillsAndReapsLameAndSendsNoEnd) {
     const std::string wav = MakeWav("long.wav", 180);
     const std::string out = Path("long.mp3");
-    Prepare(wav, out, true, 2);
+    Prepare(wav, out, true, jobs::jkWavToMp3);
     mp3.Start();
     ASSERT_TRUE(PumpUntil([&] { return !window.Percentages().empty(); }));
     const pid_t pid = mp3.ChildPid();
@@ -215,8 +216,8 @@ TEST_F(Mp3Wrapper, StoppingPartWayKillsAndReapsLameAndSendsNoEnd) {
     EXPECT_TRUE(ProcessGone(pid)); // killed and reaped: no zombie either
     EXPECT_FALSE(fs::exists("/proc/" + std::to_string(pid)));
     EXPECT_EQ(mp3.ChildPid(), 0);
-    PumpFor(400ms);
-    EXPECT_TRUE(window.Ends().empty());
+    ASSERT_TRUE(Settle());
+    EXPECT_TRUE(window.Events().empty());
     EXPECT_GT(fs::file_size(out), 0u); // the partial output stays
     EXPECT_LT(window.Percentages().back(), 100);
 }
@@ -225,21 +226,22 @@ TEST_F(Mp3Wrapper, ItemsStartedFromTheEndEventEachEndExactlyOnce) {
     const std::vector<std::string> inputs = {MakeWav("1.wav", 2), MakeWav("2.wav", 2),
                                              MakeWav("3.wav", 2)};
     std::size_t next = 1;
-    window.onEnd = [&](const settings::TProcessInfo&) {
-        if (next < inputs.size()) {
+    window.onMessage = [&](const testsupport::RecordedMessage& m) -> std::intptr_t {
+        if (!testsupport::IsPercentage(m.info) && next < inputs.size()) {
             mp3.InputFile = inputs[next];
             mp3.OutputFile = Path(std::to_string(++next) + ".mp3");
             mp3.Start();
         }
+        return 0;
     };
-    Prepare(inputs[0], Path("1.mp3"), true, 2);
+    Prepare(inputs[0], Path("1.mp3"), true, jobs::jkWavToMp3);
     mp3.Start();
     ASSERT_TRUE(WaitForEnds(3));
-    PumpFor(400ms);
-    const auto ends = window.Ends();
+    ASSERT_TRUE(Settle());
+    const auto ends = window.Events();
     ASSERT_EQ(ends.size(), 3u);
     for (const auto& e : ends) {
-        EXPECT_EQ(e.Status, 2);
+        EXPECT_EQ(e.Status, jobs::EncodeStatusEnded);
     }
     for (const char* name : {"1.mp3", "2.mp3", "3.mp3"}) {
         EXPECT_NEAR(Duration(Path(name)), 2.0, 0.1) << name;
@@ -255,13 +257,13 @@ TEST_F(Mp3Wrapper, DestroyingAWrapperWhileLameRunsLeavesNoChildBehind) {
         local.NotifyWindow = &window;
         local.InputFile = wav;
         local.OutputFile = Path("long.mp3");
-        local.JobKind = 1;
+        local.JobKind = jobs::jkExtract;
         local.Start();
         pid = local.ChildPid();
         ASSERT_NE(pid, 0);
-        PumpFor(150ms);
+        ASSERT_TRUE(PumpUntil([&] { return !window.Percentages().empty(); })); // lame is at work
     }
     EXPECT_TRUE(ProcessGone(pid));
-    PumpFor(300ms);
-    EXPECT_TRUE(window.Ends().empty());
+    ASSERT_TRUE(Settle());
+    EXPECT_TRUE(window.Events().empty());
 }

@@ -1,6 +1,7 @@
 #include "jobs/WMAEncodeThread.h"
 
 #include "EncoderTestSupport.h"
+#include "jobs/rip.h"
 
 using namespace jobs_test;
 using jobs::TWMAEncodeProcess;
@@ -9,7 +10,8 @@ namespace {
 
 class WmaWrapper : public EncoderTest {
 protected:
-    void Prepare(const std::string& in, const std::string& out, int kind = 6) {
+    void Prepare(const std::string& in, const std::string& out,
+                 jobs::TJobKind kind = jobs::jkWavToWma) {
         wma.Active = true;
         wma.NotifyWindow = &window;
         wma.InputFile = in;
@@ -18,7 +20,7 @@ protected:
         wma.JobKind = static_cast<std::uint8_t>(kind);
     }
     bool WaitForEnds(std::size_t n, std::chrono::milliseconds timeout = 60000ms) {
-        return PumpUntil([&] { return window.Ends().size() >= n; }, timeout);
+        return PumpUntil([&] { return window.Events().size() >= n; }, timeout);
     }
     // The real helper, built beside the program in the build tree.
     void UseRealEncoder() {
@@ -65,24 +67,24 @@ TEST_F(WmaWrapper, TheCommandLineCarriesThePresetCodeAndTheTagWordsThatAreSet) {
 TEST_F(WmaWrapper, AHundredPercentLineRightAfterTheStartReportsOneSecondForBothTimes) {
     Prepare("a.wav", "a.wma");
     wma.ParseWmaLines("Encoding...\r\n 50%\r\n100%\r\n");
-    PumpFor(50ms);
-    ASSERT_EQ(window.records.size(), 1u);
-    EXPECT_EQ(window.records[0].Code, 100);
-    EXPECT_EQ(window.records[0].Elapsed, "00:01");
-    EXPECT_EQ(window.records[0].Estimated, "00:01");
+    QCoreApplication::sendPostedEvents();
+    ASSERT_EQ(window.Records().size(), 1u);
+    EXPECT_EQ(window.Records()[0].Code, 100);
+    EXPECT_EQ(window.Records()[0].Elapsed, "00:01");
+    EXPECT_EQ(window.Records()[0].Estimated, "00:01");
 }
 
 TEST_F(WmaWrapper, AnErrorLineEndsTheStepAtOnceWithTheLineAndIgnoresTheRestOfThePiece) {
     Prepare("a.wav", "a.wma");
     wma.ParseWmaLines("ERROR: cannot open a.wav\n100%\n");
     // Sent, not posted: the window has it before the parser returns.
-    ASSERT_EQ(window.records.size(), 1u);
-    EXPECT_EQ(window.records[0].Code, settings::PI_WMA_ENDED);
-    EXPECT_EQ(window.records[0].Status, 8);
-    EXPECT_EQ(window.records[0].Elapsed, "ERROR: cannot open a.wav");
+    ASSERT_EQ(window.Records().size(), 1u);
+    EXPECT_EQ(window.Records()[0].Code, settings::PI_WMA_ENDED);
+    EXPECT_EQ(window.Records()[0].Status, jobs::EncodeStatusErrorLine);
+    EXPECT_EQ(window.Records()[0].Elapsed, "ERROR: cannot open a.wav");
     wma.ParseWmaLines("an error, not an ERR0R\n");
-    PumpFor(50ms);
-    EXPECT_EQ(window.records.size(), 1u);
+    QCoreApplication::sendPostedEvents();
+    EXPECT_EQ(window.Records().size(), 1u);
 }
 
 TEST_F(WmaWrapper, TheRealEncoderMakesAWmaFileAndTheStepEndsOnceAfterItsHundredPercent) {
@@ -92,12 +94,12 @@ TEST_F(WmaWrapper, TheRealEncoderMakesAWmaFileAndTheStepEndsOnceAfterItsHundredP
     Prepare(wav, out);
     wma.Start();
     ASSERT_TRUE(WaitForEnds(1));
-    PumpFor(300ms);
-    ASSERT_EQ(window.records.size(), 2u);
-    EXPECT_EQ(window.records[0].Code, 100);
-    EXPECT_EQ(window.records[0].Elapsed, window.records[0].Estimated);
-    EXPECT_EQ(window.records[1].Code, settings::PI_WMA_ENDED);
-    EXPECT_EQ(window.records[1].Status, 2);
+    ASSERT_TRUE(Settle());
+    ASSERT_EQ(window.Records().size(), 2u);
+    EXPECT_EQ(window.Records()[0].Code, 100);
+    EXPECT_EQ(window.Records()[0].Elapsed, window.Records()[0].Estimated);
+    EXPECT_EQ(window.Records()[1].Code, settings::PI_WMA_ENDED);
+    EXPECT_EQ(window.Records()[1].Status, jobs::EncodeStatusEnded);
     EXPECT_EQ(ProbeCodec(out), "wmav2");
     EXPECT_NEAR(Duration(out), 5.0, 0.2);
 }
@@ -109,10 +111,10 @@ TEST_F(WmaWrapper, TheRealEncodersErrorLineEndsTheItemWithStatusEightAndNothingM
     Prepare(bad, Path("bad.wma"));
     wma.Start();
     ASSERT_TRUE(WaitForEnds(1));
-    PumpFor(400ms);
-    const auto ends = window.Ends();
+    ASSERT_TRUE(Settle());
+    const auto ends = window.Events();
     ASSERT_EQ(ends.size(), 1u);
-    EXPECT_EQ(ends[0].Status, 8);
+    EXPECT_EQ(ends[0].Status, jobs::EncodeStatusErrorLine);
     EXPECT_NE(ends[0].Elapsed.find("ERROR"), std::string::npos);
 }
 
@@ -121,8 +123,8 @@ TEST_F(WmaWrapper, AMissingEncoderIsReportedAndTheStepEndsWithStatusZero) {
     UseEmptyPath();
     Prepare(wav, Path("a.wma"));
     wma.Start();
-    ASSERT_EQ(window.records.size(), 1u); // sent from Start itself
-    EXPECT_EQ(window.records[0].Status, 0);
+    ASSERT_EQ(window.Records().size(), 1u); // sent from Start itself
+    EXPECT_EQ(window.Records()[0].Status, jobs::EncodeStatusDeclined);
     ASSERT_EQ(dialogs->boxes.size(), 1);
     EXPECT_EQ(dialogs->boxes[0].text,
               "Can not find WMA encoder,please contact with support@vellorine.org!");
@@ -140,25 +142,26 @@ TEST_F(WmaWrapper, AfterAnErrorLineTheOldChildCannotEndTheNextItem) {
                                     "esac");
     pid_t firstChild = 0;
     bool started = false;
-    window.onEnd = [&](const settings::TProcessInfo&) {
-        if (!started) {
+    window.onMessage = [&](const testsupport::RecordedMessage& m) -> std::intptr_t {
+        if (!testsupport::IsPercentage(m.info) && !started) {
             started = true;
             wma.InputFile = Path("second.wav");
             wma.OutputFile = Path("second.wma");
             wma.Start();
         }
+        return 0;
     };
     Prepare(Path("first.wav"), Path("first.wma"));
     wma.Start();
     firstChild = wma.ChildPid();
     ASSERT_NE(firstChild, 0);
     ASSERT_TRUE(WaitForEnds(2, 10000ms));
-    PumpFor(600ms);
-    const auto ends = window.Ends();
+    ASSERT_TRUE(Settle());
+    const auto ends = window.Events();
     ASSERT_EQ(ends.size(), 2u);
-    EXPECT_EQ(ends[0].Status, 8);
+    EXPECT_EQ(ends[0].Status, jobs::EncodeStatusErrorLine);
     EXPECT_EQ(ends[0].Elapsed, "ERROR: first failed");
-    EXPECT_EQ(ends[1].Status, 2);
+    EXPECT_EQ(ends[1].Status, jobs::EncodeStatusEnded);
     EXPECT_EQ(window.Percentages(), std::vector<int>{100}); // only the second child's
     EXPECT_TRUE(ProcessGone(firstChild));
 }
@@ -172,7 +175,7 @@ TEST_F(WmaWrapper, OutputArrivingInPiecesIsParsedPieceByPiece) {
     ASSERT_TRUE(WaitForEnds(1));
     // The split "10" + "0%" is two partial lines; the whole line on stderr counts.
     EXPECT_EQ(window.Percentages(), std::vector<int>{100});
-    EXPECT_EQ(window.records.size(), 2u);
+    EXPECT_EQ(window.Records().size(), 2u);
 }
 
 TEST_F(WmaWrapper, AChildThatPrintsNothingOrIsKilledStillEndsTheStepOnce) {
@@ -180,18 +183,19 @@ TEST_F(WmaWrapper, AChildThatPrintsNothingOrIsKilledStillEndsTheStepOnce) {
     Prepare(Path("quiet.wav"), Path("quiet.wma"));
     wma.Start();
     ASSERT_TRUE(WaitForEnds(1));
-    EXPECT_EQ(window.records.size(), 1u);
-    EXPECT_EQ(window.records[0].Status, 2);
+    EXPECT_EQ(window.Records().size(), 1u);
+    EXPECT_EQ(window.Records()[0].Status, jobs::EncodeStatusEnded);
 
     wma.InputFile = Path("slow.wav");
     wma.Start();
     const pid_t pid = wma.ChildPid();
     ASSERT_NE(pid, 0);
-    PumpFor(150ms);
+    // Killed once it has become the waiting encoder (the shell has run exec).
+    ASSERT_TRUE(PumpUntil([&] { return CommandName(pid) == "sleep"; }, 5000ms));
     ASSERT_EQ(::kill(pid, SIGKILL), 0);
     ASSERT_TRUE(WaitForEnds(2));
-    PumpFor(300ms);
-    ASSERT_EQ(window.Ends().size(), 2u);
-    EXPECT_EQ(window.Ends()[1].Status, 2);
+    ASSERT_TRUE(Settle());
+    ASSERT_EQ(window.Events().size(), 2u);
+    EXPECT_EQ(window.Events()[1].Status, jobs::EncodeStatusEnded);
     EXPECT_TRUE(ProcessGone(pid));
 }

@@ -7,9 +7,10 @@
 #include <memory>
 #include <stdexcept>
 
-#include "QtTestApp.h"
 #include "platform/Log.h"
 #include "platform/ScriptedDialogs.h"
+#include "support/QtTestSupport.h"
+#include "support/ScopedStandIns.h"
 
 namespace {
 
@@ -31,16 +32,8 @@ const Thrown kThrown[] = {
 
 class GuardedSlots : public ::testing::Test {
 protected:
-    void SetUp() override {
-        testsupport::EnsureQtApp();
-        auto scripted = std::make_unique<platform::ScriptedDialogs>();
-        dialogs_ = scripted.get();
-        previous_ = platform::InstallDialogs(std::move(scripted));
-    }
-    void TearDown() override { platform::InstallDialogs(std::move(previous_)); }
-
-    platform::ScriptedDialogs* dialogs_ = nullptr;
-    std::unique_ptr<platform::Dialogs> previous_;
+    const testsupport::ScopedDialogs scripted_;
+    platform::ScriptedDialogs* const dialogs_ = scripted_.get();
 };
 
 TEST_F(GuardedSlots, WhatADirectlyConnectedSlotThrowsReachesTheErrorBoxAndTheEmitterGoesOn) {

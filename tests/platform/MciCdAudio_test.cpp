@@ -126,9 +126,9 @@ TEST(CdAudioDevice, PauseHoldsThePositionResumePlaysOnAndStopAborts) {
     NotifyLog log;
     ASSERT_EQ(device.Play(device.TrackPosition(2), device.Length(), log.Fn()), MCIERR_NOERROR);
     // Wait until some of the track has been heard (the sink's latency comes first).
-    for (int i = 0; i < 100 && device.Position() < device.TrackPosition(2) + kSecond / 4; ++i) {
-        Sleep(20);
-    }
+    testsupport::WaitUntil(
+        [&] { return device.Position() >= device.TrackPosition(2) + kSecond / 4; },
+        std::chrono::seconds(2));
     const auto pausedAt = device.Position();
     ASSERT_GE(pausedAt, device.TrackPosition(2) + kSecond / 4);
     ASSERT_EQ(device.Pause(), MCIERR_NOERROR);
@@ -145,8 +145,9 @@ TEST(CdAudioDevice, PauseHoldsThePositionResumePlaysOnAndStopAborts) {
     ASSERT_EQ(device.Resume(), MCIERR_NOERROR);
     EXPECT_EQ(device.Mode(), MciMode::Playing);
     EXPECT_EQ(device.Resume(), MCIERR_NONAPPLICABLE_FUNCTION);
-    Sleep(500);
-    EXPECT_GT(device.Position(), held);
+    EXPECT_TRUE(
+        testsupport::WaitUntil([&] { return device.Position() > held; }, std::chrono::seconds(2)))
+        << "resumed play goes on";
     EXPECT_TRUE(log.Results().empty());
 
     ASSERT_EQ(device.Stop(), MCIERR_NOERROR);

@@ -36,11 +36,7 @@ struct Notifications {
         };
     }
     bool WaitFor(int n, std::chrono::milliseconds limit) const {
-        const auto until = Clock::now() + limit;
-        while (count.load() < n && Clock::now() < until) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
-        return count.load() >= n;
+        return testsupport::WaitUntil([&] { return count.load() >= n; }, limit);
     }
 };
 
@@ -253,10 +249,8 @@ TEST_F(MciRecording, AKilledProgramLeavesAValidFileWithWhatItRecorded) {
     BackgroundCommand child("VELLORINE_TEST_RECORD_UNTIL_KILLED=" + Quoted(path) + " exec " +
                             Quoted(std::filesystem::read_symlink("/proc/self/exe").string()));
     constexpr uint64_t kSecond = 44100 * 4;
-    const auto start = Clock::now();
-    while (std::filesystem::file_size(path) < 44 + 2 * kSecond && MsSince(start) < 15000) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
+    testsupport::WaitUntil([&] { return std::filesystem::file_size(path) >= 44 + 2 * kSecond; },
+                           std::chrono::seconds(15));
     child.Kill(SIGKILL);
     const auto [declared, present] = DeclaredAndPresent(path);
     EXPECT_GE(present, 2 * kSecond);
@@ -333,7 +327,9 @@ TEST_F(MciRecording, NoServerOrAServerGoneMidwayIsReportedAndTheSoundKept) {
     ASSERT_TRUE(device.Open(path));
     Notifications notes;
     ASSERT_TRUE(device.Record(std::nullopt, notes.Sink())) << device.LastError();
-    std::this_thread::sleep_for(std::chrono::milliseconds(2500));
+    // Killed once sound has reached the file (an idle sink's monitor can take two seconds).
+    ASSERT_TRUE(testsupport::WaitUntil([&] { return DeclaredAndPresent(path).second > 0; },
+                                       std::chrono::seconds(10)));
     server.Kill();
     ASSERT_TRUE(notes.WaitFor(1, std::chrono::seconds(5)));
     EXPECT_EQ(notes.last.load(), static_cast<int>(MciNotify::Failure));

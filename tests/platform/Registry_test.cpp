@@ -121,12 +121,9 @@ TEST(RunningPrograms, AProgramIsFoundByItsProcessNameWhileItRuns) {
         std::string seconds = "30";
         char* argv[] = {program.data(), seconds.data(), nullptr};
         ASSERT_EQ(posix_spawn(&pid, copy.c_str(), nullptr, nullptr, argv, environ), 0);
-        bool seen = false;
-        for (int i = 0; i < 100 && !seen; ++i) {
-            seen = platform::IsProgramRunning(name);
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
-        EXPECT_TRUE(seen) << name;
+        EXPECT_TRUE(testsupport::WaitUntil([&] { return platform::IsProgramRunning(name); },
+                                           std::chrono::seconds(1)))
+            << name;
         kill(pid, SIGKILL);
         waitpid(pid, nullptr, 0);
         EXPECT_FALSE(platform::IsProgramRunning(name)) << name;

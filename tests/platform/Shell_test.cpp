@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/Shell.h"
+#include "support/ScopedStandIns.h"
 
 namespace {
 
@@ -11,9 +12,8 @@ TEST(Shell, TheDesktopShellRefusesWhatCannotBeOpenedOrStarted) {
 }
 
 TEST(Shell, TheVolumeControlOpensItsRecordingTabOnRequestAndReportsAMissingProgram) {
-    auto recorder = std::make_unique<platform::RecordingShell>();
-    auto* requests = recorder.get();
-    auto previous = platform::InstallShell(std::move(recorder));
+    const testsupport::ScopedShell recorder;
+    platform::RecordingShell* requests = recorder.get();
 
     EXPECT_TRUE(platform::OpenVolumeControl(false));
     EXPECT_TRUE(platform::OpenVolumeControl(true));
@@ -24,7 +24,6 @@ TEST(Shell, TheVolumeControlOpensItsRecordingTabOnRequestAndReportsAMissingProgr
     EXPECT_EQ(requests->requests[0].program, "pavucontrol");
     EXPECT_TRUE(requests->requests[0].arguments.isEmpty());
     EXPECT_EQ(requests->requests[1].arguments, QStringList{"--tab=2"});
-    platform::InstallShell(std::move(previous));
 }
 
 } // namespace

@@ -10,14 +10,19 @@
 #include <thread>
 #include <vector>
 
-#include "QtTestApp.h"
 #include "platform/Dialogs.h"
 #include "platform/ErrorDisplay.h"
 #include "platform/Messages.h"
 #include "platform/ScriptedDialogs.h"
 #include "platform/Thread.h"
+#include "settings/ProcessInfo.h"
+#include "support/MessageRecorder.h"
+#include "support/QtTestSupport.h"
+#include "support/ScopedStandIns.h"
 
 namespace {
+
+using namespace std::chrono_literals;
 
 class CountingThread : public platform::TThread {
 public:
@@ -56,50 +61,32 @@ TEST(Thread, AFreeOnTerminateThreadDeletesItselfWhenDone) {
     };
     std::atomic<bool> gone{false};
     (new Flagging(gone))->Resume();
-    for (int i = 0; i < 500 && !gone; ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    EXPECT_TRUE(gone);
+    EXPECT_TRUE(testsupport::PumpUntil([&] { return gone.load(); }, 1s));
 }
 
-class Receiver : public QObject, public platform::MessageReceiver {
-public:
-    std::intptr_t HandleMessage(unsigned msg, std::intptr_t w, std::intptr_t l) override {
-        received.push_back({msg, w, l});
-        onGuiThread = QThread::currentThread() == thread();
-        return w + l;
-    }
-    bool event(QEvent* e) override { return DispatchMessageEvent(e) || QObject::event(e); }
-
-    struct Message {
-        unsigned msg;
-        std::intptr_t w, l;
-    };
-    std::vector<Message> received;
-    bool onGuiThread = false;
-};
-
 TEST(Messages, PostedMessagesArriveInOrderOnTheReceiversThread) {
-    testsupport::EnsureQtApp();
-    Receiver receiver;
+    testsupport::MessageRecorder receiver;
     std::thread worker([&] {
-        platform::PostMessage(&receiver, platform::WM_USER + 102, 1, 2);
-        platform::PostMessage(&receiver, platform::WM_USER + 101, 0, 1);
+        platform::PostMessage(&receiver, settings::WM_CDDB, 1, 2);
+        platform::PostMessage(&receiver, settings::WM_RIPERROR, 0, 1);
     });
     worker.join();
-    EXPECT_TRUE(receiver.received.empty());
+    EXPECT_TRUE(receiver.messages.empty());
     QCoreApplication::processEvents();
-    ASSERT_EQ(receiver.received.size(), 2u);
-    EXPECT_EQ(receiver.received[0].msg, 0x466u);
-    EXPECT_EQ(receiver.received[1].msg, 0x465u);
-    EXPECT_TRUE(receiver.onGuiThread);
+    ASSERT_EQ(receiver.messages.size(), 2u);
+    EXPECT_EQ(receiver.messages[0].msg, settings::WM_CDDB);
+    EXPECT_EQ(receiver.messages[0].wParam, 1);
+    EXPECT_EQ(receiver.messages[0].lParam, 2);
+    EXPECT_EQ(receiver.messages[1].msg, settings::WM_RIPERROR);
+    EXPECT_TRUE(receiver.messages[0].onOwnThread);
+    EXPECT_TRUE(receiver.messages[1].onOwnThread);
     EXPECT_FALSE(platform::PostMessage(nullptr, 1, 0, 0));
 }
 
 TEST(Messages, SendFromAWorkerWaitsForTheGuiThreadAndReturnsItsResult) {
-    testsupport::EnsureQtApp();
     platform::InstallSynchronizeDispatcher();
-    Receiver receiver;
+    testsupport::MessageRecorder receiver;
+    receiver.onMessage = [](const testsupport::RecordedMessage& m) { return m.wParam + m.lParam; };
     std::atomic<std::intptr_t> result{0};
     std::atomic<bool> synced{false};
     std::atomic<bool> done{false};
@@ -109,31 +96,26 @@ TEST(Messages, SendFromAWorkerWaitsForTheGuiThreadAndReturnsItsResult) {
             [&] { synced = QThread::currentThread() == QCoreApplication::instance()->thread(); });
         done = true;
     });
-    while (!done) {
-        QCoreApplication::processEvents();
-    }
+    EXPECT_TRUE(testsupport::PumpUntil([&] { return done.load(); }, 5s));
     worker.join();
     EXPECT_EQ(result, 42);
-    EXPECT_TRUE(receiver.onGuiThread);
+    ASSERT_EQ(receiver.messages.size(), 1u);
+    EXPECT_TRUE(receiver.messages[0].onOwnThread);
     EXPECT_TRUE(synced);
 }
 
 // A function handed to the GUI thread that throws: the worker must wake up, and the error
 // must reach the error display rather than vanish.
 TEST(Messages, AHandOverThatThrowsWakesTheWorkerAndShowsTheError) {
-    testsupport::EnsureQtApp();
-    auto scripted = std::make_unique<platform::ScriptedDialogs>();
+    const testsupport::ScopedDialogs scripted;
     platform::ScriptedDialogs* boxes = scripted.get();
-    auto previous = platform::InstallDialogs(std::move(scripted));
-    struct Throwing : QObject, platform::MessageReceiver {
-        std::intptr_t HandleMessage(unsigned, std::intptr_t, std::intptr_t) override {
-            throw std::runtime_error("handler failed");
-        }
-        bool event(QEvent* e) override { return DispatchMessageEvent(e) || QObject::event(e); }
-    } receiver;
+    testsupport::MessageRecorder receiver;
+    receiver.onMessage = [](const testsupport::RecordedMessage&) -> std::intptr_t {
+        throw std::runtime_error("handler failed");
+    };
     const std::vector<std::function<void()>> handOvers = {
         [] { platform::TThread::Synchronize([] { throw std::runtime_error("sync failed"); }); },
-        [&] { platform::SendMessage(&receiver, platform::WM_USER + 102, 0, 0); },
+        [&] { platform::SendMessage(&receiver, settings::WM_CDDB, 0, 0); },
     };
     for (const auto& handOver : handOvers) {
         std::atomic<bool> done{false};
@@ -141,11 +123,8 @@ TEST(Messages, AHandOverThatThrowsWakesTheWorkerAndShowsTheError) {
             handOver();
             done = true;
         });
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-        while (!done && std::chrono::steady_clock::now() < deadline) {
-            QCoreApplication::processEvents();
-        }
-        EXPECT_TRUE(done) << "the worker still waits";
+        EXPECT_TRUE(testsupport::PumpUntil([&] { return done.load(); }, 5s))
+            << "the worker still waits";
         if (!done) {
             worker.detach(); // it would block the test forever
             continue;
@@ -156,7 +135,6 @@ TEST(Messages, AHandOverThatThrowsWakesTheWorkerAndShowsTheError) {
     EXPECT_EQ(boxes->boxes[0].text, "sync failed.");
     EXPECT_EQ(boxes->boxes[1].text, "handler failed.");
     EXPECT_EQ(boxes->boxes[1].icon, platform::MbIcon::Error);
-    platform::InstallDialogs(std::move(previous));
 }
 
 TEST(ErrorDisplay, ADotIsAddedOnlyAfterCharactersThatSortAfterIt) {

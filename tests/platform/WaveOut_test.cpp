@@ -50,14 +50,7 @@ struct Recorder {
         return done.size();
     }
     bool WaitForDone(size_t count, std::chrono::milliseconds limit) {
-        const auto until = std::chrono::steady_clock::now() + limit;
-        while (DoneCount() < count) {
-            if (std::chrono::steady_clock::now() > until) {
-                return false;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        }
-        return true;
+        return testsupport::WaitUntil([&] { return DoneCount() >= count; }, limit);
     }
 };
 
@@ -221,11 +214,9 @@ TEST(WaveOut, RunningOutOfDataIsCountedAsAnUnderflow) {
     ASSERT_EQ(waveOutWrite(device, &header, sizeof header), MMSYSERR_NOERROR);
     ASSERT_TRUE(recorder.WaitForDone(1, std::chrono::seconds(3)));
     // Nothing follows the block, so the sink finds the stream empty when it asks for more.
-    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(8);
-    do {
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        ASSERT_EQ(waveOutGetUnderflowCount(device, &count), MMSYSERR_NOERROR);
-    } while (count == 0 && std::chrono::steady_clock::now() < until);
+    EXPECT_TRUE(testsupport::WaitUntil(
+        [&] { return waveOutGetUnderflowCount(device, &count) == MMSYSERR_NOERROR && count > 0; },
+        std::chrono::seconds(8)));
     EXPECT_GE(count, 1u);
     EXPECT_EQ(waveOutClose(device), MMSYSERR_NOERROR);
 }

@@ -13,11 +13,11 @@
 #include <QTabWidget>
 #include <QTest>
 
-#include "QtTestApp.h"
-#include "ScopedStandIns.h"
 #include "cd/DiscImages.h"
 #include "settings/Global.h"
 #include "settings/SecureRipPage.h"
+#include "support/QtTestSupport.h"
+#include "support/ScopedStandIns.h"
 
 using namespace settings;
 
@@ -26,7 +26,6 @@ namespace {
 class OptionsDialog : public ::testing::Test {
 protected:
     void SetUp() override {
-        testsupport::EnsureQtApp();
         setenv("VELLORINE_HOME", home_.Path().c_str(), 1);
         cdtest::UseImages({});
         Settings = TSettings{};

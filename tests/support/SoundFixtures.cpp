@@ -54,9 +54,7 @@ PrivateSoundServer::PrivateSoundServer(const std::string& folder)
               "-L 'module-native-protocol-unix auth-anonymous=1 socket=" + socket_ + "' " +
               "-L 'module-null-sink sink_name=private'"),
       env_("PULSE_SERVER", ("unix:" + socket_).c_str()) {
-    for (int i = 0; i < 50 && RunCommand("pactl info").ExitCode != 0; ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    }
+    WaitUntil([] { return RunCommand("pactl info").ExitCode == 0; }, std::chrono::seconds(5));
 }
 
 void PrivateSoundServer::Kill() {

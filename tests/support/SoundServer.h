@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "platform/WaveOut.h"
+#include "support/TestSupport.h"
 
 extern char** environ;
 
@@ -74,14 +75,14 @@ public:
         }
         // The recording counts from the moment data flows: a monitor of an idle sink
         // delivers in large blocks, so parecord's first bytes can take two seconds.
-        std::error_code ec;
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-        while (pid_ > 0 && std::chrono::steady_clock::now() < deadline) {
-            const auto size = std::filesystem::file_size(file_, ec);
-            if (!ec && size > 0) {
-                break;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        if (pid_ > 0) {
+            WaitUntil(
+                [this] {
+                    std::error_code ec;
+                    const auto size = std::filesystem::file_size(file_, ec);
+                    return !ec && size > 0;
+                },
+                std::chrono::seconds(5));
         }
     }
     MonitorRecording(const MonitorRecording&) = delete;

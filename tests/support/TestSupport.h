@@ -1,8 +1,11 @@
 #pragma once
 // Helpers every test folder needs: a private scratch folder removed at the end, whole-file
-// reads, and running a shell command line while capturing what it prints.
+// reads, running a shell command line while capturing what it prints, and waiting for what
+// another thread or process brings about.
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -41,6 +44,12 @@ struct CommandResult {
 CommandResult RunCommand(const std::string& command);
 // Quotes a word so that the shell passes it on unchanged as one argument.
 std::string Quoted(const std::string& word);
+
+// Checks condition every millisecond until it holds or timeout has passed; whether it holds.
+// For what another thread or process brings about; a Qt test waiting for its own thread's
+// events pumps them instead (PumpUntil in support/QtTestSupport.h).
+bool WaitUntil(const std::function<bool()>& condition,
+               std::chrono::milliseconds timeout = std::chrono::seconds(10));
 
 // Sets an environment variable for the lifetime of the object, then restores it.
 class ScopedEnv {

@@ -5,7 +5,7 @@
 #include <QPushButton>
 #include <QTest>
 
-#include "QtTestApp.h"
+#include "support/QtTestSupport.h"
 #include "tags/EditTrackName.h"
 
 namespace {
@@ -18,7 +18,6 @@ struct Ending {
 };
 
 TEST(EditTrackName, EndsAsTheUserChoseWhateverTheText) {
-    testsupport::EnsureQtApp();
     const Ending endings[] = {
         {"OK", "New title", [](auto& f) { QTest::mouseClick(f.bOK, Qt::LeftButton); },
          QDialog::Accepted},

@@ -11,9 +11,9 @@
 #include <filesystem>
 #include <unistd.h>
 
-#include "QtTestApp.h"
-#include "ScopedStandIns.h"
 #include "TagTestFiles.h"
+#include "support/QtTestSupport.h"
+#include "support/ScopedStandIns.h"
 #include "tags/ID3Edit.h"
 
 namespace fs = std::filesystem;
@@ -24,7 +24,6 @@ namespace {
 class ID3EditWindow : public ::testing::Test {
 protected:
     void SetUp() override {
-        testsupport::EnsureQtApp();
         mp3_ = MakeMp3(folder_, "song.mp3", 0.5);
         ASSERT_FALSE(mp3_.empty()) << "lame could not make the fixture";
         audio_ = ReadAll(mp3_);

@@ -15,12 +15,13 @@
 #include <QTimer>
 #include <QTreeWidget>
 
-#include "QtTestApp.h"
 #include "cd/CddbServer.h"
 #include "cd/DiscImages.h"
 #include "cd/akrip32.h"
 #include "platform/ScriptedDialogs.h"
 #include "settings/Global.h"
+#include "support/QtTestSupport.h"
+#include "support/ScopedStandIns.h"
 
 namespace {
 
@@ -58,12 +59,8 @@ void ClickWhen(QWidget* window, const char* button, std::function<bool()> condit
 class CddbWindows : public ::testing::Test {
 protected:
     void SetUp() override {
-        testsupport::EnsureQtApp();
         settings::Settings = settings::TSettings{};
         settings::DiscInfo = settings::TDiscInfo{};
-        auto scripted = std::make_unique<platform::ScriptedDialogs>();
-        dialogs_ = scripted.get();
-        previous_ = platform::InstallDialogs(std::move(scripted));
         cdtest::UseImages({cdtest::MakeImage(images_, "disc", kFrames)});
         handle_ = cdtest::OpenFirstDrive();
         ASSERT_GT(handle_, 0);
@@ -84,7 +81,6 @@ protected:
     void TearDown() override {
         EXPECT_TRUE(tags::TQueryCDDBThread::WaitForAll(5s));
         cd::CloseCDHandle(handle_);
-        platform::InstallDialogs(std::move(previous_));
     }
 
     std::unique_ptr<TfrmQueryCDDB> Open() {
@@ -107,8 +103,8 @@ protected:
 
     cdtest::ScratchFolder images_;
     cdtest::ScratchFolder records_;
-    platform::ScriptedDialogs* dialogs_ = nullptr;
-    std::unique_ptr<platform::Dialogs> previous_;
+    const testsupport::ScopedDialogs scripted_;
+    platform::ScriptedDialogs* const dialogs_ = scripted_.get();
     int handle_ = 0;
     std::string id_;
     std::unique_ptr<QTreeWidget> rows_;

@@ -13,6 +13,8 @@ namespace {
 using namespace std::chrono_literals;
 using testsupport::Goertzel;
 using testsupport::MonitorRecording;
+using testsupport::PumpFor;
+using testsupport::PumpUntil;
 using toolstest::ToolWindowTest;
 
 class OggPlayerWindow : public ToolWindowTest {
@@ -37,7 +39,7 @@ protected:
     // Records the sink for the given time while the window goes on handling its events.
     std::vector<std::int16_t> Listen(std::chrono::milliseconds time, const std::string& name) {
         MonitorRecording recording(testsupport::TestSink().second, dir.File(name), 2);
-        Pump(time);
+        PumpFor(time);
         return recording.Stop();
     }
     // The bar (1..31) the spectrum drew tallest, read from the image's pixels.
@@ -89,7 +91,7 @@ TEST_F(OggPlayerWindow, PlaysAnOggencFileWithSpectrumBalancePauseSeekAndEnd) {
 
     // Hard left silences the right channel (after the queued 0.4 s have played out).
     Control<QSlider>(form, "TrackBar1")->setValue(0);
-    Pump(600ms);
+    PumpFor(600ms);
     const auto [hardLeft, hardRight] = ToneIn(Listen(500ms, "left.raw"));
     EXPECT_LT(hardRight, hardLeft / 10000);
     Control<QSlider>(form, "TrackBar1")->setValue(5);
@@ -97,7 +99,7 @@ TEST_F(OggPlayerWindow, PlaysAnOggencFileWithSpectrumBalancePauseSeekAndEnd) {
     // Pause: the sound and the clock stop; resume: both go on.
     Click(form, "BitBtn2");
     EXPECT_TRUE(form.Playing());
-    Pump(600ms);
+    PumpFor(600ms);
     const QString pausedAt = Text(form, "lCurrentTime");
     const auto [pausedLeft, pausedRight] = ToneIn(Listen(500ms, "paused.raw"));
     EXPECT_LT(pausedLeft + pausedRight, (left + right) / 10000);
@@ -126,7 +128,7 @@ TEST_F(OggPlayerWindow, ClosingWhilePlayingStopsFirstAndClosesOnlyWhenIdle) {
         tools::TfrmOggPlayer form(nullptr);
         form.show();
         Open(form, ogg);
-        Pump(300ms);
+        PumpFor(300ms);
         ASSERT_TRUE(form.Playing());
         if (std::string(how) == "button") {
             Click(form, "bClose");

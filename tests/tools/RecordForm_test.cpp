@@ -15,11 +15,12 @@
 #include <chrono>
 #include <filesystem>
 
-#include "QtTestApp.h"
 #include "jobs/rip.h"
 #include "platform/ScriptedDialogs.h"
 #include "platform/Shell.h"
 #include "settings/Global.h"
+#include "support/QtTestSupport.h"
+#include "support/ScopedStandIns.h"
 #include "support/SoundFixtures.h"
 #include "support/SoundServer.h"
 #include "support/TestSupport.h"
@@ -29,6 +30,7 @@ using namespace tools;
 using namespace testsupport;
 using platform::MbIcon;
 using platform::MbResult;
+using namespace std::chrono_literals;
 namespace fs = std::filesystem;
 
 namespace {
@@ -48,22 +50,11 @@ struct NewFormat {
 class RecorderWindow : public ::testing::Test {
 protected:
     void SetUp() override {
-        EnsureQtApp();
-        auto dialogs = std::make_unique<platform::ScriptedDialogs>();
-        dialogs_ = dialogs.get();
-        oldDialogs_ = platform::InstallDialogs(std::move(dialogs));
-        auto shell = std::make_unique<platform::RecordingShell>();
-        shell_ = shell.get();
-        oldShell_ = platform::InstallShell(std::move(shell));
         settings::Settings = {};
         form_ = std::make_unique<TfrmRecord>(nullptr, 0);
         form_->show();
     }
-    void TearDown() override {
-        form_.reset();
-        platform::InstallDialogs(std::move(oldDialogs_));
-        platform::InstallShell(std::move(oldShell_));
-    }
+    void TearDown() override { form_.reset(); }
 
     void Click(TMPBtnType button) {
         QToolButton* control = form_->MediaPlayer1->Button(button);
@@ -105,10 +96,10 @@ protected:
 
     ScratchFolder home_;
     ScopedEnv env_{"VELLORINE_HOME", home_.Path().c_str()};
-    platform::ScriptedDialogs* dialogs_ = nullptr;
-    platform::RecordingShell* shell_ = nullptr;
-    std::unique_ptr<platform::Dialogs> oldDialogs_;
-    std::unique_ptr<platform::Shell> oldShell_;
+    const ScopedDialogs scripted_;
+    platform::ScriptedDialogs* const dialogs_ = scripted_.get();
+    const ScopedShell recordingShell_;
+    platform::RecordingShell* const shell_ = recordingShell_.get();
     std::unique_ptr<TfrmRecord> form_;
 };
 
@@ -312,10 +303,9 @@ TEST_F(RecorderWithSound, PlayRunsTheTrackBarToTheEnd) {
               (TButtonSet{TMPBtnType::btPause, TMPBtnType::btStop, TMPBtnType::btNext,
                           TMPBtnType::btPrev}));
     EXPECT_FALSE(form_->miSave->isEnabled());
-    QTest::qWait(700);
-    EXPECT_GT(form_->TrackBar1->value(), 100);
+    EXPECT_TRUE(PumpUntil([this] { return form_->TrackBar1->value() > 100; }, 3s));
     EXPECT_EQ(form_->MediaPlayer1->Mode(), platform::WaveAudioMode::Playing);
-    EXPECT_TRUE(QTest::qWaitFor([this] { return !form_->Timer1->isActive(); }, 3000));
+    EXPECT_TRUE(PumpUntil([this] { return !form_->Timer1->isActive(); }, 3s));
     EXPECT_EQ(form_->TrackBar1->value(), 400);
     EXPECT_EQ(form_->lbState->text(), "-----------");
     EXPECT_EQ(form_->MediaPlayer1->EnabledButtons(),
@@ -395,7 +385,7 @@ TEST_F(RecorderWithSound, ARecordingWithoutAServerIsRefusedAndAnMp3WithoutACdClo
     dialogs_->saveAnswers = {QString::fromStdString(Home() + "mp3.wav")};
     form_->miSave->trigger();
     EXPECT_EQ(BoxTexts().back(), "Please access CD devices rightly above all!");
-    EXPECT_TRUE(QTest::qWaitFor([this] { return !form_->isVisible(); }, 1000));
+    EXPECT_TRUE(PumpUntil([this] { return !form_->isVisible(); }, 1s));
     EXPECT_FALSE(form_->isVisible());
     EXPECT_TRUE(settings::Settings.RecordOptions.SaveMp3);
     EXPECT_TRUE(fs::exists(Home() + "mp3.wav"));
@@ -416,8 +406,7 @@ TEST_F(RecorderWithSound, SavingWithMp3OnRunsTheJobWindowAndAsksOnlyTheFirstTime
         EXPECT_NE(job, nullptr);
         ++jobs;
         job->show();
-        EXPECT_TRUE(
-            QTest::qWaitFor([job] { return job->JobFinished() && !job->isVisible(); }, 60000));
+        EXPECT_TRUE(PumpUntil([job] { return job->JobFinished() && !job->isVisible(); }, 60s));
         return job->result();
     };
     Open(doc);
@@ -464,9 +453,11 @@ TEST_F(RecorderWithSound, AServerGoneMidRecordingEndsItWithAMessageAndKeepsTheSo
     PrivateSoundServer server(serverFolder.Path());
     New({"44100", false, false});
     Click(TMPBtnType::btRecord);
-    QTest::qWait(2500);
+    // Killed once sound has reached the file (an idle sink's monitor can take two seconds).
+    ASSERT_TRUE(
+        PumpUntil([this] { return settings::FileSizeOf(Home() + "MyNoName.wav") > 44; }, 10s));
     server.Kill();
-    ASSERT_TRUE(QTest::qWaitFor([this] { return !dialogs_->boxes.isEmpty(); }, 5000));
+    ASSERT_TRUE(PumpUntil([this] { return !dialogs_->boxes.isEmpty(); }, 5s));
     EXPECT_TRUE(BoxTexts()[0].startsWith("Error while saving sound file!\n"))
         << BoxTexts()[0].toStdString();
     EXPECT_EQ(dialogs_->boxes[0].icon, MbIcon::Error);

@@ -12,6 +12,7 @@
 
 namespace {
 
+using testsupport::PumpUntil;
 using toolstest::ToolWindowTest;
 
 class ResampleWindow : public ToolWindowTest {

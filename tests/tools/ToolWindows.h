@@ -12,22 +12,15 @@
 #include <memory>
 #include <thread>
 
-#include "QtTestApp.h"
 #include "platform/ScriptedDialogs.h"
+#include "support/QtTestSupport.h"
+#include "support/ScopedStandIns.h"
 #include "support/TestSupport.h"
 
 namespace toolstest {
 
 class ToolWindowTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        testsupport::EnsureQtApp();
-        auto scripted = std::make_unique<platform::ScriptedDialogs>();
-        dialogs = scripted.get();
-        previous_ = platform::InstallDialogs(std::move(scripted));
-    }
-    void TearDown() override { platform::InstallDialogs(std::move(previous_)); }
-
     // Runs a shell command line that must succeed (sox, oggenc, chmod ...).
     void Shell(const std::string& command) {
         const auto result = testsupport::RunCommand(command);
@@ -35,23 +28,6 @@ protected:
     }
     std::string Output(const std::string& command) {
         return testsupport::RunCommand(command).Output;
-    }
-
-    // Handles events until the condition holds or the time is up; whether it held.
-    static bool PumpUntil(const std::function<bool()>& condition,
-                          std::chrono::milliseconds limit = std::chrono::seconds(10)) {
-        const auto until = std::chrono::steady_clock::now() + limit;
-        while (!condition()) {
-            if (std::chrono::steady_clock::now() > until) {
-                return false;
-            }
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-            std::this_thread::sleep_for(std::chrono::milliseconds(2));
-        }
-        return true;
-    }
-    static void Pump(std::chrono::milliseconds time) {
-        PumpUntil([] { return false; }, time);
     }
 
     template <typename T> static T* Control(QWidget& window, const char* name) {
@@ -75,11 +51,9 @@ protected:
         return texts;
     }
 
-    platform::ScriptedDialogs* dialogs = nullptr;
+    const testsupport::ScopedDialogs scripted_;
+    platform::ScriptedDialogs* const dialogs = scripted_.get();
     testsupport::ScratchFolder dir;
-
-private:
-    std::unique_ptr<platform::Dialogs> previous_;
 };
 
 } // namespace toolstest
