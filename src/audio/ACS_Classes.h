@@ -278,7 +278,7 @@ protected:
     // empty and InputLock clear (a failed run may have left it set). Returns the Input.
     TACSInput& StartInput();
     // Position after delivering this many more bytes: the Input's Position scaled by
-    // Size / Input's Size, or counted when either size is open or the Input is gone.
+    // Size / the Input's Size; counted up instead when Size is open or the Input is gone.
     void FollowInputPosition(std::int32_t delivered);
 };
 

@@ -1,5 +1,7 @@
 #include "audio/ACS_Indicator.h"
 
+#include "bytes/LittleEndian.h"
+
 #include <cmath>
 #include <cstring>
 #include <numbers>
@@ -18,41 +20,17 @@ TSoundIndicator::~TSoundIndicator() {
     DetachUsers();
 }
 
-TACSInput& TSoundIndicator::InputOrFail() {
-    TACSInput* input = FInput.load();
-    if (input == nullptr) {
-        throw EACSException("Input is not assigned.");
-    }
-    return *input;
-}
-
-std::int32_t TSoundIndicator::BitsPerSample() {
-    return InputOrFail().BitsPerSample();
-}
-std::int32_t TSoundIndicator::Channels() {
-    return InputOrFail().Channels();
-}
-std::int32_t TSoundIndicator::SampleRate() {
-    return InputOrFail().SampleRate();
-}
-
 void TSoundIndicator::Init() {
-    TACSInput& input = InputOrFail();
-    input.Init();
+    TACSInput& input = StartInput();
     FBits = input.BitsPerSample();
     FChannelCount = input.Channels();
     FSize = input.Size();
     FBandSums.fill(0);
-    FInputLock.Release();
     FAnalysisLock.store(false, std::memory_order_release);
-    FPosition = 0;
-    FBusy = true;
 }
 
 void TSoundIndicator::Flush() {
-    if (TACSInput* input = FInput.load()) {
-        input->Flush();
-    }
+    FlushInput();
     FBusy = false;
     FAnalysisLock.store(false, std::memory_order_release);
 }
@@ -87,8 +65,7 @@ double TSoundIndicator::FrameValue(const std::uint8_t* frame) const {
         if (FBits == 8) {
             sum += frame[c];
         } else {
-            sum += static_cast<std::int16_t>(
-                static_cast<std::uint16_t>(frame[2 * c] | (frame[2 * c + 1] << 8)));
+            sum += bytes::GetLeI16(&frame[2 * c]);
         }
     }
     return sum / FChannelCount;

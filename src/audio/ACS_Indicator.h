@@ -23,9 +23,6 @@ public:
     TSoundIndicator();
     ~TSoundIndicator() override;
 
-    std::int32_t BitsPerSample() override;
-    std::int32_t Channels() override;
-    std::int32_t SampleRate() override;
     void Init() override;
     std::int32_t GetData(void* buffer, std::int32_t bufferSize) override;
     void Flush() override;
@@ -34,7 +31,6 @@ public:
     void GetValues(std::array<double, kBands>& values);
 
 private:
-    TACSInput& InputOrFail();
     void Analyse(const std::uint8_t* data, std::int32_t bytes);
     double FrameValue(const std::uint8_t* frame) const;
     static void AddBandLevels(const std::array<double, kBlockFrames>& samples,

@@ -151,16 +151,20 @@ bool HeaderUsable(const ACMSTREAMHEADER* pash) {
            (pash->pbDst != nullptr || pash->cbDstLength == 0);
 }
 
+enum class Prepared { Either, Required };
+
 // What every header call checks first, in this order: a known stream (copied into stream),
-// no flags beyond those allowed, a usable header.
+// no flags beyond those allowed, a usable header and, where required, a prepared one.
 MMRESULT CheckHeaderCall(HACMSTREAM has, const ACMSTREAMHEADER* pash, uint32_t flags,
-                         uint32_t allowedFlags, AcmStream& stream) {
+                         uint32_t allowedFlags, Prepared prepared, AcmStream& stream) {
     if (!Streams().Find(has, stream))
         return MMSYSERR_INVALHANDLE;
     if ((flags & ~allowedFlags) != 0)
         return MMSYSERR_INVALFLAG;
     if (!HeaderUsable(pash))
         return MMSYSERR_INVALPARAM;
+    if (prepared == Prepared::Required && (pash->fdwStatus & ACMSTREAMHEADER_STATUSF_PREPARED) == 0)
+        return ACMERR_UNPREPARED;
     return MMSYSERR_NOERROR;
 }
 
@@ -255,7 +259,7 @@ MMRESULT acmStreamSize(HACMSTREAM has, uint32_t cbInput, uint32_t* pdwOutputByte
 
 MMRESULT acmStreamPrepareHeader(HACMSTREAM has, ACMSTREAMHEADER* pash, uint32_t fdwPrepare) {
     AcmStream stream;
-    if (const MMRESULT rc = CheckHeaderCall(has, pash, fdwPrepare, 0, stream);
+    if (const MMRESULT rc = CheckHeaderCall(has, pash, fdwPrepare, 0, Prepared::Either, stream);
         rc != MMSYSERR_NOERROR)
         return rc;
     pash->fdwStatus |= ACMSTREAMHEADER_STATUSF_PREPARED;
@@ -264,12 +268,10 @@ MMRESULT acmStreamPrepareHeader(HACMSTREAM has, ACMSTREAMHEADER* pash, uint32_t 
 
 MMRESULT acmStreamConvert(HACMSTREAM has, ACMSTREAMHEADER* pash, uint32_t fdwConvert) {
     AcmStream stream;
-    if (const MMRESULT rc =
-            CheckHeaderCall(has, pash, fdwConvert, ACM_STREAMCONVERTF_BLOCKALIGN, stream);
+    if (const MMRESULT rc = CheckHeaderCall(has, pash, fdwConvert, ACM_STREAMCONVERTF_BLOCKALIGN,
+                                            Prepared::Required, stream);
         rc != MMSYSERR_NOERROR)
         return rc;
-    if ((pash->fdwStatus & ACMSTREAMHEADER_STATUSF_PREPARED) == 0)
-        return ACMERR_UNPREPARED;
     pash->fdwStatus &= ~ACMSTREAMHEADER_STATUSF_DONE;
     uint32_t written = 0;
     const bool ok =
@@ -292,11 +294,9 @@ MMRESULT acmStreamConvert(HACMSTREAM has, ACMSTREAMHEADER* pash, uint32_t fdwCon
 
 MMRESULT acmStreamUnprepareHeader(HACMSTREAM has, ACMSTREAMHEADER* pash, uint32_t fdwUnprepare) {
     AcmStream stream;
-    if (const MMRESULT rc = CheckHeaderCall(has, pash, fdwUnprepare, 0, stream);
+    if (const MMRESULT rc = CheckHeaderCall(has, pash, fdwUnprepare, 0, Prepared::Required, stream);
         rc != MMSYSERR_NOERROR)
         return rc;
-    if ((pash->fdwStatus & ACMSTREAMHEADER_STATUSF_PREPARED) == 0)
-        return ACMERR_UNPREPARED;
     pash->fdwStatus &= ~ACMSTREAMHEADER_STATUSF_PREPARED;
     return MMSYSERR_NOERROR;
 }

@@ -1,4 +1,5 @@
 #include "audio/ACS_Converters.h"
+#include "audio/ACS_Indicator.h"
 
 #include "audio/TestSources.h"
 
@@ -322,9 +323,11 @@ TEST(ConverterContract, formatQueriesAndInitNeedAnInputAndGetDataNeedsInit) {
     TMSConverter ms;
     TSampleConverter sample;
     TStereoBalance balance;
+    TSoundIndicator indicator;
     EXPECT_EQ(rate.BitsPerSample(), 16);
     EXPECT_EQ(ms.BitsPerSample(), 16);
-    for (TACSInput* in : std::initializer_list<TACSInput*>{&rate, &ms, &sample, &balance}) {
+    for (TACSInput* in :
+         std::initializer_list<TACSInput*>{&rate, &ms, &sample, &balance, &indicator}) {
         EXPECT_EQ(MessageOf([&] { in->Channels(); }), "Input not assigned");
         EXPECT_EQ(MessageOf([&] { in->Init(); }), "Input not assigned");
         std::uint8_t b[4];
