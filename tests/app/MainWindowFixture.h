@@ -107,14 +107,6 @@ protected:
         QTest::mouseClick(list->viewport(), Qt::LeftButton, modifiers,
                           rect.center() + QPoint(40, 0));
     }
-    QStringList BoxTexts() const {
-        QStringList out;
-        for (const auto& box : dialogs_->boxes) {
-            out << box.text;
-        }
-        return out;
-    }
-
     testsupport::ScopedShell recordingShell_;
     platform::RecordingShell* shell_ = recordingShell_.get();
 };

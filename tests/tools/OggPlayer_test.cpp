@@ -182,7 +182,7 @@ TEST_F(OggPlayerWindow, BadFilesAndAFailingDeviceLeaveTheWindowReadyForTheNextFi
     dialogs->boxes.clear();
     Open(form, cut);
     EXPECT_TRUE(PumpUntil([&] { return play->isEnabled(); }, 5s));
-    EXPECT_TRUE(dialogs->boxes.isEmpty()) << BoxTexts().join("|").toStdString();
+    EXPECT_TRUE(dialogs->boxes.isEmpty()) << dialogs->BoxTexts().join("|").toStdString();
 }
 
 } // namespace

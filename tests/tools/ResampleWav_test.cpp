@@ -106,7 +106,7 @@ TEST_F(ResampleWindow, EachChainWritesTheChosenFormatThatSoxAndFfmpegDecodeToThe
         Control<QComboBox>(form, "ComboBox1")->setCurrentIndex(c.ima ? 1 : 0);
 
         EXPECT_GE(Convert(form), 50) << "the progress bar moved";
-        EXPECT_TRUE(dialogs->boxes.isEmpty()) << BoxTexts().join("|").toStdString();
+        EXPECT_TRUE(dialogs->boxes.isEmpty()) << dialogs->BoxTexts().join("|").toStdString();
         EXPECT_EQ(Soxi("-r", out), std::to_string(rate));
         EXPECT_EQ(Soxi("-c", out), std::to_string(c.channels));
         EXPECT_EQ(Soxi("-e", out), c.encoding);
@@ -204,7 +204,7 @@ TEST_F(ResampleWindow, RefusalsAndFailuresSayWhyKeepTheFilesAndEnableConvertAgai
     std::signal(SIGXFSZ, oldHandler);
     ASSERT_TRUE(reported);
     EXPECT_TRUE(dialogs->boxes[0].text.startsWith("Cannot write to"))
-        << BoxTexts().join("|").toStdString();
+        << dialogs->BoxTexts().join("|").toStdString();
 }
 
 } // namespace

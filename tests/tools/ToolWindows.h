@@ -43,14 +43,6 @@ protected:
     static QString Text(QWidget& window, const char* label) {
         return Control<QLabel>(window, label)->text();
     }
-    QStringList BoxTexts() const {
-        QStringList texts;
-        for (const auto& box : dialogs->boxes) {
-            texts << box.text;
-        }
-        return texts;
-    }
-
     const testsupport::ScopedDialogs scripted_;
     platform::ScriptedDialogs* const dialogs = scripted_.get();
     testsupport::ScratchFolder dir;
