@@ -20,7 +20,9 @@
 #include <filesystem>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
+#include "cd/DiscImages.h"
 #include "cd/akrip32.h"
 #include "cd/ripthread.h"
 #include "jobs/Mp3EncodeThread.h"
@@ -80,22 +82,9 @@ public:
 
 struct Disc {
     Disc(const testsupport::ScratchFolder& dir) {
-        std::string command =
-            "python3 " + testsupport::Quoted(VELLORINE_SOURCE_DIR "/scripts/make-disc-image") +
-            " " + testsupport::Quoted(dir.File("bench.cue")) + " --tones --frames";
-        for (int t = 0; t < kTracks; ++t) {
-            command += " " + std::to_string(kTrackFrames);
-        }
-        if (testsupport::RunCommand(command).ExitCode != 0) {
-            throw std::runtime_error("image generator failed");
-        }
-        setenv("VELLORINE_CD_IMAGES", dir.File("bench.cue").c_str(), 1);
-        setenv("VELLORINE_NO_CD_DRIVES", "1", 1);
-        cd::TCDList list{};
-        list.max = 8;
-        cd::GetCDList(list);
-        cd::TCDHandleRequest request{12, 1, list.cd[0].ha, list.cd[0].tgt, 0, 0, 0, 0, 0};
-        handle = cd::GetCDHandle(request);
+        cdtest::UseImages(
+            {cdtest::MakeImage(dir, "bench", std::vector<int>(kTracks, kTrackFrames), "--tones")});
+        handle = cdtest::OpenFirstDrive();
         if (handle == 0) {
             throw std::runtime_error("image did not open");
         }

@@ -6,12 +6,15 @@
 //                       x_realtime = seconds of audio per second of wall time
 //   BM_RipAndNormalize  the same with the normalize pass; the pass's own rate is the
 //                       extra bytes over the extra time against BM_RipTrack
-//   BM_SecureRipTrack   the rip thread in secure mode (paranoia reads, CRC, peak and
+//   BM_SecureRipTrack   the rip thread in secure mode (every block read twice and
+//                       compared, paranoia only where they differ; CRC, peak and
 //                       AccurateRip sums, the rip log); goal: at most 1.5x BM_RipTrack
 //   BM_SecureTestAndCopy the same reading every track twice
-//   BM_TrackChecks/1    CRC32, peak and AccurateRip v1/v2 over the track in memory;
+//   BM_TrackChecks/1    CRC32, peak and AccurateRip v1/v2 over a track's worth of
+//                       blocks already in the cache, as the rip hands them over;
 //   BM_TrackChecks/0    the same without AccurateRip: the difference against
 //                       BM_SecureRipTrack is the AccurateRip share (goal < 2 %)
+#include "cd/DiscImages.h"
 #include "cd/RipSession.h"
 #include "cd/TrackSums.h"
 #include "cd/akrip32.h"
@@ -21,12 +24,9 @@
 #include <QCoreApplication>
 #include <benchmark/benchmark.h>
 
-#include <cstdlib>
-#include <filesystem>
 #include <memory>
 #include <stdexcept>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -48,43 +48,18 @@ public:
     }
 };
 
-// The generator script of this source tree (not found through __FILE__: a compiler
-// cache may hand the compiler relative paths).
-std::string GeneratorPath() {
-    return VELLORINE_SOURCE_DIR "/scripts/make-disc-image";
-}
-
 struct Fixture {
     Fixture() {
-        std::string pattern = "/tmp/vellorine-bench-rip-XXXXXX";
-        if (mkdtemp(pattern.data()) == nullptr) {
-            throw std::runtime_error("mkdtemp failed");
-        }
-        dir = pattern;
-        const std::string cue = dir + "/bench.cue";
-        const std::string command = "python3 '" + GeneratorPath() + "' '" + cue + "' --frames " +
-                                    std::to_string(TrackFrames);
-        if (std::system(command.c_str()) != 0) {
-            throw std::runtime_error("image generator failed");
-        }
-        setenv("VELLORINE_CD_IMAGES", cue.c_str(), 1);
-        setenv("VELLORINE_NO_CD_DRIVES", "1", 1);
-        cd::TCDList list{};
-        list.max = 8;
-        cd::GetCDList(list);
-        cd::TCDHandleRequest request{12, 1, list.cd[0].ha, list.cd[0].tgt, 0, 0, 0, 0, 0};
-        handle = cd::GetCDHandle(request);
+        const std::string cue = cdtest::MakeImage(dir, "bench", {TrackFrames});
+        cdtest::UseImages({cue});
+        handle = cdtest::OpenFirstDrive();
         if (handle == 0) {
             throw std::runtime_error("image did not open");
         }
-        settings::Settings.CommonOptions.OutputFolder = dir;
+        settings::Settings.CommonOptions.OutputFolder = dir.Path();
     }
-    ~Fixture() {
-        cd::CloseCDHandle(handle);
-        std::error_code ec;
-        std::filesystem::remove_all(dir, ec);
-    }
-    std::string dir;
+    ~Fixture() { cd::CloseCDHandle(handle); }
+    testsupport::ScratchFolder dir;
     cd::HCDROM handle = 0;
 };
 
@@ -121,7 +96,7 @@ void RunRip(benchmark::State& state, bool normalize, bool secure = false,
     settings::Settings.CommonOptions.NormalizePercent = 95;
     Sink sink;
     cd::RipSessionOptions options;
-    options.outputFolder = f.dir;
+    options.outputFolder = f.dir.Path();
     options.accurateRip = false; // the lookup runs beside the rip; no server here
     options.testAndCopy = testAndCopy;
     for (auto _ : state) {
@@ -156,19 +131,20 @@ void BM_SecureTestAndCopy(benchmark::State& state) {
     RunRip(state, false, true, true);
 }
 
+// The rip hands each block to the sums right after reading it, so the block is in the
+// cache: one block summed over and over stands for the track.
 void BM_TrackChecks(benchmark::State& state) {
     const bool accurateRip = state.range(0) != 0;
-    std::vector<std::uint8_t> audio(static_cast<std::size_t>(TrackBytes));
-    for (std::size_t i = 0; i < audio.size(); ++i) {
-        audio[i] = static_cast<std::uint8_t>(i * 7 + (i >> 9));
-    }
     constexpr std::size_t Block = 10 * cd::CDFrameBytes; // as the rip hands them over
+    std::vector<std::uint8_t> block(Block);
+    for (std::size_t i = 0; i < block.size(); ++i) {
+        block[i] = static_cast<std::uint8_t>(i * 7 + (i >> 9));
+    }
     for (auto _ : state) {
         cd::TrackSums sums =
             accurateRip ? cd::TrackSums(TrackFrames * 588ULL, true, true) : cd::TrackSums();
-        for (std::size_t at = 0; at < audio.size(); at += Block) {
-            sums.Add(std::span<const std::uint8_t>(audio.data() + at,
-                                                   std::min(Block, audio.size() - at)));
+        for (std::uint32_t frame = 0; frame < TrackFrames; frame += 10) {
+            sums.Add(block);
         }
         benchmark::DoNotOptimize(sums.Crc());
     }

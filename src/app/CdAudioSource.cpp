@@ -14,8 +14,9 @@ int FramesOf(const cd::TTOCEntry& entry) {
 
 bool TCdAudioSource::TrackStarts(std::vector<std::uint32_t>& starts) {
     cd::TTOC toc{};
-    if (cd::ModifyCDParms(handle_, 36, 1) == 0 || cd::ReadTOC(handle_, toc) != 1 ||
-        toc.firstTrack < 1 || toc.lastTrack < toc.firstTrack || toc.lastTrack > 99) {
+    if (cd::ModifyCDParms(handle_, cd::CDP_MSF_ADDRESSES, 1) == 0 ||
+        cd::ReadTOC(handle_, toc) != 1 || toc.firstTrack < 1 || toc.lastTrack < toc.firstTrack ||
+        toc.lastTrack > 99) {
         return false;
     }
     // Frame 0 is the first track's start; the entry after the last track is the lead-out.

@@ -399,7 +399,7 @@ void TMainForm::ListView1Click(QTreeWidgetItem* item) {
 }
 
 void TMainForm::aQueryCDDBExecute() {
-    cd::ModifyCDParms(CDHandle_, 36, 1);
+    cd::ModifyCDParms(CDHandle_, cd::CDP_MSF_ADDRESSES, 1);
     cd::TTOC toc{};
     if (cd::ReadTOC(CDHandle_, toc) != 1) {
         platform::ErrorBox(this, "Error while reading TOC information!");
@@ -768,7 +768,7 @@ void TMainForm::FillTrackList() {
         return;
     }
     settings::LoadSaveDiscInfo(settings::DiscKey(), true);
-    cd::ModifyCDParms(CDHandle_, 36, 1);
+    cd::ModifyCDParms(CDHandle_, cd::CDP_MSF_ADDRESSES, 1);
     ClearRows();
     cd::TTOC toc{};
     if (cd::ReadTOC(CDHandle_, toc) != 1) {

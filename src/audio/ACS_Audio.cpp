@@ -1,5 +1,6 @@
 #include "audio/ACS_Audio.h"
 
+#include "bytes/LittleEndian.h"
 #include "platform/Log.h"
 #include "platform/WaveIn.h"
 #include "platform/WaveOut.h"
@@ -154,11 +155,8 @@ void TAudioOut::ApplyVolume(std::uint8_t* data, std::int32_t bytes) const {
         return;
     }
     for (std::int32_t i = 0; i + 1 < bytes; i += 2) {
-        const auto sample =
-            static_cast<std::int16_t>(static_cast<std::uint16_t>(data[i] | (data[i + 1] << 8)));
-        const auto scaled = static_cast<std::uint16_t>(sample * volume / 255);
-        data[i] = static_cast<std::uint8_t>(scaled & 0xFF);
-        data[i + 1] = static_cast<std::uint8_t>(scaled >> 8);
+        const std::int16_t sample = bytes::GetLeI16(data + i);
+        bytes::PutLeI16(data + i, static_cast<std::int16_t>(sample * volume / 255));
     }
 }
 

@@ -189,27 +189,57 @@ void TACSFileIn::SetEndSample(std::int32_t value) {
     }
 }
 
-namespace {
-// Puts value in the input slot under its lock and moves the user registration from the
-// old input to the new one; returns the old input.
-TACSInput* SwapInput(std::atomic<TACSInput*>& slot, TSpinFlag& lock, TACSInput* value,
-                     IInputUser* user) {
+// ---- TACSInputHolder ------------------------------------------------------------------------
+
+TACSInput* TACSInputHolder::ExchangeInput(TACSInput* value) {
     TACSInput* old = nullptr;
     {
-        TSpinFlagGuard guard(lock);
-        old = slot.exchange(value);
+        TSpinFlagGuard guard(FInputLock);
+        old = FInput.exchange(value);
     }
     if (old != value) {
         if (old != nullptr) {
-            old->RemoveUser(user);
+            old->RemoveUser(this);
         }
         if (value != nullptr) {
-            value->AddUser(user);
+            value->AddUser(this);
         }
     }
     return old;
 }
-} // namespace
+
+void TACSInputHolder::ReplaceInput(TACSInput* value, bool live) {
+    if (!live) {
+        ExchangeInput(value);
+        return;
+    }
+    // The new input must be ready before the worker can reach it.
+    if (value != nullptr) {
+        value->Init();
+    }
+    if (TACSInput* old = ExchangeInput(value); old != nullptr) {
+        old->Flush();
+    }
+}
+
+void TACSInputHolder::InputFreed(TACSInput* input) {
+    if (FInput.load() == input) {
+        ExchangeInput(nullptr);
+    }
+}
+
+std::int32_t TACSInputHolder::ReadInput(void* buffer, std::int32_t bufferSize) {
+    TSpinFlagGuard guard(FInputLock);
+    TACSInput* input = FInput.load();
+    return input != nullptr ? input->GetData(buffer, bufferSize) : 0;
+}
+
+void TACSInputHolder::FlushInput() {
+    TSpinFlagGuard guard(FInputLock);
+    if (TACSInput* input = FInput.load()) {
+        input->Flush();
+    }
+}
 
 // ---- TACSConverter --------------------------------------------------------------------------
 
@@ -218,25 +248,11 @@ TACSConverter::~TACSConverter() {
     ExchangeInput(nullptr);
 }
 
-TACSInput* TACSConverter::ExchangeInput(TACSInput* value) {
-    return SwapInput(FInput, FInputLock, value, this);
-}
-
 void TACSConverter::SetInput(TACSInput* value) {
     if (value == this || value == FInput.load()) {
         return;
     }
-    if (!FBusy) {
-        ExchangeInput(value);
-        return;
-    }
-    // Live swap: the new input must be ready before the worker can reach it.
-    if (value != nullptr) {
-        value->Init();
-    }
-    if (TACSInput* old = ExchangeInput(value); old != nullptr) {
-        old->Flush();
-    }
+    ReplaceInput(value, FBusy);
 }
 
 void TACSConverter::ClearInputLocks() {
@@ -246,24 +262,43 @@ void TACSConverter::ClearInputLocks() {
     }
 }
 
-void TACSConverter::InputFreed(TACSInput* input) {
-    if (FInput.load() == input) {
-        ExchangeInput(nullptr);
-    }
-}
-
-std::int32_t TACSConverter::ReadInput(void* buffer, std::int32_t bufferSize) {
-    TSpinFlagGuard guard(FInputLock);
-    TACSInput* input = FInput.load();
-    return input != nullptr ? input->GetData(buffer, bufferSize) : 0;
-}
-
 TACSInput& TACSConverter::RequireInput() const {
     TACSInput* input = FInput.load();
     if (input == nullptr) {
         throw EACSException("Input not assigned");
     }
     return *input;
+}
+
+TACSInput& TACSConverter::StartInput() {
+    TACSInput& input = RequireInput();
+    input.Init();
+    FBusy = true;
+    FPosition = 0;
+    FBufferStart = 1;
+    FBufferEnd = 0;
+    FInputLock.Release();
+    return input;
+}
+
+void TACSConverter::FollowInputPosition(std::int32_t delivered) {
+    std::int32_t inputSize = 0;
+    std::int32_t inputPosition = 0;
+    bool haveInput = false;
+    {
+        TSpinFlagGuard guard(FInputLock);
+        if (TACSInput* input = FInput.load()) {
+            haveInput = true;
+            inputSize = input->Size();
+            inputPosition = input->Position();
+        }
+    }
+    if (FSize < 0 || !haveInput) {
+        FPosition += delivered;
+    } else if (inputSize > 0) {
+        FPosition = static_cast<std::int32_t>(
+            std::nearbyint(static_cast<double>(FSize) / inputSize * inputPosition));
+    }
 }
 
 // ---- TACSThread -----------------------------------------------------------------------------
@@ -491,30 +526,11 @@ std::int32_t TACSOutput::Progress() {
     return static_cast<std::int32_t>(std::nearbyint(percent));
 }
 
-TACSInput* TACSOutput::ExchangeInput(TACSInput* value) {
-    return SwapInput(FInput, FInputLock, value, this);
-}
-
 void TACSOutput::SetInput(TACSInput* value) {
     if (value == FInput.load()) {
         return;
     }
-    if (!FBusy) {
-        ExchangeInput(value);
-        return;
-    }
-    if (value != nullptr) {
-        value->Init();
-    }
-    if (TACSInput* old = ExchangeInput(value); old != nullptr) {
-        old->Flush();
-    }
-}
-
-void TACSOutput::InputFreed(TACSInput* input) {
-    if (FInput.load() == input) {
-        ExchangeInput(nullptr);
-    }
+    ReplaceInput(value, FBusy);
 }
 
 void TACSOutput::SetDelay(std::int32_t value) {
@@ -566,19 +582,6 @@ void TACSOutput::CheckProgress() {
         if (OnProgress) {
             OnProgress(this);
         }
-    }
-}
-
-std::int32_t TACSOutput::ReadInput(void* buffer, std::int32_t bufferSize) {
-    TSpinFlagGuard guard(FInputLock);
-    TACSInput* input = FInput.load();
-    return input != nullptr ? input->GetData(buffer, bufferSize) : 0;
-}
-
-void TACSOutput::FlushInput() {
-    TSpinFlagGuard guard(FInputLock);
-    if (TACSInput* input = FInput.load()) {
-        input->Flush();
     }
 }
 

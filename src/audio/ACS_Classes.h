@@ -79,6 +79,42 @@ protected:
 };
 
 // -------------------------------------------------------------------------------------------
+// TACSInputHolder: the Input of a sink or a filter, shared by both.
+//
+// Contract:
+// - Every read of the Input on the worker goes through ReadInput or FlushInput (or holds
+//   InputLock), so a live swap from the GUI thread waits for that call.
+// - ReplaceInput is a plain assignment when not live. Live (the holder is running), the new
+//   input's Init runs first, then the pointer is exchanged under InputLock, then the old
+//   input's Flush runs.
+// - When the Input is destroyed it is cleared (without a Flush); ReadInput then returns 0.
+// - The holder registers itself with its Input for the free notification; the owner calls
+//   ExchangeInput(nullptr) in its destructor to unregister.
+class TACSInputHolder : public IInputUser {
+public:
+    TACSInput* Input() const { return FInput.load(); }
+    void InputFreed(TACSInput* input) override;
+
+protected:
+    TACSInputHolder() = default;
+    ~TACSInputHolder() = default;
+    TACSInputHolder(const TACSInputHolder&) = delete;
+    TACSInputHolder& operator=(const TACSInputHolder&) = delete;
+
+    void ReplaceInput(TACSInput* value, bool live);
+    // Puts value in place under InputLock and moves the free notification to it; returns the
+    // old input.
+    TACSInput* ExchangeInput(TACSInput* value);
+    // Input's GetData under InputLock; 0 when there is no input.
+    std::int32_t ReadInput(void* buffer, std::int32_t bufferSize);
+    // Input's Flush under InputLock; nothing when there is no input.
+    void FlushInput();
+
+    TSpinFlag FInputLock;
+    std::atomic<TACSInput*> FInput{nullptr};
+};
+
+// -------------------------------------------------------------------------------------------
 // TACSInput: abstract source.
 //
 // Contract:
@@ -217,36 +253,33 @@ protected:
 // TACSConverter: a filter, i.e. a source whose data comes from another source (its Input).
 //
 // Contract:
-// - Every GetData of a filter reads its Input only through ReadInput (or under an
-//   InputGuard), so a live swap of the Input from the GUI thread waits for that call.
-// - SetInput while not Busy is a plain assignment. While Busy it is a live swap: the new
-//   input's Init runs first, then the pointer is exchanged under InputLock, then the old
-//   input's Flush runs. Assigning the filter to itself is ignored.
-// - When the Input is destroyed it is cleared (without a Flush); ReadInput then returns 0.
+// - Every GetData of a filter reads its Input only through ReadInput (or under InputLock);
+//   see TACSInputHolder for the live swap. SetInput is live while Busy; assigning the filter
+//   to itself is ignored.
+// - The format queries pass the Input's on; a filter that changes the format overrides them.
 // - Concrete filters call DetachUsers() first in their destructor (see TACSInput).
-class TACSConverter : public TACSInput, public IInputUser {
+class TACSConverter : public TACSInput, public TACSInputHolder {
 public:
     TACSConverter() = default;
     ~TACSConverter() override;
 
-    TACSInput* Input() const { return FInput.load(); }
+    std::int32_t BitsPerSample() override { return RequireInput().BitsPerSample(); }
+    std::int32_t Channels() override { return RequireInput().Channels(); }
+    std::int32_t SampleRate() override { return RequireInput().SampleRate(); }
+
     virtual void SetInput(TACSInput* value);
     // Clears InputLock here and in every filter upstream (after a failed step).
     void ClearInputLocks();
 
-    void InputFreed(TACSInput* input) override;
-
 protected:
-    // Input's GetData under InputLock; 0 when there is no input.
-    std::int32_t ReadInput(void* buffer, std::int32_t bufferSize);
     // The input, or EACSException "Input not assigned" when there is none.
     TACSInput& RequireInput() const;
-
-    TSpinFlag FInputLock;
-    std::atomic<TACSInput*> FInput{nullptr};
-
-private:
-    TACSInput* ExchangeInput(TACSInput* value);
+    // Inits the Input and starts delivery from the beginning: Busy, Position 0, the buffer
+    // empty and InputLock clear (a failed run may have left it set). Returns the Input.
+    TACSInput& StartInput();
+    // Position after delivering this many more bytes: the Input's Position scaled by
+    // Size / Input's Size, or counted when either size is open or the Input is gone.
+    void FollowInputPosition(std::int32_t delivered);
 };
 
 // -------------------------------------------------------------------------------------------
@@ -326,7 +359,7 @@ using TThreadExceptionEvent = std::function<void(TACSOutput* sender, const std::
 //   step (and the quiet Finish of a run still in progress) runs while the sink is whole.
 // - Never call Progress() or FlushInput() while holding InputLock (they take it).
 // - Never destroy a sink from inside its own events (they run on its worker).
-class TACSOutput : public IInputUser {
+class TACSOutput : public TACSInputHolder {
 public:
     TACSOutput();
     virtual ~TACSOutput();
@@ -344,15 +377,12 @@ public:
     // Percent of the input delivered: 0 without input or for Size 0, -1 for an open Size.
     std::int32_t Progress();
 
-    TACSInput* Input() const { return FInput.load(); }
     virtual void SetInput(TACSInput* value);
     bool Busy() const { return FBusy.load(); }
     std::int32_t Delay() const { return FThread->Delay.load(); }
     void SetDelay(std::int32_t value); // values above 100 are ignored
     bool SuspendWhenIdle() const { return FThread->SuspendWhenIdle.load(); }
     void SetSuspendWhenIdle(bool value) { FThread->SuspendWhenIdle.store(value); }
-
-    void InputFreed(TACSInput* input) override;
 
     TOutputDoneEvent OnDone;
     TOutputProgressEvent OnProgress;
@@ -369,22 +399,15 @@ protected:
     void HandleWorkerException(const std::exception& e);
     // Fires OnProgress when Progress differs from FLastProgress.
     void CheckProgress();
-    // Input's GetData under InputLock; 0 when there is no input.
-    std::int32_t ReadInput(void* buffer, std::int32_t bufferSize);
-    // Input's Flush under InputLock; nothing when there is no input.
-    void FlushInput();
     // Ends the worker for good (final abort step, then a quiet Finish if still Busy).
     void ShutdownWorker();
 
     std::atomic<bool> FOutputEnabled{false};
     std::int32_t FLastProgress = 0;
     std::unique_ptr<TACSThread> FThread;
-    std::atomic<TACSInput*> FInput{nullptr};
     std::atomic<bool> FBusy{false};
-    TSpinFlag FInputLock;
 
 private:
-    TACSInput* ExchangeInput(TACSInput* value);
     bool shutDown_ = false;
 };
 

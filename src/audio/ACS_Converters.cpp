@@ -1,5 +1,7 @@
 #include "audio/ACS_Converters.h"
 
+#include "bytes/LittleEndian.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -11,16 +13,6 @@ namespace audio {
 namespace {
 
 constexpr std::int32_t kBlockBytes = 32768;
-
-std::int16_t Get16(const std::uint8_t* p) {
-    return static_cast<std::int16_t>(static_cast<std::uint16_t>(p[0] | (p[1] << 8)));
-}
-
-void Put16(std::uint8_t* p, std::int32_t value) {
-    const auto u = static_cast<std::uint16_t>(value);
-    p[0] = static_cast<std::uint8_t>(u & 0xFF);
-    p[1] = static_cast<std::uint8_t>(u >> 8);
-}
 
 // Filter results can overshoot full scale; wrapping them would turn a peak into a click.
 std::int16_t Saturate16(double value) {
@@ -43,13 +35,7 @@ void NotOpened() {
 // ---- TBlockConverter ------------------------------------------------------------------------
 
 TACSInput& TBlockConverter::StartRun() {
-    TACSInput& input = RequireInput();
-    input.Init();
-    FBusy = true;
-    FPosition = 0;
-    FBufferStart = 1;
-    FBufferEnd = 0;
-    FInputLock.Release();
+    TACSInput& input = StartInput();
     FEndOfInput = false;
     FEndConverted = false;
     return input;
@@ -69,10 +55,7 @@ void TBlockConverter::Flush() {
             self->FBusy = false;
         }
     } release{this};
-    TSpinFlagGuard guard(FInputLock);
-    if (TACSInput* input = FInput.load()) {
-        input->Flush();
-    }
+    FlushInput();
 }
 
 const std::uint8_t* TBlockConverter::ConvertEnd() {
@@ -110,26 +93,6 @@ bool TBlockConverter::Refill() {
     return true;
 }
 
-void TBlockConverter::UpdatePosition(std::int32_t delivered) {
-    std::int32_t inputSize = 0;
-    std::int32_t inputPosition = 0;
-    bool haveInput = false;
-    {
-        TSpinFlagGuard guard(FInputLock);
-        if (TACSInput* input = FInput.load()) {
-            haveInput = true;
-            inputSize = input->Size();
-            inputPosition = input->Position();
-        }
-    }
-    if (FSize < 0 || !haveInput) {
-        FPosition += delivered;
-    } else if (inputSize > 0) {
-        FPosition = static_cast<std::int32_t>(
-            std::nearbyint(static_cast<double>(FSize) / inputSize * inputPosition));
-    }
-}
-
 std::int32_t TBlockConverter::GetData(void* buffer, std::int32_t bufferSize) {
     if (!FBusy) {
         NotOpened();
@@ -145,7 +108,7 @@ std::int32_t TBlockConverter::GetData(void* buffer, std::int32_t bufferSize) {
     }
     std::memcpy(buffer, outData_ + FBufferStart - 1, static_cast<std::size_t>(count));
     FBufferStart += count;
-    UpdatePosition(count);
+    FollowInputPosition(count);
     return count;
 }
 
@@ -155,10 +118,6 @@ TRateConverter::TRateConverter() = default;
 
 TRateConverter::~TRateConverter() {
     DetachUsers();
-}
-
-std::int32_t TRateConverter::Channels() {
-    return RequireInput().Channels();
 }
 
 void TRateConverter::SetOutSampleRate(std::int32_t value) {
@@ -293,7 +252,9 @@ void TRateConverter::Resample(const std::uint8_t* x, std::int32_t frames, std::i
     for (std::int32_t ch = 0; ch < c; ++ch) {
         double* plane = FPlanes[ch].data() + h;
         for (std::int32_t i = 0; i < frames; ++i) {
-            plane[i] = x == nullptr ? 0.0 : Get16(x + 2 * (static_cast<std::size_t>(i) * c + ch));
+            plane[i] = x == nullptr
+                           ? 0.0
+                           : bytes::GetLeI16(x + 2 * (static_cast<std::size_t>(i) * c + ch));
         }
     }
     const std::int64_t end = FBase + frames;
@@ -303,7 +264,7 @@ void TRateConverter::Resample(const std::uint8_t* x, std::int32_t frames, std::i
         const std::int64_t oldest = FWhole + FTapLead - (FKernelWidth - 1);
         const std::int64_t at = oldest - FBase + h;
         for (std::int32_t ch = 0; ch < c; ++ch) {
-            Put16(dst, Saturate16(Filter(FPlanes[ch].data() + at, FFraction)));
+            bytes::PutLeI16(dst, Saturate16(Filter(FPlanes[ch].data() + at, FFraction)));
             dst += 2;
         }
         ++outputs;
@@ -332,10 +293,6 @@ std::int32_t TMSConverter::Channels() {
     return RequireInput().Channels() == 1 ? 2 : 1;
 }
 
-std::int32_t TMSConverter::SampleRate() {
-    return RequireInput().SampleRate();
-}
-
 void TMSConverter::Init() {
     TACSInput& input = StartRun();
     FMonoInput = input.Channels() == 1;
@@ -352,9 +309,11 @@ const std::uint8_t* TMSConverter::ConvertBlock(std::int32_t bytes) {
     if (!FMonoInput) {
         const std::int32_t frames = bytes / 4;
         for (std::int32_t k = 0; k < frames; ++k) {
-            const std::int32_t left = Get16(p + 4 * k);
-            const std::int32_t right = Get16(p + 4 * k + 2);
-            Put16(p + 2 * k, (left + right) / 2); // C++ division truncates toward zero
+            const std::int32_t left = bytes::GetLeI16(p + 4 * k);
+            const std::int32_t right = bytes::GetLeI16(p + 4 * k + 2);
+            bytes::PutLeI16(p + 2 * k,
+                            static_cast<std::int16_t>((left + right) /
+                                                      2)); // C++ division truncates toward zero
         }
         FBufferEnd = frames * 2;
         return p;
@@ -363,11 +322,11 @@ const std::uint8_t* TMSConverter::ConvertBlock(std::int32_t bytes) {
     const TMSConverterMode mode = FMode.load();
     // Backwards, so each sample is read before its place is overwritten.
     for (std::int32_t k = samples - 1; k >= 0; --k) {
-        const std::int16_t s = Get16(p + 2 * k);
-        const std::int32_t left = mode == msmMonoToLeft ? 0 : s;
-        const std::int32_t right = mode == msmMonoToRight ? 0 : s;
-        Put16(p + 4 * k, left);
-        Put16(p + 4 * k + 2, right);
+        const std::int16_t s = bytes::GetLeI16(p + 2 * k);
+        const std::int16_t left = mode == msmMonoToLeft ? 0 : s;
+        const std::int16_t right = mode == msmMonoToRight ? 0 : s;
+        bytes::PutLeI16(p + 4 * k, left);
+        bytes::PutLeI16(p + 4 * k + 2, right);
     }
     FBufferEnd = samples * 4;
     return p;
@@ -383,14 +342,6 @@ TSampleConverter::~TSampleConverter() {
 
 std::int32_t TSampleConverter::BitsPerSample() {
     return RequireInput().BitsPerSample() == 16 ? 8 : 16;
-}
-
-std::int32_t TSampleConverter::Channels() {
-    return RequireInput().Channels();
-}
-
-std::int32_t TSampleConverter::SampleRate() {
-    return RequireInput().SampleRate();
 }
 
 void TSampleConverter::Init() {
@@ -409,14 +360,14 @@ const std::uint8_t* TSampleConverter::ConvertBlock(std::int32_t bytes) {
     if (FWideInput) {
         const std::int32_t samples = bytes / 2;
         for (std::int32_t k = 0; k < samples; ++k) {
-            const auto biased = static_cast<std::uint16_t>(Get16(p + 2 * k) + 32768);
+            const auto biased = static_cast<std::uint16_t>(bytes::GetLeI16(p + 2 * k) + 32768);
             p[k] = static_cast<std::uint8_t>(biased >> 8);
         }
         FBufferEnd = samples;
         return p;
     }
     for (std::int32_t k = bytes - 1; k >= 0; --k) {
-        Put16(p + 2 * k, p[k] * 256 - 32768);
+        bytes::PutLeI16(p + 2 * k, static_cast<std::int16_t>(p[k] * 256 - 32768));
     }
     FBufferEnd = bytes * 2;
     return p;
@@ -430,17 +381,9 @@ TStereoBalance::~TStereoBalance() {
     DetachUsers();
 }
 
-std::int32_t TStereoBalance::BitsPerSample() {
-    return RequireInput().BitsPerSample();
-}
-
 std::int32_t TStereoBalance::Channels() {
     RequireInput();
     return 2;
-}
-
-std::int32_t TStereoBalance::SampleRate() {
-    return RequireInput().SampleRate();
 }
 
 void TStereoBalance::SetBalance(float value) {
@@ -450,13 +393,7 @@ void TStereoBalance::SetBalance(float value) {
 }
 
 void TStereoBalance::Init() {
-    TACSInput& input = RequireInput();
-    input.Init();
-    FBusy = true;
-    FPosition = 0;
-    FBufferStart = 1;
-    FBufferEnd = 0;
-    FInputLock.Release();
+    TACSInput& input = StartInput();
     FMonoInput = input.Channels() == 1;
     FSampleBytes = input.BitsPerSample() == 8 ? 1 : 2;
     const std::int32_t size = input.Size();
@@ -468,10 +405,7 @@ void TStereoBalance::Flush() {
         TStereoBalance* self;
         ~Release() { self->FBusy = false; }
     } release{this};
-    TSpinFlagGuard guard(FInputLock);
-    if (TACSInput* input = FInput.load()) {
-        input->Flush();
-    }
+    FlushInput();
 }
 
 std::int32_t TStereoBalance::GetData(void* buffer, std::int32_t bufferSize) {
@@ -483,19 +417,7 @@ std::int32_t TStereoBalance::GetData(void* buffer, std::int32_t bufferSize) {
     // Whole frames only, so a request never ends in half a sample.
     const std::int32_t request =
         FMonoInput ? bufferSize / 2 / FSampleBytes * FSampleBytes : bufferSize;
-    std::int32_t n = 0;
-    std::int32_t inputSize = 0;
-    std::int32_t inputPosition = 0;
-    {
-        TSpinFlagGuard guard(FInputLock);
-        TACSInput* input = FInput.load();
-        if (input == nullptr || request <= 0) {
-            return 0;
-        }
-        n = input->GetData(p, request);
-        inputSize = input->Size();
-        inputPosition = input->Position();
-    }
+    std::int32_t n = request > 0 ? ReadInput(p, request) : 0;
     if (n <= 0) {
         return 0;
     }
@@ -520,16 +442,11 @@ std::int32_t TStereoBalance::GetData(void* buffer, std::int32_t bufferSize) {
                 const double v = std::nearbyint((s[0] - 128) * gain) + 128;
                 s[0] = static_cast<std::uint8_t>(std::clamp(v, 0.0, 255.0));
             } else {
-                Put16(s, Saturate16(Get16(s) * gain));
+                bytes::PutLeI16(s, Saturate16(bytes::GetLeI16(s) * gain));
             }
         }
     }
-    if (FSize < 0) {
-        FPosition += n;
-    } else if (inputSize > 0) {
-        const double ratio = std::nearbyint(static_cast<double>(FSize) / inputSize);
-        FPosition = static_cast<std::int32_t>(ratio * inputPosition);
-    }
+    FollowInputPosition(n);
     return n;
 }
 

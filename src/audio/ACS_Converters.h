@@ -47,7 +47,6 @@ protected:
 
 private:
     bool Refill();
-    void UpdatePosition(std::int32_t delivered);
 
     const std::uint8_t* outData_ = nullptr;
 };
@@ -67,7 +66,6 @@ public:
     ~TRateConverter() override;
 
     std::int32_t BitsPerSample() override { return 16; }
-    std::int32_t Channels() override;
     std::int32_t SampleRate() override { return FOutSampleRate; }
     void Init() override;
 
@@ -121,7 +119,6 @@ public:
 
     std::int32_t BitsPerSample() override { return 16; }
     std::int32_t Channels() override;
-    std::int32_t SampleRate() override;
     void Init() override;
 
     TMSConverterMode Mode() const { return FMode.load(); }
@@ -143,8 +140,6 @@ public:
     ~TSampleConverter() override;
 
     std::int32_t BitsPerSample() override;
-    std::int32_t Channels() override;
-    std::int32_t SampleRate() override;
     void Init() override;
 
 protected:
@@ -163,9 +158,7 @@ public:
     TStereoBalance();
     ~TStereoBalance() override;
 
-    std::int32_t BitsPerSample() override;
     std::int32_t Channels() override;
-    std::int32_t SampleRate() override;
     std::int32_t GetData(void* buffer, std::int32_t bufferSize) override;
     void Init() override;
     void Flush() override;

@@ -94,45 +94,94 @@ double TSoundIndicator::FrameValue(const std::uint8_t* frame) const {
     return sum / FChannelCount;
 }
 
-void TSoundIndicator::Transform(std::array<std::complex<double>, kBlockFrames>& values) {
-    constexpr int n = kBlockFrames;
-    for (int i = 1, j = 0; i < n; ++i) {
-        int bit = n >> 1;
-        for (; (j & bit) != 0; bit >>= 1) {
-            j ^= bit;
+namespace {
+
+constexpr int kHalf = TSoundIndicator::kBlockFrames / 2; // the packed transform's length
+
+struct HalfTables {
+    std::array<int, kHalf> reversed{};       // bit-reversed index
+    std::array<double, kHalf / 2> cosines{}; // e^(-2 pi i k / 32), k < 16
+    std::array<double, kHalf / 2> sines{};
+    std::array<double, kHalf> splitCos{}; // e^(-2 pi i k / 64), k < 32
+    std::array<double, kHalf> splitSin{};
+};
+
+const HalfTables& Tables() {
+    static const HalfTables tables = [] {
+        HalfTables t;
+        for (int i = 0; i < kHalf; ++i) {
+            int r = 0;
+            for (int bit = 1, mirror = kHalf >> 1; bit < kHalf; bit <<= 1, mirror >>= 1) {
+                r |= (i & bit) != 0 ? mirror : 0;
+            }
+            t.reversed[i] = r;
+            const double angle = -2 * std::numbers::pi * i / (2 * kHalf);
+            t.splitCos[i] = std::cos(angle);
+            t.splitSin[i] = std::sin(angle);
         }
-        j ^= bit;
-        if (i < j) {
-            std::swap(values[i], values[j]);
-        }
-    }
-    // e^(-2 pi i k / n) for k < n / 2, computed once; stage "length" uses every
-    // (n / length)-th of them.
-    static const auto twiddles = [] {
-        std::array<std::complex<double>, n / 2> t{};
-        for (int k = 0; k < n / 2; ++k) {
-            t[k] = std::polar(1.0, -2 * std::numbers::pi * k / n);
+        for (int k = 0; k < kHalf / 2; ++k) {
+            const double angle = -2 * std::numbers::pi * k / kHalf;
+            t.cosines[k] = std::cos(angle);
+            t.sines[k] = std::sin(angle);
         }
         return t;
     }();
-    for (int length = 2; length <= n; length <<= 1) {
-        const int stride = n / length;
-        for (int start = 0; start < n; start += length) {
-            for (int k = 0; k < length / 2; ++k) {
-                const std::complex<double> even = values[start + k];
-                const std::complex<double> a = values[start + k + length / 2];
-                const std::complex<double> w = twiddles[k * stride];
-                // The product written out: std::complex's operator* also handles infinities,
-                // which cost more than the whole transform here.
-                const std::complex<double> odd(a.real() * w.real() - a.imag() * w.imag(),
-                                               a.real() * w.imag() + a.imag() * w.real());
-                values[start + k] = even + odd;
-                values[start + k + length / 2] = even - odd;
+    return tables;
+}
+
+// In-place radix-2 forward transform of 32 complex values held as two arrays.
+void TransformHalf(std::array<double, kHalf>& re, std::array<double, kHalf>& im,
+                   const HalfTables& t) {
+    for (int length = 2; length <= kHalf; length <<= 1) {
+        const int half = length / 2;
+        const int stride = kHalf / length;
+        for (int start = 0; start < kHalf; start += length) {
+            for (int k = 0; k < half; ++k) {
+                const int e = start + k;
+                const int o = e + half;
+                const double wr = t.cosines[k * stride];
+                const double wi = t.sines[k * stride];
+                const double oddRe = re[o] * wr - im[o] * wi;
+                const double oddIm = re[o] * wi + im[o] * wr;
+                re[o] = re[e] - oddRe;
+                im[o] = im[e] - oddIm;
+                re[e] += oddRe;
+                im[e] += oddIm;
             }
         }
     }
-    for (auto& value : values) {
-        value /= n;
+}
+
+} // namespace
+
+// The 64-point transform of real samples through a 32-point one: even samples as real
+// parts, odd ones as imaginary parts, then each wanted result split out of the packed
+// results k and 32 - k. Bands are results 0..31, each divided by 64 as the display expects.
+void TSoundIndicator::AddBandLevels(const std::array<double, kBlockFrames>& samples,
+                                    std::array<double, kBands>& sums) {
+    const HalfTables& t = Tables();
+    std::array<double, kHalf> re;
+    std::array<double, kHalf> im;
+    for (int i = 0; i < kHalf; ++i) {
+        re[t.reversed[i]] = samples[2 * i];
+        im[t.reversed[i]] = samples[2 * i + 1];
+    }
+    TransformHalf(re, im, t);
+    constexpr double kScale = 1.0 / (kBlockFrames * kBlockFrames); // |X / 64|^2
+    constexpr double kHalfLog10 = 0.5 / std::numbers::ln10;
+    for (int k = 0; k < kBands; ++k) {
+        const int m = (kHalf - k) % kHalf;
+        // E = (Z[k] + conj Z[m]) / 2, O = (Z[k] - conj Z[m]) / 2i, X[k] = E + w^k O.
+        const double eRe = (re[k] + re[m]) / 2;
+        const double eIm = (im[k] - im[m]) / 2;
+        const double oRe = (im[k] + im[m]) / 2;
+        const double oIm = (re[m] - re[k]) / 2;
+        const double xRe = eRe + oRe * t.splitCos[k] - oIm * t.splitSin[k];
+        const double xIm = eIm + oRe * t.splitSin[k] + oIm * t.splitCos[k];
+        // log10 of the magnitude, 0 where that is negative (magnitude below 1) or the
+        // magnitude is 0: from the squared magnitude, without a square root.
+        const double squared = (xRe * xRe + xIm * xIm) * kScale;
+        sums[k] += squared > 1.0 ? std::log(squared) * kHalfLog10 : 0.0;
     }
 }
 
@@ -142,20 +191,14 @@ void TSoundIndicator::Analyse(const std::uint8_t* data, std::int32_t bytes) {
     }
     const std::int32_t frameBytes = FChannelCount * (FBits / 8);
     const std::int32_t blocks = bytes / frameBytes / kBlockFrames;
-    std::array<std::complex<double>, kBlockFrames> values;
+    std::array<double, kBlockFrames> values;
     for (std::int32_t b = 0; b < blocks; ++b) {
         const std::uint8_t* block =
             data + static_cast<std::ptrdiff_t>(b) * kBlockFrames * frameBytes;
         for (int i = 0; i < kBlockFrames; ++i) {
-            values[i] = {FrameValue(block + i * frameBytes) * FWindowTable[i], 0.0};
+            values[i] = FrameValue(block + i * frameBytes) * FWindowTable[i];
         }
-        Transform(values);
-        for (int i = 0; i < kBands; ++i) {
-            // log10 of the magnitude, 0 where that is negative (magnitude below 1) or the
-            // magnitude is 0: from the squared magnitude, without a square root.
-            const double squared = std::norm(values[i]);
-            FBandSums[i] += squared > 1.0 ? 0.5 * std::log10(squared) : 0.0;
-        }
+        AddBandLevels(values, FBandSums);
     }
     if (blocks > 0) {
         for (double& sum : FBandSums) {

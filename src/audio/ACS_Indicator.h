@@ -10,7 +10,6 @@
 
 #include <array>
 #include <atomic>
-#include <complex>
 #include <cstdint>
 #include <vector>
 
@@ -38,7 +37,8 @@ private:
     TACSInput& InputOrFail();
     void Analyse(const std::uint8_t* data, std::int32_t bytes);
     double FrameValue(const std::uint8_t* frame) const;
-    static void Transform(std::array<std::complex<double>, kBlockFrames>& values);
+    static void AddBandLevels(const std::array<double, kBlockFrames>& samples,
+                              std::array<double, kBands>& sums);
 
     std::array<double, 1024> FWindowTable{};
     std::array<double, kBands> FBandSums{};

@@ -1,4 +1,5 @@
 #include "audio/ACS_Vorbis.h"
+#include "bytes/LittleEndian.h"
 #include "platform/Log.h"
 
 #define OV_EXCLUDE_STATIC_CALLBACKS
@@ -277,9 +278,7 @@ void TVorbisOut::Encode(std::int32_t bytes) {
     const std::uint8_t* p = FBuffer.data();
     for (std::int32_t frame = 0; frame < frames; ++frame) {
         for (std::int32_t c = 0; c < FChannelsOut; ++c) {
-            const auto sample = static_cast<std::int16_t>(
-                static_cast<std::uint16_t>(p[0] | (static_cast<unsigned>(p[1]) << 8)));
-            channels[c][frame] = static_cast<float>(sample / 32768.0);
+            channels[c][frame] = static_cast<float>(bytes::GetLeI16(p) / 32768.0);
             p += 2;
         }
     }

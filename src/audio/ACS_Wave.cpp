@@ -1,6 +1,9 @@
 #include "audio/ACS_Wave.h"
 
 #include "audio/WaveConverter.h"
+#include "bytes/LittleEndian.h"
+#include "bytes/Riff.h"
+#include "bytes/WavHeader.h"
 #include "platform/Log.h"
 
 #include <algorithm>
@@ -20,30 +23,12 @@ namespace {
 constexpr std::int64_t kScanLimit = 8192;
 constexpr std::size_t kScanBufferSize = 4096;
 constexpr std::int32_t kPcmBlockSize = 16384;
-constexpr std::uint32_t kPcmHeaderSize = 44;
+constexpr std::uint32_t kPcmHeaderSize = bytes::kPcmWavHeaderBytes;
 constexpr std::uint32_t kImaHeaderSize = 60;
-
-std::uint16_t Le16(std::span<const std::uint8_t> b, std::size_t at) {
-    return static_cast<std::uint16_t>(b[at] | (b[at + 1] << 8));
-}
-
-std::uint32_t Le32(std::span<const std::uint8_t> b, std::size_t at) {
-    return Le16(b, at) | (static_cast<std::uint32_t>(Le16(b, at + 2)) << 16);
-}
-
-void PutLe16(std::vector<std::uint8_t>& out, std::uint16_t v) {
-    out.push_back(static_cast<std::uint8_t>(v & 0xFF));
-    out.push_back(static_cast<std::uint8_t>(v >> 8));
-}
-
-void PutLe32(std::vector<std::uint8_t>& out, std::uint32_t v) {
-    PutLe16(out, static_cast<std::uint16_t>(v & 0xFFFF));
-    PutLe16(out, static_cast<std::uint16_t>(v >> 16));
-}
-
-void PutId(std::vector<std::uint8_t>& out, const char* id) {
-    out.insert(out.end(), id, id + 4);
-}
+// Format tags of the "fmt " chunk besides PCM.
+constexpr std::uint16_t kWaveFormatMsAdpcm = 2;
+constexpr std::uint16_t kWaveFormatImaAdpcm = 17;
+constexpr std::uint16_t kWaveFormatMpeg = 85;
 
 std::int64_t StreamSize(std::istream& s) {
     s.clear();
@@ -52,10 +37,6 @@ std::int64_t StreamSize(std::istream& s) {
     const std::int64_t size = s.tellg();
     s.seekg(here);
     return size;
-}
-
-std::uint32_t ClampU32(std::int64_t v) {
-    return static_cast<std::uint32_t>(std::clamp<std::int64_t>(v, 0, UINT32_MAX));
 }
 
 // Reads the header a chunk at a time through one 4096-byte buffer, counting the bytes it
@@ -107,7 +88,7 @@ public:
         std::array<std::uint8_t, 4> b{};
         if (!Read(b.data(), 4))
             return false;
-        value = Le32(b, 0);
+        value = bytes::GetLe32(b.data());
         return true;
     }
 
@@ -149,19 +130,20 @@ private:
 };
 
 bool ParseFormat(std::span<const std::uint8_t> fmt, bool appendScan, TWaveHeader& h) {
-    if (fmt.size() < 16)
+    if (fmt.size() < bytes::kWaveFormatRecordBytes)
         return false;
-    switch (Le16(fmt, 0)) {
-    case 1:
+    const bytes::WaveFormatRecord record = bytes::ParseWaveFormatRecord(fmt.data());
+    switch (record.formatTag) {
+    case bytes::kWaveFormatPcm:
         h.Type = wtPCM;
         break;
-    case 2:
+    case kWaveFormatMsAdpcm:
         h.Type = wtMSADPCM;
         break;
-    case 17:
+    case kWaveFormatImaAdpcm:
         h.Type = wtDVIADPCM;
         break;
-    case 85:
+    case kWaveFormatMpeg:
         h.Type = wtACM;
         break;
     default:
@@ -169,27 +151,27 @@ bool ParseFormat(std::span<const std::uint8_t> fmt, bool appendScan, TWaveHeader
     }
     if (appendScan && h.Type != wtPCM && h.Type != wtDVIADPCM)
         return false;
-    h.Channels = Le16(fmt, 2);
-    h.SampleRate = Le32(fmt, 4);
-    h.BlockAlign = Le16(fmt, 12);
-    h.BitsPerSample = Le16(fmt, 14);
+    h.Channels = record.channels;
+    h.SampleRate = record.sampleRate;
+    h.BlockAlign = record.blockAlign;
+    h.BitsPerSample = record.bitsPerSample;
     if (h.Type == wtPCM)
         return true;
     if (fmt.size() >= 20)
-        h.SamplesPerBlock = Le16(fmt, 18);
+        h.SamplesPerBlock = bytes::GetLe16(&fmt[18]);
     else if (h.Type != wtACM)
         return false;
     if (h.Type == wtMSADPCM) {
         if (fmt.size() < 22)
             return false;
-        h.CoefficientCount = Le16(fmt, 20);
+        h.CoefficientCount = bytes::GetLe16(&fmt[20]);
         // More pairs than the table holds, or pairs beyond the chunk: not a file we read.
         if (h.CoefficientCount > adpcm::kMaxMsCoefficientPairs ||
             22u + 4u * h.CoefficientCount > fmt.size())
             return false;
         for (std::size_t i = 0; i < h.CoefficientCount; ++i)
-            h.Coefficients[i] = {static_cast<std::int16_t>(Le16(fmt, 22 + 4 * i)),
-                                 static_cast<std::int16_t>(Le16(fmt, 24 + 4 * i))};
+            h.Coefficients[i] = {bytes::GetLeI16(&fmt[22 + 4 * i]),
+                                 bytes::GetLeI16(&fmt[24 + 4 * i])};
     }
     return true;
 }
@@ -241,11 +223,11 @@ TWaveHeader ScanWaveHeader(std::istream& stream, bool appendScan) {
                 std::uint32_t size = 0;
                 std::span<const std::uint8_t> fact;
                 ok = scan.ReadU32(size);
-                found.FactOffset = ClampU32(scan.Position());
+                found.FactOffset = bytes::ClampU32(scan.Position());
                 ok = ok && scan.ReadPayload(size, fact);
                 if (ok && fact.size() >= 4) {
                     found.HasFact = true;
-                    found.FactSamples = Le32(fact, 0);
+                    found.FactSamples = bytes::GetLe32(fact.data());
                 }
                 ok = ok && scan.ReadNextId(size);
                 state = Expect::Data;
@@ -255,10 +237,10 @@ TWaveHeader ScanWaveHeader(std::istream& stream, bool appendScan) {
             break;
         case Expect::Data:
             if (scan.Matches("data")) {
-                found.DataSizeOffset = ClampU32(scan.Position());
+                found.DataSizeOffset = bytes::ClampU32(scan.Position());
                 if (!scan.ReadU32(found.DataSize))
                     return unsupported;
-                found.DataOffset = ClampU32(scan.Position());
+                found.DataOffset = bytes::ClampU32(scan.Position());
                 return found;
             }
             ok = scan.SkipChunk();
@@ -528,16 +510,21 @@ std::int32_t TWaveIn::GetData(void* buffer, std::int32_t bufferSize) {
 }
 
 bool TWaveIn::Refill() {
-    switch (FWavType) {
-    case wtPCM:
-    case wtACM:
-        return RefillPcm();
-    case wtDVIADPCM:
-    case wtMSADPCM:
-        return RefillAdpcm();
-    default:
+    const bool pcm = FWavType == wtPCM || FWavType == wtACM;
+    if (!FStream || (!pcm && FWavType != wtDVIADPCM && FWavType != wtMSADPCM))
         return false;
+    // At the end of the data a looping reader starts over, once per refill.
+    for (int pass = 0; pass < 2; ++pass) {
+        if (FPendingJump != 0)
+            pcm ? ApplyPcmJump() : ApplyAdpcmJump();
+        if (pcm ? ReadPcmBlock() : FPosition < FSize && ReadAdpcmBlock())
+            return true;
+        if (!FLoop || pass == 1)
+            return false;
+        Flush();
+        Init();
     }
+    return false;
 }
 
 void TWaveIn::ApplyPcmJump() {
@@ -552,30 +539,18 @@ void TWaveIn::ApplyPcmJump() {
     FPendingJump = 0;
 }
 
-bool TWaveIn::RefillPcm() {
-    if (!FStream)
+bool TWaveIn::ReadPcmBlock() {
+    const std::int64_t left = std::int64_t{FSize} - FPosition;
+    if (left <= 0)
         return false;
-    for (int pass = 0; pass < 2; ++pass) {
-        if (FPendingJump != 0)
-            ApplyPcmJump();
-        std::int64_t count = 0;
-        const std::int64_t left = std::int64_t{FSize} - FPosition;
-        if (left > 0) {
-            FStream->read(reinterpret_cast<char*>(FBuffer.data()),
-                          std::min<std::int64_t>(kPcmBlockSize, left));
-            count = FStream->gcount();
-        }
-        if (count > 0) {
-            FBufferStart = 1;
-            FBufferEnd = static_cast<std::int32_t>(count);
-            return true;
-        }
-        if (!FLoop || pass == 1)
-            return false;
-        Flush();
-        Init();
-    }
-    return false;
+    FStream->read(reinterpret_cast<char*>(FBuffer.data()),
+                  std::min<std::int64_t>(kPcmBlockSize, left));
+    const std::int64_t count = FStream->gcount();
+    if (count <= 0)
+        return false;
+    FBufferStart = 1;
+    FBufferEnd = static_cast<std::int32_t>(count);
+    return true;
 }
 
 void TWaveIn::ApplyAdpcmJump() {
@@ -589,22 +564,6 @@ void TWaveIn::ApplyAdpcmJump() {
     Seek(static_cast<std::int32_t>(target));
     FPosition = static_cast<std::int32_t>((target - first) * frameBytes);
     FPendingJump = 0;
-}
-
-bool TWaveIn::RefillAdpcm() {
-    if (!FStream)
-        return false;
-    for (int pass = 0; pass < 2; ++pass) {
-        if (FPendingJump != 0)
-            ApplyAdpcmJump();
-        if (FPosition < FSize)
-            return ReadAdpcmBlock();
-        if (!FLoop || pass == 1)
-            return false;
-        Flush();
-        Init();
-    }
-    return false;
 }
 
 bool TWaveIn::ReadAdpcmBlock() {
@@ -639,10 +598,8 @@ bool TWaveIn::ReadAdpcmBlock() {
         static_cast<std::int64_t>(result.frames) - skip, (FSize - FPosition) / frameBytes);
     const std::int16_t* from = FSamples.data() + skip * FChannels;
     std::uint8_t* to = FBuffer.data();
-    for (std::int64_t i = 0; i < frames * FChannels; ++i) {
-        const auto u = static_cast<std::uint16_t>(from[i]);
-        *to++ = static_cast<std::uint8_t>(u & 0xFF);
-        *to++ = static_cast<std::uint8_t>(u >> 8);
+    for (std::int64_t i = 0; i < frames * FChannels; ++i, to += 2) {
+        bytes::PutLeI16(to, from[i]);
     }
     FBufferStart = 1;
     FBufferEnd = static_cast<std::int32_t>(std::max<std::int64_t>(frames, 0) * frameBytes);
@@ -780,22 +737,9 @@ void TWaveOut::WritePcmHeader() {
     const auto channels = static_cast<std::uint16_t>(FChannels);
     const auto rate = static_cast<std::uint32_t>(input->SampleRate());
     const auto bits = static_cast<std::uint16_t>(input->BitsPerSample());
-    const auto align = static_cast<std::uint16_t>(bits * channels / 8);
     const std::uint32_t dataSize = size < 0 ? 0 : static_cast<std::uint32_t>(size);
-    std::vector<std::uint8_t> h;
-    PutId(h, "RIFF");
-    PutLe32(h, dataSize + 36);
-    PutId(h, "WAVE");
-    PutId(h, "fmt ");
-    PutLe32(h, 16);
-    PutLe16(h, 1);
-    PutLe16(h, channels);
-    PutLe32(h, rate);
-    PutLe32(h, rate * align);
-    PutLe16(h, align);
-    PutLe16(h, bits);
-    PutId(h, "data");
-    PutLe32(h, dataSize);
+    const auto h =
+        bytes::PcmWavHeader(bytes::WaveFormatRecord::Pcm(channels, rate, bits), dataSize);
     WriteOrRaise(h.data(), h.size());
 }
 
@@ -807,25 +751,22 @@ void TWaveOut::WriteImaHeader() {
     const std::int64_t frames = size / 2 / FChannels;
     const auto blocks =
         static_cast<std::int64_t>(std::nearbyint(static_cast<double>(frames) / samplesPerBlock));
+    const bytes::WaveFormatRecord format{kWaveFormatImaAdpcm,
+                                         static_cast<std::uint16_t>(FChannels),
+                                         rate,
+                                         rate / samplesPerBlock * FBlockSize,
+                                         FBlockSize,
+                                         4};
     std::vector<std::uint8_t> h;
-    PutId(h, "RIFF");
-    PutLe32(h, ClampU32(blocks * FBlockSize + 52));
-    PutId(h, "WAVE");
-    PutId(h, "fmt ");
-    PutLe32(h, 20);
-    PutLe16(h, 17);
-    PutLe16(h, static_cast<std::uint16_t>(FChannels));
-    PutLe32(h, rate);
-    PutLe32(h, rate / samplesPerBlock * FBlockSize);
-    PutLe16(h, FBlockSize);
-    PutLe16(h, 4);
-    PutLe16(h, 2);
-    PutLe16(h, static_cast<std::uint16_t>(samplesPerBlock));
-    PutId(h, "fact");
-    PutLe32(h, 4);
-    PutLe32(h, ClampU32(frames));
-    PutId(h, "data");
-    PutLe32(h, ClampU32(blocks * FBlockSize));
+    bytes::AppendChunkHeader(h, "RIFF", bytes::ClampU32(blocks * FBlockSize + 52));
+    bytes::AppendId(h, "WAVE");
+    bytes::AppendChunkHeader(h, "fmt ", 20);
+    bytes::AppendWaveFormatRecord(h, format);
+    bytes::AppendLe16(h, 2); // the size of what follows the record
+    bytes::AppendLe16(h, static_cast<std::uint16_t>(samplesPerBlock));
+    bytes::AppendChunkHeader(h, "fact", 4);
+    bytes::AppendLe32(h, bytes::ClampU32(frames));
+    bytes::AppendChunkHeader(h, "data", bytes::ClampU32(blocks * FBlockSize));
     WriteOrRaise(h.data(), h.size());
 }
 
@@ -865,8 +806,7 @@ bool TWaveOut::ImaStep() {
     }
     FFramesWritten += static_cast<std::int64_t>(got / (2 * static_cast<std::size_t>(FChannels)));
     for (std::size_t i = 0; i < FBlockSamples.size(); ++i)
-        FBlockSamples[i] = static_cast<std::int16_t>(
-            static_cast<std::uint16_t>(FInputBlock[2 * i] | (FInputBlock[2 * i + 1] << 8)));
+        FBlockSamples[i] = bytes::GetLeI16(&FInputBlock[2 * i]);
     const auto channels = std::span(FIma).first(static_cast<std::size_t>(FChannels));
     if (adpcm::EncodeImaBlock(FBlockSamples, channels, FEncoded) != adpcm::BlockStatus::Ok)
         throw EACSException("Cannot encode an ADPCM block");
@@ -878,10 +818,8 @@ bool TWaveOut::ImaStep() {
 // input that delivered more or less than it announced, still leaves a consistent header.
 void TWaveOut::CorrectHeader() {
     auto putAt = [this](std::int64_t at, std::uint32_t value) {
-        std::vector<std::uint8_t> b;
-        PutLe32(b, value);
         FStream->seekp(at);
-        FStream->write(reinterpret_cast<const char*>(b.data()), 4);
+        bytes::WriteLe32(*FStream, value);
     };
     FStream->clear();
     FStream->seekp(0, std::ios::end);
@@ -890,18 +828,19 @@ void TWaveOut::CorrectHeader() {
         return;
     if (FWavType == wtPCM) {
         if (FAppending)
-            putAt(FExisting.DataSizeOffset, ClampU32(fileSize - FExisting.DataOffset));
+            putAt(FExisting.DataSizeOffset, bytes::ClampU32(fileSize - FExisting.DataOffset));
         else
-            putAt(40, ClampU32(fileSize - kPcmHeaderSize));
+            putAt(bytes::kPcmDataSizeOffset, bytes::ClampU32(fileSize - kPcmHeaderSize));
     } else if (FAppending) {
         const std::int64_t dataSize = fileSize - FExisting.DataOffset;
-        putAt(FExisting.DataSizeOffset, ClampU32(dataSize));
-        putAt(FExisting.FactOffset, ClampU32(ImaSamplesPerBlock() * (dataSize / FBlockSize)));
+        putAt(FExisting.DataSizeOffset, bytes::ClampU32(dataSize));
+        putAt(FExisting.FactOffset,
+              bytes::ClampU32(ImaSamplesPerBlock() * (dataSize / FBlockSize)));
     } else {
-        putAt(56, ClampU32(fileSize - kImaHeaderSize));
-        putAt(48, ClampU32(FFramesWritten));
+        putAt(56, bytes::ClampU32(fileSize - kImaHeaderSize));
+        putAt(48, bytes::ClampU32(FFramesWritten));
     }
-    putAt(4, ClampU32(fileSize - 8));
+    putAt(bytes::kRiffSizeOffset, bytes::ClampU32(fileSize - 8));
 }
 
 void TWaveOut::Finish() {

@@ -73,8 +73,7 @@ private:
     bool ConvertCompressed();
     // One refill of the decode buffer; false at the end of the data.
     bool Refill();
-    bool RefillPcm();
-    bool RefillAdpcm();
+    bool ReadPcmBlock();
     bool ReadAdpcmBlock();
     void ApplyPcmJump();
     void ApplyAdpcmJump();

@@ -151,6 +151,19 @@ bool HeaderUsable(const ACMSTREAMHEADER* pash) {
            (pash->pbDst != nullptr || pash->cbDstLength == 0);
 }
 
+// What every header call checks first, in this order: a known stream (copied into stream),
+// no flags beyond those allowed, a usable header.
+MMRESULT CheckHeaderCall(HACMSTREAM has, const ACMSTREAMHEADER* pash, uint32_t flags,
+                         uint32_t allowedFlags, AcmStream& stream) {
+    if (!Streams().Find(has, stream))
+        return MMSYSERR_INVALHANDLE;
+    if ((flags & ~allowedFlags) != 0)
+        return MMSYSERR_INVALFLAG;
+    if (!HeaderUsable(pash))
+        return MMSYSERR_INVALPARAM;
+    return MMSYSERR_NOERROR;
+}
+
 } // namespace
 
 MMRESULT acmMetrics(void* /*hao*/, uint32_t uMetric, void* pMetric) {
@@ -242,24 +255,19 @@ MMRESULT acmStreamSize(HACMSTREAM has, uint32_t cbInput, uint32_t* pdwOutputByte
 
 MMRESULT acmStreamPrepareHeader(HACMSTREAM has, ACMSTREAMHEADER* pash, uint32_t fdwPrepare) {
     AcmStream stream;
-    if (!Streams().Find(has, stream))
-        return MMSYSERR_INVALHANDLE;
-    if (fdwPrepare != 0)
-        return MMSYSERR_INVALFLAG;
-    if (!HeaderUsable(pash))
-        return MMSYSERR_INVALPARAM;
+    if (const MMRESULT rc = CheckHeaderCall(has, pash, fdwPrepare, 0, stream);
+        rc != MMSYSERR_NOERROR)
+        return rc;
     pash->fdwStatus |= ACMSTREAMHEADER_STATUSF_PREPARED;
     return MMSYSERR_NOERROR;
 }
 
 MMRESULT acmStreamConvert(HACMSTREAM has, ACMSTREAMHEADER* pash, uint32_t fdwConvert) {
     AcmStream stream;
-    if (!Streams().Find(has, stream))
-        return MMSYSERR_INVALHANDLE;
-    if ((fdwConvert & ~ACM_STREAMCONVERTF_BLOCKALIGN) != 0)
-        return MMSYSERR_INVALFLAG;
-    if (!HeaderUsable(pash))
-        return MMSYSERR_INVALPARAM;
+    if (const MMRESULT rc =
+            CheckHeaderCall(has, pash, fdwConvert, ACM_STREAMCONVERTF_BLOCKALIGN, stream);
+        rc != MMSYSERR_NOERROR)
+        return rc;
     if ((pash->fdwStatus & ACMSTREAMHEADER_STATUSF_PREPARED) == 0)
         return ACMERR_UNPREPARED;
     pash->fdwStatus &= ~ACMSTREAMHEADER_STATUSF_DONE;
@@ -284,12 +292,9 @@ MMRESULT acmStreamConvert(HACMSTREAM has, ACMSTREAMHEADER* pash, uint32_t fdwCon
 
 MMRESULT acmStreamUnprepareHeader(HACMSTREAM has, ACMSTREAMHEADER* pash, uint32_t fdwUnprepare) {
     AcmStream stream;
-    if (!Streams().Find(has, stream))
-        return MMSYSERR_INVALHANDLE;
-    if (fdwUnprepare != 0)
-        return MMSYSERR_INVALFLAG;
-    if (!HeaderUsable(pash))
-        return MMSYSERR_INVALPARAM;
+    if (const MMRESULT rc = CheckHeaderCall(has, pash, fdwUnprepare, 0, stream);
+        rc != MMSYSERR_NOERROR)
+        return rc;
     if ((pash->fdwStatus & ACMSTREAMHEADER_STATUSF_PREPARED) == 0)
         return ACMERR_UNPREPARED;
     pash->fdwStatus &= ~ACMSTREAMHEADER_STATUSF_PREPARED;

@@ -1,5 +1,8 @@
 #include "audio/WaveConverter.h"
 
+#include "bytes/Riff.h"
+#include "bytes/WavHeader.h"
+
 #include <algorithm>
 #include <array>
 #include <cstring>
@@ -11,16 +14,6 @@ namespace audio {
 namespace {
 
 constexpr int kSaveFailed = 286;
-
-uint32_t Le32(const uint8_t* p) {
-    return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<uint32_t>(p[3]) << 24);
-}
-
-void PutLe32(std::ostream& out, uint32_t v) {
-    const std::array<char, 4> b = {static_cast<char>(v & 0xFF), static_cast<char>((v >> 8) & 0xFF),
-                                   static_cast<char>((v >> 16) & 0xFF), static_cast<char>(v >> 24)};
-    out.write(b.data(), 4);
-}
 
 bool ReadAt(std::istream& in, std::int64_t at, uint8_t* buffer, std::size_t n) {
     in.clear();
@@ -81,7 +74,7 @@ int TWaveConverter::LoadFromWaveStream(std::istream& stream) {
     const std::int64_t size = static_cast<std::int64_t>(stream.tellg()) - base;
     std::array<uint8_t, 12> head{};
     if (base < 0 || size < 12 || !ReadAt(stream, base, head.data(), head.size()) ||
-        std::memcmp(head.data(), "RIFF", 4) != 0 || std::memcmp(head.data() + 8, "WAVE", 4) != 0) {
+        !bytes::IdIs(head.data(), "RIFF") || !bytes::IdIs(head.data() + 8, "WAVE")) {
         stream.clear();
         stream.seekg(base);
         return 0;
@@ -89,19 +82,19 @@ int TWaveConverter::LoadFromWaveStream(std::istream& stream) {
     // Walk the chunks by their sizes; where a size cannot be right (or the identifier is not
     // text) slide one byte on, so stray padding bytes and odd layouts still resynchronise.
     std::int64_t p = 12;
-    std::array<uint8_t, 8> chunk{};
-    while (p + 8 <= size && ReadAt(stream, base + p, chunk.data(), chunk.size())) {
-        const std::string_view id(reinterpret_cast<const char*>(chunk.data()), 4);
-        const std::int64_t chunkSize = Le32(chunk.data() + 4);
+    std::array<uint8_t, bytes::kChunkHeaderBytes> raw{};
+    while (p + 8 <= size && ReadAt(stream, base + p, raw.data(), raw.size())) {
+        const bytes::ChunkHeader chunk = bytes::ParseChunkHeader(raw.data());
+        const std::int64_t chunkSize = chunk.size;
         const std::int64_t available = std::min(chunkSize, size - p - 8);
-        if (id == "fmt ") {
+        if (chunk.Is("fmt ")) {
             SourceFormat.Bytes.fill(0);
             const auto n =
                 static_cast<std::size_t>(std::min<std::int64_t>(available, kWaveFormatAreaSize));
             if (!ReadAt(stream, base + p + 8, SourceFormat.Bytes.data(), n))
                 break;
             p += 8 + available;
-        } else if (id == "data") {
+        } else if (chunk.Is("data")) {
             if (available > 0) {
                 FData.resize(static_cast<std::size_t>(available));
                 if (!ReadAt(stream, base + p + 8, FData.data(), FData.size())) {
@@ -111,7 +104,8 @@ int TWaveConverter::LoadFromWaveStream(std::istream& stream) {
                 break;
             }
             p += 8;
-        } else if (id == "fact" || (LooksLikeChunkId(chunk.data()) && chunkSize == available)) {
+        } else if (chunk.Is("fact") ||
+                   (LooksLikeChunkId(chunk.id.data()) && chunkSize == available)) {
             p += 8 + available;
         } else {
             p += 1;
@@ -168,21 +162,18 @@ int TWaveConverter::SaveWavToStream(std::iostream& target) {
     if (FData.size() > UINT32_MAX - 36)
         return kSaveFailed;
     target.exceptions(std::ios::goodbit);
-    target.write("RIFF", 4);
-    PutLe32(target, 0);
-    target.write("WAVE", 4);
-    target.write("fmt ", 4);
-    PutLe32(target, 16);
-    target.write(reinterpret_cast<const char*>(SourceFormat.Bytes.data()), 16);
-    target.write("data", 4);
-    PutLe32(target, static_cast<uint32_t>(FData.size()));
+    bytes::WriteChunkHeader(target, "RIFF", 0);
+    bytes::WriteId(target, "WAVE");
+    constexpr auto kFmtBytes = static_cast<uint32_t>(bytes::kWaveFormatRecordBytes);
+    bytes::WriteChunkHeader(target, "fmt ", kFmtBytes);
+    target.write(reinterpret_cast<const char*>(SourceFormat.Bytes.data()), kFmtBytes);
+    bytes::WriteChunkHeader(target, "data", static_cast<uint32_t>(FData.size()));
     target.write(reinterpret_cast<const char*>(FData.data()),
                  static_cast<std::streamsize>(FData.size()));
     target.seekp(0, std::ios::end);
     const std::int64_t length = target.tellp();
     target.seekp(0);
-    target.write("RIFF", 4);
-    PutLe32(target, static_cast<uint32_t>(length - 8));
+    bytes::WriteChunkHeader(target, "RIFF", static_cast<uint32_t>(length - 8));
     FPosition = remembered;
     return target.good() && length >= 8 ? 0 : kSaveFailed;
 }

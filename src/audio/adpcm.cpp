@@ -1,20 +1,12 @@
 #include "audio/adpcm.h"
 
+#include "bytes/LittleEndian.h"
+
 #include <algorithm>
 #include <climits>
 
 namespace audio::adpcm {
 namespace {
-
-int16_t ReadLe16(std::span<const uint8_t> bytes, std::size_t at) {
-    return static_cast<int16_t>(static_cast<uint16_t>(bytes[at] | (bytes[at + 1] << 8)));
-}
-
-void WriteLe16(std::span<uint8_t> bytes, std::size_t at, int16_t value) {
-    const auto u = static_cast<uint16_t>(value);
-    bytes[at] = static_cast<uint8_t>(u & 0xFF);
-    bytes[at + 1] = static_cast<uint8_t>(u >> 8);
-}
 
 // Keeps delta * 768 inside int on a hostile stream; real streams stay far below.
 constexpr int32_t kMsMaxDelta = INT_MAX / 768;
@@ -104,7 +96,7 @@ BlockStatus ReadImaHeader(std::span<const uint8_t> block, std::span<ImaChannel> 
         const std::size_t at = kImaHeaderBytesPerChannel * c;
         if (block[at + 2] > kImaMaxStepIndex)
             return BlockStatus::BadStepIndex;
-        channels[c].predictor = ReadLe16(block, at);
+        channels[c].predictor = bytes::GetLeI16(&block[at]);
         channels[c].stepIndex = block[at + 2];
     }
     return BlockStatus::Ok;
@@ -171,7 +163,7 @@ BlockStatus EncodeImaBlock(std::span<const int16_t> samples, std::span<ImaChanne
     std::fill(block.begin(), block.end(), uint8_t{0});
     for (std::size_t c = 0; c < channels.size(); ++c) {
         channels[c].predictor = samples[c];
-        WriteLe16(block, kImaHeaderBytesPerChannel * c, channels[c].predictor);
+        bytes::PutLeI16(&block[kImaHeaderBytesPerChannel * c], channels[c].predictor);
         block[kImaHeaderBytesPerChannel * c + 2] = channels[c].stepIndex;
     }
     if (count == 1) {
@@ -211,9 +203,9 @@ BlockStatus ReadMsHeader(std::span<const uint8_t> block, std::span<MsChannel> ch
         if (block[c] >= coefficientCount || block[c] >= kMaxMsCoefficientPairs)
             return BlockStatus::BadPredictorIndex;
         channels[c].predictorIndex = block[c];
-        channels[c].delta = ReadLe16(block, n + 2 * c);
-        channels[c].sample1 = ReadLe16(block, 3 * n + 2 * c);
-        channels[c].sample2 = ReadLe16(block, 5 * n + 2 * c);
+        channels[c].delta = bytes::GetLeI16(&block[n + 2 * c]);
+        channels[c].sample1 = bytes::GetLeI16(&block[3 * n + 2 * c]);
+        channels[c].sample2 = bytes::GetLeI16(&block[5 * n + 2 * c]);
     }
     return BlockStatus::Ok;
 }

@@ -46,21 +46,32 @@ std::string ArDatabasePath(const ArDiscIds& ids);
 // server (e.g. "http://www.accuraterip.com") + "/accuraterip/" + ArDatabasePath.
 std::string ArDatabaseUrl(const std::string& server, const ArDiscIds& ids);
 
+// The two running sums behind the v1 and v2 checksums: v1 adds word * n, high adds the
+// upper 32 bits of each 64-bit product (v2 = v1 + high), all modulo 2^32.
+struct ArSums {
+    std::uint32_t v1 = 0;
+    std::uint32_t high = 0;
+};
+// Adds `count` little-endian 32-bit sample words from `words`, the first numbered `base`
+// (numbers stay below 2^32). `vector` false keeps to the one-word-at-a-time loop, which
+// the vector loop must always equal.
+void AddArSums(const std::uint8_t* words, std::uint32_t base, std::uint32_t count, ArSums& sums,
+               bool vector = true);
+
 class ArChecksum {
 public:
     static constexpr std::uint32_t SkippedSamples = 5 * 588; // 5 frames
     ArChecksum(std::uint64_t totalSamples, bool firstTrack, bool lastTrack);
     // Whole 4-byte samples in order; a trailing partial sample is ignored.
     void Add(std::span<const std::uint8_t> pcm);
-    std::uint32_t V1() const { return v1_; }
-    std::uint32_t V2() const { return v1_ + high_; }
+    std::uint32_t V1() const { return sums_.v1; }
+    std::uint32_t V2() const { return sums_.v1 + sums_.high; }
 
 private:
     std::uint64_t from_;
     std::uint64_t to_;
     std::uint64_t next_ = 1; // number of the next sample
-    std::uint32_t v1_ = 0;
-    std::uint32_t high_ = 0;
+    ArSums sums_;
 };
 
 struct ArEntry {

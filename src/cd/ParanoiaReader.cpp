@@ -81,17 +81,19 @@ std::unique_ptr<ParanoiaReader> ParanoiaReader::Open(HCDROM handle, std::string&
     }
     reader->driveRead_ = reader->drive_->read_audio;
     if (spec.isImage) {
+        reader->twoReads_ = true;
+        reader->block_.resize(VerifyBlockSectors * CDFrameBytes);
+        reader->second_.resize(VerifyBlockSectors * CDFrameBytes);
         reader->faults_ = FaultySectors::FromEnvironment();
         if (reader->faults_) {
             reader->drive_->read_audio = HookedRead;
         }
     }
-    reader->paranoia_ = cdio_paranoia_init(reader->drive_);
-    if (reader->paranoia_ == nullptr) {
+    // An image drive sets paranoia up only for a block whose two reads disagree.
+    if (!spec.isImage && !reader->StartParanoia()) {
         error = "paranoia could not be set up";
         return nullptr;
     }
-    cdio_paranoia_modeset(reader->paranoia_, PARANOIA_MODE_FULL ^ PARANOIA_MODE_NEVERSKIP);
     return reader;
 }
 
@@ -110,6 +112,8 @@ void ParanoiaReader::Begin(std::uint32_t firstFrame, std::uint32_t frames, int o
     const std::int64_t lastSample = nextSample_ + std::int64_t{frames} * SamplesPerFrame - 1;
     spanFirst_ = FloorDiv(nextSample_, SamplesPerFrame);
     spanLast_ = FloorDiv(lastSample, SamplesPerFrame);
+    bufferValid_ = false; // every span reads the disc afresh (test and copy relies on it)
+    blockCount_ = 0;
     reread_.clear();
     uncorrectable_.clear();
     pendingSkips_.clear();
@@ -129,12 +133,13 @@ bool ParanoiaReader::Read(std::uint32_t count, std::uint8_t* out) {
     std::int64_t samples = std::int64_t{count} * SamplesPerFrame;
     while (samples > 0) {
         const std::int64_t lsn = FloorDiv(nextSample_, SamplesPerFrame);
-        if (!FetchSector(lsn)) {
+        const std::uint8_t* sector = FetchSector(lsn);
+        if (sector == nullptr) {
             return false;
         }
         const std::int64_t within = nextSample_ - lsn * SamplesPerFrame;
         const std::int64_t n = std::min(samples, SamplesPerFrame - within);
-        std::memcpy(out, sector_.data() + within * BytesPerSample,
+        std::memcpy(out, sector + within * BytesPerSample,
                     static_cast<std::size_t>(n * BytesPerSample));
         out += n * BytesPerSample;
         nextSample_ += n;
@@ -143,22 +148,35 @@ bool ParanoiaReader::Read(std::uint32_t count, std::uint8_t* out) {
     return true;
 }
 
-bool ParanoiaReader::FetchSector(std::int64_t lsn) {
-    if (bufferValid_ && bufferedSector_ == lsn) {
-        return true;
-    }
-    bufferValid_ = false;
+const std::uint8_t* ParanoiaReader::FetchSector(std::int64_t lsn) {
+    static const std::array<std::uint8_t, CDFrameBytes> silence{};
     if (lsn < discBase_ || lsn >= audioEnd_) {
-        sector_.fill(0); // before the first track or past the lead-out: silence
-    } else if (!ReadVerified(lsn)) {
-        return false;
+        return silence.data(); // before the first track or past the lead-out
     }
-    bufferedSector_ = lsn;
-    bufferValid_ = true;
-    return true;
+    if (twoReads_) {
+        return SectorOfBlock(lsn);
+    }
+    if (!bufferValid_ || bufferedSector_ != lsn) {
+        bufferValid_ = ReadVerified(lsn);
+        bufferedSector_ = lsn;
+    }
+    return bufferValid_ ? sector_.data() : nullptr;
+}
+
+bool ParanoiaReader::StartParanoia() {
+    if (paranoia_ == nullptr) {
+        paranoia_ = cdio_paranoia_init(drive_);
+        if (paranoia_ != nullptr) {
+            cdio_paranoia_modeset(paranoia_, PARANOIA_MODE_FULL ^ PARANOIA_MODE_NEVERSKIP);
+        }
+    }
+    return paranoia_ != nullptr;
 }
 
 bool ParanoiaReader::ReadVerified(std::int64_t lsn) {
+    if (!StartParanoia()) {
+        return false;
+    }
     if (paranoiaNext_ != lsn) {
         cdio_paranoia_seek(paranoia_, static_cast<std::int32_t>(lsn), SEEK_SET);
         paranoiaNext_ = lsn;
@@ -173,6 +191,66 @@ bool ParanoiaReader::ReadVerified(std::int64_t lsn) {
     std::memcpy(sector_.data(), data, CDFrameBytes);
     CheckAfterSkip(lsn);
     return true;
+}
+
+const std::uint8_t* ParanoiaReader::SectorOfBlock(std::int64_t lsn) {
+    if ((lsn < blockFirst_ || lsn >= blockFirst_ + blockCount_) && !LoadBlock(lsn)) {
+        return nullptr;
+    }
+    return block_.data() + static_cast<std::size_t>(lsn - blockFirst_) * CDFrameBytes;
+}
+
+// Reads the block from `lsn` twice; equal bytes are taken as they are, anything else is
+// settled sector by sector through paranoia.
+bool ParanoiaReader::LoadBlock(std::int64_t lsn) {
+    const std::int64_t count = std::min(VerifyBlockSectors, audioEnd_ - lsn);
+    const auto bytes = static_cast<std::size_t>(count) * CDFrameBytes;
+    blockCount_ = 0;
+    blockFirst_ = lsn;
+    const bool first = ReadRaw(lsn, count, block_.data());
+    const bool second = ReadRaw(lsn, count, second_.data());
+    if (first && second && std::memcmp(block_.data(), second_.data(), bytes) == 0) {
+        blockCount_ = count;
+        return true;
+    }
+    if (first && second) {
+        NoteDisagreement(lsn, count);
+    }
+    for (std::int64_t i = 0; i < count; ++i) {
+        if (!ReadVerified(lsn + i)) {
+            return false;
+        }
+        std::memcpy(block_.data() + static_cast<std::size_t>(i) * CDFrameBytes, sector_.data(),
+                    CDFrameBytes);
+    }
+    // What follows the block is verified by its own two reads.
+    pendingSkips_.clear();
+    blockCount_ = count;
+    return true;
+}
+
+// The drive read hands over at most its own batch size a call.
+bool ParanoiaReader::ReadRaw(std::int64_t lsn, std::int64_t count, std::uint8_t* out) {
+    while (count > 0) {
+        const long got = (drive_->read_audio)(drive_, out, static_cast<std::int32_t>(lsn), count);
+        if (got <= 0 || got > count) {
+            return false;
+        }
+        lsn += got;
+        count -= got;
+        out += static_cast<std::size_t>(got) * CDFrameBytes;
+    }
+    return true;
+}
+
+void ParanoiaReader::NoteDisagreement(std::int64_t lsn, std::int64_t count) {
+    for (std::int64_t i = 0; i < count; ++i) {
+        const auto at = static_cast<std::size_t>(i) * CDFrameBytes;
+        if (std::memcmp(block_.data() + at, second_.data() + at, CDFrameBytes) != 0 &&
+            InSpan(lsn + i)) {
+            reread_.insert(lsn + i);
+        }
+    }
 }
 
 // Once paranoia has skipped a sector it could not verify, the frames it delivers from

@@ -6,6 +6,11 @@
 // corrected: after paranoia gives up on a sector, every frame it delivers from there on
 // is compared with a fresh read until one agrees, and each that does not is counted.
 //
+// Disc images have no jitter and no drive cache that would answer a second read from
+// the first, so there a block of sectors read twice with equal bytes is verified as it
+// is; only a block whose two reads disagree or fail goes through paranoia, and each
+// sector that differed counts as re-read. Physical drives go through paranoia throughout.
+//
 // Threads: a reader is used by one thread at a time (the rip thread). Paranoia's
 // callback carries no user pointer, so the reader at work is found through a
 // thread-local pointer set for the length of each Read.
@@ -18,6 +23,7 @@
 #include <memory>
 #include <set>
 #include <string>
+#include <vector>
 
 struct cdrom_drive_s;
 struct cdrom_paranoia_s;
@@ -34,6 +40,7 @@ public:
     };
     static constexpr int MaxRetries = 20;
     static constexpr int SamplesPerFrame = 588;
+    static constexpr std::int64_t VerifyBlockSectors = 32; // image drives: sectors per double read
 
     // Null (and a reason in `error`) when the drive cannot be opened for paranoia.
     static std::unique_ptr<ParanoiaReader> Open(HCDROM handle, std::string& error);
@@ -53,8 +60,13 @@ public:
 
 private:
     ParanoiaReader() = default;
-    bool FetchSector(std::int64_t lsn);
+    const std::uint8_t* FetchSector(std::int64_t lsn); // null when the read failed
+    bool StartParanoia();
     bool ReadVerified(std::int64_t lsn);
+    const std::uint8_t* SectorOfBlock(std::int64_t lsn);
+    bool LoadBlock(std::int64_t lsn);
+    bool ReadRaw(std::int64_t lsn, std::int64_t count, std::uint8_t* out);
+    void NoteDisagreement(std::int64_t lsn, std::int64_t count);
     void CheckAfterSkip(std::int64_t lsn);
     bool InSpan(std::int64_t lsn) const { return lsn >= spanFirst_ && lsn <= spanLast_; }
 
@@ -75,6 +87,12 @@ private:
     bool bufferValid_ = false;
     std::array<std::uint8_t, CDFrameBytes> sector_{};
     std::array<std::uint8_t, CDFrameBytes> check_{};
+
+    bool twoReads_ = false; // image drive: blocks verified by two equal reads
+    std::vector<std::uint8_t> block_;
+    std::vector<std::uint8_t> second_;
+    std::int64_t blockFirst_ = 0;
+    std::int64_t blockCount_ = 0; // verified sectors held in block_
 
     std::int64_t spanFirst_ = 0;
     std::int64_t spanLast_ = -1;

@@ -1,31 +1,61 @@
 #include "cd/TrackSums.h"
 
-#include <zlib.h>
+#include <libdeflate.h>
 
 #include <algorithm>
-#include <climits>
 #include <cstring>
 
+// The peak loop is compiled for AVX2 and for the baseline, the processor choosing at
+// load time (GCC on x86-64 only: clang's clones do not mix with its sanitizers).
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
+#define VELLORINE_VECTOR_CLONES __attribute__((target_clones("avx2", "default")))
+#else
+#define VELLORINE_VECTOR_CLONES
+#endif
+
 namespace cd {
+
+namespace {
+
+std::int16_t SampleAt(const std::uint8_t* p) {
+    return static_cast<std::int16_t>(p[0] | (p[1] << 8));
+}
+
+// The largest sample magnitude. Runs of a fixed length let the compiler keep the
+// running extremes in vector registers; the rest goes one sample at a time.
+VELLORINE_VECTOR_CLONES
+std::uint32_t PeakOf(std::span<const std::uint8_t> pcm) {
+    constexpr std::size_t Run = 64;
+    const std::size_t samples = pcm.size() / 2;
+    const std::uint8_t* p = pcm.data();
+    std::int16_t high = 0;
+    std::int16_t low = 0;
+    std::size_t i = 0;
+    for (; i + Run <= samples; i += Run) {
+        for (std::size_t k = 0; k < Run; ++k) {
+            const std::int16_t s = SampleAt(p + 2 * (i + k));
+            high = std::max(high, s);
+            low = std::min(low, s);
+        }
+    }
+    for (; i < samples; ++i) {
+        const std::int16_t s = SampleAt(p + 2 * i);
+        high = std::max(high, s);
+        low = std::min(low, s);
+    }
+    return std::max(static_cast<std::uint32_t>(high), static_cast<std::uint32_t>(-low));
+}
+
+} // namespace
 
 TrackSums::TrackSums(std::uint64_t totalSamples, bool firstTrack, bool lastTrack)
     : accurateRip_(std::in_place, totalSamples, firstTrack, lastTrack) {}
 
 void TrackSums::Add(std::span<const std::uint8_t> pcm) {
-    // zlib takes at most UINT_MAX bytes a call; the rip hands over a few kilobytes.
-    for (std::span<const std::uint8_t> rest = pcm; !rest.empty();) {
-        const std::size_t n = std::min<std::size_t>(rest.size(), UINT_MAX);
-        crc_ = static_cast<std::uint32_t>(crc32(crc_, rest.data(), static_cast<uInt>(n)));
-        rest = rest.subspan(n);
-    }
-    std::uint32_t peak = peak_;
-    for (std::size_t i = 0; i + 1 < pcm.size(); i += 2) {
-        const auto sample = static_cast<std::int16_t>(pcm[i] | (pcm[i + 1] << 8));
-        const std::uint32_t level =
-            sample < 0 ? static_cast<std::uint32_t>(-sample) : static_cast<std::uint32_t>(sample);
-        peak = std::max(peak, level);
-    }
-    peak_ = peak;
+    // libdeflate folds with carry-less multiplies where the CPU has them: about ten times
+    // zlib's table-driven rate, which kept the CRC a tenth of a secure rip's time.
+    crc_ = libdeflate_crc32(crc_, pcm.data(), pcm.size());
+    peak_ = std::max(peak_, PeakOf(pcm));
     if (accurateRip_) {
         accurateRip_->Add(pcm);
     }

@@ -19,7 +19,6 @@ namespace cd {
 namespace {
 
 constexpr int MaxHandles = 16;
-constexpr int ParmAddressMode = 36; // ModifyCDParms: value 1 = TOC addresses as M:S:F
 constexpr std::uint32_t FramesPerChunk = 32;
 constexpr std::uint8_t LeadOutTrack = 0xAA;
 constexpr std::uint8_t AdrCurrentPosition = 0x10; // Q sub-channel mode 1, high nibble
@@ -445,7 +444,7 @@ int ModifyCDParms(HCDROM handle, int which, std::uint32_t value) {
     if (!drive) {
         return Fail(ALERR_INVHANDLE);
     }
-    if (which != ParmAddressMode) {
+    if (which != CDP_MSF_ADDRESSES) {
         return Fail(ALERR_NOTSUPPORTED);
     }
     std::lock_guard lock(drive->mutex);

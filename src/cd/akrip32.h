@@ -58,7 +58,7 @@ struct TTOCEntry { // 8 bytes
     std::uint8_t adr; // address/control; control bit 0x04 = data track
     std::uint8_t trackNumber;
     std::uint8_t rsvd2;
-    std::uint8_t addr[4]; // [1] minute, [2] second, [3] frame (after ModifyCDParms(h, 36, 1))
+    std::uint8_t addr[4]; // [1] minute, [2] second, [3] frame (after CDP_MSF_ADDRESSES = 1)
 };
 static_assert(sizeof(TTOCEntry) == 8);
 
@@ -128,7 +128,10 @@ constexpr std::uint32_t CDDBMaxMatches = 10;
 
 int GetCDList(TCDList& list);
 HCDROM GetCDHandle(const TCDHandleRequest& request);
-int CloseCDHandle(HCDROM handle);                                 // non-zero = closed
+int CloseCDHandle(HCDROM handle); // non-zero = closed
+// The one parameter ModifyCDParms knows: with value 1, ReadTOC gives addresses as
+// minute:second:frame (addr[1..3]); with 0, as big-endian logical block numbers.
+constexpr int CDP_MSF_ADDRESSES = 36;
 int ModifyCDParms(HCDROM handle, int which, std::uint32_t value); // 0 = failure
 int ReadTOC(HCDROM handle, TTOC& toc);                            // 1 = success
 int ReadCDAudioLBA(HCDROM handle, TTrackBuf& buffer);             // 1 = success

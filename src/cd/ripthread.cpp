@@ -1,5 +1,7 @@
 #include "cd/ripthread.h"
 
+#include "bytes/LittleEndian.h"
+#include "bytes/WavHeader.h"
 #include "settings/ProcessInfo.h"
 
 #include <algorithm>
@@ -13,18 +15,7 @@ namespace cd {
 
 namespace {
 
-constexpr int AddressModeParm = 36;
 constexpr std::uint32_t FramesPerSecond = 75;
-
-void PutLe16(std::uint8_t* p, std::uint16_t v) {
-    p[0] = static_cast<std::uint8_t>(v);
-    p[1] = static_cast<std::uint8_t>(v >> 8);
-}
-
-void PutLe32(std::uint8_t* p, std::uint32_t v) {
-    PutLe16(p, static_cast<std::uint16_t>(v));
-    PutLe16(p + 2, static_cast<std::uint16_t>(v >> 16));
-}
 
 long long RoundHalfEven(double v) {
     return static_cast<long long>(std::nearbyint(v));
@@ -49,30 +40,14 @@ inline std::int16_t Scaled(std::int16_t sample, float gain) {
 // (never produced by the rip) is left as it is.
 void ScaleBlock(std::uint8_t* data, std::size_t size, float gain) {
     for (std::size_t i = 0; i + 1 < size; i += 2) {
-        const auto raw = static_cast<std::uint16_t>(data[i] | (data[i + 1] << 8));
-        const std::int16_t scaled = Scaled(static_cast<std::int16_t>(raw), gain);
-        PutLe16(data + i, static_cast<std::uint16_t>(scaled));
+        bytes::PutLeI16(data + i, Scaled(bytes::GetLeI16(data + i), gain));
     }
 }
 
 } // namespace
 
 std::array<std::uint8_t, WavHeaderSize> WavHeaderBytes(std::uint32_t dataSize) {
-    std::array<std::uint8_t, WavHeaderSize> h{};
-    std::memcpy(&h[0], "RIFF", 4);
-    PutLe32(&h[4], dataSize + 36);
-    std::memcpy(&h[8], "WAVE", 4);
-    std::memcpy(&h[12], "fmt ", 4);
-    PutLe32(&h[16], 16);
-    PutLe16(&h[20], 1);      // PCM
-    PutLe16(&h[22], 2);      // channels
-    PutLe32(&h[24], 44100);  // samples per second
-    PutLe32(&h[28], 176400); // bytes per second
-    PutLe16(&h[32], 4);      // block align
-    PutLe16(&h[34], 16);     // bits per sample
-    std::memcpy(&h[36], "data", 4);
-    PutLe32(&h[40], dataSize);
-    return h;
+    return bytes::PcmWavHeader(bytes::WaveFormatRecord::Pcm(2, 44100, 16), dataSize);
 }
 
 bool WriteWavHeader(std::FILE* stream, std::uint32_t dataSize) {
@@ -86,8 +61,7 @@ std::int16_t ScaleSample(std::int16_t sample, float gain) {
 
 std::unique_ptr<settings::TProcessInfo> MakeProgressInfo(std::int32_t code,
                                                          long long elapsedSeconds) {
-    auto info = std::make_unique<settings::TProcessInfo>();
-    info->Code = code;
+    auto info = settings::NewProcessInfo(code);
     if (code != 0) {
         info->Elapsed = settings::MinSecText(elapsedSeconds);
         info->Estimated =
@@ -116,7 +90,7 @@ TCDRipThread::~TCDRipThread() {
 }
 
 void TCDRipThread::Execute() {
-    if (ModifyCDParms(CDHandle, AddressModeParm, 1) == 0) {
+    if (ModifyCDParms(CDHandle, CDP_MSF_ADDRESSES, 1) == 0) {
         PostRipError(RipErrorDriveSetup);
         return;
     }
@@ -440,7 +414,8 @@ long long TCDRipThread::ElapsedSeconds() const {
 }
 
 void TCDRipThread::PostProgress(std::int32_t code) {
-    PostRecord(MakeProgressInfo(code, code != 0 ? ElapsedSeconds() : 0));
+    settings::PostProcessInfo(NotifyWindow,
+                              MakeProgressInfo(code, code != 0 ? ElapsedSeconds() : 0));
 }
 
 void TCDRipThread::PostDone(std::int32_t status) {
@@ -448,17 +423,7 @@ void TCDRipThread::PostDone(std::int32_t status) {
 }
 
 void TCDRipThread::PostEvent(std::int32_t code, std::int32_t status) {
-    auto info = std::make_unique<settings::TProcessInfo>();
-    info->Code = code;
-    info->Status = status;
-    PostRecord(std::move(info));
-}
-
-void TCDRipThread::PostRecord(std::unique_ptr<settings::TProcessInfo> info) {
-    if (platform::PostMessage(NotifyWindow, settings::WM_PROGRESS, 0,
-                              reinterpret_cast<std::intptr_t>(info.get()))) {
-        (void)info.release(); // the receiver deletes it
-    }
+    settings::PostProcessInfo(NotifyWindow, settings::NewProcessInfo(code, status));
 }
 
 void TCDRipThread::PostRipError(std::intptr_t which) {

@@ -19,6 +19,7 @@
 // optionally Session, then Resume()s it. The worker never reads the settings record, which
 // the Options window may change meanwhile. To stop early it sets StopFlag and deletes the thread;
 // deleting waits for the worker to end. A stopped rip posts no completion event.
+#include "bytes/WavHeader.h"
 #include "cd/ParanoiaReader.h"
 #include "cd/RipSession.h"
 #include "cd/RipStatus.h"
@@ -42,7 +43,7 @@
 
 namespace cd {
 
-constexpr std::size_t WavHeaderSize = 44;
+constexpr std::size_t WavHeaderSize = bytes::kPcmWavHeaderBytes;
 
 // The rip thread's fixed PCM header for dataSize bytes of 16-bit stereo 44 100 Hz audio.
 std::array<std::uint8_t, WavHeaderSize> WavHeaderBytes(std::uint32_t dataSize);
@@ -120,7 +121,6 @@ private:
     void PostProgress(std::int32_t code);
     void PostDone(std::int32_t status);
     void PostEvent(std::int32_t code, std::int32_t status);
-    void PostRecord(std::unique_ptr<settings::TProcessInfo> info);
     void PostRipError(std::intptr_t which);
 
     Clock clock_;

@@ -245,18 +245,9 @@ bool TEncoderProcess::EchoesFileNames(const std::string& line) const {
 
 void TEncoderProcess::PostRecord(std::int32_t code, std::string elapsed, std::string estimated,
                                  std::int32_t status) const {
-    if (NotifyWindow == nullptr) {
-        return;
-    }
-    auto info = std::make_unique<settings::TProcessInfo>();
-    info->Code = code;
-    info->Elapsed = std::move(elapsed);
-    info->Estimated = std::move(estimated);
-    info->Status = status;
-    if (platform::PostMessage(NotifyWindow, settings::WM_PROGRESS, 0,
-                              reinterpret_cast<std::intptr_t>(info.get()))) {
-        info.release(); // the window frees it
-    }
+    settings::PostProcessInfo(
+        NotifyWindow,
+        settings::NewProcessInfo(code, status, std::move(elapsed), std::move(estimated)));
 }
 
 } // namespace jobs

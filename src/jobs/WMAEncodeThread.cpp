@@ -92,17 +92,10 @@ void TWMAEncodeProcess::ParseWmaLines(const std::string& text) {
 }
 
 void TWMAEncodeProcess::PostEnd(std::int32_t status, const std::string& text) {
-    if (NotifyWindow == nullptr) {
-        return;
-    }
-    auto info = std::make_unique<settings::TProcessInfo>();
-    info->Code = settings::PI_WMA_ENDED;
-    info->Status = status;
-    info->Elapsed = text;
     // Sent: the window has handled the end (and may have started the next item) when
-    // this returns. It frees the record.
-    platform::SendMessage(NotifyWindow, settings::WM_PROGRESS, 0,
-                          reinterpret_cast<std::intptr_t>(info.release()));
+    // this returns.
+    settings::SendProcessInfo(NotifyWindow,
+                              settings::NewProcessInfo(settings::PI_WMA_ENDED, status, text));
 }
 
 } // namespace jobs

@@ -151,8 +151,7 @@ TRipForm::TRipForm(QWidget* owner, const QStringList& items, int cdHandle, int j
              main->y() + (main->height() - height()) / 2);
     }
     if (itemCount_ == 0) {
-        FinishJob();
-        QTimer::singleShot(0, this, [this] { done(QDialog::Accepted); });
+        FinishAndClose();
         return;
     }
     switch (JobKind) {
@@ -503,7 +502,7 @@ std::intptr_t TRipForm::HandleMessage(unsigned msg, std::intptr_t /*wParam*/,
     if (msg != settings::WM_PROGRESS) {
         return 0;
     }
-    std::unique_ptr<TProcessInfo> info(reinterpret_cast<TProcessInfo*>(lParam));
+    const std::unique_ptr<TProcessInfo> info = settings::AdoptProcessInfo(lParam);
     // The resampler's worker waits for this event to have been handled, whatever happens.
     struct ReleaseSender {
         TRipForm* form;
@@ -643,8 +642,7 @@ void TRipForm::OnTrackExtracted(TProcessInfo& info) {
     }
     // WAV output: the extraction was the whole step.
     if (RipIndex_ == ItemCount()) {
-        FinishJob();
-        QTimer::singleShot(0, this, [this] { done(QDialog::Accepted); });
+        FinishAndClose();
     } else {
         StartRip(RipIndex_);
     }
@@ -665,15 +663,9 @@ void TRipForm::OnMp3Ended(const TProcessInfo& info) {
         settings::Settings.ID3.Use) {
         WriteId3Tag(RipIndex_ - 1);
     }
-    NoteEncoded(EncodeIndex_, info.Status == EncodeStatusEnded && !failedExit);
-    ProgressSeen = false;
-    EncodeIndex_ += 1;
-    if (EncodeIndex_ == ItemCount()) {
-        FinishJob();
-        QTimer::singleShot(0, this, [this] { done(QDialog::Accepted); });
-        return;
+    if (EndEncodeStep(EncodeIndex_, info.Status == EncodeStatusEnded && !failedExit)) {
+        NextAfterEncode();
     }
-    NextAfterEncode();
 }
 
 void TRipForm::OnWmaEnded(const TProcessInfo& info) {
@@ -688,16 +680,27 @@ void TRipForm::OnWmaEnded(const TProcessInfo& info) {
         RemovePartialOutput(encodingOutput_);
         ShowError(Q(encodingOutput_) + ": the WMA encoder ended without finishing the file.");
     }
-    NoteEncoded(EncodeIndex_, info.Status == EncodeStatusEnded && !failedExit);
-    ProgressSeen = false;
-    EncodeIndex_ += 1;
-    if (EncodeIndex_ == ItemCount()) {
-        FinishJob();
-        // Sent from inside the encoder's hand-over: the window closes once that returns.
-        QTimer::singleShot(0, this, [this] { done(QDialog::Accepted); });
-        return;
+    if (EndEncodeStep(EncodeIndex_, info.Status == EncodeStatusEnded && !failedExit)) {
+        NextAfterEncode();
     }
-    NextAfterEncode();
+}
+
+bool TRipForm::EndEncodeStep(int& index, bool ended) {
+    NoteEncoded(index, ended);
+    ProgressSeen = false;
+    index += 1;
+    if (index == ItemCount()) {
+        FinishAndClose();
+        return false;
+    }
+    return true;
+}
+
+void TRipForm::FinishAndClose() {
+    FinishJob();
+    // Later, not now: this may run inside an encoder's sent hand-over, which must return
+    // before the window goes.
+    QTimer::singleShot(0, this, [this] { done(QDialog::Accepted); });
 }
 
 void TRipForm::NoteEncoded(int i, bool ended) {
@@ -741,15 +744,9 @@ void TRipForm::OnOggDone(const TProcessInfo& info) {
         RemovePartialOutput(encodingOutput_);
         ShowError(Q(encodingOutput_) + ": " + Q(info.Elapsed));
     }
-    NoteEncoded(OggIndex_, info.Status == 0);
-    ProgressSeen = false;
-    OggIndex_ += 1;
-    if (OggIndex_ == ItemCount()) {
-        FinishJob();
-        QTimer::singleShot(0, this, [this] { done(QDialog::Accepted); });
-        return;
+    if (EndEncodeStep(OggIndex_, info.Status == 0)) {
+        NextAfterOgg();
     }
-    NextAfterOgg();
 }
 
 void TRipForm::NextAfterOgg() {
@@ -834,15 +831,8 @@ void TRipForm::Timer1Timer() {
 
 void TRipForm::PostToSelf(std::int32_t code, std::int32_t status, std::string elapsed,
                           std::string estimated) {
-    auto info = std::make_unique<TProcessInfo>();
-    info->Code = code;
-    info->Status = status;
-    info->Elapsed = std::move(elapsed);
-    info->Estimated = std::move(estimated);
-    if (platform::PostMessage(this, settings::WM_PROGRESS, 0,
-                              reinterpret_cast<std::intptr_t>(info.get()))) {
-        (void)info.release(); // HandleMessage frees it
-    }
+    settings::PostProcessInfo(
+        this, settings::NewProcessInfo(code, status, std::move(elapsed), std::move(estimated)));
 }
 
 void TRipForm::PostOutputProgress(audio::TACSOutput& sink) {

@@ -145,10 +145,15 @@ private:
     void NextAfterEncode();
     // Notes whether item i's encode step produced its output, and lets go of its name.
     void NoteEncoded(int i, bool ended);
+    // Ends the encode of item index: notes its output and moves index on; after the last
+    // item finishes the job and closes the window. True when the job goes on.
+    bool EndEncodeStep(int& index, bool ended);
     void NextAfterOgg();
 
     void WriteId3Tag(int t);
     void FinishJob();
+    // FinishJob, then the window closes as soon as control is back in the event loop.
+    void FinishAndClose();
     // Stops a running pipeline sink and waits until it has let go of its files.
     void StopSink(audio::TACSOutput& sink);
     // An encode that was stopped or failed leaves nothing that looks like a finished file.

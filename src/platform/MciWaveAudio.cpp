@@ -16,6 +16,9 @@
 #include <thread>
 #include <vector>
 
+#include "bytes/LittleEndian.h"
+#include "bytes/Riff.h"
+#include "bytes/WavHeader.h"
 #include "platform/Process.h"
 
 namespace platform {
@@ -24,29 +27,12 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-constexpr uint32_t kHeaderSize = 44;
+constexpr uint32_t kHeaderSize = bytes::kPcmWavHeaderBytes;
 // The header of a growing file is rewritten this often, so a kill loses at most this much.
 constexpr auto kHeaderInterval = std::chrono::milliseconds(500);
 constexpr int kRecordBuffers = 16;
 constexpr int kPlayBuffers = 6;
 constexpr uint32_t kPlayBufferBytes = 16384;
-
-uint32_t Le32(const uint8_t* p) {
-    return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
-           static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
-}
-uint16_t Le16(const uint8_t* p) {
-    return static_cast<uint16_t>(p[0] | p[1] << 8);
-}
-void PutLe32(uint8_t* p, uint32_t v) {
-    for (int i = 0; i < 4; ++i) {
-        p[i] = static_cast<uint8_t>(v >> (8 * i));
-    }
-}
-void PutLe16(uint8_t* p, uint16_t v) {
-    p[0] = static_cast<uint8_t>(v);
-    p[1] = static_cast<uint8_t>(v >> 8);
-}
 
 std::string SystemError(const std::string& what) {
     return what + ": " + std::strerror(errno);
@@ -105,21 +91,7 @@ bool CopyRange(int from, uint64_t fromOffset, int to, uint64_t toOffset, uint64_
 
 std::array<uint8_t, kHeaderSize> CanonicalHeader(uint16_t channels, uint32_t rate, uint16_t bits,
                                                  uint32_t dataBytes) {
-    std::array<uint8_t, kHeaderSize> h{};
-    const uint16_t block = static_cast<uint16_t>(channels * (bits / 8));
-    std::memcpy(h.data(), "RIFF", 4);
-    PutLe32(&h[4], 36 + dataBytes + (dataBytes & 1));
-    std::memcpy(&h[8], "WAVEfmt ", 8);
-    PutLe32(&h[16], 16);
-    PutLe16(&h[20], 1);
-    PutLe16(&h[22], channels);
-    PutLe32(&h[24], rate);
-    PutLe32(&h[28], rate * block);
-    PutLe16(&h[32], block);
-    PutLe16(&h[34], bits);
-    std::memcpy(&h[36], "data", 4);
-    PutLe32(&h[40], dataBytes);
-    return h;
+    return bytes::PcmWavHeader(bytes::WaveFormatRecord::Pcm(channels, rate, bits), dataBytes);
 }
 
 // Rewrites the RIFF and data sizes of a file whose data chunk starts at dataOffset.
@@ -127,9 +99,10 @@ bool WriteSizes(int fd, uint64_t dataOffset, uint64_t dataBytes) {
     std::array<uint8_t, 4> riff{};
     std::array<uint8_t, 4> data{};
     const uint64_t riffSize = dataOffset + dataBytes + (dataBytes & 1) - 8;
-    PutLe32(riff.data(), static_cast<uint32_t>(std::min<uint64_t>(riffSize, UINT32_MAX)));
-    PutLe32(data.data(), static_cast<uint32_t>(std::min<uint64_t>(dataBytes, UINT32_MAX)));
-    return WriteAllAt(fd, riff.data(), 4, 4) && WriteAllAt(fd, data.data(), 4, dataOffset - 4);
+    bytes::PutLe32(riff.data(), bytes::ClampU32(riffSize));
+    bytes::PutLe32(data.data(), bytes::ClampU32(dataBytes));
+    return WriteAllAt(fd, riff.data(), 4, bytes::kRiffSizeOffset) &&
+           WriteAllAt(fd, data.data(), 4, dataOffset - 4);
 }
 
 WAVEFORMATEX PcmFormat(const WavLayout& layout) {
@@ -147,29 +120,33 @@ std::optional<WavLayout> ReadWavLayout(const std::string& path, std::string& err
     }
     const auto fileSize = static_cast<uint64_t>(st.st_size);
     std::array<uint8_t, 12> riff{};
-    if (ReadAt(fd.Get(), riff.data(), riff.size(), 0) != 12 ||
-        std::memcmp(riff.data(), "RIFF", 4) != 0 || std::memcmp(&riff[8], "WAVE", 4) != 0) {
+    if (ReadAt(fd.Get(), riff.data(), riff.size(), 0) != 12 || !bytes::IdIs(riff.data(), "RIFF") ||
+        !bytes::IdIs(&riff[8], "WAVE")) {
         error = path + " is not a WAV file";
         return std::nullopt;
     }
     WavLayout layout;
     bool haveFormat = false;
     uint64_t offset = 12;
-    while (offset + 8 <= fileSize) {
-        std::array<uint8_t, 16> chunk{};
-        if (ReadAt(fd.Get(), chunk.data(), 8, offset) != 8) {
+    while (offset + bytes::kChunkHeaderBytes <= fileSize) {
+        std::array<uint8_t, bytes::kWaveFormatRecordBytes> raw{};
+        if (ReadAt(fd.Get(), raw.data(), bytes::kChunkHeaderBytes, offset) !=
+            static_cast<ssize_t>(bytes::kChunkHeaderBytes)) {
             break;
         }
-        const uint64_t size = Le32(&chunk[4]);
-        if (std::memcmp(chunk.data(), "fmt ", 4) == 0) {
-            if (size < 16 || ReadAt(fd.Get(), chunk.data(), 16, offset + 8) != 16) {
+        const bytes::ChunkHeader chunk = bytes::ParseChunkHeader(raw.data());
+        const uint64_t size = chunk.size;
+        if (chunk.Is("fmt ")) {
+            if (size < raw.size() || ReadAt(fd.Get(), raw.data(), raw.size(), offset + 8) !=
+                                         static_cast<ssize_t>(raw.size())) {
                 break;
             }
-            haveFormat = Le16(&chunk[0]) == 1;
-            layout.channels = Le16(&chunk[2]);
-            layout.rate = Le32(&chunk[4]);
-            layout.bits = Le16(&chunk[14]);
-        } else if (std::memcmp(chunk.data(), "data", 4) == 0) {
+            const bytes::WaveFormatRecord format = bytes::ParseWaveFormatRecord(raw.data());
+            haveFormat = format.formatTag == bytes::kWaveFormatPcm;
+            layout.channels = format.channels;
+            layout.rate = format.sampleRate;
+            layout.bits = format.bitsPerSample;
+        } else if (chunk.Is("data")) {
             const bool valid = haveFormat && (layout.bits == 8 || layout.bits == 16) &&
                                (layout.channels == 1 || layout.channels == 2) &&
                                layout.rate >= 1000 && layout.rate <= 192000;
@@ -183,7 +160,7 @@ std::optional<WavLayout> ReadWavLayout(const std::string& path, std::string& err
             layout.dataIsLast = layout.dataOffset + size >= fileSize;
             return layout;
         }
-        offset += 8 + size + (size & 1);
+        offset = bytes::NextChunkOffset(offset, chunk.size);
     }
     error = path + " is not a PCM WAV file of 8 or 16 bits, mono or stereo";
     return std::nullopt;

@@ -253,6 +253,7 @@ struct WaveOutDevice {
     std::condition_variable wake;
     std::deque<Entry> queue;
     bool stopping = false;
+    bool rethink = false; // the queue was emptied or started again: wait afresh
     std::thread notifier;
     std::atomic<uint32_t> underflows{0};
 
@@ -328,13 +329,16 @@ struct WaveOutDevice {
         return now + std::max<Clock::duration>(played - ahead, Clock::duration::zero());
     }
 
-    // Sleeps until the next poll, or sooner when the front buffer falls due before it.
+    // Sleeps until the front buffer falls due when its time is known (the server has nothing
+    // to tell before then: the writer only adds after a buffer is reported), else until the
+    // next poll. So a steady stream costs one round trip to the server a buffer.
     void WaitForNextPoll(std::unique_lock<std::mutex>& lock) {
         Clock::time_point until = Clock::now() + kPollInterval;
         if (!queue.empty() && queue.front().due) {
-            until = std::min(until, *queue.front().due);
+            until = *queue.front().due;
         }
-        wake.wait_until(lock, until, [this] { return stopping; });
+        wake.wait_until(lock, until, [this] { return stopping || rethink; });
+        rethink = false;
     }
 
     void RunNotifier() {
@@ -539,11 +543,17 @@ MMRESULT waveOutWrite(HWAVEOUT device, WAVEHDR* header, uint32_t headerSize) {
         device->startPending = true;
         device->lastWrite = Clock::now();
     }
+    bool first = false;
     {
         std::lock_guard lock(device->mutex);
+        first = device->queue.empty();
         device->queue.push_back({header, device->written, std::nullopt});
+        device->rethink = device->rethink || first;
     }
     pa_threaded_mainloop_unlock(device->Mainloop());
+    if (first) {
+        device->wake.notify_all();
+    }
     return MMSYSERR_NOERROR;
 }
 
@@ -585,8 +595,10 @@ MMRESULT waveOutReset(HWAVEOUT device) {
             done.push_back(entry.header);
         }
         device->queue.clear();
+        device->rethink = true;
     }
     pa_threaded_mainloop_unlock(device->Mainloop());
+    device->wake.notify_all();
     device->ReportDone(done);
     return MMSYSERR_NOERROR;
 }

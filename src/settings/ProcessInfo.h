@@ -1,8 +1,11 @@
 #pragma once
 // The progress and event record every worker of a job sends to the job window.
-// The sender allocates it and passes its address as lParam of WM_PROGRESS; the job
-// window deletes it after handling.
+// The sender allocates it and hands it over with PostProcessInfo (or SendProcessInfo), which
+// pass its address as lParam of WM_PROGRESS; the receiver takes it back with
+// AdoptProcessInfo and so frees it whatever its handler does. Any thread may post or send;
+// the receiver runs on its window's thread.
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "platform/Messages.h"
@@ -27,6 +30,18 @@ struct TProcessInfo {
     std::string Estimated;
     std::int32_t Status = 0;
 };
+
+std::unique_ptr<TProcessInfo> NewProcessInfo(std::int32_t code, std::int32_t status = 0,
+                                             std::string elapsed = {}, std::string estimated = {});
+
+// Posts the record as WM_PROGRESS. The receiver owns it once it is posted; when it cannot be
+// posted (no window) it is freed here and the result is false.
+bool PostProcessInfo(platform::HWND target, std::unique_ptr<TProcessInfo> info);
+// Sends it: the receiver has handled and freed it when this returns. Without a window it is
+// freed here.
+void SendProcessInfo(platform::HWND target, std::unique_ptr<TProcessInfo> info);
+// The receiver's side: owns the record a WM_PROGRESS carried in lParam.
+std::unique_ptr<TProcessInfo> AdoptProcessInfo(std::intptr_t lParam);
 
 // "MM:SS" with minutes not limited to two digits.
 std::string MinSecText(long long seconds);

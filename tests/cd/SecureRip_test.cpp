@@ -20,6 +20,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <regex>
 #include <sstream>
 #include <thread>
@@ -477,6 +478,28 @@ TEST(SecureRipParts, DatabaseFilesWithABrokenLayoutAreRefused) {
     trailing.push_back(1);
     for (const Bytes& bad : {truncated, zeroTracks, trailing, Bytes{}}) {
         EXPECT_FALSE(ParseArDatabase(bad));
+    }
+}
+
+TEST(SecureRipParts, TheVectorChecksumLoopEqualsTheWordByWordLoop) {
+    std::mt19937 random(7);
+    Bytes words(4 * 6000);
+    for (auto& b : words) {
+        b = static_cast<std::uint8_t>(random());
+    }
+    std::fill(words.begin(), words.begin() + 64, 0xFF); // products at their largest
+    // Lengths around the vector width, bases up to the last sample numbers a CD can have.
+    for (const std::uint32_t count : {0U, 1U, 7U, 8U, 9U, 63U, 5880U, 6000U}) {
+        for (const std::uint32_t base : {1U, 2941U, 0xFFFFFFFFU - 6000U}) {
+            ArSums vector;
+            ArSums scalar;
+            const std::uint32_t half = count / 2;
+            AddArSums(words.data(), base, half, vector);
+            AddArSums(words.data() + 4 * half, base + half, count - half, vector);
+            AddArSums(words.data(), base, count, scalar, false);
+            EXPECT_EQ(vector.v1, scalar.v1) << count << " from " << base;
+            EXPECT_EQ(vector.high, scalar.high) << count << " from " << base;
+        }
     }
 }
 

@@ -122,7 +122,7 @@ TEST_F(CdDriveInterface, TocGivesMinuteSecondFrameFromTwoSecondsOnWithTheLeadOut
     UseImages({MakeImage(dir, "disc", {900, 1503, 2250})});
     const HCDROM h = OpenDrive(0);
     ASSERT_GT(h, 0);
-    ASSERT_EQ(ModifyCDParms(h, 36, 1), 1);
+    ASSERT_EQ(ModifyCDParms(h, CDP_MSF_ADDRESSES, 1), 1);
     TTOC toc{};
     ASSERT_EQ(ReadTOC(h, toc), 1);
 
@@ -160,7 +160,7 @@ TEST_F(CdDriveInterface, TocAddressesAreBlockNumbersUntilMinuteSecondFrameIsChos
     EXPECT_EQ(be32(toc.tracks[0]), 0);
     EXPECT_EQ(be32(toc.tracks[1]), 900);
     EXPECT_EQ(be32(toc.tracks[2]), 2403);
-    ASSERT_EQ(ModifyCDParms(h, 36, 1), 1);
+    ASSERT_EQ(ModifyCDParms(h, CDP_MSF_ADDRESSES, 1), 1);
     ASSERT_EQ(ReadTOC(h, toc), 1);
     EXPECT_EQ(FramesOf(toc.tracks[1]), 1050);
     EXPECT_EQ(ModifyCDParms(h, 99, 1), 0);
@@ -199,7 +199,7 @@ TEST_F(CdDriveInterface, ACdrdaoTocImageReadsLikeTheCueSheetOfTheSameBinary) {
     ASSERT_EQ(CDDriveCount(), 2);
     const HCDROM h = OpenDrive(1);
     ASSERT_GT(h, 0);
-    ASSERT_EQ(ModifyCDParms(h, 36, 1), 1);
+    ASSERT_EQ(ModifyCDParms(h, CDP_MSF_ADDRESSES, 1), 1);
     TTOC toc{};
     ASSERT_EQ(ReadTOC(h, toc), 1);
     EXPECT_EQ(toc.lastTrack, 2);
@@ -245,7 +245,7 @@ TEST_F(CdDriveInterface, DataTracksCarryTheDataControlBitAndADataFirstDiscIsNoAu
 
     const HCDROM h = OpenDrive(1);
     ASSERT_GT(h, 0);
-    ModifyCDParms(h, 36, 1);
+    ModifyCDParms(h, CDP_MSF_ADDRESSES, 1);
     TTOC toc{};
     ASSERT_EQ(ReadTOC(h, toc), 1);
     EXPECT_EQ(toc.tracks[0].adr & 0x04, 0);
@@ -276,7 +276,7 @@ TEST_F(CdDriveInterface, InvalidHandlesAreRefusedWithTheInvalidHandleCode) {
     Buffer b(0, 1, 1);
     for (HCDROM h : {0, -1, 17, 5}) {
         EXPECT_EQ(CloseCDHandle(h), 0);
-        EXPECT_EQ(ModifyCDParms(h, 36, 1), 0);
+        EXPECT_EQ(ModifyCDParms(h, CDP_MSF_ADDRESSES, 1), 0);
         EXPECT_EQ(ReadTOC(h, toc), 0);
         EXPECT_EQ(GetAspiLibError(), ALERR_INVHANDLE);
         EXPECT_EQ(ReadCDAudioLBA(h, *b.buf), 0);
@@ -385,7 +385,7 @@ TEST_F(CdDriveInterface, AnImageShorterThanItsCueSheetListsOnlyTheTracksItHolds)
         UseImages({cue});
         const HCDROM h = OpenDrive(0);
         ASSERT_GT(h, 0);
-        ModifyCDParms(h, 36, 1);
+        ModifyCDParms(h, CDP_MSF_ADDRESSES, 1);
         TTOC toc{};
         ASSERT_EQ(ReadTOC(h, toc), 1);
         EXPECT_EQ(toc.lastTrack, c.lastTrack);
