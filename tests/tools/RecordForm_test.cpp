@@ -154,7 +154,7 @@ TEST_F(RecorderWindow, StartsEmptyAndNewWritesTheChosenFormat) {
         const Bytes header = ReadAll(Home() + "MyNoName.wav");
         ASSERT_EQ(header.size(), 44u);
         EXPECT_EQ(header[22], c.channels);
-        EXPECT_EQ(header[24] | header[25] << 8 | header[26] << 16, static_cast<int>(c.rate));
+        EXPECT_EQ(Le32(header, 24), c.rate);
         EXPECT_EQ(header[34], c.bits);
         EXPECT_EQ(header[32], c.channels * c.bits / 8);
         EXPECT_EQ(form_->CurrentFile(), form_->ScratchFile());

@@ -58,12 +58,7 @@ protected:
         } else {
             Shell("ffmpeg -v error -y -i " + path + " -f s16le -ac 1 " + raw);
         }
-        const auto bytes = testsupport::ReadAll(raw);
-        std::vector<std::int16_t> samples(bytes.size() / 2);
-        for (std::size_t i = 0; i < samples.size(); ++i) {
-            samples[i] = static_cast<std::int16_t>(bytes[2 * i] | (bytes[2 * i + 1] << 8));
-        }
-        return samples;
+        return testsupport::S16Samples(testsupport::ReadAll(raw));
     }
 };
 
