@@ -217,8 +217,8 @@ TEST_F(MainWindowCommands, ExitClosesTheWindowWhichSavesTheSettings) {
     Start();
     QTest::mouseClick(ToolButton("Exit"), Qt::LeftButton);
     EXPECT_FALSE(form_->isVisible());
-    EXPECT_TRUE(fs::exists(home_->File("options.ini")));
-    EXPECT_TRUE(fs::exists(home_->File("cdinfo.dat")));
+    EXPECT_TRUE(fs::exists(home_.File("options.ini")));
+    EXPECT_TRUE(fs::exists(home_.File("cdinfo.dat")));
 }
 
 } // namespace

@@ -24,7 +24,6 @@ namespace {
 class MainWindowJobs : public ::testing::Test {
 protected:
     void SetUp() override {
-        setenv("VELLORINE_HOME", home.Path().c_str(), 1);
         path_ = std::getenv("PATH");
         // The built WMA encoder, found as the installed program finds it.
         setenv("PATH", (std::string(VELLORINE_BINARY_DIR) + ":" + path_).c_str(), 1);
@@ -71,6 +70,7 @@ protected:
     }
 
     cdtest::ScratchFolder home;
+    const testsupport::ScopedEnv homeEnv{"VELLORINE_HOME", home.Path().c_str()};
     cdtest::ScratchFolder work;
     fs::path out;
     std::string path_;

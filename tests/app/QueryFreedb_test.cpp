@@ -78,13 +78,13 @@ TEST_F(QueryFreedb, ALookupFillsTheListAndDiscInfoAndBothReachCdinfoAtClose) {
 
     const std::string key = settings::DiscKey();
     form.close();
-    platform::IniFile info(home_->File("cdinfo.dat"));
+    platform::IniFile info(home_.File("cdinfo.dat"));
     EXPECT_EQ(info.ReadString(key, "Artist", ""), "Muddy Road");
     EXPECT_EQ(info.ReadString(key, "Album", ""), "Delta Nights");
     EXPECT_EQ(info.ReadString(key, "Year", ""), "1961");
     EXPECT_EQ(info.ReadInteger(key, "Genre", -1), 1 + settings::GenreIndexOf("Blues"));
     EXPECT_EQ(info.ReadString(key, "3", ""), "Caf\xc3\xa9 Blues");
-    platform::IniFile options(home_->File("options.ini"));
+    platform::IniFile options(home_.File("options.ini"));
     EXPECT_EQ(options.ReadString("QueryCDDB", "Server", ""), server.Address());
 }
 

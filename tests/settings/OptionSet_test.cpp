@@ -26,7 +26,6 @@ namespace {
 class OptionsDialog : public ::testing::Test {
 protected:
     void SetUp() override {
-        setenv("VELLORINE_HOME", home_.Path().c_str(), 1);
         cdtest::UseImages({});
         Settings = TSettings{};
         DiscInfo = TDiscInfo{};
@@ -61,6 +60,7 @@ protected:
                DiscInfo.Comment;
     }
     testsupport::ScratchFolder home_;
+    const testsupport::ScopedEnv homeEnv_{"VELLORINE_HOME", home_.Path().c_str()};
     testsupport::ScratchFolder output_;
     testsupport::ScratchFolder images_;
     testsupport::ScopedDialogs scripted_;
