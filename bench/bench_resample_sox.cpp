@@ -84,7 +84,7 @@ double SinadDb(const std::vector<int16_t>& samples, double freq, double rate, st
 
 std::vector<int16_t> DataOf(const std::string& path) {
     const auto data = test::FindChunk(test::ReadBytes(path), "data");
-    return data ? test::BytesToS16(*data) : std::vector<int16_t>{};
+    return data ? test::S16Samples(*data) : std::vector<int16_t>{};
 }
 
 void Tones(const test::TempDir& dir) {

@@ -6,8 +6,10 @@
 #include <cstring>
 
 // The peak loop is compiled for AVX2 and for the baseline, the processor choosing at
-// load time (GCC on x86-64 only: clang's clones do not mix with its sanitizers).
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
+// load time (GCC on x86-64 only: clang's clones do not mix with its sanitizers, nor GCC's
+// under a sanitizer: the choice runs before the sanitizer's runtime is up and crashes).
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) &&                             \
+    !defined(__SANITIZE_THREAD__) && !defined(__SANITIZE_ADDRESS__)
 #define VELLORINE_VECTOR_CLONES __attribute__((target_clones("avx2", "default")))
 #else
 #define VELLORINE_VECTOR_CLONES

@@ -88,7 +88,7 @@ public:
     // When Active: clears it, forgets the monitor, closes the pipes and kills the child.
     // A killed child has no exit code of ours to give, so exitCode is only for callers.
     void StopProcess(int exitCode);
-    // The child has exited and its output has been read: ends the step with status 2.
+    // The child has exited and its output has been read: ends the step with EncodeStatusEnded.
     void ProcessEnded();
 
     // Monitor hand-overs (GUI thread): read the bytes a peek found and parse them.
@@ -115,7 +115,7 @@ public:
     bool EncodeMode = true;
     std::uint8_t JobKind = 0;
     // How the last child ended (its exit status, 128 + signal when killed); read by the
-    // job window with the end event of status 2 to tell a failed encode from a finished one.
+    // job window with an EncodeStatusEnded end event to tell a failed encode from a finished one.
     int LastExitCode = 0;
 
 protected:

@@ -1,8 +1,9 @@
 #pragma once
 // The lame child process of a conversion job: encodes a WAV file to MP3 or decodes an MP3
 // file to WAV, turning lame's console output into progress records (WM_PROGRESS) for the
-// job window and ending every step with the event 2000 (status 0 declined overwrite,
-// 1 output in use, 2 process ended). One object serves a job's items one after the other.
+// job window and ending every step with the event PI_MP3_ENDED (EncodeStatusDeclined,
+// EncodeStatusInUse or EncodeStatusEnded). One object serves a job's items one after the
+// other.
 #include <cstdint>
 #include <memory>
 #include <string>

@@ -1,9 +1,9 @@
 #pragma once
 // The WM8EUTIL child process of a conversion job: encodes a WAV file to WMA with the
 // preset chosen in the options. The encoder says nothing until it has finished ("100%")
-// or failed (a line with "ERROR"); every step ends with the event 5000, sent rather than
-// posted (status 0 declined overwrite or no encoder, 1 output in use, 2 process ended,
-// 8 error line, whose text travels in Elapsed).
+// or failed (a line with "ERROR"); every step ends with the event PI_WMA_ENDED, sent rather
+// than posted (EncodeStatusDeclined, EncodeStatusInUse, EncodeStatusEnded, or
+// EncodeStatusErrorLine with the line in Elapsed).
 #include <cstdint>
 #include <memory>
 #include <string>

@@ -38,4 +38,12 @@ int ScriptedDialogs::ExecModal(QWidget* dialog) {
     return onModal ? onModal(dialog) : 0;
 }
 
+QStringList ScriptedDialogs::BoxTexts() const {
+    QStringList texts;
+    for (const RecordedBox& box : boxes) {
+        texts << box.text;
+    }
+    return texts;
+}
+
 } // namespace platform

@@ -33,6 +33,8 @@ public:
     std::function<int(QWidget*)> onModal;
 
     QList<RecordedBox> boxes;
+    // The texts of the boxes shown, in order.
+    QStringList BoxTexts() const;
     QList<FileDialogRequest> fileRequests;
     QList<QWidget*> modalDialogs;
 };

@@ -182,7 +182,7 @@ TEST_F(MainWindowCommands, ClearHistoryDeletesThePlayersListsAndAsksFirstWhileOn
     for (const auto& c : cases) {
         dialogs_->boxes.clear();
         form_->Action(c.item)->trigger();
-        EXPECT_EQ(BoxTexts(), QStringList({c.message})) << c.item;
+        EXPECT_EQ(dialogs_->BoxTexts(), QStringList({c.message})) << c.item;
     }
     const std::string left = testsupport::ReadText(images_.File("user.reg"));
     EXPECT_NE(left.find("MostRecentClips5]"), std::string::npos);
@@ -202,12 +202,12 @@ TEST_F(MainWindowCommands, ClearHistoryDeletesThePlayersListsAndAsksFirstWhileOn
                                        std::chrono::seconds(2)));
     dialogs_->boxes.clear();
     form_->Action("miRealOnePlayer")->trigger();
-    EXPECT_EQ(BoxTexts(), QStringList({"Please close RealOne Player firstly.Continue?"}));
+    EXPECT_EQ(dialogs_->BoxTexts(), QStringList({"Please close RealOne Player firstly.Continue?"}));
     EXPECT_EQ(dialogs_->boxes[0].buttons, platform::MbButtons::YesNo);
     EXPECT_EQ(testsupport::ReadText(images_.File("user.reg")), hive);
     dialogs_->answers.push_back(platform::MbResult::Yes);
     form_->Action("miRealOnePlayer")->trigger();
-    EXPECT_EQ(BoxTexts().last(), "3 list records are deleted!");
+    EXPECT_EQ(dialogs_->BoxTexts().last(), "3 list records are deleted!");
     kill(pid, SIGKILL);
     waitpid(pid, nullptr, 0);
 }
@@ -217,8 +217,8 @@ TEST_F(MainWindowCommands, ExitClosesTheWindowWhichSavesTheSettings) {
     Start();
     QTest::mouseClick(ToolButton("Exit"), Qt::LeftButton);
     EXPECT_FALSE(form_->isVisible());
-    EXPECT_TRUE(fs::exists(home_->File("options.ini")));
-    EXPECT_TRUE(fs::exists(home_->File("cdinfo.dat")));
+    EXPECT_TRUE(fs::exists(home_.File("options.ini")));
+    EXPECT_TRUE(fs::exists(home_.File("cdinfo.dat")));
 }
 
 } // namespace

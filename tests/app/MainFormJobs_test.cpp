@@ -24,7 +24,6 @@ namespace {
 class MainWindowJobs : public ::testing::Test {
 protected:
     void SetUp() override {
-        setenv("VELLORINE_HOME", home.Path().c_str(), 1);
         path_ = std::getenv("PATH");
         // The built WMA encoder, found as the installed program finds it.
         setenv("PATH", (std::string(VELLORINE_BINARY_DIR) + ":" + path_).c_str(), 1);
@@ -65,19 +64,13 @@ protected:
         return *form;
     }
     void OpenDisc() { cdtest::UseImages({cdtest::MakeImage(work, "disc", {150, 150, 150})}); }
-    QStringList Boxes() const {
-        QStringList texts;
-        for (const auto& box : dialogs->boxes) {
-            texts << box.text;
-        }
-        return texts;
-    }
     std::string Tag(const std::string& file) const {
         return testsupport::RunCommand("id3v2 -l " + testsupport::Quoted((out / file).string()))
             .Output;
     }
 
     cdtest::ScratchFolder home;
+    const testsupport::ScopedEnv homeEnv{"VELLORINE_HOME", home.Path().c_str()};
     cdtest::ScratchFolder work;
     fs::path out;
     std::string path_;
@@ -95,7 +88,7 @@ TEST_F(MainWindowJobs, CtrlXRipsTheCheckedTracksToTaggedMp3WithNoFurtherInput) {
     main.ListView()->topLevelItem(1)->setCheckState(0, Qt::Unchecked);
     QTest::keyClick(&main, Qt::Key_X, Qt::ControlModifier);
     EXPECT_EQ(modalRuns, 1);
-    EXPECT_TRUE(Boxes().isEmpty()) << Boxes().join("\n").toStdString();
+    EXPECT_TRUE(dialogs->BoxTexts().isEmpty()) << dialogs->BoxTexts().join("\n").toStdString();
     EXPECT_TRUE(fs::exists(out / "Morning.mp3"));
     EXPECT_FALSE(fs::exists(out / "Noon.mp3"));
     EXPECT_FALSE(fs::exists(out / "Morning.wav"));
@@ -182,7 +175,7 @@ TEST_F(MainWindowJobs, ExtractChecksComeInOrderAndEachRefusalStopsTheCommand) {
         }
         EXPECT_EQ(main.Action("ActionExtract")->isEnabled(), c.disc && c.checked);
         main.Action("ActionExtract")->trigger();
-        EXPECT_EQ(Boxes(), c.boxes) << Boxes().join("\n").toStdString();
+        EXPECT_EQ(dialogs->BoxTexts(), c.boxes) << dialogs->BoxTexts().join("\n").toStdString();
         EXPECT_EQ(fs::exists(c.folder), c.folderAfter);
         EXPECT_EQ(modalRuns, 0);
         form.reset();
@@ -225,15 +218,16 @@ TEST_F(MainWindowJobs, EachConversionAsksForFilesAndConvertsThemIntoTheOutputFol
         settings::Settings.CommonOptions.OutputFolder = out.string(); // not there yet
         dialogs->openAnswers = {chosen};
         action->trigger();
-        EXPECT_EQ(Boxes(), QStringList({"The output directory does not exist.Please check the "
-                                        "output directory setting."}));
+        EXPECT_EQ(dialogs->BoxTexts(),
+                  QStringList({"The output directory does not exist.Please check the "
+                               "output directory setting."}));
         EXPECT_EQ(modalRuns, 0);
 
         fs::create_directories(out);
         dialogs->boxes.clear();
         dialogs->openAnswers = {chosen};
         action->trigger();
-        EXPECT_TRUE(Boxes().isEmpty()) << Boxes().join("\n").toStdString();
+        EXPECT_TRUE(dialogs->BoxTexts().isEmpty()) << dialogs->BoxTexts().join("\n").toStdString();
         EXPECT_EQ(modalRuns, 1);
         EXPECT_GT(fs::file_size(out / c.output), 1000u);
         ASSERT_FALSE(dialogs->fileRequests.isEmpty());

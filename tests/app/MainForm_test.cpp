@@ -70,7 +70,7 @@ TEST_F(MainWindow, ClosingStoresTheTitlesUnderTheDiscKeyAndAllSettings) {
     const std::string key = settings::DiscKey();
     ASSERT_FALSE(key.empty());
     form.close();
-    platform::IniFile info(home_->File("cdinfo.dat"));
+    platform::IniFile info(home_.File("cdinfo.dat"));
     EXPECT_EQ(info.ReadInteger(key, "TrackNumber", 0), 3);
     EXPECT_EQ(info.ReadString(key, "1", ""), "Track01");
     EXPECT_EQ(info.ReadString(key, "2", ""), "Renamed");
@@ -87,11 +87,11 @@ TEST_F(MainWindow, ClosingStoresTheTitlesUnderTheDiscKeyAndAllSettings) {
 TEST_F(MainWindow, AFailedDiscInfoSaveStillClosesTheDeviceAndSavesTheSettings) {
     cdtest::UseImages({ThreeTrackImage()});
     auto& form = Start();
-    home_->WriteText("cdinfo.dat", "[x]\n");
-    fs::permissions(home_->File("cdinfo.dat"), fs::perms::owner_read);
+    home_.WriteText("cdinfo.dat", "[x]\n");
+    fs::permissions(home_.File("cdinfo.dat"), fs::perms::owner_read);
     const int handle = form.CDHandle();
     form.close();
-    EXPECT_TRUE(fs::exists(home_->File("options.ini")));
+    EXPECT_TRUE(fs::exists(home_.File("options.ini")));
     EXPECT_EQ(cd::CloseCDHandle(handle), 0) << "the handle was closed at exit";
     EXPECT_EQ(ReadHome("cdinfo.dat"), "[x]\n");
 }
@@ -111,7 +111,7 @@ TEST_F(MainWindow, WithoutAnyDeviceTheHintAppearsOncePerReturnToTheWindow) {
     Activate();
     EXPECT_EQ(form.NoDeviceHintCount(), 2);
     form.close();
-    EXPECT_TRUE(fs::exists(home_->File("options.ini")));
+    EXPECT_TRUE(fs::exists(home_.File("options.ini")));
     EXPECT_TRUE(dialogs_->boxes.isEmpty());
 }
 

@@ -28,8 +28,6 @@ constexpr int kSecond = 75; // frames
 class MainWindow : public ::testing::Test {
 protected:
     void SetUp() override {
-        home_ = std::make_unique<cdtest::ScratchFolder>();
-        setenv("VELLORINE_HOME", home_->Path().c_str(), 1);
         cdtest::UseImages({});
         settings::Settings = settings::TSettings{};
         settings::DiscInfo = settings::TDiscInfo{};
@@ -62,11 +60,12 @@ protected:
         return out;
     }
     std::string ReadHome(const std::string& name) const {
-        return testsupport::ReadText(home_->File(name));
+        return testsupport::ReadText(home_.File(name));
     }
 
     cdtest::ScratchFolder images_;
-    std::unique_ptr<cdtest::ScratchFolder> home_;
+    cdtest::ScratchFolder home_;
+    const testsupport::ScopedEnv homeEnv_{"VELLORINE_HOME", home_.Path().c_str()};
     testsupport::ScopedDialogs scripted_;
     platform::ScriptedDialogs* dialogs_ = scripted_.get();
     std::unique_ptr<app::TMainForm> form_;
@@ -107,14 +106,6 @@ protected:
         QTest::mouseClick(list->viewport(), Qt::LeftButton, modifiers,
                           rect.center() + QPoint(40, 0));
     }
-    QStringList BoxTexts() const {
-        QStringList out;
-        for (const auto& box : dialogs_->boxes) {
-            out << box.text;
-        }
-        return out;
-    }
-
     testsupport::ScopedShell recordingShell_;
     platform::RecordingShell* shell_ = recordingShell_.get();
 };

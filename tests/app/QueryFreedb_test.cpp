@@ -1,6 +1,7 @@
 // Query Freedb from the main window: a lookup in the loopback CDDB server fills the track
 // list and DiscInfo, which reach cdinfo.dat when the program closes.
 #include "app/MainForm.h"
+#include "app/MainWindowFixture.h"
 
 #include <gtest/gtest.h>
 
@@ -27,30 +28,18 @@ namespace {
 
 const std::vector<int> kFrames = {1500, 900, 1200};
 
-class QueryFreedb : public ::testing::Test {
+class QueryFreedb : public apptest::MainWindow {
 protected:
     void SetUp() override {
-        setenv("VELLORINE_HOME", home_.Path().c_str(), 1);
-        settings::Settings = settings::TSettings{};
-        settings::DiscInfo = settings::TDiscInfo{};
+        MainWindow::SetUp();
         cdtest::UseImages({cdtest::MakeImage(images_, "disc", kFrames)});
     }
     void TearDown() override {
         EXPECT_TRUE(tags::TQueryCDDBThread::WaitForAll(std::chrono::seconds(5)));
-        form_.reset();
-    }
-    app::TMainForm& Start() {
-        form_ = std::make_unique<app::TMainForm>();
-        form_->show();
-        return *form_;
+        MainWindow::TearDown();
     }
 
-    cdtest::ScratchFolder home_;
-    cdtest::ScratchFolder images_;
     cdtest::ScratchFolder records_;
-    const testsupport::ScopedDialogs scripted_;
-    platform::ScriptedDialogs* const dialogs_ = scripted_.get();
-    std::unique_ptr<app::TMainForm> form_;
 };
 
 TEST_F(QueryFreedb, ALookupFillsTheListAndDiscInfoAndBothReachCdinfoAtClose) {

@@ -47,7 +47,6 @@ TEST(RecordCommand, TheActionsMenuOpensTheRecorderModally) {
             if (const char* shot = std::getenv("VELLORINE_SCREENSHOT")) {
                 dialog->show();
                 EXPECT_TRUE(QTest::qWaitForWindowExposed(dialog));
-                QTest::qWait(200);
                 EXPECT_TRUE(dialog->grab().save(shot));
             }
             return 0;

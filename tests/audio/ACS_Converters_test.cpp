@@ -133,7 +133,7 @@ TEST(RateConverter, upsampling22050To44100KeepsFrequencyAmplitudeAndExactLength)
     EXPECT_EQ(rate.Size(), static_cast<std::int32_t>(2 * source.data().size()));
 
     // The middle of the signal spans several refills, so block joins are checked too.
-    const auto x = Middle(Channel(Samples16(out), 1, 0), 2000);
+    const auto x = Middle(Channel(S16Samples(out), 1, 0), 2000);
     EXPECT_NEAR(MeasureFrequency(x, 44100), 1000.0, 0.2);
     const SineFit fit = FitSine(x, 1000.0, 44100);
     EXPECT_NEAR(fit.amplitude, 10000, 150);
@@ -152,7 +152,7 @@ TEST(RateConverter, downsampling48000To44100StereoKeepsEachChannelsFrequency) {
     EXPECT_EQ(out.size() % 4, 0u);
     EXPECT_NEAR(static_cast<double>(out.size()), expected, 4.0);
 
-    const auto s = Samples16(out);
+    const auto s = S16Samples(out);
     const auto left = Middle(Channel(s, 2, 0), 2000);
     const auto right = Middle(Channel(s, 2, 1), 2000);
     EXPECT_NEAR(MeasureFrequency(left, 44100), 1000.0, 0.3);
@@ -169,7 +169,7 @@ TEST(RateConverter, downsamplingPutsEachOutputAtItsOwnInstantSoTonesStayClean) {
         TRateConverter rate;
         rate.SetOutSampleRate(44100);
         rate.SetInput(&source);
-        const auto x = Middle(Channel(Samples16(Pull(rate, 4096)), 1, 0), 2000);
+        const auto x = Middle(Channel(S16Samples(Pull(rate, 4096)), 1, 0), 2000);
         const SineFit fit = FitSine(x, freq, 44100);
         const double db = 20 * std::log10(fit.amplitude / fit.worstResidual);
         EXPECT_GT(db, minimumDb) << freq << " Hz";
@@ -185,7 +185,7 @@ TEST(RateConverter, halvingTheRateFiltersAtEveryOtherInputSample) {
         TRateConverter rate;
         rate.SetOutSampleRate(22050);
         rate.SetInput(&source);
-        const auto y = Samples16(Pull(rate));
+        const auto y = S16Samples(Pull(rate));
         ASSERT_EQ(y.size(), 500u);
         // Output k is the filter at input sample 2k: tap 29 - (2k - at) meets the impulse.
         for (int k = 0; k < 500; ++k) {
@@ -204,7 +204,7 @@ TEST(RateConverter, equalRatesDelayByOneSampleAndFilter) {
     TRateConverter rate;
     rate.SetOutSampleRate(32000);
     rate.SetInput(&source);
-    const auto y = Samples16(Pull(rate));
+    const auto y = S16Samples(Pull(rate));
     ASSERT_EQ(y.size(), 400u);
     for (int m = 0; m < 400; ++m) {
         const int tap = m - 101;
@@ -239,7 +239,7 @@ TEST(RateConverter, fullScaleOvershootSaturatesInsteadOfWrapping) {
     TRateConverter rate;
     rate.SetOutSampleRate(44100);
     rate.SetInput(&source);
-    const auto y = Samples16(Pull(rate));
+    const auto y = S16Samples(Pull(rate));
     // Just after each rising edge the output must be near the top, never wrapped negative.
     for (std::size_t edge = 2 * 100 + 40; edge + 60 < y.size(); edge += 200) {
         for (std::size_t i = edge; i < edge + 50; ++i) {
@@ -269,7 +269,7 @@ TEST(RateConverter, tonesComeOutCleanBetweenEveryPairOfCommonRates) {
             TRateConverter rate;
             rate.SetOutSampleRate(to);
             rate.SetInput(&source);
-            const auto y = Channel(Samples16(Pull(rate)), 1, 0);
+            const auto y = Channel(S16Samples(Pull(rate)), 1, 0);
             // Leave out the filter's run-in and run-out at both ends.
             const auto skip = static_cast<std::size_t>(40.0 * std::max(1.0, double(to) / from));
             ASSERT_GT(y.size(), 4 * skip);
@@ -289,7 +289,7 @@ TEST(RateConverter, everyRunStartsFromSilenceWhateverTheLastRunEndedWith) {
         const Bytes first = Pull(rate);
         TMemorySource silent(Pcm16(std::vector<std::int16_t>(5000, 0)), 22050, 2, 16);
         rate.SetInput(&silent);
-        const auto second = Samples16(Pull(rate));
+        const auto second = S16Samples(Pull(rate));
         EXPECT_EQ(std::count(second.begin(), second.end(), 0), std::ssize(second)) << to;
         rate.SetInput(&loud);
         EXPECT_EQ(Pull(rate), first) << "a repeated run gives the same bytes";
@@ -369,7 +369,7 @@ TEST(MSConverter, stereoBecomesTheTruncatedMeanOfBothChannels) {
     ms.Init();
     EXPECT_EQ(ms.Size(), 10);
     ms.Flush();
-    EXPECT_EQ(Samples16(Pull(ms)), (std::vector<std::int16_t>{-1, -1, 32767, -32767, 5}));
+    EXPECT_EQ(S16Samples(Pull(ms)), (std::vector<std::int16_t>{-1, -1, 32767, -32767, 5}));
 }
 
 TEST(MSConverter, monoBecomesStereoByMode) {
@@ -378,12 +378,13 @@ TEST(MSConverter, monoBecomesStereoByMode) {
     TMSConverter ms;
     ms.SetInput(&source);
     EXPECT_EQ(ms.Channels(), 2);
-    EXPECT_EQ(Samples16(Pull(ms)), (std::vector<std::int16_t>{100, 100, -200, -200, 32767, 32767}));
+    EXPECT_EQ(S16Samples(Pull(ms)),
+              (std::vector<std::int16_t>{100, 100, -200, -200, 32767, 32767}));
     EXPECT_EQ(ms.Size(), 12);
     ms.SetMode(msmMonoToLeft);
-    EXPECT_EQ(Samples16(Pull(ms)), (std::vector<std::int16_t>{0, 100, 0, -200, 0, 32767}));
+    EXPECT_EQ(S16Samples(Pull(ms)), (std::vector<std::int16_t>{0, 100, 0, -200, 0, 32767}));
     ms.SetMode(msmMonoToRight);
-    EXPECT_EQ(Samples16(Pull(ms)), (std::vector<std::int16_t>{100, 0, -200, 0, 32767, 0}));
+    EXPECT_EQ(S16Samples(Pull(ms)), (std::vector<std::int16_t>{100, 0, -200, 0, 32767, 0}));
 }
 
 // ---- sample size ----------------------------------------------------------------------------
@@ -406,7 +407,7 @@ TEST(SampleConverter, eightToSixteenScalesAroundTheMidpointAndRoundTrips) {
     TSampleConverter wide;
     wide.SetInput(&source);
     EXPECT_EQ(wide.BitsPerSample(), 16);
-    const auto s = Samples16(Pull(wide));
+    const auto s = S16Samples(Pull(wide));
     ASSERT_EQ(s.size(), 256u);
     EXPECT_EQ(wide.Size(), 512);
     EXPECT_EQ(s[0], -32768);
@@ -426,16 +427,16 @@ TEST(StereoBalance, theCentreLeavesBothChannelsAndTheEndsSilenceOne) {
     TStereoBalance balance;
     balance.SetInput(&source);
     EXPECT_FLOAT_EQ(balance.Balance(), 0.5f);
-    EXPECT_EQ(Samples16(Pull(balance)), frames);
+    EXPECT_EQ(S16Samples(Pull(balance)), frames);
 
     balance.SetBalance(1.0f);
-    EXPECT_EQ(Samples16(Pull(balance)), (std::vector<std::int16_t>{0, -1000, 0, 301}));
+    EXPECT_EQ(S16Samples(Pull(balance)), (std::vector<std::int16_t>{0, -1000, 0, 301}));
     balance.SetBalance(0.0f);
-    EXPECT_EQ(Samples16(Pull(balance)), (std::vector<std::int16_t>{1000, 0, 20000, 0}));
+    EXPECT_EQ(S16Samples(Pull(balance)), (std::vector<std::int16_t>{1000, 0, 20000, 0}));
     balance.SetBalance(0.75f);
-    EXPECT_EQ(Samples16(Pull(balance)), (std::vector<std::int16_t>{500, -1000, 10000, 301}));
+    EXPECT_EQ(S16Samples(Pull(balance)), (std::vector<std::int16_t>{500, -1000, 10000, 301}));
     balance.SetBalance(0.25f);
-    EXPECT_EQ(Samples16(Pull(balance)), (std::vector<std::int16_t>{1000, -500, 20000, 150}));
+    EXPECT_EQ(S16Samples(Pull(balance)), (std::vector<std::int16_t>{1000, -500, 20000, 150}));
 
     balance.SetBalance(1.5f);
     EXPECT_FLOAT_EQ(balance.Balance(), 0.25f);
@@ -455,7 +456,7 @@ TEST(StereoBalance, aMonoInputIsSpreadToBothChannelsAndBytesFadeToTheMidpoint) {
     EXPECT_EQ(balance.Position(), 4);
     balance.Flush();
     balance.SetBalance(1.0f);
-    EXPECT_EQ(Samples16(Pull(balance)), (std::vector<std::int16_t>{0, 7, 0, -8, 0, 9}));
+    EXPECT_EQ(S16Samples(Pull(balance)), (std::vector<std::int16_t>{0, 7, 0, -8, 0, 9}));
 
     // 8-bit samples are unsigned around 128: a faded channel goes to 128, not to 0.
     TMemorySource bytes(Bytes{255, 0, 128, 200}, 8000, 2, 8);

@@ -55,7 +55,7 @@ TEST(SoundIndicator, PassesTheDataOnUnchangedAndFollowsTheInputsPosition) {
 TEST(SoundIndicator, BandsMatchADirectTransformOfTheChannelMean) {
     // Two blocks of a 16-bit stereo signal whose channels differ, so the mean matters.
     const Bytes pcm = SinePcm(44100, {44100.0 * 5 / 64, 44100.0 * 12 / 64}, 128.0 / 44100, 30000);
-    const auto samples = Samples16(pcm);
+    const auto samples = S16Samples(pcm);
     std::array<double, 32> expected{};
     for (int block = 0; block < 2; ++block) {
         std::vector<double> mean(64);

@@ -229,7 +229,7 @@ TEST_F(VorbisTest, QualityModeFilesDecodeWithOggdecAndFfmpegToTheInputLengthAndR
 
         const Bytes decoded = OggdecRaw(ogg);
         EXPECT_EQ(decoded.size(), pcm.size());
-        EXPECT_GT(Similarity(Samples16(pcm), Samples16(decoded)), 0.9);
+        EXPECT_GT(Similarity(S16Samples(pcm), S16Samples(decoded)), 0.9);
 
         const auto probe = RunCommand("ffprobe -v error -show_entries stream=sample_rate,channels"
                                       ":format=duration -of default=nw=1 '" +
@@ -422,7 +422,7 @@ TEST_F(VorbisTest, WhatTheWriterWritesTheReaderReadsBackAtFullLength) {
     in.Flush();
     EXPECT_EQ(back.size(), pcm.size());
     EXPECT_EQ(in.TotalTime(), 2);
-    EXPECT_GT(Similarity(Samples16(pcm), Samples16(back)), 0.9);
+    EXPECT_GT(Similarity(S16Samples(pcm), S16Samples(back)), 0.9);
 }
 
 TEST_F(VorbisTest, JumpsMoveByAPercentOfTheSizeAndClampAtTheEnds) {

@@ -35,7 +35,7 @@ std::vector<int16_t> Decode(const std::string& path) {
     TWaveIn in;
     in.SetFileName(path);
     EXPECT_TRUE(in.Valid()) << path;
-    return BytesToS16(ReadAll(in));
+    return S16Samples(ReadAll(in));
 }
 
 // Largest difference between ours and the same number of leading samples of a reference;
@@ -112,7 +112,7 @@ protected:
     std::vector<int16_t> FfmpegRaw(const std::string& path) {
         EXPECT_EQ(Shell("ffmpeg -v error -y -i " + Quote(path) + " -f s16le " + dir.File("ff.raw")),
                   0);
-        return BytesToS16(ReadBytes(dir.File("ff.raw")));
+        return S16Samples(ReadBytes(dir.File("ff.raw")));
     }
 
     // Writes `in` through a TWaveOut into path.
@@ -208,7 +208,7 @@ TEST_F(WaveTest, pcmWrittenByFfmpegWithItsListChunkReadsSampleForSample) {
     const std::string source = Pcm("src.wav", 2, 44100, 30000);
     ASSERT_EQ(Shell("ffmpeg -v error -y -i " + source + " " + dir.File("ff.wav")), 0);
     ASSERT_TRUE(FindChunk(ReadBytes(dir.File("ff.wav")), "LIST").has_value());
-    EXPECT_EQ(Decode(dir.File("ff.wav")), BytesToS16(SoxRaw(dir.File("ff.wav"))));
+    EXPECT_EQ(Decode(dir.File("ff.wav")), S16Samples(SoxRaw(dir.File("ff.wav"))));
 }
 
 TEST_F(WaveTest, imaAdpcmFromSoxAndFfmpegDecodesWithinOneStepOfBothDecoders) {
@@ -229,7 +229,7 @@ TEST_F(WaveTest, imaAdpcmFromSoxAndFfmpegDecodesWithinOneStepOfBothDecoders) {
             EXPECT_EQ(in.TotalSamples(), static_cast<int32_t>(Le32(*fact, 0)));
             const auto ours = Decode(file);
             EXPECT_EQ(ours.size(), Le32(*fact, 0) * channels) << "cut to the fact count";
-            EXPECT_LE(DifferenceFromHead(ours, BytesToS16(SoxRaw(file))), 1) << file;
+            EXPECT_LE(DifferenceFromHead(ours, S16Samples(SoxRaw(file))), 1) << file;
             EXPECT_LE(DifferenceFromHead(ours, FfmpegRaw(file)), kFfmpegImaTolerance) << file;
         }
     }
@@ -242,7 +242,7 @@ TEST_F(WaveTest, msAdpcmFromSoxAndFfmpegDecodesExactlyAsFfmpegAndCloseToSox) {
         ASSERT_EQ(
             Shell("ffmpeg -v error -y -i " + source + " -c:a adpcm_ms " + dir.File("ff_ms.wav")),
             0);
-        const auto original = BytesToS16(*FindChunk(ReadBytes(source), "data"));
+        const auto original = S16Samples(*FindChunk(ReadBytes(source), "data"));
         for (const std::string& file : {dir.File("sox_ms.wav"), dir.File("ff_ms.wav")}) {
             TWaveIn in;
             in.SetFileName(file);
@@ -257,7 +257,7 @@ TEST_F(WaveTest, msAdpcmFromSoxAndFfmpegDecodesExactlyAsFfmpegAndCloseToSox) {
             ASSERT_GE(reference.size(), ours.size());
             EXPECT_TRUE(std::equal(ours.begin(), ours.end(), reference.begin())) << file;
             // sox rounds its prediction down where we truncate; the two stay close.
-            const auto sox = BytesToS16(SoxRaw(file));
+            const auto sox = S16Samples(SoxRaw(file));
             const std::vector<int16_t> soxHead(sox.begin(),
                                                sox.begin() + static_cast<long>(ours.size()));
             EXPECT_LT(MaxDifference(ours, soxHead), 600) << file;
@@ -282,7 +282,7 @@ TEST_F(WaveTest, mpegLayer3InWavDecodesToTheRightFormatAndLengthCloseToFfmpeg) {
         EXPECT_EQ(in.TotalTime(), 1);
         EXPECT_EQ(in.Decodes(), 1) << "the format queries of one file decode it once";
         const auto ours = Decode(dir.File("mp3.wav"));
-        EXPECT_EQ(BytesToS16(ReadAll(in)), ours);
+        EXPECT_EQ(S16Samples(ReadAll(in)), ours);
         EXPECT_EQ(in.Decodes(), 2) << "a run decodes the file for its sound";
         reused.SetFileName(dir.File("mp3.wav"));
         EXPECT_EQ(reused.Channels(), channels);
@@ -335,11 +335,11 @@ TEST_F(WaveTest, imaFilesWeWriteDecodeTheSameInSoxFfmpegAndOurReader) {
 
         const auto ours = Decode(dir.File("ima.wav"));
         ASSERT_EQ(ours.size(), 20000u * channels);
-        const auto original = BytesToS16(*FindChunk(ReadBytes(source), "data"));
+        const auto original = S16Samples(*FindChunk(ReadBytes(source), "data"));
         const std::vector<int16_t> settledOurs(ours.begin() + 400, ours.end());
         const std::vector<int16_t> settledOriginal(original.begin() + 400, original.end());
         EXPECT_LT(MaxDifference(settledOurs, settledOriginal), 3000);
-        EXPECT_LE(DifferenceFromHead(ours, BytesToS16(SoxRaw(dir.File("ima.wav")))), 1);
+        EXPECT_LE(DifferenceFromHead(ours, S16Samples(SoxRaw(dir.File("ima.wav")))), 1);
         EXPECT_LE(DifferenceFromHead(ours, FfmpegRaw(dir.File("ima.wav"))), kFfmpegImaTolerance);
     }
 }
@@ -446,7 +446,7 @@ TEST_F(WaveTest, startAndEndSampleSelectExactlyThoseFramesInPcmAndAdpcm) {
         in.SetFileName(file);
         in.SetStartSample(1234);
         in.SetEndSample(5678);
-        const auto part = BytesToS16(ReadAll(in, 999));
+        const auto part = S16Samples(ReadAll(in, 999));
         EXPECT_EQ(in.Size(), (5678 - 1234) * 4);
         ASSERT_EQ(part.size(), (5678u - 1234u) * 2u) << file;
         EXPECT_TRUE(std::equal(part.begin(), part.end(), whole.begin() + 1234 * 2)) << file;
@@ -454,7 +454,7 @@ TEST_F(WaveTest, startAndEndSampleSelectExactlyThoseFramesInPcmAndAdpcm) {
         TWaveIn tail;
         tail.SetFileName(file);
         tail.SetStartSample(19000);
-        const auto rest = BytesToS16(ReadAll(tail));
+        const auto rest = S16Samples(ReadAll(tail));
         EXPECT_EQ(tail.Size(), (20000 - 19000) * 4);
         EXPECT_TRUE(rest.size() == 2000u &&
                     std::equal(rest.begin(), rest.end(), whole.begin() + 19000 * 2))
@@ -471,7 +471,7 @@ TEST_F(WaveTest, loopRestartsFromStartSampleWithoutReturningZero) {
         in.SetFileName(file);
         in.SetLoop(true);
         in.SetStartSample(1000);
-        const auto looped = BytesToS16(ReadAll(in, 1000, 2000 * 2 * 3 + 500));
+        const auto looped = S16Samples(ReadAll(in, 1000, 2000 * 2 * 3 + 500));
         ASSERT_GE(looped.size(), 2000u * 3u);
         for (std::size_t i = 0; i < 2000u * 3u; ++i)
             ASSERT_EQ(looped[i], whole[1000 + i % 2000]) << file << " at " << i;
@@ -503,14 +503,14 @@ TEST_F(WaveTest, jumpMovesByAPercentOfTheSizeAtTheNextRefill) {
         ASSERT_GT(after, 0) << file;
         EXPECT_NEAR(after - 4 - before, in.Size() / 2, 4) << file;
         const int32_t at = (after - 4) / 4;
-        EXPECT_EQ(BytesToS16(frame), (std::vector<int16_t>{whole[2 * at], whole[2 * at + 1]}))
+        EXPECT_EQ(S16Samples(frame), (std::vector<int16_t>{whole[2 * at], whole[2 * at + 1]}))
             << file;
 
         in.Jump(-100);
         const auto [from, to] = readUntilLeap();
         EXPECT_GT(from, after);
         EXPECT_EQ(to, 4) << "clamped to the start";
-        EXPECT_EQ(BytesToS16(frame), (std::vector<int16_t>{whole[0], whole[1]})) << file;
+        EXPECT_EQ(S16Samples(frame), (std::vector<int16_t>{whole[0], whole[1]})) << file;
         in.Flush();
     }
 }
@@ -526,7 +526,7 @@ TEST_F(WaveTest, headerOddities_junkBeforeWaveLongChunksAndMissingFact) {
         WriteBytes(dir.File("v.wav"), bytes);
         TWaveIn in;
         in.SetFileName(dir.File("v.wav"));
-        return in.Valid() ? BytesToS16(ReadAll(in)).size() : std::size_t{0};
+        return in.Valid() ? S16Samples(ReadAll(in)).size() : std::size_t{0};
     };
     EXPECT_EQ(variant(WavBuilder()
                           .Raw("RIFF")
@@ -583,7 +583,7 @@ TEST_F(WaveTest, brokenFilesAreInvalidOrReadShortButNeverCrash) {
             TWaveIn in;
             in.SetFileName(dir.File("cut.wav"));
             if (in.Valid()) {
-                const std::size_t got = BytesToS16(ReadAll(in)).size();
+                const std::size_t got = S16Samples(ReadAll(in)).size();
                 EXPECT_LE(got, full) << source << " cut at " << cut;
                 EXPECT_EQ(in.Size() % 4, 0);
             }

@@ -21,6 +21,8 @@
 
 namespace audio::test {
 
+using testsupport::S16Samples;
+
 using Bytes = std::vector<std::uint8_t>;
 
 inline Bytes Pcm16(const std::vector<std::int16_t>& samples) {
@@ -29,15 +31,6 @@ inline Bytes Pcm16(const std::vector<std::int16_t>& samples) {
         const auto u = static_cast<std::uint16_t>(samples[i]);
         out[2 * i] = static_cast<std::uint8_t>(u & 0xFF);
         out[2 * i + 1] = static_cast<std::uint8_t>(u >> 8);
-    }
-    return out;
-}
-
-inline std::vector<std::int16_t> Samples16(const Bytes& bytes) {
-    std::vector<std::int16_t> out(bytes.size() / 2);
-    for (std::size_t i = 0; i < out.size(); ++i) {
-        out[i] = static_cast<std::int16_t>(
-            static_cast<std::uint16_t>(bytes[2 * i] | (bytes[2 * i + 1] << 8)));
     }
     return out;
 }

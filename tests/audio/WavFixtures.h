@@ -20,6 +20,10 @@
 
 namespace audio::test {
 
+using testsupport::Le16;
+using testsupport::Le32;
+using testsupport::S16Samples;
+
 namespace fs = std::filesystem;
 
 using TempDir = testsupport::ScratchFolder;
@@ -46,14 +50,6 @@ inline void WriteBytes(const std::string& path, const std::vector<uint8_t>& byte
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out.write(reinterpret_cast<const char*>(bytes.data()),
               static_cast<std::streamsize>(bytes.size()));
-}
-
-inline std::vector<int16_t> BytesToS16(const std::vector<uint8_t>& bytes) {
-    std::vector<int16_t> samples(bytes.size() / 2);
-    for (std::size_t i = 0; i < samples.size(); ++i)
-        samples[i] =
-            static_cast<int16_t>(static_cast<uint16_t>(bytes[2 * i] | (bytes[2 * i + 1] << 8)));
-    return samples;
 }
 
 inline std::vector<uint8_t> S16ToBytes(const std::vector<int16_t>& samples) {
@@ -156,8 +152,7 @@ inline std::optional<std::vector<uint8_t>> FindChunk(const std::vector<uint8_t>&
                                                      std::string_view id) {
     std::size_t at = 12;
     while (at + 8 <= file.size()) {
-        const uint32_t size = file[at + 4] | (file[at + 5] << 8) | (file[at + 6] << 16) |
-                              (static_cast<uint32_t>(file[at + 7]) << 24);
+        const uint32_t size = Le32(file, at + 4);
         const std::size_t end = std::min<std::size_t>(file.size(), at + 8 + size);
         if (std::string_view(reinterpret_cast<const char*>(&file[at]), 4) == id)
             return std::vector<uint8_t>(file.begin() + static_cast<long>(at + 8),
@@ -165,15 +160,6 @@ inline std::optional<std::vector<uint8_t>> FindChunk(const std::vector<uint8_t>&
         at = at + 8 + size + (size & 1);
     }
     return std::nullopt;
-}
-
-inline uint32_t Le32(const std::vector<uint8_t>& bytes, std::size_t at) {
-    return bytes[at] | (bytes[at + 1] << 8) | (bytes[at + 2] << 16) |
-           (static_cast<uint32_t>(bytes[at + 3]) << 24);
-}
-
-inline uint16_t Le16(const std::vector<uint8_t>& bytes, std::size_t at) {
-    return static_cast<uint16_t>(bytes[at] | (bytes[at + 1] << 8));
 }
 
 // Largest absolute difference between two sample runs of the same length.

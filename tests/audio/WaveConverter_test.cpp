@@ -48,7 +48,7 @@ protected:
             EXPECT_EQ(Shell("ffmpeg -v error -y -i " + dir.File("mp3.wav") + " -f s16le " +
                             dir.File("mp3.raw")),
                       0);
-            *decoded = BytesToS16(ReadBytes(dir.File("mp3.raw")));
+            *decoded = S16Samples(ReadBytes(dir.File("mp3.raw")));
         }
         return ReadBytes(dir.File("mp3.wav"));
     }
@@ -93,7 +93,7 @@ TEST_F(WaveConverterTest, convertingGivesPcmThatMatchesFfmpegsDecodingInLengthAn
         EXPECT_EQ(converter.SourceFormat.AvgBytesPerSec(), 22050u * 2 * channels);
 
         const std::vector<uint8_t> pcm(converter.Data().begin(), converter.Data().end());
-        const auto ours = BytesToS16(pcm);
+        const auto ours = S16Samples(pcm);
         // Same frame count as ffmpeg (no silent tail), give or take one MPEG frame.
         EXPECT_NEAR(static_cast<double>(ours.size()), static_cast<double>(reference.size()),
                     576.0 * channels)

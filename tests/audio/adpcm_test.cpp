@@ -270,7 +270,7 @@ protected:
                             : "ffmpeg -v error -y -i " + dir.File("out.wav") + " -f s16le ";
         EXPECT_EQ(test::Shell(decode + dir.File("out.raw")), 0);
         return {test::ReadBytes(dir.File("out.wav")),
-                test::BytesToS16(test::ReadBytes(dir.File("out.raw")))};
+                test::S16Samples(test::ReadBytes(dir.File("out.raw")))};
     }
 };
 

@@ -59,13 +59,4 @@ std::vector<std::uint8_t> PatternFrame(int track, int frame) {
     return bytes;
 }
 
-std::uint16_t Le16(const std::vector<std::uint8_t>& b, std::size_t at) {
-    return static_cast<std::uint16_t>(b.at(at) | (b.at(at + 1) << 8));
-}
-
-std::uint32_t Le32(const std::vector<std::uint8_t>& b, std::size_t at) {
-    return static_cast<std::uint32_t>(Le16(b, at)) |
-           (static_cast<std::uint32_t>(Le16(b, at + 2)) << 16);
-}
-
 } // namespace cdtest

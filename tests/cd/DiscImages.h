@@ -27,7 +27,7 @@ int OpenFirstDrive();
 // Bytes of one pattern frame: track t (1-based), frame f counted within the track.
 std::vector<std::uint8_t> PatternFrame(int track, int frame);
 
-std::uint16_t Le16(const std::vector<std::uint8_t>& bytes, std::size_t at);
-std::uint32_t Le32(const std::vector<std::uint8_t>& bytes, std::size_t at);
+using testsupport::Le16;
+using testsupport::Le32;
 
 } // namespace cdtest

@@ -2,6 +2,7 @@
 // sectors, test and copy, AccurateRip checksums against an independent Python
 // implementation, lookups from a loopback server, and the rip log.
 #include "cd/AccurateRip.h"
+#include "cd/CddbServer.h"
 #include "cd/DiscImages.h"
 #include "cd/FaultySectors.h"
 #include "cd/RipHarness.h"
@@ -97,19 +98,6 @@ std::size_t DifferingFrames(const Bytes& a, const Bytes& b) {
                  : 1;
     }
     return n;
-}
-
-// A port on the loopback interface with nothing listening.
-int UnusedPort() {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-    socklen_t len = sizeof addr;
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
-    ::close(fd);
-    return ntohs(addr.sin_port);
 }
 
 // The Python loopback server, serving one folder for a bounded number of requests.
@@ -415,7 +403,7 @@ TEST_F(SecureRip, TheLookupJudgesEachTrackAgainstTheDatabaseAndNeverFailsTheRip)
         RipSessionOptions options;
         options.lookupTimeout = std::chrono::seconds(10);
         if (c.scenario == std::string("dead")) {
-            options.accurateRipServer = "http://127.0.0.1:" + std::to_string(UnusedPort());
+            options.accurateRipServer = "http://127.0.0.1:" + std::to_string(cdtest::UnusedPort());
         } else {
             server = std::make_unique<DatabaseServer>(served.Path(), 1);
             options.accurateRipServer = server->Url();

@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "jobs/EncoderProcess.h"
+#include "jobs/rip.h"
 #include "platform/Dialogs.h"
 #include "platform/ErrorDisplay.h"
 #include "platform/Messages.h"
@@ -70,6 +71,21 @@ protected:
     }
 
     std::string Path(const std::string& name) const { return scratch.File(name); }
+
+    // Sets a wrapper up for one step as the job window does, reporting to `window`.
+    void Prepare(jobs::TEncoderProcess& process, const std::string& in, const std::string& out,
+                 bool encode, jobs::TJobKind kind) {
+        process.Active = true;
+        process.NotifyWindow = &window;
+        process.InputFile = in;
+        process.OutputFile = out;
+        process.EncodeMode = encode;
+        process.JobKind = static_cast<std::uint8_t>(kind);
+    }
+    // Handles events until n end events have arrived.
+    bool WaitForEnds(std::size_t n, std::chrono::milliseconds timeout = 60000ms) {
+        return PumpUntil([&] { return window.Events().size() >= n; }, timeout);
+    }
 
     // A 16-bit stereo 44.1 kHz sine made by sox.
     std::string MakeWav(const std::string& name, int seconds) const {

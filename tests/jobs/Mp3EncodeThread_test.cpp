@@ -4,7 +4,6 @@
 #include <stdexcept>
 
 #include "EncoderTestSupport.h"
-#include "jobs/rip.h"
 
 using namespace jobs_test;
 using jobs::TMp3EncodeProcess;
@@ -14,15 +13,7 @@ namespace {
 class Mp3Wrapper : public EncoderTest {
 protected:
     void Prepare(const std::string& in, const std::string& out, bool encode, jobs::TJobKind kind) {
-        mp3.Active = true;
-        mp3.NotifyWindow = &window;
-        mp3.InputFile = in;
-        mp3.OutputFile = out;
-        mp3.EncodeMode = encode;
-        mp3.JobKind = static_cast<std::uint8_t>(kind);
-    }
-    bool WaitForEnds(std::size_t n, std::chrono::milliseconds timeout = 60000ms) {
-        return PumpUntil([&] { return window.Events().size() >= n; }, timeout);
+        EncoderTest::Prepare(mp3, in, out, encode, kind);
     }
 
     TMp3EncodeProcess mp3;
@@ -253,11 +244,7 @@ TEST_F(Mp3Wrapper, DestroyingAWrapperWhileLameRunsLeavesNoChildBehind) {
     pid_t pid = 0;
     {
         TMp3EncodeProcess local;
-        local.Active = true;
-        local.NotifyWindow = &window;
-        local.InputFile = wav;
-        local.OutputFile = Path("long.mp3");
-        local.JobKind = jobs::jkExtract;
+        EncoderTest::Prepare(local, wav, Path("long.mp3"), true, jobs::jkExtract);
         local.Start();
         pid = local.ChildPid();
         ASSERT_NE(pid, 0);

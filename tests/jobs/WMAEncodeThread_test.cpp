@@ -1,7 +1,6 @@
 #include "jobs/WMAEncodeThread.h"
 
 #include "EncoderTestSupport.h"
-#include "jobs/rip.h"
 
 using namespace jobs_test;
 using jobs::TWMAEncodeProcess;
@@ -10,17 +9,8 @@ namespace {
 
 class WmaWrapper : public EncoderTest {
 protected:
-    void Prepare(const std::string& in, const std::string& out,
-                 jobs::TJobKind kind = jobs::jkWavToWma) {
-        wma.Active = true;
-        wma.NotifyWindow = &window;
-        wma.InputFile = in;
-        wma.OutputFile = out;
-        wma.EncodeMode = true;
-        wma.JobKind = static_cast<std::uint8_t>(kind);
-    }
-    bool WaitForEnds(std::size_t n, std::chrono::milliseconds timeout = 60000ms) {
-        return PumpUntil([&] { return window.Events().size() >= n; }, timeout);
+    void Prepare(const std::string& in, const std::string& out) {
+        EncoderTest::Prepare(wma, in, out, true, jobs::jkWavToWma);
     }
     // The real helper, built beside the program in the build tree.
     void UseRealEncoder() {

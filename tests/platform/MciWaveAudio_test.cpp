@@ -235,8 +235,7 @@ std::pair<uint64_t, uint64_t> DeclaredAndPresent(const std::string& path) {
     if (bytes.size() < 44) {
         return {0, 0};
     }
-    const uint64_t declared =
-        bytes[40] | bytes[41] << 8 | bytes[42] << 16 | static_cast<uint64_t>(bytes[43]) << 24;
+    const uint64_t declared = testsupport::Le32(bytes, 40);
     return {declared, bytes.size() - 44};
 }
 

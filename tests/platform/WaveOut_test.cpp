@@ -45,6 +45,12 @@ struct Recorder {
             }
         }
     }
+    // Opens a device that reports here.
+    MMRESULT Open(HWAVEOUT& device, uint32_t id, const WAVEFORMATEX& format,
+                  uint32_t flags = CALLBACK_FUNCTION) {
+        return waveOutOpen(&device, id, &format, &Recorder::Callback,
+                           reinterpret_cast<uintptr_t>(this), flags);
+    }
     size_t DoneCount() {
         std::lock_guard lock(mutex);
         return done.size();
@@ -87,9 +93,7 @@ TEST(WaveOut, EveryWrittenBufferIsReportedDoneOnceInOrderAfterItHasPlayed) {
     Recorder recorder;
     const WAVEFORMATEX format = Format(2, 44100, 16);
     HWAVEOUT device = nullptr;
-    ASSERT_EQ(waveOutOpen(&device, 0, &format, &Recorder::Callback,
-                          reinterpret_cast<uintptr_t>(&recorder), CALLBACK_FUNCTION | WAVE_MAPPED),
-              MMSYSERR_NOERROR);
+    ASSERT_EQ(recorder.Open(device, 0, format, CALLBACK_FUNCTION | WAVE_MAPPED), MMSYSERR_NOERROR);
     ASSERT_NE(device, nullptr);
 
     // Six blocks of 8192 bytes: about 0.28 s of sound; the last one is short, as the end of
@@ -136,9 +140,7 @@ TEST(WaveOut, ResetHandsBackEveryQueuedBufferAndPlaybackGoesOnAfterIt) {
     Recorder recorder;
     const WAVEFORMATEX format = Format(1, 8000, 8);
     HWAVEOUT device = nullptr;
-    ASSERT_EQ(waveOutOpen(&device, WAVE_MAPPER, &format, &Recorder::Callback,
-                          reinterpret_cast<uintptr_t>(&recorder), CALLBACK_FUNCTION),
-              MMSYSERR_NOERROR);
+    ASSERT_EQ(recorder.Open(device, WAVE_MAPPER, format), MMSYSERR_NOERROR);
     // Ten seconds of sound: a reset must not wait for it.
     std::vector<char> data(80000, static_cast<char>(128));
     WAVEHDR header;
@@ -165,9 +167,7 @@ TEST(WaveOut, NoBufferIsReportedBeforeTheSinkCanHavePlayedItsLastByte) {
     Recorder recorder;
     const WAVEFORMATEX format = Format(2, 44100, 16);
     HWAVEOUT device = nullptr;
-    ASSERT_EQ(waveOutOpen(&device, WAVE_MAPPER, &format, &Recorder::Callback,
-                          reinterpret_cast<uintptr_t>(&recorder), CALLBACK_FUNCTION),
-              MMSYSERR_NOERROR);
+    ASSERT_EQ(recorder.Open(device, WAVE_MAPPER, format), MMSYSERR_NOERROR);
     // Twelve blocks: the server reads them in bursts of several, yet each one ends at its
     // own moment of playback and must not be handed back before it.
     std::vector<std::vector<char>> blocks(12, std::vector<char>(8192, 0));
@@ -199,9 +199,7 @@ TEST(WaveOut, RunningOutOfDataIsCountedAsAnUnderflow) {
     HWAVEOUT device = nullptr;
     uint32_t count = 7;
     EXPECT_EQ(waveOutGetUnderflowCount(nullptr, &count), MMSYSERR_INVALHANDLE);
-    ASSERT_EQ(waveOutOpen(&device, WAVE_MAPPER, &format, &Recorder::Callback,
-                          reinterpret_cast<uintptr_t>(&recorder), CALLBACK_FUNCTION),
-              MMSYSERR_NOERROR);
+    ASSERT_EQ(recorder.Open(device, WAVE_MAPPER, format), MMSYSERR_NOERROR);
     EXPECT_EQ(waveOutGetUnderflowCount(device, nullptr), MMSYSERR_INVALPARAM);
     ASSERT_EQ(waveOutGetUnderflowCount(device, &count), MMSYSERR_NOERROR);
     EXPECT_EQ(count, 0u);
@@ -251,9 +249,7 @@ TEST(WaveOut, DeviceZeroAndTheMapperPlayOnTheDefaultSinkWhateverItsPlaceInTheLis
         testsupport::MonitorRecording second("vellorine_second", dir.File("second.raw"));
         Recorder recorder;
         HWAVEOUT device = nullptr;
-        ASSERT_EQ(waveOutOpen(&device, id, &format, &Recorder::Callback,
-                              reinterpret_cast<uintptr_t>(&recorder), CALLBACK_FUNCTION),
-                  MMSYSERR_NOERROR);
+        ASSERT_EQ(recorder.Open(device, id, format), MMSYSERR_NOERROR);
         WAVEHDR header{};
         header.lpData = reinterpret_cast<char*>(tone.data());
         header.dwBufferLength = static_cast<uint32_t>(tone.size() * 2);

@@ -19,7 +19,6 @@ namespace {
 class SettingsStore : public ::testing::Test {
 protected:
     void SetUp() override {
-        setenv("VELLORINE_HOME", home_.Path().c_str(), 1);
         Settings = TSettings{};
         DiscInfo = TDiscInfo{};
     }
@@ -31,6 +30,7 @@ protected:
     std::string Read(const std::string& name) const { return testsupport::ReadText(Path(name)); }
 
     testsupport::ScratchFolder home_;
+    const testsupport::ScopedEnv homeEnv_{"VELLORINE_HOME", home_.Path().c_str()};
 };
 
 TEST_F(SettingsStore, WithoutAFileEverySettingHasItsDefault) {
@@ -67,10 +67,10 @@ TEST_F(SettingsStore, SavingWritesEverySectionWithItsKeysInOrderNewestSectionLas
             keys.push_back(line.substr(0, line.find('=')));
         }
     }
-    EXPECT_EQ(sections, (std::vector<std::string>{"[CommonOptions]", "[Mp3Options]", "[OggOptions]",
-                                                  "[WMAOptions]", "[CDOptions]", "[RecordOptions]",
-                                                  "[QueryCDDB]", "[ID3]", "[SecureRip]",
-                                                  "[MainWindow]"}));
+    EXPECT_EQ(sections,
+              (std::vector<std::string>{"[CommonOptions]", "[Mp3Options]", "[OggOptions]",
+                                        "[WMAOptions]", "[CDOptions]", "[RecordOptions]",
+                                        "[QueryCDDB]", "[ID3]", "[SecureRip]", "[MainWindow]"}));
     ASSERT_EQ(keys.size(), 43u);
     EXPECT_EQ(keys[0], "OutputFolder");
     EXPECT_EQ(keys[13], "StereoMode");

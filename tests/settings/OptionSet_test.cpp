@@ -26,7 +26,6 @@ namespace {
 class OptionsDialog : public ::testing::Test {
 protected:
     void SetUp() override {
-        setenv("VELLORINE_HOME", home_.Path().c_str(), 1);
         cdtest::UseImages({});
         Settings = TSettings{};
         DiscInfo = TDiscInfo{};
@@ -60,15 +59,8 @@ protected:
                DiscInfo.Album + "|" + DiscInfo.Year + "|" + std::to_string(DiscInfo.Genre) + "|" +
                DiscInfo.Comment;
     }
-    QStringList BoxTexts() const {
-        QStringList texts;
-        for (const auto& box : dialogs_->boxes) {
-            texts << box.text;
-        }
-        return texts;
-    }
-
     testsupport::ScratchFolder home_;
+    const testsupport::ScopedEnv homeEnv_{"VELLORINE_HOME", home_.Path().c_str()};
     testsupport::ScratchFolder output_;
     testsupport::ScratchFolder images_;
     testsupport::ScopedDialogs scripted_;
@@ -253,7 +245,7 @@ TEST_F(OptionsDialog, OkRefusesBadEntriesWithTheirMessageAndStoresNothing) {
         Type(f.cbBitRate, c.bitRate);
         Click(f.ckbSelectVBR); // a change that must not be stored
         Click(f.btOk);
-        EXPECT_EQ(BoxTexts(), QStringList{c.message});
+        EXPECT_EQ(dialogs_->BoxTexts(), QStringList{c.message});
         EXPECT_EQ(dialogs_->boxes.front().icon, platform::MbIcon::Error);
         EXPECT_EQ(dialogs_->boxes.front().caption, "Vellorine");
         EXPECT_TRUE(f.isVisible()) << "the dialog stays open";

@@ -1,8 +1,11 @@
 #pragma once
 // What the Qt tests share besides their main (support/QtTestMain.cpp, which makes the
-// application): waiting for a condition while the GUI thread handles its events, and
-// printing QStrings in GoogleTest's failure messages.
+// application): waiting for a condition while the GUI thread handles its events, finding a
+// window's control by name, and printing QStrings in GoogleTest's failure messages.
+#include <gtest/gtest.h>
+
 #include <QString>
+#include <QWidget>
 #include <chrono>
 #include <functional>
 #include <ostream>
@@ -18,6 +21,13 @@ bool PumpUntil(const std::function<bool()>& condition,
 // Handles events for the whole span: for checks that something does not happen, or that a
 // worker on another thread (or another process) is given time it has no event to signal.
 void PumpFor(std::chrono::milliseconds span);
+
+// The window's control of this type and object name; a failure names a missing one.
+template <typename T> T* Child(QWidget* window, const char* name) {
+    T* child = window->findChild<T*>(name);
+    EXPECT_NE(child, nullptr) << name;
+    return child;
+}
 
 } // namespace testsupport
 

@@ -94,15 +94,7 @@ public:
             waitpid(pid_, &status, 0);
             pid_ = -1;
         }
-        std::ifstream in(file_, std::ios::binary);
-        const std::vector<char> bytes(std::istreambuf_iterator<char>(in), {});
-        std::vector<std::int16_t> samples(bytes.size() / 2);
-        for (std::size_t i = 0; i < samples.size(); ++i) {
-            samples[i] = static_cast<std::int16_t>(
-                static_cast<std::uint16_t>(static_cast<std::uint8_t>(bytes[2 * i]) |
-                                           (static_cast<std::uint8_t>(bytes[2 * i + 1]) << 8)));
-        }
-        return samples;
+        return S16Samples(ReadAll(file_.string()));
     }
     ~MonitorRecording() {
         Stop();

@@ -121,6 +121,23 @@ ScopedEnv::~ScopedEnv() {
     }
 }
 
+std::uint16_t Le16(const Bytes& bytes, std::size_t at) {
+    return static_cast<std::uint16_t>(bytes.at(at) | (bytes.at(at + 1) << 8));
+}
+
+std::uint32_t Le32(const Bytes& bytes, std::size_t at) {
+    return static_cast<std::uint32_t>(Le16(bytes, at)) |
+           (static_cast<std::uint32_t>(Le16(bytes, at + 2)) << 16);
+}
+
+std::vector<std::int16_t> S16Samples(const Bytes& bytes) {
+    std::vector<std::int16_t> samples(bytes.size() / 2);
+    for (std::size_t i = 0; i < samples.size(); ++i) {
+        samples[i] = static_cast<std::int16_t>(Le16(bytes, 2 * i));
+    }
+    return samples;
+}
+
 bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout) {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     while (!condition()) {

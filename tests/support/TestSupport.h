@@ -36,6 +36,13 @@ private:
 Bytes ReadAll(const std::string& path);
 std::string ReadText(const std::string& path);
 
+// Little-endian fields at a byte offset (out of range throws) and 16-bit samples, read
+// here rather than through the program's own helpers, so a fault there cannot hide in a
+// check of what it wrote.
+std::uint16_t Le16(const Bytes& bytes, std::size_t at);
+std::uint32_t Le32(const Bytes& bytes, std::size_t at);
+std::vector<std::int16_t> S16Samples(const Bytes& bytes);
+
 struct CommandResult {
     int ExitCode;       // -1 when the shell did not exit normally
     std::string Output; // standard output and standard error together

@@ -43,13 +43,6 @@ protected:
             QTest::sendKeyEvent(QTest::Click, edit, Qt::Key_unknown, QString(c), Qt::NoModifier);
         }
     }
-    QStringList BoxTexts() const {
-        QStringList texts;
-        for (const auto& box : dialogs_->boxes) {
-            texts << box.text;
-        }
-        return texts;
-    }
     std::string Tagged(const std::string& name) {
         const std::string path = folder_.File(name);
         fs::copy_file(mp3_, path);
@@ -162,7 +155,7 @@ TEST_F(ID3EditWindow, FilesThatMayNotBeWrittenAreRefusedAndLeftByteForByte) {
         c.spoil(path);
         Type(form_->ID3title, "Changed");
         QTest::mouseClick(form_->bSaveTag, Qt::LeftButton);
-        EXPECT_EQ(BoxTexts(), QStringList{"Could not save Tag!"});
+        EXPECT_EQ(dialogs_->BoxTexts(), QStringList{"Could not save Tag!"});
         EXPECT_EQ(dialogs_->boxes.front().icon, platform::MbIcon::Information);
         EXPECT_EQ(ReadAll(path), fs::exists(path) ? before : Bytes{});
         EXPECT_EQ(fs::exists(path), std::string(c.name) != "vanished") << "never created";
@@ -180,7 +173,7 @@ TEST_F(ID3EditWindow, AVanishedFileNeverSendsTheTagIntoTheFileLoadedBefore) {
     Load(folder_.File("gone.mp3"));
     EXPECT_EQ(form_->ID3title->text(), "") << "the controls are cleared";
     QTest::mouseClick(form_->bSaveTag, Qt::LeftButton);
-    EXPECT_EQ(BoxTexts(), QStringList{"Could not save Tag!"});
+    EXPECT_EQ(dialogs_->BoxTexts(), QStringList{"Could not save Tag!"});
     EXPECT_EQ(ReadAll(first), before);
     EXPECT_FALSE(fs::exists(folder_.File("gone.mp3")));
 }
@@ -247,7 +240,7 @@ TEST_F(ID3EditWindow, SaveAsWritesIntoTheChosenFileWhichLaterSavesFollow) {
     dialogs_->openAnswers.push_back({QString::fromStdString(folder_.File("new.mp3"))});
     QTest::mouseClick(form_->bSaveAS, Qt::LeftButton);
     EXPECT_FALSE(fs::exists(folder_.File("new.mp3")));
-    EXPECT_EQ(BoxTexts(), QStringList{"Could not save Tag!"});
+    EXPECT_EQ(dialogs_->BoxTexts(), QStringList{"Could not save Tag!"});
     EXPECT_EQ(form_->windowTitle(), QString::fromStdString(target) + ": ID3 Tag Edit");
 }
 

@@ -28,16 +28,11 @@ namespace {
 using namespace std::chrono_literals;
 using tags::TfrmQueryCDDB;
 using tags::TfrmStopQuery;
+using testsupport::Child;
 
 const std::vector<int> kFrames = {900, 600, 750};
 const std::string kFullRecord = "DTITLE=The Band / First Light\nDYEAR=1999\n"
                                 "TTITLE0=Opening\nTTITLE1=Middle\nTTITLE2=Closing\n";
-
-template <typename T> T* Child(QWidget* parent, const char* name) {
-    T* child = parent->findChild<T*>(name);
-    EXPECT_NE(child, nullptr) << name;
-    return child;
-}
 
 // Clicks a check box on its box (its middle may lie beyond the box and its text).
 void Toggle(QCheckBox* box) {

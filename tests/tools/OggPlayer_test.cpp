@@ -44,7 +44,7 @@ protected:
     }
     // The bar (1..31) the spectrum drew tallest, read from the image's pixels.
     static int TallestBar(QWidget& form) {
-        const QImage image = Control<QWidget>(form, "Image1")->grab().toImage();
+        const QImage image = testsupport::Child<QWidget>(&form, "Image1")->grab().toImage();
         int best = -1;
         int bestHeight = 0;
         for (int i = 1; i < 32; ++i) {
@@ -68,8 +68,8 @@ TEST_F(OggPlayerWindow, PlaysAnOggencFileWithSpectrumBalancePauseSeekAndEnd) {
     const std::string ogg = OggTone("Tone.OGG", 6);
     tools::TfrmOggPlayer form(nullptr);
     form.show();
-    auto* play = Control<QPushButton>(form, "BitBtn1");
-    auto* bar = Control<QScrollBar>(form, "ScrollBar1");
+    auto* play = testsupport::Child<QPushButton>(&form, "BitBtn1");
+    auto* bar = testsupport::Child<QScrollBar>(&form, "ScrollBar1");
     EXPECT_FALSE(bar->isEnabled());
 
     Open(form, ogg);
@@ -90,11 +90,11 @@ TEST_F(OggPlayerWindow, PlaysAnOggencFileWithSpectrumBalancePauseSeekAndEnd) {
     EXPECT_EQ(Text(form, "lCurrentTime"), "0:01");
 
     // Hard left silences the right channel (after the queued 0.4 s have played out).
-    Control<QSlider>(form, "TrackBar1")->setValue(0);
+    testsupport::Child<QSlider>(&form, "TrackBar1")->setValue(0);
     PumpFor(600ms);
     const auto [hardLeft, hardRight] = ToneIn(Listen(500ms, "left.raw"));
     EXPECT_LT(hardRight, hardLeft / 10000);
-    Control<QSlider>(form, "TrackBar1")->setValue(5);
+    testsupport::Child<QSlider>(&form, "TrackBar1")->setValue(5);
 
     // Pause: the sound and the clock stop; resume: both go on.
     Click(form, "BitBtn2");
@@ -151,7 +151,7 @@ TEST_F(OggPlayerWindow, BadFilesAndAFailingDeviceLeaveTheWindowReadyForTheNextFi
 
     tools::TfrmOggPlayer form(nullptr);
     form.show();
-    auto* play = Control<QPushButton>(form, "BitBtn1");
+    auto* play = testsupport::Child<QPushButton>(&form, "BitBtn1");
     for (const std::string& bad : {noise, wav, opus}) {
         SCOPED_TRACE(bad);
         dialogs->boxes.clear();
@@ -172,7 +172,7 @@ TEST_F(OggPlayerWindow, BadFilesAndAFailingDeviceLeaveTheWindowReadyForTheNextFi
         ASSERT_EQ(dialogs->boxes.size(), 1);
         EXPECT_TRUE(dialogs->boxes[0].text.contains("could not be opened"))
             << dialogs->boxes[0].text.toStdString();
-        EXPECT_FALSE(Control<QScrollBar>(form, "ScrollBar1")->isEnabled());
+        EXPECT_FALSE(testsupport::Child<QScrollBar>(&form, "ScrollBar1")->isEnabled());
     }
 
     // A file cut short (past its headers) plays what it holds and ends.
@@ -182,7 +182,7 @@ TEST_F(OggPlayerWindow, BadFilesAndAFailingDeviceLeaveTheWindowReadyForTheNextFi
     dialogs->boxes.clear();
     Open(form, cut);
     EXPECT_TRUE(PumpUntil([&] { return play->isEnabled(); }, 5s));
-    EXPECT_TRUE(dialogs->boxes.isEmpty()) << BoxTexts().join("|").toStdString();
+    EXPECT_TRUE(dialogs->boxes.isEmpty()) << dialogs->BoxTexts().join("|").toStdString();
 }
 
 } // namespace

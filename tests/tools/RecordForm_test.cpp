@@ -85,13 +85,6 @@ protected:
         Click(TMPBtnType::btStop);
         return form_->RecordElapsedMs();
     }
-    QStringList BoxTexts() const {
-        QStringList texts;
-        for (const auto& box : dialogs_->boxes) {
-            texts << box.text;
-        }
-        return texts;
-    }
     std::string Home() const { return home_.Path() + "/"; }
 
     ScratchFolder home_;
@@ -161,7 +154,7 @@ TEST_F(RecorderWindow, StartsEmptyAndNewWritesTheChosenFormat) {
         const Bytes header = ReadAll(Home() + "MyNoName.wav");
         ASSERT_EQ(header.size(), 44u);
         EXPECT_EQ(header[22], c.channels);
-        EXPECT_EQ(header[24] | header[25] << 8 | header[26] << 16, static_cast<int>(c.rate));
+        EXPECT_EQ(Le32(header, 24), c.rate);
         EXPECT_EQ(header[34], c.bits);
         EXPECT_EQ(header[32], c.channels * c.bits / 8);
         EXPECT_EQ(form_->CurrentFile(), form_->ScratchFile());
@@ -237,7 +230,7 @@ TEST_F(RecorderWithSound, ANewRecordingHoldsTheToneForTheTimeRecordedAndIsSavedB
     dialogs_->saveAnswers = {QString::fromStdString(Home() + "take.mp3"),
                              QString::fromStdString(Home() + "take.WAV")};
     form_->miSave->trigger();
-    EXPECT_EQ(BoxTexts(), QStringList{"The save file should be WAV!"});
+    EXPECT_EQ(dialogs_->BoxTexts(), QStringList{"The save file should be WAV!"});
     EXPECT_TRUE(form_->Modified());
     form_->miSave->trigger();
     EXPECT_FALSE(form_->Modified());
@@ -274,7 +267,7 @@ TEST_F(RecorderWithSound, RecordingAtTheMiddleOfADocumentInsertsThereAndUndoBrin
     // Undo: the work file is the document again.
     dialogs_->answers = {MbResult::Yes};
     form_->miUndo->trigger();
-    EXPECT_EQ(BoxTexts(), QStringList{"Discard the modification since last save file."});
+    EXPECT_EQ(dialogs_->BoxTexts(), QStringList{"Discard the modification since last save file."});
     EXPECT_EQ(ReadAll(Home() + "MyTemp.wav"), original);
     EXPECT_EQ(form_->lbLength->text(), "2 Sec");
     EXPECT_EQ(form_->lbPosition->text(), "2 Sec");
@@ -322,7 +315,7 @@ TEST_F(RecorderWithSound, ClosingAsksAboutAnUnsavedRecordingAndCancelKeepsTheScr
     QTest::qWait(250);
     dialogs_->answers = {MbResult::Cancel};
     form_->close(); // Stop is pressed for the user, then the question comes
-    EXPECT_EQ(BoxTexts(), QStringList{"NoName has been modified,Save it?"});
+    EXPECT_EQ(dialogs_->BoxTexts(), QStringList{"NoName has been modified,Save it?"});
     EXPECT_EQ(dialogs_->boxes[0].buttons, platform::MbButtons::YesNoCancel);
     EXPECT_FALSE(form_->isVisible());
     const SoxSound sound = ReadWithSox(Home() + "MyNoName.wav");
@@ -342,7 +335,7 @@ TEST_F(RecorderWithSound, SaveAsAndBadTargetsKeepTheUsersFiles) {
     // A read-only document is not overwritten; the recording stays in the work file.
     chmod(doc.c_str(), 0444);
     form_->miSave->trigger();
-    EXPECT_EQ(BoxTexts().back(),
+    EXPECT_EQ(dialogs_->BoxTexts().back(),
               "Error when saving WAV file,please check if the file is being uesd.");
     EXPECT_EQ(ReadAll(doc), original);
     EXPECT_TRUE(form_->Modified());
@@ -354,7 +347,7 @@ TEST_F(RecorderWithSound, SaveAsAndBadTargetsKeepTheUsersFiles) {
     dialogs_->saveAnswers = {QString::fromStdString(other)};
     dialogs_->answers = {MbResult::No};
     form_->miSaveAs->trigger();
-    EXPECT_EQ(BoxTexts().back().toStdString(), other + " has existed,overite it?");
+    EXPECT_EQ(dialogs_->BoxTexts().back().toStdString(), other + " has existed,overite it?");
     EXPECT_EQ(ReadAll(other), original);
     dialogs_->saveAnswers = {QString::fromStdString(other)};
     dialogs_->answers = {MbResult::Yes};
@@ -384,7 +377,7 @@ TEST_F(RecorderWithSound, ARecordingWithoutAServerIsRefusedAndAnMp3WithoutACdClo
     form_->miSaveMp3->setChecked(true);
     dialogs_->saveAnswers = {QString::fromStdString(Home() + "mp3.wav")};
     form_->miSave->trigger();
-    EXPECT_EQ(BoxTexts().back(), "Please access CD devices rightly above all!");
+    EXPECT_EQ(dialogs_->BoxTexts().back(), "Please access CD devices rightly above all!");
     EXPECT_TRUE(PumpUntil([this] { return !form_->isVisible(); }, 1s));
     EXPECT_FALSE(form_->isVisible());
     EXPECT_TRUE(settings::Settings.RecordOptions.SaveMp3);
@@ -414,7 +407,8 @@ TEST_F(RecorderWithSound, SavingWithMp3OnRunsTheJobWindowAndAsksOnlyTheFirstTime
     Record(300); // Stop waits until a whole second
     dialogs_->answers = {MbResult::Yes};
     form_->miSave->trigger();
-    EXPECT_EQ(BoxTexts(), QStringList{QString::fromStdString(mp3) + " has existed,overite it?"});
+    EXPECT_EQ(dialogs_->BoxTexts(),
+              QStringList{QString::fromStdString(mp3) + " has existed,overite it?"});
     EXPECT_EQ(jobs, 1);
     EXPECT_TRUE(form_->Mp3Exported());
     EXPECT_EQ(settings::Settings.CommonOptions.OutputFormat, 0);
@@ -442,7 +436,8 @@ TEST_F(RecorderWithSound, SavingWithMp3OnRunsTheJobWindowAndAsksOnlyTheFirstTime
     dialogs_->saveAnswers = {QString::fromStdString(copy)};
     dialogs_->answers = {MbResult::No};
     form_->miSaveAs->trigger();
-    EXPECT_EQ(BoxTexts().back().toStdString(), Home() + "copy.mp3 has existed,overite it?");
+    EXPECT_EQ(dialogs_->BoxTexts().back().toStdString(),
+              Home() + "copy.mp3 has existed,overite it?");
     EXPECT_EQ(ReadText(Home() + "copy.mp3"), "keep me");
     EXPECT_EQ(jobs, 2);
     EXPECT_EQ(ReadAll(copy), ReadAll(doc));
@@ -458,8 +453,8 @@ TEST_F(RecorderWithSound, AServerGoneMidRecordingEndsItWithAMessageAndKeepsTheSo
         PumpUntil([this] { return settings::FileSizeOf(Home() + "MyNoName.wav") > 44; }, 10s));
     server.Kill();
     ASSERT_TRUE(PumpUntil([this] { return !dialogs_->boxes.isEmpty(); }, 5s));
-    EXPECT_TRUE(BoxTexts()[0].startsWith("Error while saving sound file!\n"))
-        << BoxTexts()[0].toStdString();
+    EXPECT_TRUE(dialogs_->BoxTexts()[0].startsWith("Error while saving sound file!\n"))
+        << dialogs_->BoxTexts()[0].toStdString();
     EXPECT_EQ(dialogs_->boxes[0].icon, MbIcon::Error);
     EXPECT_EQ(form_->lbState->text(), "Record over!");
     EXPECT_FALSE(form_->TimerRecord->isActive());

@@ -35,9 +35,9 @@ protected:
     }
     // Clicks Convert and waits until the button is enabled again; the highest progress seen.
     int Convert(tools::TfrmResample& form) {
-        auto* convert = Control<QPushButton>(form, "bConvert");
+        auto* convert = testsupport::Child<QPushButton>(&form, "bConvert");
         int highest = 0;
-        auto* bar = Control<QProgressBar>(form, "ProgressBar1");
+        auto* bar = testsupport::Child<QProgressBar>(&form, "ProgressBar1");
         const auto watch = QObject::connect(bar, &QProgressBar::valueChanged,
                                             [&](int v) { highest = std::max(highest, v); });
         Click(form, "bConvert");
@@ -58,12 +58,7 @@ protected:
         } else {
             Shell("ffmpeg -v error -y -i " + path + " -f s16le -ac 1 " + raw);
         }
-        const auto bytes = testsupport::ReadAll(raw);
-        std::vector<std::int16_t> samples(bytes.size() / 2);
-        for (std::size_t i = 0; i < samples.size(); ++i) {
-            samples[i] = static_cast<std::int16_t>(bytes[2 * i] | (bytes[2 * i + 1] << 8));
-        }
-        return samples;
+        return testsupport::S16Samples(testsupport::ReadAll(raw));
     }
 };
 
@@ -98,15 +93,15 @@ TEST_F(ResampleWindow, EachChainWritesTheChosenFormatThatSoxAndFfmpegDecodeToThe
         EXPECT_EQ(Text(form, "Label15"), "Raw PCM");
         ChooseOutput(form, out);
         EXPECT_EQ(Text(form, "lOutputFileName"), "out.wav");
-        auto* rates = Control<QComboBox>(form, "cbBitSamples");
+        auto* rates = testsupport::Child<QComboBox>(&form, "cbBitSamples");
         rates->setCurrentIndex(c.rateEntry);
         const int rate = rates->currentText().trimmed().toInt();
-        Control<QSpinBox>(form, "SpinEdit1")->setValue(c.channels);
-        Control<QSpinBox>(form, "SpinEdit3")->setValue(c.bits);
-        Control<QComboBox>(form, "ComboBox1")->setCurrentIndex(c.ima ? 1 : 0);
+        testsupport::Child<QSpinBox>(&form, "SpinEdit1")->setValue(c.channels);
+        testsupport::Child<QSpinBox>(&form, "SpinEdit3")->setValue(c.bits);
+        testsupport::Child<QComboBox>(&form, "ComboBox1")->setCurrentIndex(c.ima ? 1 : 0);
 
         EXPECT_GE(Convert(form), 50) << "the progress bar moved";
-        EXPECT_TRUE(dialogs->boxes.isEmpty()) << BoxTexts().join("|").toStdString();
+        EXPECT_TRUE(dialogs->boxes.isEmpty()) << dialogs->BoxTexts().join("|").toStdString();
         EXPECT_EQ(Soxi("-r", out), std::to_string(rate));
         EXPECT_EQ(Soxi("-c", out), std::to_string(c.channels));
         EXPECT_EQ(Soxi("-e", out), c.encoding);
@@ -128,8 +123,8 @@ TEST_F(ResampleWindow, RefusalsAndFailuresSayWhyKeepTheFilesAndEnableConvertAgai
     const auto original = testsupport::ReadAll(in);
     tools::TfrmResample form(nullptr);
     form.show();
-    auto* convert = Control<QPushButton>(form, "bConvert");
-    auto* rates = Control<QComboBox>(form, "cbBitSamples");
+    auto* convert = testsupport::Child<QPushButton>(&form, "bConvert");
+    auto* rates = testsupport::Child<QComboBox>(&form, "cbBitSamples");
 
     // Nothing chosen yet: Convert does nothing and says nothing.
     Click(form, "bConvert");
@@ -162,16 +157,16 @@ TEST_F(ResampleWindow, RefusalsAndFailuresSayWhyKeepTheFilesAndEnableConvertAgai
         {"a read-only output", [&] { ChooseOutput(form, readOnly); }, "Cannot write to"},
         {"8 bits with IMA ADPCM",
          [&] {
-             Control<QSpinBox>(form, "SpinEdit3")->setValue(8);
-             Control<QComboBox>(form, "ComboBox1")->setCurrentIndex(1);
+             testsupport::Child<QSpinBox>(&form, "SpinEdit3")->setValue(8);
+             testsupport::Child<QComboBox>(&form, "ComboBox1")->setCurrentIndex(1);
          },
          "Cannot encode 8 bit sound into ADPCM."},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         rates->setCurrentText("44100");
-        Control<QSpinBox>(form, "SpinEdit3")->setValue(16);
-        Control<QComboBox>(form, "ComboBox1")->setCurrentIndex(0);
+        testsupport::Child<QSpinBox>(&form, "SpinEdit3")->setValue(16);
+        testsupport::Child<QComboBox>(&form, "ComboBox1")->setCurrentIndex(0);
         ChooseOutput(form, dir.File("out.wav"));
         c.arrange();
         dialogs->boxes.clear();
@@ -187,8 +182,8 @@ TEST_F(ResampleWindow, RefusalsAndFailuresSayWhyKeepTheFilesAndEnableConvertAgai
 
     // A disk that fills up part-way: the write failure is reported, not a short file as done.
     rates->setCurrentText("44100");
-    Control<QSpinBox>(form, "SpinEdit3")->setValue(16);
-    Control<QComboBox>(form, "ComboBox1")->setCurrentIndex(0);
+    testsupport::Child<QSpinBox>(&form, "SpinEdit3")->setValue(16);
+    testsupport::Child<QComboBox>(&form, "ComboBox1")->setCurrentIndex(0);
     ChooseOutput(form, dir.File("full.wav"));
     rlimit old{};
     ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
@@ -204,7 +199,7 @@ TEST_F(ResampleWindow, RefusalsAndFailuresSayWhyKeepTheFilesAndEnableConvertAgai
     std::signal(SIGXFSZ, oldHandler);
     ASSERT_TRUE(reported);
     EXPECT_TRUE(dialogs->boxes[0].text.startsWith("Cannot write to"))
-        << BoxTexts().join("|").toStdString();
+        << dialogs->BoxTexts().join("|").toStdString();
 }
 
 } // namespace

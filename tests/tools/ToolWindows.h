@@ -30,27 +30,14 @@ protected:
         return testsupport::RunCommand(command).Output;
     }
 
-    template <typename T> static T* Control(QWidget& window, const char* name) {
-        T* control = window.findChild<T*>(name);
-        EXPECT_NE(control, nullptr) << name;
-        return control;
-    }
     // The button's own click (QTest's simulated mouse leaves a device behind that crashes the
     // test program when it exits).
     static void Click(QWidget& window, const char* button) {
-        Control<QAbstractButton>(window, button)->click();
+        testsupport::Child<QAbstractButton>(&window, button)->click();
     }
     static QString Text(QWidget& window, const char* label) {
-        return Control<QLabel>(window, label)->text();
+        return testsupport::Child<QLabel>(&window, label)->text();
     }
-    QStringList BoxTexts() const {
-        QStringList texts;
-        for (const auto& box : dialogs->boxes) {
-            texts << box.text;
-        }
-        return texts;
-    }
-
     const testsupport::ScopedDialogs scripted_;
     platform::ScriptedDialogs* const dialogs = scripted_.get();
     testsupport::ScratchFolder dir;

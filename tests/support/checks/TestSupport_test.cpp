@@ -4,7 +4,12 @@
 
 #include <unistd.h>
 
+#include <atomic>
+#include <chrono>
 #include <filesystem>
+#include <stdexcept>
+#include <thread>
+#include <vector>
 
 namespace fs = std::filesystem;
 using namespace testsupport;
@@ -68,6 +73,42 @@ TEST(Quoted, AnyWordReachesTheCommandAsOneUnchangedArgument) {
         const auto result = RunCommand("printf '%s|%s' " + Quoted(word) + " end");
         EXPECT_EQ(result.Output, word + "|end") << word;
     }
+}
+
+} // namespace
+
+namespace {
+
+// The byte oracles many tests check the program's output with.
+TEST(LittleEndianOracle, FieldsAndSamplesReadLowByteFirstAndSignedSamplesKeepTheirSign) {
+    const Bytes bytes{0x34, 0x12, 0xFF, 0x7F, 0x00, 0x80, 0xFF, 0xFF, 0x01};
+    struct Field {
+        std::size_t at;
+        std::uint16_t le16;
+        std::uint32_t le32;
+    };
+    for (const Field f : {Field{0, 0x1234, 0x7FFF1234}, Field{2, 0x7FFF, 0x80007FFF},
+                          Field{4, 0x8000, 0xFFFF8000}, Field{5, 0xFF80, 0x01FFFF80}}) {
+        SCOPED_TRACE(f.at);
+        EXPECT_EQ(Le16(bytes, f.at), f.le16);
+        EXPECT_EQ(Le32(bytes, f.at), f.le32);
+    }
+    EXPECT_THROW(Le32(bytes, 6), std::out_of_range); // a short file is an error, not zeros
+    // An odd byte at the end is not half a sample.
+    EXPECT_EQ(S16Samples(bytes), (std::vector<std::int16_t>{0x1234, 0x7FFF, -32768, -1}));
+}
+
+TEST(WaitUntil, SeesWhatAnotherThreadDoesAndGivesUpAtItsDeadline) {
+    std::atomic<bool> set{false};
+    std::thread setter([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20)); // the wait must be waiting
+        set = true;
+    });
+    EXPECT_TRUE(WaitUntil([&] { return set.load(); }, std::chrono::seconds(5)));
+    setter.join();
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(WaitUntil([] { return false; }, std::chrono::milliseconds(50)));
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(50));
 }
 
 } // namespace
