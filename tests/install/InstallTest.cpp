@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include <filesystem>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -88,8 +89,18 @@ TEST(Package, NamesTheVersionOfTheBuildAndDependsOnTheLinkedLibrariesAndLame) {
     const std::string depends = Field("Depends");
     const std::vector<std::string> linked = PackagesOfLinkedLibraries();
     EXPECT_GE(linked.size(), 5u); // Qt, libcdio, FFmpeg, libudev, the C++ runtime at least
+    // shlibdeps gives no version for packages without symbol information (libglx0 and
+    // libopengl0 in a debug build), so a dependency is matched by its name alone.
+    std::set<std::string> named;
+    std::istringstream items(depends);
+    for (std::string item; std::getline(items, item, ',');) {
+        std::istringstream words(item);
+        std::string name;
+        words >> name;
+        named.insert(name);
+    }
     for (const std::string& needed : linked) {
-        EXPECT_NE(depends.find(needed + " ("), std::string::npos) << needed << " in " << depends;
+        EXPECT_TRUE(named.count(needed)) << needed << " in " << depends;
     }
     EXPECT_EQ(depends.rfind("lame", 0), 0u) << depends;
 }
