@@ -53,7 +53,9 @@ double Seconds(Clock::duration d) {
 double CpuSeconds(int who) {
     rusage u{};
     ::getrusage(who, &u);
-    auto sec = [](const timeval& t) { return static_cast<double>(t.tv_sec) + t.tv_usec / 1e6; };
+    auto sec = [](const timeval& t) {
+        return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6;
+    };
     return sec(u.ru_utime) + sec(u.ru_stime);
 }
 

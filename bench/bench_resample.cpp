@@ -42,8 +42,8 @@ void Resample(benchmark::State& state, std::int32_t inRate) {
         rate.Flush();
         benchmark::DoNotOptimize(block.data());
     }
-    state.counters["out_MB"] =
-        benchmark::Counter(static_cast<double>(bytes) / 1e6 / state.iterations());
+    state.counters["out_MB"] = benchmark::Counter(static_cast<double>(bytes) / 1e6 /
+                                                  static_cast<double>(state.iterations()));
 }
 
 void BM_Resample22050To44100Stereo(benchmark::State& state) {

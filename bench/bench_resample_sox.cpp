@@ -1,7 +1,8 @@
 // Rate conversion side by side with sox at its default rate quality, on the same files.
 //
 //   bench_resample_sox            both parts below
-//   bench_resample_sox tones      the tone table only;   bench_resample_sox speed   the speed run only
+//   bench_resample_sox tones      the tone table only;   bench_resample_sox speed   the speed run
+//   only
 //
 // tones: for every pair of 8000, 11025, 16000, 22050, 32000, 44100 and 48000 Hz, a tone at
 // 10, 30 and 60 % of the lower rate's Nyquist frequency (2 s, mono, -4 dBFS) is converted by
@@ -102,10 +103,12 @@ void Tones(const test::TempDir& dir) {
                 std::vector<int16_t> tone(frames);
                 for (std::size_t n = 0; n < frames; ++n) {
                     tone[n] = static_cast<int16_t>(
-                        std::lround(20000 * std::sin(2 * std::numbers::pi * freq * n / from)));
+                        std::lround(20000 * std::sin(2 * std::numbers::pi * freq *
+                                                     static_cast<double>(n) / from)));
                 }
                 const std::string in = dir.File("tone.wav");
-                test::WriteBytes(in, test::PcmWav(test::S16ToBytes(tone), 1, from, 16));
+                test::WriteBytes(in, test::PcmWav(test::S16ToBytes(tone), 1,
+                                                  static_cast<std::uint32_t>(from), 16));
                 oursCpu += OurConversion(in, dir.File("ours.wav"), to);
                 soxCpu += SoxConversion(in, dir.File("sox.wav"), to);
                 const auto skip = static_cast<std::size_t>(to / 10);

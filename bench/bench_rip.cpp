@@ -84,7 +84,8 @@ void BM_ReadFrames(benchmark::State& state) {
             benchmark::DoNotOptimize(storage.data());
         }
     }
-    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * TrackBytes));
+    state.SetBytesProcessed(
+        static_cast<std::int64_t>(static_cast<double>(state.iterations()) * TrackBytes));
     state.counters["x_realtime"] = benchmark::Counter(
         TrackSeconds * static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
 }
@@ -113,7 +114,8 @@ void RunRip(benchmark::State& state, bool normalize, bool secure = false,
         QCoreApplication::sendPostedEvents(&sink);
         state.ResumeTiming();
     }
-    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * TrackBytes));
+    state.SetBytesProcessed(
+        static_cast<std::int64_t>(static_cast<double>(state.iterations()) * TrackBytes));
     state.counters["x_realtime"] = benchmark::Counter(
         TrackSeconds * static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
 }
@@ -148,7 +150,8 @@ void BM_TrackChecks(benchmark::State& state) {
         }
         benchmark::DoNotOptimize(sums.Crc());
     }
-    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * TrackBytes));
+    state.SetBytesProcessed(
+        static_cast<std::int64_t>(static_cast<double>(state.iterations()) * TrackBytes));
 }
 
 BENCHMARK(BM_ReadFrames)->Unit(benchmark::kMillisecond)->UseRealTime();

@@ -46,8 +46,9 @@ int main(int argc, char** argv) {
     const std::string dir = "/tmp/vellorine-bench-startup";
     const std::string cue = dir + "/twenty.cue";
     if (access(cue.c_str(), R_OK) != 0) {
-        std::string make = "mkdir -p " + dir + " && '" VELLORINE_SOURCE_DIR
-                           "/scripts/make-disc-image' " + cue + " --frames";
+        std::string make = "mkdir -p " + dir +
+                           " && '" VELLORINE_SOURCE_DIR "/scripts/make-disc-image' " + cue +
+                           " --frames";
         for (int t = 0; t < 20; ++t) {
             make += " " + std::to_string(750 + 75 * t);
         }
@@ -75,6 +76,6 @@ int main(int argc, char** argv) {
     QTimer::singleShot(1000, &application, &QApplication::quit);
     QApplication::exec();
     std::printf("start to filled track list: %.3f s (%d rows)\n", toList, rows);
-    std::printf("idle resident memory: %.1f MB\n", ResidentKb() / 1024.0);
+    std::printf("idle resident memory: %.1f MB\n", static_cast<double>(ResidentKb()) / 1024.0);
     return rows == 20 ? 0 : 1;
 }

@@ -77,8 +77,9 @@ public:
         const std::int32_t n = std::min(size, limit - FPosition.load()) & ~3;
         auto* out = static_cast<std::uint8_t*>(buffer);
         for (std::int32_t i = 0; i < n; i += 4) {
-            const auto v = static_cast<std::int16_t>(
-                8000 * std::sin(2 * 3.141592653589793 * 440 * (frame_++) / 44100.0));
+            const auto v =
+                static_cast<std::int16_t>(8000 * std::sin(2 * 3.141592653589793 * 440 *
+                                                          static_cast<double>(frame_++) / 44100.0));
             out[i] = out[i + 2] = static_cast<std::uint8_t>(v & 0xFF);
             out[i + 1] = out[i + 3] = static_cast<std::uint8_t>((v >> 8) & 0xFF);
         }

@@ -12,6 +12,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (size < 5)
         return 0;
     const int channels = 1 + (data[0] & 1);
+    const auto width = static_cast<std::size_t>(channels); // samples per frame
     const std::size_t samplesPerBlock = static_cast<std::size_t>(data[1] | (data[2] << 8));
     const std::size_t coefficientCount = data[3] % 40;
     data += 4;
@@ -19,14 +20,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     // Decoding: output spans exactly as large as the block can need, so ASan sees overruns.
     const std::vector<std::uint8_t> block(data, data + size);
-    std::vector<std::int16_t> imaOut(ImaFramesPerBlock(block.size(), channels) * channels);
+    std::vector<std::int16_t> imaOut(ImaFramesPerBlock(block.size(), channels) * width);
     (void)DecodeImaBlock(block, channels, imaOut);
 
     std::vector<MsCoefficientPair> coefficients(coefficientCount);
     for (std::size_t i = 0; i < coefficientCount && 4 * i + 3 < size; ++i)
         coefficients[i] = {static_cast<std::int16_t>(data[4 * i] | (data[4 * i + 1] << 8)),
                            static_cast<std::int16_t>(data[4 * i + 2] | (data[4 * i + 3] << 8))};
-    std::vector<std::int16_t> msOut(samplesPerBlock * channels);
+    std::vector<std::int16_t> msOut(samplesPerBlock * width);
     const DecodeResult ms = DecodeMsBlock(block, channels, samplesPerBlock, coefficients, msOut);
     if (ms.frames > samplesPerBlock)
         __builtin_trap();
@@ -34,24 +35,24 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // Encoding: a block size from the input, samples from the input.
     const std::size_t blockSize = channels == 1 ? 8 + (size % 64) * 4 : 16 + (size % 64) * 8;
     const std::size_t frames = ImaFramesPerBlock(blockSize, channels);
-    std::vector<std::int16_t> samples(frames * channels);
+    std::vector<std::int16_t> samples(frames * width);
     for (std::size_t i = 0; i < samples.size() && 2 * i + 1 < size; ++i)
         samples[i] = static_cast<std::int16_t>(data[2 * i] | (data[2 * i + 1] << 8));
     ImaChannel state[2] = {{0, static_cast<std::uint8_t>(data[0] % 89)},
                            {0, static_cast<std::uint8_t>(size % 89)}};
     ImaChannel shadow[2] = {state[0], state[1]};
     std::vector<std::uint8_t> encoded(blockSize);
-    if (EncodeImaBlock(samples, std::span(state, channels), encoded) != BlockStatus::Ok)
+    if (EncodeImaBlock(samples, std::span(state, width), encoded) != BlockStatus::Ok)
         __builtin_trap();
     std::vector<std::int16_t> expected(samples.size());
-    for (int c = 0; c < channels; ++c) {
+    for (std::size_t c = 0; c < width; ++c) {
         shadow[c].predictor = samples[c];
         expected[c] = samples[c];
     }
     for (std::size_t f = 1; f < frames; ++f)
-        for (int c = 0; c < channels; ++c) {
-            EncodeImaSample(shadow[c], samples[f * channels + c]);
-            expected[f * channels + c] = shadow[c].predictor;
+        for (std::size_t c = 0; c < width; ++c) {
+            EncodeImaSample(shadow[c], samples[f * width + c]);
+            expected[f * width + c] = shadow[c].predictor;
         }
     std::vector<std::int16_t> decoded(samples.size());
     const DecodeResult back = DecodeImaBlock(encoded, channels, decoded);

@@ -250,11 +250,11 @@ void TRateConverter::Resample(const std::uint8_t* x, std::int32_t frames, std::i
     const std::int32_t c = FChannels;
     const std::int64_t h = FHistoryFrames;
     for (std::int32_t ch = 0; ch < c; ++ch) {
-        double* plane = FPlanes[ch].data() + h;
+        double* plane = FPlanes[static_cast<std::size_t>(ch)].data() + h;
         for (std::int32_t i = 0; i < frames; ++i) {
             plane[i] = x == nullptr
                            ? 0.0
-                           : bytes::GetLeI16(x + 2 * (static_cast<std::size_t>(i) * c + ch));
+                           : bytes::GetLeI16(x + 2 * (static_cast<std::ptrdiff_t>(i) * c + ch));
         }
     }
     const std::int64_t end = FBase + frames;
@@ -264,7 +264,9 @@ void TRateConverter::Resample(const std::uint8_t* x, std::int32_t frames, std::i
         const std::int64_t oldest = FWhole + FTapLead - (FKernelWidth - 1);
         const std::int64_t at = oldest - FBase + h;
         for (std::int32_t ch = 0; ch < c; ++ch) {
-            bytes::PutLeI16(dst, Saturate16(Filter(FPlanes[ch].data() + at, FFraction)));
+            bytes::PutLeI16(
+                dst,
+                Saturate16(Filter(FPlanes[static_cast<std::size_t>(ch)].data() + at, FFraction)));
             dst += 2;
         }
         ++outputs;
@@ -423,9 +425,10 @@ std::int32_t TStereoBalance::GetData(void* buffer, std::int32_t bufferSize) {
     }
     if (FMonoInput) {
         n -= n % FSampleBytes;
+        const auto sampleBytes = static_cast<std::size_t>(FSampleBytes); // 1 or 2
         for (std::int32_t k = n / FSampleBytes - 1; k >= 0; --k) {
-            std::memmove(p + k * frameBytes, p + k * FSampleBytes, FSampleBytes);
-            std::memmove(p + k * frameBytes + FSampleBytes, p + k * FSampleBytes, FSampleBytes);
+            std::memmove(p + k * frameBytes, p + k * FSampleBytes, sampleBytes);
+            std::memmove(p + k * frameBytes + FSampleBytes, p + k * FSampleBytes, sampleBytes);
         }
         n *= 2;
     }

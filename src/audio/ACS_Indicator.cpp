@@ -73,11 +73,12 @@ double TSoundIndicator::FrameValue(const std::uint8_t* frame) const {
 
 namespace {
 
-constexpr int kHalf = TSoundIndicator::kBlockFrames / 2; // the packed transform's length
+// The packed transform's length. Indices into the tables and blocks are all std::size_t.
+constexpr std::size_t kHalf = TSoundIndicator::kBlockFrames / 2;
 
 struct HalfTables {
-    std::array<int, kHalf> reversed{};       // bit-reversed index
-    std::array<double, kHalf / 2> cosines{}; // e^(-2 pi i k / 32), k < 16
+    std::array<std::size_t, kHalf> reversed{}; // bit-reversed index
+    std::array<double, kHalf / 2> cosines{};   // e^(-2 pi i k / 32), k < 16
     std::array<double, kHalf / 2> sines{};
     std::array<double, kHalf> splitCos{}; // e^(-2 pi i k / 64), k < 32
     std::array<double, kHalf> splitSin{};
@@ -86,18 +87,18 @@ struct HalfTables {
 const HalfTables& Tables() {
     static const HalfTables tables = [] {
         HalfTables t;
-        for (int i = 0; i < kHalf; ++i) {
-            int r = 0;
-            for (int bit = 1, mirror = kHalf >> 1; bit < kHalf; bit <<= 1, mirror >>= 1) {
+        for (std::size_t i = 0; i < kHalf; ++i) {
+            std::size_t r = 0;
+            for (std::size_t bit = 1, mirror = kHalf >> 1; bit < kHalf; bit <<= 1, mirror >>= 1) {
                 r |= (i & bit) != 0 ? mirror : 0;
             }
             t.reversed[i] = r;
-            const double angle = -2 * std::numbers::pi * i / (2 * kHalf);
+            const double angle = -2 * std::numbers::pi * static_cast<double>(i) / (2 * kHalf);
             t.splitCos[i] = std::cos(angle);
             t.splitSin[i] = std::sin(angle);
         }
-        for (int k = 0; k < kHalf / 2; ++k) {
-            const double angle = -2 * std::numbers::pi * k / kHalf;
+        for (std::size_t k = 0; k < kHalf / 2; ++k) {
+            const double angle = -2 * std::numbers::pi * static_cast<double>(k) / kHalf;
             t.cosines[k] = std::cos(angle);
             t.sines[k] = std::sin(angle);
         }
@@ -109,13 +110,13 @@ const HalfTables& Tables() {
 // In-place radix-2 forward transform of 32 complex values held as two arrays.
 void TransformHalf(std::array<double, kHalf>& re, std::array<double, kHalf>& im,
                    const HalfTables& t) {
-    for (int length = 2; length <= kHalf; length <<= 1) {
-        const int half = length / 2;
-        const int stride = kHalf / length;
-        for (int start = 0; start < kHalf; start += length) {
-            for (int k = 0; k < half; ++k) {
-                const int e = start + k;
-                const int o = e + half;
+    for (std::size_t length = 2; length <= kHalf; length <<= 1) {
+        const std::size_t half = length / 2;
+        const std::size_t stride = kHalf / length;
+        for (std::size_t start = 0; start < kHalf; start += length) {
+            for (std::size_t k = 0; k < half; ++k) {
+                const std::size_t e = start + k;
+                const std::size_t o = e + half;
                 const double wr = t.cosines[k * stride];
                 const double wi = t.sines[k * stride];
                 const double oddRe = re[o] * wr - im[o] * wi;
@@ -139,15 +140,15 @@ void TSoundIndicator::AddBandLevels(const std::array<double, kBlockFrames>& samp
     const HalfTables& t = Tables();
     std::array<double, kHalf> re;
     std::array<double, kHalf> im;
-    for (int i = 0; i < kHalf; ++i) {
+    for (std::size_t i = 0; i < kHalf; ++i) {
         re[t.reversed[i]] = samples[2 * i];
         im[t.reversed[i]] = samples[2 * i + 1];
     }
     TransformHalf(re, im, t);
     constexpr double kScale = 1.0 / (kBlockFrames * kBlockFrames); // |X / 64|^2
     constexpr double kHalfLog10 = 0.5 / std::numbers::ln10;
-    for (int k = 0; k < kBands; ++k) {
-        const int m = (kHalf - k) % kHalf;
+    for (std::size_t k = 0; k < kBands; ++k) {
+        const std::size_t m = (kHalf - k) % kHalf;
         // E = (Z[k] + conj Z[m]) / 2, O = (Z[k] - conj Z[m]) / 2i, X[k] = E + w^k O.
         const double eRe = (re[k] + re[m]) / 2;
         const double eIm = (im[k] - im[m]) / 2;
@@ -172,8 +173,9 @@ void TSoundIndicator::Analyse(const std::uint8_t* data, std::int32_t bytes) {
     for (std::int32_t b = 0; b < blocks; ++b) {
         const std::uint8_t* block =
             data + static_cast<std::ptrdiff_t>(b) * kBlockFrames * frameBytes;
-        for (int i = 0; i < kBlockFrames; ++i) {
-            values[i] = FrameValue(block + i * frameBytes) * FWindowTable[i];
+        for (std::size_t i = 0; i < values.size(); ++i) {
+            values[i] =
+                FrameValue(block + static_cast<std::ptrdiff_t>(i) * frameBytes) * FWindowTable[i];
         }
         AddBandLevels(values, FBandSums);
     }
@@ -188,7 +190,7 @@ void TSoundIndicator::GetValues(std::array<double, kBands>& values) {
     while (FAnalysisLock.exchange(true, std::memory_order_acquire)) {
         std::this_thread::yield();
     }
-    for (int i = 0; i < kBands; ++i) {
+    for (std::size_t i = 0; i < values.size(); ++i) {
         values[i] = FBandSums[i] * 20;
         FBandSums[i] = 0;
     }

@@ -28,7 +28,7 @@ double WindowAt(TFilterWindowType type, double x) {
 std::vector<double> MakeWindow(TFilterWindowType type, std::int32_t n) {
     std::vector<double> w(n > 0 ? static_cast<std::size_t>(n) : 0);
     for (std::int32_t i = 0; i < n; ++i) {
-        w[i] = WindowAt(type, static_cast<double>(i) / n);
+        w[static_cast<std::size_t>(i)] = WindowAt(type, static_cast<double>(i) / n);
     }
     return w;
 }
@@ -51,7 +51,7 @@ std::vector<double> MakePolyphaseTable(std::int32_t n, double fc, TFilterWindowT
     std::vector<double> table(width * static_cast<std::size_t>(rows));
     for (std::int64_t p = 0; p < rows; ++p) {
         double* row = table.data() + static_cast<std::size_t>(p) * width;
-        const double offset = static_cast<double>(p) / phases;
+        const double offset = static_cast<double>(p) / static_cast<double>(phases);
         double sum = 0.0;
         for (std::int32_t j = 0; j < n; ++j) {
             row[j] = LowPassKernelAt(n - 1 - j + offset, n, fc, type);
@@ -70,8 +70,9 @@ std::vector<double> MakeLowPassKernel(std::int32_t n, double fc, TFilterWindowTy
     std::vector<double> k(n > 0 ? static_cast<std::size_t>(n) : 0);
     double sum = 0.0;
     for (std::int32_t i = 0; i < n; ++i) {
-        k[i] = LowPassKernelAt(i, n, fc, type);
-        sum += k[i];
+        const auto at = static_cast<std::size_t>(i);
+        k[at] = LowPassKernelAt(i, n, fc, type);
+        sum += k[at];
     }
     if (sum != 0.0) {
         for (double& v : k) {

@@ -237,7 +237,7 @@ void TVorbisOut::Prepare() {
         FFramesEncoded = 0;
         FChannelsOut = channels;
         FFrameBytes = 2 * channels;
-        FBuffer.assign(kBlockBytes + FFrameBytes, 0);
+        FBuffer.assign(static_cast<std::size_t>(kBlockBytes + FFrameBytes), 0);
         FEncoder = std::make_unique<TEncoder>();
         SetUpEncoder(channels, rate);
         WriteHeaders();
@@ -598,7 +598,8 @@ void TVorbisIn::ApplyPendingJump() {
     const std::int64_t size = FSize;
     const std::int64_t frameBytes = 2 * std::int64_t{FChannels};
     std::int64_t position =
-        FPosition + static_cast<std::int64_t>(std::nearbyint(jump / 100.0 * size));
+        FPosition +
+        static_cast<std::int64_t>(std::nearbyint(jump / 100.0 * static_cast<double>(size)));
     position = std::clamp<std::int64_t>(position, 0, size);
     // Whole frames only, so the channels stay in step after the move.
     position -= position % frameBytes;

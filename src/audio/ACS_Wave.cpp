@@ -75,7 +75,7 @@ public:
 
     // ASCII letters match whatever their case (bytes equal or 32 apart).
     bool Matches(const char* id) const {
-        for (int i = 0; i < 4; ++i) {
+        for (std::size_t i = 0; i < window_.size(); ++i) {
             const int a = window_[i];
             const int b = static_cast<unsigned char>(id[i]);
             if (a != b && std::abs(a - b) != 32)
@@ -102,7 +102,7 @@ public:
             return false;
         kept = std::span(buffer_.data(), keep);
         if (size > keep) {
-            position_ += size - keep;
+            position_ += static_cast<std::int64_t>(size - keep);
             stream_.seekg(position_);
         }
         return true;
@@ -350,7 +350,8 @@ void TWaveIn::ParseOpenedFile() {
         FTotalSamples = static_cast<std::int32_t>(frames);
         FSize = FTotalSamples * 2 * FChannels;
         FBlock.resize(FHeader.BlockAlign);
-        FSamples.resize(static_cast<std::size_t>(FSamplesPerBlock) * FChannels + 2);
+        FSamples.resize(
+            static_cast<std::size_t>(FSamplesPerBlock) * static_cast<std::size_t>(FChannels) + 2);
         FBuffer.resize(std::max<std::size_t>(kPcmBlockSize, FSamples.size() * 2));
         break;
     }
@@ -478,10 +479,11 @@ bool TWaveIn::Seek(std::int32_t sampleNumber) {
         if (FWavType == wtPCM || FWavType == wtACM) {
             offset = FHeader.DataOffset + std::int64_t{sampleNumber} * FrameBytes();
         } else if ((FWavType == wtDVIADPCM || FWavType == wtMSADPCM) && FSamplesPerBlock > 0) {
-            offset = FHeader.DataOffset +
-                     std::int64_t{sampleNumber / FSamplesPerBlock} * FHeader.BlockAlign;
+            const auto sample = static_cast<std::uint32_t>(sampleNumber); // >= 0, checked above
+            offset =
+                FHeader.DataOffset + std::int64_t{sample / FSamplesPerBlock} * FHeader.BlockAlign;
             // Delivery starts at the sample itself, not at the start of its block.
-            FSkipFrames = sampleNumber % FSamplesPerBlock;
+            FSkipFrames = sample % FSamplesPerBlock;
         }
         if (offset >= 0) {
             FStream->clear();
@@ -591,7 +593,8 @@ bool TWaveIn::ReadAdpcmBlock() {
         throw EACSException("Cannot decode \"" + FFileName +
                             "\": " + adpcm::DescribeStatus(result.status));
     const std::int64_t frameBytes = 2 * std::int64_t{FChannels};
-    const std::int64_t skip = std::min<std::int64_t>(FSkipFrames, result.frames);
+    const std::int64_t skip =
+        std::min<std::int64_t>(FSkipFrames, static_cast<std::int64_t>(result.frames));
     FSkipFrames -= skip;
     // The last block is cut to the sample count the file declares.
     const std::int64_t frames = std::min<std::int64_t>(
@@ -696,8 +699,9 @@ void TWaveOut::PrepareFormat(bool append) {
     if (!blockFits)
         Refuse("The ADPCM block size does not suit the number of channels.");
     const std::size_t frames = ImaSamplesPerBlock();
-    FInputBlock.assign(frames * FChannels * 2, 0);
-    FBlockSamples.assign(frames * FChannels, 0);
+    const auto channels = static_cast<std::size_t>(FChannels);
+    FInputBlock.assign(frames * channels * 2, 0);
+    FBlockSamples.assign(frames * channels, 0);
     FEncoded.assign(FBlockSize, 0);
     if (!FAppending)
         WriteImaHeader();

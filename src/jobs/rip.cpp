@@ -820,8 +820,8 @@ void TRipForm::Timer1Timer() {
     }
     Label2->setText(Q(settings::MinSecText(*estimate)));
     FlatGauge1->setTextVisible(true);
-    const auto percent =
-        static_cast<int>(RoundHalfEven(static_cast<double>(elapsed) * 100.0 / *estimate));
+    const auto percent = static_cast<int>(
+        RoundHalfEven(static_cast<double>(elapsed) * 100.0 / static_cast<double>(*estimate)));
     if (percent > FlatGauge1->value()) {
         FlatGauge1->setValue(percent);
     }

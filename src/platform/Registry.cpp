@@ -60,7 +60,7 @@ std::string ValueNameOf(const std::string& line) {
     }
     std::size_t i = 1;
     while (i < line.size() && line[i] != '"') {
-        i += line[i] == '\\' ? 2 : 1;
+        i += line[i] == '\\' ? 2U : 1U;
     }
     if (i >= line.size() || i + 1 >= line.size() || line[i + 1] != '=') {
         return {};

@@ -143,7 +143,7 @@ void LoadTitles(const platform::IniFile& ini, const std::string& key) {
             continue;
         }
         const std::string title = stored.value_or("");
-        DiscInfo.Titles[n] = title.empty() ? DefaultTitle(n) : title;
+        DiscInfo.Titles[static_cast<std::size_t>(n)] = title.empty() ? DefaultTitle(n) : title;
     }
 }
 
@@ -177,7 +177,7 @@ void LoadSaveDiscInfo(const std::string& key, bool Load) {
     // Never past the title array, whatever the caller left in TrackNumber.
     const int count = std::min(DiscInfo.TrackNumber, 100);
     for (int n = 1; n <= count; ++n) {
-        ini.WriteString(key, std::to_string(n), DiscInfo.Titles[n]);
+        ini.WriteString(key, std::to_string(n), DiscInfo.Titles[static_cast<std::size_t>(n)]);
     }
     ini.UpdateFile();
 }

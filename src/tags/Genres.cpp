@@ -183,7 +183,7 @@ constexpr auto CodeToIndex = BuildCodeToIndex();
 
 constexpr bool TablesAreInverse() {
     for (int code = 0; code < GenreListCount - 1; ++code) {
-        if (IndexToCode[CodeToIndex[code]] != code) {
+        if (IndexToCode[CodeToIndex[static_cast<std::size_t>(code)]] != code) {
             return false;
         }
     }

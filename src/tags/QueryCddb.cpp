@@ -99,7 +99,8 @@ void TfrmQueryCDDB::showEvent(QShowEvent* e) {
 
 void TfrmQueryCDDB::FormShow() {
     const settings::TQueryCDDB& q = settings::Settings.QueryCDDB;
-    const int stored = ServerNames().indexOf(Text(q.Server)); // exact, case-sensitive
+    // Exact, case-sensitive; the list is a handful of names, so its index fits an int.
+    const auto stored = static_cast<int>(ServerNames().indexOf(Text(q.Server)));
     cbServer->setCurrentIndex(stored < 0 ? 0 : stored);
     eScript->setText(Text(q.Script));
     cbProxy->setChecked(q.UseProxy);

@@ -288,7 +288,8 @@ void TfrmOggPlayer::Timer1Timer() {
     const int height = bitmap.height();
     for (int i = 0; i < kBars; ++i) {
         const int x = (bitmap.width() / kBars) * i + 1;
-        const double top = std::nearbyint(static_cast<double>(height) - values[i]);
+        const double top =
+            std::nearbyint(static_cast<double>(height) - values[static_cast<std::size_t>(i)]);
         // The pixels of a 4-pixel-wide line from (x, height) up to `top` with square ends,
         // filled as a rectangle: a wide pen goes through the stroker, many times slower.
         const int end = static_cast<int>(std::max(top, -1.0e6));

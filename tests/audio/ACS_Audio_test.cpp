@@ -26,8 +26,8 @@ namespace {
 Bytes EightBitSine(std::int32_t rate, double freq, double seconds) {
     Bytes out(static_cast<size_t>(rate * seconds));
     for (size_t n = 0; n < out.size(); ++n) {
-        out[n] = static_cast<std::uint8_t>(
-            std::lround(128 + 100 * std::sin(2 * std::numbers::pi * freq * n / rate)));
+        out[n] = static_cast<std::uint8_t>(std::lround(
+            128 + 100 * std::sin(2 * std::numbers::pi * freq * static_cast<double>(n) / rate)));
     }
     return out;
 }
@@ -46,9 +46,11 @@ TEST(AudioOut, AToneSentToTheDeviceArrivesAtTheSinkInItsOwnFormat) {
     for (const Case& c : {Case{1000, 44100, 2, 16}, Case{750, 22050, 1, 8}}) {
         SCOPED_TRACE(c.freq);
         const double seconds = 1.2;
-        Bytes pcm = c.bits == 16
-                        ? SinePcm(c.rate, std::vector<double>(c.channels, c.freq), seconds, 12000)
-                        : EightBitSine(c.rate, c.freq, seconds);
+        Bytes pcm =
+            c.bits == 16
+                ? SinePcm(c.rate, std::vector<double>(static_cast<std::size_t>(c.channels), c.freq),
+                          seconds, 12000)
+                : EightBitSine(c.rate, c.freq, seconds);
         TMemorySource source(pcm, c.rate, c.channels, c.bits);
         TAudioOut out;
         EXPECT_EQ(out.Delay(), 6);

@@ -269,8 +269,9 @@ TEST(PipelineWiring, aLiveSwapContinuesFromTheNewInput) {
     ASSERT_GE(got.size(), secondData.size() + 2 * 4096);
     const std::size_t prefix = got.size() - secondData.size();
     EXPECT_EQ(prefix % 4096, 0u);
-    EXPECT_TRUE(std::equal(got.begin(), got.begin() + prefix, first.data().begin()));
-    EXPECT_TRUE(std::equal(got.begin() + prefix, got.end(), secondData.begin()));
+    const auto split = got.begin() + static_cast<std::ptrdiff_t>(prefix);
+    EXPECT_TRUE(std::equal(got.begin(), split, first.data().begin()));
+    EXPECT_TRUE(std::equal(split, got.end(), secondData.begin()));
     EXPECT_EQ(second.flushes, 1);
 }
 

@@ -32,7 +32,8 @@ Bytes Pull(TACSInput& in, std::int32_t piece = 5000) {
 
 std::vector<double> Channel(const std::vector<std::int16_t>& s, int channels, int channel) {
     std::vector<double> out;
-    for (std::size_t i = channel; i < s.size(); i += channels) {
+    for (auto i = static_cast<std::size_t>(channel); i < s.size();
+         i += static_cast<std::size_t>(channels)) {
         out.push_back(s[i]);
     }
     return out;
@@ -45,7 +46,7 @@ double MeasureFrequency(const std::vector<double>& x, double rate) {
     int crossings = 0;
     for (std::size_t i = 1; i < x.size(); ++i) {
         if (x[i - 1] < 0 && x[i] >= 0) {
-            const double t = (i - 1) + (-x[i - 1]) / (x[i] - x[i - 1]);
+            const double t = static_cast<double>(i - 1) + (-x[i - 1]) / (x[i] - x[i - 1]);
             if (first < 0) {
                 first = t;
             }
@@ -65,7 +66,7 @@ struct SineFit {
 SineFit FitSine(const std::vector<double>& x, double freq, double rate) {
     double ss = 0, sc = 0, cc = 0, xs = 0, xc = 0;
     for (std::size_t n = 0; n < x.size(); ++n) {
-        const double w = 2 * std::numbers::pi * freq * n / rate;
+        const double w = 2 * std::numbers::pi * freq * static_cast<double>(n) / rate;
         const double s = std::sin(w), c = std::cos(w);
         ss += s * s;
         sc += s * c;
@@ -79,7 +80,7 @@ SineFit FitSine(const std::vector<double>& x, double freq, double rate) {
     SineFit fit;
     fit.amplitude = std::hypot(a, b);
     for (std::size_t n = 0; n < x.size(); ++n) {
-        const double w = 2 * std::numbers::pi * freq * n / rate;
+        const double w = 2 * std::numbers::pi * freq * static_cast<double>(n) / rate;
         fit.worstResidual =
             std::max(fit.worstResidual, std::abs(x[n] - a * std::sin(w) - b * std::cos(w)));
     }
@@ -87,7 +88,8 @@ SineFit FitSine(const std::vector<double>& x, double freq, double rate) {
 }
 
 std::vector<double> Middle(const std::vector<double>& x, std::size_t skip) {
-    return {x.begin() + skip, x.end() - skip};
+    const auto s = static_cast<std::ptrdiff_t>(skip);
+    return {x.begin() + s, x.end() - s};
 }
 
 } // namespace
@@ -101,14 +103,14 @@ TEST(LowPassKernel, passesLowFrequenciesAtUnityAndStopsAboveTheCutoff) {
         auto gain = [&](double f) {
             std::complex<double> h = 0;
             for (std::size_t i = 0; i < k.size(); ++i) {
-                h += k[i] * std::polar(1.0, -2 * std::numbers::pi * f * i);
+                h += k[i] * std::polar(1.0, -2 * std::numbers::pi * f * static_cast<double>(i));
             }
             return std::abs(h);
         };
         EXPECT_NEAR(gain(0.0), 1.0, 1e-12);
         EXPECT_NEAR(gain(0.02), 1.0, 0.01);
         EXPECT_LT(gain(0.4), 0.02) << "window " << window;
-        for (int d = 1; d < 15; ++d) {
+        for (std::size_t d = 1; d < 15; ++d) {
             EXPECT_NEAR(k[15 + d], k[15 - d], 1e-12);
         }
         EXPECT_EQ(std::max_element(k.begin(), k.end()) - k.begin(), 15);
@@ -147,7 +149,8 @@ TEST(RateConverter, downsampling48000To44100StereoKeepsEachChannelsFrequency) {
     rate.SetInput(&source);
     const Bytes out = Pull(rate, 4096);
 
-    const auto expected = std::nearbyint(source.data().size() * double(44100.0f / 48000.0f));
+    const auto expected =
+        std::nearbyint(static_cast<double>(source.data().size()) * double(44100.0f / 48000.0f));
     EXPECT_EQ(rate.Size(), static_cast<std::int32_t>(expected));
     EXPECT_EQ(out.size() % 4, 0u);
     EXPECT_NEAR(static_cast<double>(out.size()), expected, 4.0);
@@ -180,7 +183,7 @@ TEST(RateConverter, halvingTheRateFiltersAtEveryOtherInputSample) {
     const auto kernel = MakeLowPassKernel(30, 0.4 * 0.5, fwBlackman);
     for (int at : {200, 201}) {
         std::vector<std::int16_t> x(1000, 0);
-        x[at] = 20000;
+        x[static_cast<std::size_t>(at)] = 20000;
         TMemorySource source(Pcm16(x), 44100, 1, 16);
         TRateConverter rate;
         rate.SetOutSampleRate(22050);
@@ -190,8 +193,10 @@ TEST(RateConverter, halvingTheRateFiltersAtEveryOtherInputSample) {
         // Output k is the filter at input sample 2k: tap 29 - (2k - at) meets the impulse.
         for (int k = 0; k < 500; ++k) {
             const int lag = 2 * k - at;
-            const double want = (lag >= 0 && lag < 30) ? 20000 * kernel[29 - lag] : 0.0;
-            EXPECT_NEAR(y[k], want, 0.5) << "impulse at " << at << ", output " << k;
+            const double want =
+                (lag >= 0 && lag < 30) ? 20000 * kernel[static_cast<std::size_t>(29 - lag)] : 0.0;
+            EXPECT_NEAR(y[static_cast<std::size_t>(k)], want, 0.5)
+                << "impulse at " << at << ", output " << k;
         }
     }
 }
@@ -208,8 +213,9 @@ TEST(RateConverter, equalRatesDelayByOneSampleAndFilter) {
     ASSERT_EQ(y.size(), 400u);
     for (int m = 0; m < 400; ++m) {
         const int tap = m - 101;
-        const double want = (tap >= 0 && tap < 30) ? 16000 * kernel[tap] : 0.0;
-        EXPECT_NEAR(y[m], want, 0.5) << "output " << m;
+        const double want =
+            (tap >= 0 && tap < 30) ? 16000 * kernel[static_cast<std::size_t>(tap)] : 0.0;
+        EXPECT_NEAR(y[static_cast<std::size_t>(m)], want, 0.5) << "output " << m;
     }
 }
 
@@ -400,7 +406,7 @@ TEST(SampleConverter, sixteenToEightKeepsTheHighByteOfTheBiasedSample) {
 
 TEST(SampleConverter, eightToSixteenScalesAroundTheMidpointAndRoundTrips) {
     Bytes all(256);
-    for (int i = 0; i < 256; ++i) {
+    for (std::size_t i = 0; i < all.size(); ++i) {
         all[i] = static_cast<std::uint8_t>(i);
     }
     TMemorySource source(all, 8000, 2, 8);
@@ -471,7 +477,8 @@ TEST(StereoBalance, aMonoInputIsSpreadToBothChannelsAndBytesFadeToTheMidpoint) {
 TEST(ConverterChain, aSinkPullsThroughSeveralFiltersToTheEnd) {
     Bytes eightBitMono(30000);
     for (std::size_t i = 0; i < eightBitMono.size(); ++i) {
-        eightBitMono[i] = static_cast<std::uint8_t>(128 + 100 * std::sin(i * 0.05));
+        eightBitMono[i] =
+            static_cast<std::uint8_t>(128 + 100 * std::sin(static_cast<double>(i) * 0.05));
     }
     TMemorySource source(eightBitMono, 22050, 1, 8);
     TSampleConverter wide;

@@ -18,10 +18,11 @@ std::array<double, 32> DirectLevels(const std::vector<double>& block) {
         std::complex<double> sum = 0;
         for (int n = 0; n < 64; ++n) {
             const double w = (1 - std::cos(2 * std::numbers::pi * n / 1023)) / 2;
-            sum += block[n] * w * std::polar(1.0, -2 * std::numbers::pi * k * n / 64);
+            sum += block[static_cast<std::size_t>(n)] * w *
+                   std::polar(1.0, -2 * std::numbers::pi * k * n / 64);
         }
         const double m = std::abs(sum / 64.0);
-        levels[k] = m != 0 && std::log10(m) > 0 ? std::log10(m) : 0;
+        levels[static_cast<std::size_t>(k)] = m != 0 && std::log10(m) > 0 ? std::log10(m) : 0;
     }
     return levels;
 }
@@ -61,10 +62,10 @@ TEST(SoundIndicator, BandsMatchADirectTransformOfTheChannelMean) {
         std::vector<double> mean(64);
         for (int n = 0; n < 64; ++n) {
             const size_t frame = static_cast<size_t>(block * 64 + n);
-            mean[n] = (samples[2 * frame] + samples[2 * frame + 1]) / 2.0;
+            mean[static_cast<std::size_t>(n)] = (samples[2 * frame] + samples[2 * frame + 1]) / 2.0;
         }
         const auto levels = DirectLevels(mean);
-        for (int k = 0; k < 32; ++k) {
+        for (std::size_t k = 0; k < 32; ++k) {
             expected[k] += levels[k] / 2; // summed over the call, divided by its two blocks
         }
     }
@@ -77,7 +78,7 @@ TEST(SoundIndicator, BandsMatchADirectTransformOfTheChannelMean) {
               static_cast<std::int32_t>(pcm.size()));
     std::array<double, 32> values{};
     indicator.GetValues(values);
-    for (int k = 0; k < 32; ++k) {
+    for (std::size_t k = 0; k < 32; ++k) {
         EXPECT_NEAR(values[k], expected[k] * 20, 1e-9) << "band " << k;
     }
     EXPECT_GT(values[5], values[20]);

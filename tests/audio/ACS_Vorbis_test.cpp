@@ -147,20 +147,20 @@ std::vector<OggPage> ParsePages(const Bytes& file) {
         OggPage page{};
         page.flags = file[at + 5];
         for (int i = 7; i >= 0; --i) {
-            page.granule = (page.granule << 8) | file[at + 6 + i];
+            page.granule = (page.granule << 8) | file[at + 6 + static_cast<size_t>(i)];
         }
         for (int i = 3; i >= 0; --i) {
-            page.serial = (page.serial << 8) | file[at + 14 + i];
+            page.serial = (page.serial << 8) | file[at + 14 + static_cast<size_t>(i)];
         }
         page.segments = file[at + 26];
         size_t body = 0;
         for (int i = 0; i < page.segments; ++i) {
-            const std::uint8_t lace = file[at + 27 + i];
+            const std::uint8_t lace = file[at + 27 + static_cast<size_t>(i)];
             body += lace;
             page.packetsEnded += lace < 255 ? 1 : 0;
         }
         pages.push_back(page);
-        at += 27 + page.segments + body;
+        at += 27 + static_cast<size_t>(page.segments) + body;
     }
     EXPECT_EQ(at, file.size()) << "trailing bytes after the last page";
     return pages;
@@ -242,7 +242,7 @@ TEST_F(VorbisTest, QualityModeFilesDecodeWithOggdecAndFfmpegToTheInputLengthAndR
             RunCommand("ffmpeg -v error -i '" + ogg.string() + "' -f s16le - | wc -c");
         // ffmpeg may keep the padding of the last block.
         EXPECT_NEAR(double(std::stoul(ffdec.output)), double(pcm.size()),
-                    2048.0 * 2 * c.freqs.size());
+                    2048.0 * 2 * static_cast<double>(c.freqs.size()));
     }
 }
 
@@ -450,7 +450,7 @@ TEST_F(VorbisTest, JumpsMoveByAPercentOfTheSizeAndClampAtTheEnds) {
     ASSERT_EQ(in.GetData(buffer.data(), 4096), 4096);
     EXPECT_EQ(in.Position(), 4096);
     int worst = 0;
-    for (int i = 0; i < 4096; i += 2) {
+    for (std::size_t i = 0; i < 4096; i += 2) {
         const int a = static_cast<std::int16_t>(buffer[i] | buffer[i + 1] << 8);
         const int b = static_cast<std::int16_t>(expected[i] | expected[i + 1] << 8);
         worst = std::max(worst, std::abs(a - b));

@@ -228,7 +228,8 @@ TEST_F(WaveTest, imaAdpcmFromSoxAndFfmpegDecodesWithinOneStepOfBothDecoders) {
             ASSERT_TRUE(fact.has_value());
             EXPECT_EQ(in.TotalSamples(), static_cast<int32_t>(Le32(*fact, 0)));
             const auto ours = Decode(file);
-            EXPECT_EQ(ours.size(), Le32(*fact, 0) * channels) << "cut to the fact count";
+            EXPECT_EQ(ours.size(), Le32(*fact, 0) * static_cast<uint32_t>(channels))
+                << "cut to the fact count";
             EXPECT_LE(DifferenceFromHead(ours, S16Samples(SoxRaw(file))), 1) << file;
             EXPECT_LE(DifferenceFromHead(ours, FfmpegRaw(file)), kFfmpegImaTolerance) << file;
         }
@@ -251,7 +252,7 @@ TEST_F(WaveTest, msAdpcmFromSoxAndFfmpegDecodesExactlyAsFfmpegAndCloseToSox) {
             const auto ours = Decode(file);
             const auto fact = FindChunk(ReadBytes(file), "fact");
             ASSERT_TRUE(fact.has_value());
-            EXPECT_EQ(ours.size(), Le32(*fact, 0) * channels) << file;
+            EXPECT_EQ(ours.size(), Le32(*fact, 0) * static_cast<uint32_t>(channels)) << file;
             EXPECT_GE(ours.size(), original.size()) << file;
             const auto reference = FfmpegRaw(file);
             ASSERT_GE(reference.size(), ours.size());
@@ -312,7 +313,7 @@ TEST_F(WaveTest, aPcmCopyKeepsEveryByteAndGetsA44ByteHeaderSoxAccepts) {
                   *FindChunk(ReadBytes(source), "data"));
         EXPECT_EQ(Le32(copy, 4), copy.size() - 8);
         EXPECT_EQ(Le32(copy, 40), copy.size() - 44);
-        EXPECT_EQ(Le32(copy, 28), 32000u * 2 * bits / 8);
+        EXPECT_EQ(Le32(copy, 28), 32000u * 2 * static_cast<unsigned>(bits) / 8);
         EXPECT_EQ(Capture("soxi -s " + dir.File("copy.wav")), "40001\n");
     }
 }
@@ -334,7 +335,7 @@ TEST_F(WaveTest, imaFilesWeWriteDecodeTheSameInSoxFfmpegAndOurReader) {
         EXPECT_EQ((file.size() - 60) / 512, 20000 / samplesPerBlock + 1);
 
         const auto ours = Decode(dir.File("ima.wav"));
-        ASSERT_EQ(ours.size(), 20000u * channels);
+        ASSERT_EQ(ours.size(), 20000u * static_cast<unsigned>(channels));
         const auto original = S16Samples(*FindChunk(ReadBytes(source), "data"));
         const std::vector<int16_t> settledOurs(ours.begin() + 400, ours.end());
         const std::vector<int16_t> settledOriginal(original.begin() + 400, original.end());
@@ -502,7 +503,7 @@ TEST_F(WaveTest, jumpMovesByAPercentOfTheSizeAtTheNextRefill) {
         const auto [before, after] = readUntilLeap();
         ASSERT_GT(after, 0) << file;
         EXPECT_NEAR(after - 4 - before, in.Size() / 2, 4) << file;
-        const int32_t at = (after - 4) / 4;
+        const auto at = static_cast<std::size_t>((after - 4) / 4); // after > 0, checked above
         EXPECT_EQ(S16Samples(frame), (std::vector<int16_t>{whole[2 * at], whole[2 * at + 1]}))
             << file;
 
@@ -655,8 +656,10 @@ TEST_F(WaveTest, aBlockWithAnIndexOutOfRangeRaisesAClearError) {
         const auto fmt = *FindChunk(file, "fmt ");
         // Second block's predictor index (MS) or step index (IMA).
         const std::size_t dataAt =
-            std::search(file.begin(), file.end(), std::begin("data"), std::end("data") - 1) -
-            file.begin() + 8;
+            static_cast<std::size_t>(
+                std::search(file.begin(), file.end(), std::begin("data"), std::end("data") - 1) -
+                file.begin()) +
+            8;
         file[dataAt + Le16(fmt, 12) + (ms ? 0 : 2)] = ms ? 7 : 89;
         WriteBytes(dir.File("broken.wav"), file);
         TWaveIn in;

@@ -43,7 +43,8 @@ inline Bytes SinePcm(std::int32_t rate, const std::vector<double>& freqs, double
     for (std::size_t n = 0; n < frames; ++n) {
         for (std::size_t c = 0; c < freqs.size(); ++c) {
             s[n * freqs.size() + c] = static_cast<std::int16_t>(
-                std::lround(amplitude * std::sin(2 * std::numbers::pi * freqs[c] * n / rate)));
+                std::lround(amplitude * std::sin(2 * std::numbers::pi * freqs[c] *
+                                                 static_cast<double>(n) / rate)));
         }
     }
     return Pcm16(s);
@@ -129,9 +130,10 @@ public:
         if (failAfter >= 0 && offset_ >= static_cast<std::size_t>(failAfter)) {
             throw EACSException("read failed");
         }
-        std::size_t n = std::min<std::size_t>(bufferSize, data_.size() - offset_);
+        std::size_t n =
+            std::min<std::size_t>(static_cast<std::size_t>(bufferSize), data_.size() - offset_);
         if (chunk > 0) {
-            n = std::min<std::size_t>(n, chunk);
+            n = std::min<std::size_t>(n, static_cast<std::size_t>(chunk));
         }
         if (n > 0) {
             std::memcpy(buffer, data_.data() + offset_, n);

@@ -114,7 +114,7 @@ public:
     // Sets the RIFF size field to the file size - 8.
     WavBuilder& FixRiffSize() {
         const auto size = static_cast<uint32_t>(bytes_.size() - 8);
-        for (int i = 0; i < 4; ++i)
+        for (std::size_t i = 0; i < 4; ++i)
             bytes_[4 + i] = static_cast<uint8_t>(size >> (8 * i));
         return *this;
     }

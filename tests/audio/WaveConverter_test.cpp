@@ -90,7 +90,8 @@ TEST_F(WaveConverterTest, convertingGivesPcmThatMatchesFfmpegsDecodingInLengthAn
         EXPECT_EQ(converter.SourceFormat.BitsPerSample(), 16);
         EXPECT_EQ(converter.SourceFormat.Channels(), channels);
         EXPECT_EQ(converter.SourceFormat.BlockAlign(), 2 * channels);
-        EXPECT_EQ(converter.SourceFormat.AvgBytesPerSec(), 22050u * 2 * channels);
+        EXPECT_EQ(converter.SourceFormat.AvgBytesPerSec(),
+                  22050u * 2 * static_cast<unsigned>(channels));
 
         const std::vector<uint8_t> pcm(converter.Data().begin(), converter.Data().end());
         const auto ours = S16Samples(pcm);

@@ -14,10 +14,11 @@ namespace {
 using test::TestSignal;
 
 std::vector<int16_t> DecodeIma(const std::vector<uint8_t>& block, int channels) {
-    std::vector<int16_t> out(ImaFramesPerBlock(block.size(), channels) * channels);
+    const auto width = static_cast<std::size_t>(channels);
+    std::vector<int16_t> out(ImaFramesPerBlock(block.size(), channels) * width);
     const DecodeResult result = DecodeImaBlock(block, channels, out);
     EXPECT_EQ(result.status, BlockStatus::Ok);
-    out.resize(result.frames * channels);
+    out.resize(result.frames * width);
     return out;
 }
 
@@ -65,11 +66,11 @@ TEST(ImaAdpcm, decodingAFullScaleSquareWaveNeverYieldsMinus32768) {
 TEST(ImaAdpcm, encodingSilenceDecodesToSilence) {
     for (int channels : {1, 2}) {
         const std::size_t frames = ImaFramesPerBlock(512, channels);
-        std::vector<int16_t> silence(frames * channels, 0);
+        const auto width = static_cast<std::size_t>(channels);
+        std::vector<int16_t> silence(frames * width, 0);
         std::array<ImaChannel, 2> state{};
         std::vector<uint8_t> block(512, 0xAA);
-        ASSERT_EQ(EncodeImaBlock(silence, std::span(state).first(channels), block),
-                  BlockStatus::Ok);
+        ASSERT_EQ(EncodeImaBlock(silence, std::span(state).first(width), block), BlockStatus::Ok);
         const auto decoded = DecodeIma(block, channels);
         EXPECT_EQ(decoded, silence) << channels << " channels";
     }
@@ -310,7 +311,8 @@ TEST_F(AdpcmAgainstSox, msBlocksDecodeExactlyAsFfmpegDecodesThem) {
             coefficients[i] = {static_cast<int16_t>(test::Le16(*fmt, 22 + 4 * i)),
                                static_cast<int16_t>(test::Le16(*fmt, 24 + 4 * i))};
         std::vector<int16_t> decoded;
-        std::vector<int16_t> out(samplesPerBlock * channels);
+        const auto width = static_cast<std::size_t>(channels);
+        std::vector<int16_t> out(samplesPerBlock * width);
         for (std::size_t at = 0; at < data->size(); at += align) {
             const std::size_t n = std::min<std::size_t>(align, data->size() - at);
             std::vector<uint8_t> block(data->begin() + static_cast<long>(at),
@@ -318,7 +320,7 @@ TEST_F(AdpcmAgainstSox, msBlocksDecodeExactlyAsFfmpegDecodesThem) {
             const auto result = DecodeMsBlock(block, channels, samplesPerBlock, coefficients, out);
             ASSERT_EQ(result.status, BlockStatus::Ok);
             decoded.insert(decoded.end(), out.begin(),
-                           out.begin() + static_cast<long>(result.frames * channels));
+                           out.begin() + static_cast<long>(result.frames * width));
         }
         ASSERT_GE(decoded.size(), expected.size());
         decoded.resize(expected.size());

@@ -49,8 +49,8 @@ std::vector<std::uint8_t> PatternFrame(int track, int frame) {
     bytes.reserve(2352);
     for (int j = 0; j < 588; ++j) {
         const long i = static_cast<long>(frame) * 588 + j;
-        const auto left = static_cast<std::uint16_t>((8192L * track + 7 * i) & 0xFFFF) ^ 0x8000;
-        const auto right = static_cast<std::uint16_t>((4099L * track + 13 * i) & 0xFFFF) ^ 0x8000;
+        const auto left = static_cast<std::uint16_t>(((8192L * track + 7 * i) & 0xFFFF) ^ 0x8000);
+        const auto right = static_cast<std::uint16_t>(((4099L * track + 13 * i) & 0xFFFF) ^ 0x8000);
         for (std::uint16_t v : {left, right}) {
             bytes.push_back(static_cast<std::uint8_t>(v & 0xFF));
             bytes.push_back(static_cast<std::uint8_t>(v >> 8));

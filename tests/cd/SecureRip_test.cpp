@@ -94,8 +94,8 @@ std::size_t DifferingFrames(const Bytes& a, const Bytes& b) {
         n += std::equal(a.begin() + static_cast<long>(at),
                         a.begin() + static_cast<long>(std::min(at + FrameBytes, a.size())),
                         b.begin() + static_cast<long>(at))
-                 ? 0
-                 : 1;
+                 ? 0U
+                 : 1U;
     }
     return n;
 }
@@ -173,7 +173,8 @@ protected:
     }
     Bytes TrackBytes(int track) const {
         const std::size_t first = FirstFrameOf(track) * FrameBytes;
-        const std::size_t size = static_cast<std::size_t>(layout[track - 1]) * FrameBytes;
+        const std::size_t size =
+            static_cast<std::size_t>(layout[static_cast<std::size_t>(track - 1)]) * FrameBytes;
         return Bytes(image.begin() + static_cast<long>(first),
                      image.begin() + static_cast<long>(first + size));
     }

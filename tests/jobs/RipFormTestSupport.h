@@ -88,7 +88,7 @@ protected:
     JobOutcome Run(int kind, const QStringList& items, std::optional<StopAt> stop = {},
                    std::chrono::milliseconds timeout = 60000ms) {
         JobOutcome outcome;
-        const int before = dialogs->boxes.size();
+        const qsizetype before = dialogs->boxes.size();
         {
             jobs::TRipForm form(nullptr, items, kind == jobs::jkExtract ? handle : 0, kind);
             bool stopArmed = stop.has_value();
@@ -109,7 +109,7 @@ protected:
             outcome.ended =
                 PumpUntil([&] { return form.JobFinished() && !form.isVisible(); }, timeout);
         }
-        for (int i = before; i < dialogs->boxes.size(); ++i) {
+        for (qsizetype i = before; i < dialogs->boxes.size(); ++i) {
             outcome.boxes << dialogs->boxes[i].text;
         }
         outcome.childrenAfter = ChildProcessCount();

@@ -76,7 +76,8 @@ TEST_P(ExtractTo, EachTrackIsExtractedThenEncodedInTurnAndTheWavsAreDeleted) {
         if (wav) {
             const auto file = testsupport::ReadAll(Out(stem + ".wav"));
             ASSERT_EQ(file.size(), 44 + bytes);
-            EXPECT_TRUE(std::equal(file.begin() + 44, file.end(), image.begin() + offset));
+            EXPECT_TRUE(std::equal(file.begin() + 44, file.end(),
+                                   image.begin() + static_cast<std::ptrdiff_t>(offset)));
         } else {
             EXPECT_FALSE(Exists(stem + ".wav")) << "intermediate WAV left";
             const std::string output = Out(stem + c.ext);

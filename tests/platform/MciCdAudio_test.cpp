@@ -47,7 +47,8 @@ public:
 private:
     int TrackOf(std::uint32_t frame) const {
         int t = 1;
-        while (t < static_cast<int>(starts_.size()) - 1 && frame >= starts_[t]) {
+        while (t < static_cast<int>(starts_.size()) - 1 &&
+               frame >= starts_[static_cast<std::size_t>(t)]) {
             ++t;
         }
         return t;

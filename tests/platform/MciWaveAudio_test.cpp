@@ -136,13 +136,15 @@ TEST_F(MciRecording, RecordsTheToneWithoutGapsForTheTimeItRanInEveryFormat) {
         EXPECT_EQ(device.Mode(), WaveAudioMode::Stopped);
         EXPECT_TRUE(notes.WaitFor(1, std::chrono::seconds(1)));
         EXPECT_EQ(notes.last.load(), static_cast<int>(MciNotify::Successful));
-        EXPECT_NEAR(device.LengthMs(), elapsed, 50);
+        EXPECT_NEAR(static_cast<double>(device.LengthMs()), static_cast<double>(elapsed), 50);
         EXPECT_EQ(device.LastRecordingStatus().overflows, 0u);
 
         const SoxSound sound = ReadWithSox(path);
         ASSERT_EQ(sound.rate, static_cast<int>(f.rate));
-        EXPECT_NEAR(static_cast<double>(sound.samples.size()) * 1000 / f.rate, elapsed, 50);
-        const ToneTrack track = TrackTone(sound.samples, sound.rate, kToneHz, sound.rate / 50);
+        EXPECT_NEAR(static_cast<double>(sound.samples.size()) * 1000 / f.rate,
+                    static_cast<double>(elapsed), 50);
+        const ToneTrack track =
+            TrackTone(sound.samples, sound.rate, kToneHz, static_cast<size_t>(sound.rate / 50));
         ASSERT_GT(track.phase.size(), 40u);
         for (size_t i = 1; i < track.amplitude.size(); ++i) {
             EXPECT_GT(track.amplitude[i], 0.3) << "window " << i;
@@ -164,8 +166,8 @@ TEST_F(MciRecording, InsertsInTheMiddleThroughOneRenameAndAppendsAfterIt) {
     MciWaveAudio device;
     ASSERT_TRUE(device.Open(path)) << device.LastError();
     const int64_t elapsed = RecordFor(device, 1000, 800);
-    EXPECT_NEAR(device.LengthMs(), 2000 + elapsed, 50);
-    EXPECT_NEAR(device.PositionMs(), 1000 + elapsed, 50);
+    EXPECT_NEAR(static_cast<double>(device.LengthMs()), static_cast<double>(2000 + elapsed), 50);
+    EXPECT_NEAR(static_cast<double>(device.PositionMs()), static_cast<double>(1000 + elapsed), 50);
     struct stat after {};
     stat(path.c_str(), &after);
     EXPECT_NE(after.st_ino, before.st_ino) << "the file was rewritten in place";
@@ -184,9 +186,10 @@ TEST_F(MciRecording, InsertsInTheMiddleThroughOneRenameAndAppendsAfterIt) {
 
     device.SeekToEnd();
     const int64_t more = RecordFor(device, std::nullopt, 400);
-    EXPECT_NEAR(device.LengthMs(), 2000 + elapsed + more, 80);
-    EXPECT_NEAR(static_cast<double>(ReadWithSox(path).samples.size()) / 44.1, 2000 + elapsed + more,
+    EXPECT_NEAR(static_cast<double>(device.LengthMs()), static_cast<double>(2000 + elapsed + more),
                 80);
+    EXPECT_NEAR(static_cast<double>(ReadWithSox(path).samples.size()) / 44.1,
+                static_cast<double>(2000 + elapsed + more), 80);
 }
 
 TEST_F(MciRecording, PlaysToTheEndOrUntilStopped) {

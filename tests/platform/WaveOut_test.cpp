@@ -241,7 +241,8 @@ TEST(WaveOut, DeviceZeroAndTheMapperPlayOnTheDefaultSinkWhateverItsPlaceInTheLis
     const WAVEFORMATEX format = Format(1, 44100, 16);
     std::vector<int16_t> tone(44100 / 2);
     for (size_t n = 0; n < tone.size(); ++n) {
-        tone[n] = static_cast<int16_t>(12000 * std::sin(2 * std::numbers::pi * 880.0 * n / 44100));
+        tone[n] = static_cast<int16_t>(
+            12000 * std::sin(2 * std::numbers::pi * 880.0 * static_cast<double>(n) / 44100));
     }
     for (uint32_t id : {0u, WAVE_MAPPER}) {
         SCOPED_TRACE(id);

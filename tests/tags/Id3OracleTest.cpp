@@ -60,6 +60,6 @@ TEST_F(Id3Oracle, ATagWrittenByTheToolIsReadHere) {
     EXPECT_EQ(tag.Comment, "Recorded live");
     EXPECT_TRUE(tag.HasTrack);
     EXPECT_EQ(tag.Track, 4);
-    EXPECT_STREQ(GenreList[GenreCodeToIndex(tag.Genre)], "Noise");
+    EXPECT_STREQ(GenreList[static_cast<std::size_t>(GenreCodeToIndex(tag.Genre))], "Noise");
     EXPECT_EQ(tagtests::ReadAll(path).size(), 4096u + 128u);
 }

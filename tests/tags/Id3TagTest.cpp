@@ -202,10 +202,13 @@ TEST(GenreList, PositionsAndCodesMapBothWays) {
     EXPECT_STREQ(GenreList[0], "");
     EXPECT_STREQ(GenreList[1], "A Cappella");
     EXPECT_STREQ(GenreList[148], "Vocal");
-    EXPECT_STREQ(GenreList[GenreCodeToIndex(12)], "Other");
-    EXPECT_STREQ(GenreList[GenreCodeToIndex(39)], "Noise");
-    EXPECT_STREQ(GenreList[GenreCodeToIndex(0)], "Blues");
-    EXPECT_STREQ(GenreList[GenreCodeToIndex(147)], "Synthpop");
+    const auto nameOf = [](std::uint8_t code) {
+        return GenreList[static_cast<std::size_t>(GenreCodeToIndex(code))];
+    };
+    EXPECT_STREQ(nameOf(12), "Other");
+    EXPECT_STREQ(nameOf(39), "Noise");
+    EXPECT_STREQ(nameOf(0), "Blues");
+    EXPECT_STREQ(nameOf(147), "Synthpop");
     for (int code = 0; code < 148; ++code) {
         const int position = GenreCodeToIndex(std::uint8_t(code));
         EXPECT_GE(position, 1);

@@ -177,8 +177,9 @@ TEST_F(OggPlayerWindow, BadFilesAndAFailingDeviceLeaveTheWindowReadyForTheNextFi
 
     // A file cut short (past its headers) plays what it holds and ends.
     REQUIRE_SOUND_SERVER();
-    const std::string cut =
-        dir.Write("cut.ogg", testsupport::Bytes(whole.begin(), whole.begin() + whole.size() / 2));
+    const std::string cut = dir.Write(
+        "cut.ogg", testsupport::Bytes(whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(
+                                                                         whole.size() / 2)));
     dialogs->boxes.clear();
     Open(form, cut);
     EXPECT_TRUE(PumpUntil([&] { return play->isEnabled(); }, 5s));

@@ -218,7 +218,7 @@ TEST_F(RecorderWithSound, ANewRecordingHoldsTheToneForTheTimeRecordedAndIsSavedB
 
     const SoxSound sound = ReadWithSox(Home() + "MyNoName.wav");
     const double lengthMs = static_cast<double>(sound.samples.size()) / 44.1;
-    EXPECT_NEAR(lengthMs, recorded, 50);
+    EXPECT_NEAR(lengthMs, static_cast<double>(recorded), 50);
     EXPECT_EQ(form_->lbLength->text(), DurationText(static_cast<int64_t>(lengthMs)));
     const ToneTrack track = TrackTone(sound.samples, 44100, kToneHz, 882);
     for (size_t i = 1; i < track.amplitude.size(); ++i) {
@@ -256,7 +256,8 @@ TEST_F(RecorderWithSound, RecordingAtTheMiddleOfADocumentInsertsThereAndUndoBrin
     ASSERT_TRUE(form_->miUndo->isEnabled());
 
     const SoxSound sound = ReadWithSox(Home() + "MyTemp.wav");
-    EXPECT_NEAR(static_cast<double>(sound.samples.size()) / 44.1, 2000 + recorded, 50);
+    EXPECT_NEAR(static_cast<double>(sound.samples.size()) / 44.1,
+                static_cast<double>(2000 + recorded), 50);
     const ToneTrack track = TrackTone(sound.samples, 44100, kToneHz, 441);
     EXPECT_LT(track.amplitude[97], 0.01);
     EXPECT_GT(track.amplitude[103], 0.3) << "the new sound starts at half the old length";
