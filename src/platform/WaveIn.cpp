@@ -1,5 +1,7 @@
 #include "platform/WaveIn.h"
 
+#include "platform/PulseStreamOpen.h"
+
 #include <pulse/pulseaudio.h>
 
 #include <algorithm>
@@ -14,7 +16,6 @@ namespace platform {
 
 namespace {
 
-constexpr int kConnectTimeoutMs = 2000;
 constexpr int kRequestTimeoutMs = 2000;
 // The server hands captured data over in fragments of this length: a stop waits at most
 // about this long for the last of it. Shorter fragments wake the client more often (10 ms
@@ -226,11 +227,7 @@ struct WaveInDevice {
 };
 
 uint32_t waveInGetNumDevs() {
-    auto session = pulse::Session::Connect("Vellorine device list", kConnectTimeoutMs);
-    if (!session) {
-        return 0;
-    }
-    return static_cast<uint32_t>(session->SourceNames().size());
+    return pulse::CountDevices(pulse::Direction::Capture);
 }
 
 MMRESULT waveInOpen(HWAVEIN* device, uint32_t deviceId, const WAVEFORMATEX* format,
@@ -246,27 +243,11 @@ MMRESULT waveInOpen(HWAVEIN* device, uint32_t deviceId, const WAVEFORMATEX* form
         return WAVERR_BADFORMAT;
     }
     auto dev = std::make_unique<WaveInDevice>();
-    dev->sampleSpec.format = format->wBitsPerSample == 8 ? PA_SAMPLE_U8 : PA_SAMPLE_S16LE;
-    dev->sampleSpec.channels = static_cast<uint8_t>(format->nChannels);
-    dev->sampleSpec.rate = format->nSamplesPerSec;
-    dev->session = pulse::Session::Connect("Vellorine", kConnectTimeoutMs);
-    if (!dev->session) {
-        return MMSYSERR_NODRIVER;
-    }
-    std::string sourceName;
-    if (deviceId != WAVE_MAPPER && deviceId != 0) {
-        const std::vector<std::string> sources = dev->session->SourceNames();
-        if (deviceId >= sources.size()) {
-            return MMSYSERR_BADDEVICEID;
-        }
-        sourceName = sources[deviceId];
-    }
-    if (!dev->Connect(sourceName.empty() ? nullptr : sourceName.c_str())) {
-        return MMSYSERR_ERROR;
-    }
-    if ((flags & CALLBACK_FUNCTION) == CALLBACK_FUNCTION) {
-        dev->callback = callback;
-        dev->instance = instance;
+    const MMRESULT opened = pulse::OpenStream(
+        *dev, pulse::Direction::Capture, deviceId, *format,
+        format->wBitsPerSample == 8 ? PA_SAMPLE_U8 : PA_SAMPLE_S16LE, callback, instance, flags);
+    if (opened != MMSYSERR_NOERROR) {
+        return opened;
     }
     *device = dev.release();
     (*device)->Notify(WIM_OPEN, 0);

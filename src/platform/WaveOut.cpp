@@ -1,5 +1,7 @@
 #include "platform/WaveOut.h"
 
+#include "platform/PulseStreamOpen.h"
+
 #include <pulse/pulseaudio.h>
 #include <pulse/rtclock.h>
 
@@ -192,7 +194,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-constexpr int kConnectTimeoutMs = 2000;
 constexpr int kRequestTimeoutMs = 2000;
 constexpr auto kPollInterval = std::chrono::milliseconds(25);
 // Data the server has taken is reported played when the sink has played it: the sink's
@@ -438,11 +439,7 @@ struct WaveOutDevice {
 };
 
 uint32_t waveOutGetNumDevs() {
-    auto session = pulse::Session::Connect("Vellorine device list", kConnectTimeoutMs);
-    if (!session) {
-        return 0;
-    }
-    return static_cast<uint32_t>(session->SinkNames().size());
+    return pulse::CountDevices(pulse::Direction::Playback);
 }
 
 MMRESULT waveOutOpen(HWAVEOUT* device, uint32_t deviceId, const WAVEFORMATEX* format,
@@ -458,28 +455,10 @@ MMRESULT waveOutOpen(HWAVEOUT* device, uint32_t deviceId, const WAVEFORMATEX* fo
         return WAVERR_BADFORMAT;
     }
     auto dev = std::make_unique<WaveOutDevice>();
-    dev->sampleSpec.format = *sampleFormat;
-    dev->sampleSpec.channels = static_cast<uint8_t>(format->nChannels);
-    dev->sampleSpec.rate = format->nSamplesPerSec;
-    dev->session = pulse::Session::Connect("Vellorine", kConnectTimeoutMs);
-    if (!dev->session) {
-        return MMSYSERR_NODRIVER;
-    }
-    // Device 0, like the mapper, is whatever sink the user has chosen as the default.
-    std::string sinkName;
-    if (deviceId != WAVE_MAPPER && deviceId != 0) {
-        const std::vector<std::string> sinks = dev->session->SinkNames();
-        if (deviceId >= sinks.size()) {
-            return MMSYSERR_BADDEVICEID;
-        }
-        sinkName = sinks[deviceId];
-    }
-    if (!dev->Connect(sinkName.empty() ? nullptr : sinkName.c_str())) {
-        return MMSYSERR_ERROR;
-    }
-    if ((flags & CALLBACK_FUNCTION) == CALLBACK_FUNCTION) {
-        dev->callback = callback;
-        dev->instance = instance;
+    const MMRESULT opened = pulse::OpenStream(*dev, pulse::Direction::Playback, deviceId, *format,
+                                              *sampleFormat, callback, instance, flags);
+    if (opened != MMSYSERR_NOERROR) {
+        return opened;
     }
     WaveOutDevice* raw = dev.get();
     raw->notifier = std::thread([raw] { raw->RunNotifier(); });
