@@ -1,6 +1,7 @@
 #include "audio/ACS_Classes.h"
 
 #include "audio/TestSources.h"
+#include "bytes/LittleEndian.h"
 
 #include <gtest/gtest.h>
 
@@ -435,10 +436,7 @@ protected:
             }
             std::uint8_t h[12] = {};
             file->read(reinterpret_cast<char*>(h), 12);
-            auto le = [&](int at) {
-                return static_cast<std::int32_t>(h[at] | (h[at + 1] << 8) | (h[at + 2] << 16) |
-                                                 (static_cast<std::uint32_t>(h[at + 3]) << 24));
-            };
+            auto le = [&](int at) { return bytes::GetLeI32(h + at); };
             FSampleRate = le(0);
             FChannels = le(4);
             FBitsPerSample = le(8);
