@@ -6,6 +6,7 @@
 #include <QProgressBar>
 
 #include <csignal>
+#include <tuple>
 
 #include "jobs/RipFormTestSupport.h"
 #include "tags/Genres.h"
@@ -335,6 +336,31 @@ INSTANTIATE_TEST_SUITE_P(
         ConversionCase{
             "RecordedToMp3", jobs::jkRecordedToMp3, {"Encoding(01/01)"}, "slow.mp3", "mp3", ""}),
     [](const auto& param) { return std::string(param.param.name); });
+
+// ADPCM files convert too: at 44 100 Hz lame reads them itself (through libsndfile), at a
+// lower rate our decoder brings them to 44 100 Hz through the temporary file.
+TEST_F(JobWindowTest, AdpcmWavsAreDecodedForLameAtTheirRateOrResampled) {
+    QStringList items;
+    for (const auto& [name, coding, rate] :
+         {std::tuple{"ima.wav", "ima-adpcm", "44100"}, std::tuple{"ms.wav", "ms-adpcm", "22050"}}) {
+        ASSERT_EQ(testsupport::RunCommand(std::string("sox -n -e ") + coding + " -r " + rate +
+                                          " -c 2 " + testsupport::Quoted(Path(name)) +
+                                          " synth 2 sine 440 vol 0.5")
+                      .ExitCode,
+                  0);
+        items << QString::fromStdString(Path(name));
+    }
+    const JobOutcome run = Run(jobs::jkWavToMp3, items);
+    ASSERT_TRUE(run.ended);
+    EXPECT_TRUE(run.boxes.isEmpty()) << run.boxes.join("\n").toStdString();
+    for (const char* output : {"ima.mp3", "ms.mp3"}) {
+        SCOPED_TRACE(output);
+        EXPECT_EQ(ProbeCodec(Out(output)), "mp3");
+        EXPECT_EQ(Probe(Out(output), "stream=sample_rate"), "44100");
+        EXPECT_NEAR(Duration(Out(output)), 2.0, 0.1);
+    }
+    EXPECT_FALSE(Exists("MyMP3ReTemp.wav"));
+}
 
 TEST_F(JobWindowTest, AnExistingOutputIsReplacedOnlyWhenTheUserSaysYesAndNotWhileInUse) {
     const std::string wav = MakeWav("tone.wav", 1);
