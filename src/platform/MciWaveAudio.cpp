@@ -94,11 +94,12 @@ std::array<uint8_t, kHeaderSize> CanonicalHeader(uint16_t channels, uint32_t rat
     return bytes::PcmWavHeader(bytes::WaveFormatRecord::Pcm(channels, rate, bits), dataBytes);
 }
 
-// Rewrites the RIFF and data sizes of a file whose data chunk starts at dataOffset.
-bool WriteSizes(int fd, uint64_t dataOffset, uint64_t dataBytes) {
+// Rewrites the RIFF and data sizes of a file whose data chunk starts at dataOffset and is
+// followed by trailingBytes of other chunks.
+bool WriteSizes(int fd, uint64_t dataOffset, uint64_t dataBytes, uint64_t trailingBytes = 0) {
     std::array<uint8_t, 4> riff{};
     std::array<uint8_t, 4> data{};
-    const uint64_t riffSize = dataOffset + dataBytes + (dataBytes & 1) - 8;
+    const uint64_t riffSize = dataOffset + dataBytes + (dataBytes & 1) + trailingBytes - 8;
     bytes::PutLe32(riff.data(), bytes::ClampU32(riffSize));
     bytes::PutLe32(data.data(), bytes::ClampU32(dataBytes));
     return WriteAllAt(fd, riff.data(), 4, bytes::kRiffSizeOffset) &&
@@ -158,6 +159,10 @@ std::optional<WavLayout> ReadWavLayout(const std::string& path, std::string& err
             const uint64_t present = std::min(size, fileSize - layout.dataOffset);
             layout.dataBytes = present - present % layout.BlockAlign();
             layout.dataIsLast = layout.dataOffset + size >= fileSize;
+            if (!layout.dataIsLast) {
+                layout.trailingOffset = std::min(bytes::NextChunkOffset(offset, chunk.size), fileSize);
+                layout.trailingBytes = fileSize - layout.trailingOffset;
+            }
             return layout;
         }
         offset = bytes::NextChunkOffset(offset, chunk.size);
@@ -441,13 +446,11 @@ private:
             tempPath_.clear();
             return false;
         }
-        const auto header = CanonicalHeader(original_.channels, original_.rate, original_.bits,
-                                            static_cast<uint32_t>(insertAt_));
-        dataOffset_ = kHeaderSize;
+        // The chunks before the sound (format, LIST/INFO, ...) are kept as they are.
+        dataOffset_ = original_.dataOffset;
         base_ = insertAt_;
-        if (!WriteAllAt(fd_.Get(), header.data(), header.size(), 0) ||
-            !CopyRange(source_.Get(), original_.dataOffset, fd_.Get(), kHeaderSize, insertAt_,
-                       error)) {
+        if (!CopyRange(source_.Get(), 0, fd_.Get(), 0, dataOffset_ + insertAt_, error) ||
+            !WriteSizes(fd_.Get(), dataOffset_, insertAt_)) {
             if (error.empty()) {
                 error = SystemError("Cannot write to " + tempPath_);
             }
@@ -571,8 +574,12 @@ private:
             const uint8_t pad = 0;
             ok = WriteAllAt(fd_.Get(), &pad, 1, dataOffset_ + total);
         }
-        ok = ok && WriteSizes(fd_.Get(), dataOffset_, total) && ::fsync(fd_.Get()) == 0 &&
-             ::close(fd_.Release()) == 0 && ::rename(tempPath_.c_str(), path_.c_str()) == 0;
+        const uint64_t trailingOffset = dataOffset_ + total + (total & 1);
+        ok = ok && CopyRange(source_.Get(), original_.trailingOffset, fd_.Get(), trailingOffset,
+                             original_.trailingBytes, error);
+        ok = ok && WriteSizes(fd_.Get(), dataOffset_, total, original_.trailingBytes) &&
+             ::fsync(fd_.Get()) == 0 && ::close(fd_.Release()) == 0 &&
+             ::rename(tempPath_.c_str(), path_.c_str()) == 0;
         if (!ok) {
             if (result_.ok) {
                 result_.ok = false;
@@ -585,7 +592,8 @@ private:
         }
         result_.layout.dataOffset = dataOffset_;
         result_.layout.dataBytes = total;
-        result_.layout.dataIsLast = true;
+        result_.layout.dataIsLast = original_.trailingBytes == 0;
+        result_.layout.trailingOffset = original_.trailingBytes == 0 ? 0 : trailingOffset;
     }
 
     std::string path_;

@@ -45,6 +45,9 @@ struct WavLayout {
     uint64_t dataOffset = 0; // first byte of the data chunk's contents
     uint64_t dataBytes = 0;  // whole frames only
     bool dataIsLast = false; // the data chunk ends the file: sound can be appended in place
+    // The chunks after the data chunk (a tag, cue points...), which an insertion carries over.
+    uint64_t trailingOffset = 0;
+    uint64_t trailingBytes = 0;
     uint32_t BlockAlign() const { return channels * (bits / 8u); }
     uint32_t BytesPerSecond() const { return rate * BlockAlign(); }
 };

@@ -9,6 +9,7 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <csignal>
@@ -190,6 +191,45 @@ TEST_F(MciRecording, InsertsInTheMiddleThroughOneRenameAndAppendsAfterIt) {
                 80);
     EXPECT_NEAR(static_cast<double>(ReadWithSox(path).samples.size()) / 44.1,
                 static_cast<double>(2000 + elapsed + more), 80);
+}
+
+// A note chunk before the sound and a tag chunk after it (both odd-sized) survive an
+// insertion and an append after it, and the sizes describe the whole file.
+TEST_F(MciRecording, InsertionAndAppendKeepTheDocumentsOtherChunks) {
+    const std::string plain = folder_.File("plain.wav");
+    ASSERT_EQ(RunCommand("sox -n -r 44100 -c 1 -b 16 " + Quoted(plain) + " trim 0 2").ExitCode, 0);
+    const Bytes canonical = ReadAll(plain);
+    ASSERT_EQ(std::string(canonical.begin() + 36, canonical.begin() + 40), "data");
+    const Bytes note = {'n', 'o', 't', 'e', 5, 0, 0, 0, 'h', 'e', 'l', 'l', 'o', 0};
+    const Bytes tags = {'t', 'a', 'g', 's', 3, 0, 0, 0, 'a', 'b', 'c', 0};
+    Bytes doc(canonical.begin(), canonical.begin() + 36);
+    doc.insert(doc.end(), note.begin(), note.end());
+    doc.insert(doc.end(), canonical.begin() + 36, canonical.end());
+    doc.insert(doc.end(), tags.begin(), tags.end());
+    const auto riffSize = static_cast<uint32_t>(doc.size() - 8);
+    for (int i = 0; i < 4; ++i) {
+        doc[4 + static_cast<size_t>(i)] = static_cast<uint8_t>(riffSize >> (8 * i));
+    }
+    const std::string path = folder_.Write("tagged.wav", doc);
+
+    MonitorAsDefaultSource monitor;
+    TonePlayer tone(kToneHz);
+    MciWaveAudio device;
+    ASSERT_TRUE(device.Open(path)) << device.LastError();
+    const int64_t inserted = RecordFor(device, 1000, 500);
+    device.SeekToEnd();
+    const int64_t appended = RecordFor(device, std::nullopt, 300);
+
+    const Bytes after = ReadAll(path);
+    ASSERT_GT(after.size(), doc.size());
+    EXPECT_EQ(Le32(after, 4), after.size() - 8);
+    EXPECT_TRUE(std::equal(doc.begin() + 8, doc.begin() + 50, after.begin() + 8))
+        << "the format and the note chunk";
+    EXPECT_TRUE(std::equal(tags.begin(), tags.end(), after.end() - 12)) << "the tag chunk";
+    const double expectedMs = static_cast<double>(2000 + inserted + appended);
+    EXPECT_NEAR(static_cast<double>(Le32(after, 54)) / 88.2, expectedMs, 80);
+    EXPECT_NEAR(static_cast<double>(device.LengthMs()), expectedMs, 80);
+    EXPECT_NEAR(static_cast<double>(ReadWithSox(path).samples.size()) / 44.1, expectedMs, 80);
 }
 
 TEST_F(MciRecording, PlaysToTheEndOrUntilStopped) {
