@@ -160,7 +160,8 @@ std::optional<WavLayout> ReadWavLayout(const std::string& path, std::string& err
             layout.dataBytes = present - present % layout.BlockAlign();
             layout.dataIsLast = layout.dataOffset + size >= fileSize;
             if (!layout.dataIsLast) {
-                layout.trailingOffset = std::min(bytes::NextChunkOffset(offset, chunk.size), fileSize);
+                layout.trailingOffset =
+                    std::min(bytes::NextChunkOffset(offset, chunk.size), fileSize);
                 layout.trailingBytes = fileSize - layout.trailingOffset;
             }
             return layout;
@@ -593,7 +594,7 @@ private:
         result_.layout.dataOffset = dataOffset_;
         result_.layout.dataBytes = total;
         result_.layout.dataIsLast = original_.trailingBytes == 0;
-        result_.layout.trailingOffset = original_.trailingBytes == 0 ? 0 : trailingOffset;
+        result_.layout.trailingOffset = trailingOffset;
     }
 
     std::string path_;

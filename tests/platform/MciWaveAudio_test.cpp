@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "audio/WavFixtures.h"
 #include "support/SoundFixtures.h"
 #include "support/SoundServer.h"
 #include "support/TestSupport.h"
@@ -196,20 +197,16 @@ TEST_F(MciRecording, InsertsInTheMiddleThroughOneRenameAndAppendsAfterIt) {
 // A note chunk before the sound and a tag chunk after it (both odd-sized) survive an
 // insertion and an append after it, and the sizes describe the whole file.
 TEST_F(MciRecording, InsertionAndAppendKeepTheDocumentsOtherChunks) {
-    const std::string plain = folder_.File("plain.wav");
-    ASSERT_EQ(RunCommand("sox -n -r 44100 -c 1 -b 16 " + Quoted(plain) + " trim 0 2").ExitCode, 0);
-    const Bytes canonical = ReadAll(plain);
-    ASSERT_EQ(std::string(canonical.begin() + 36, canonical.begin() + 40), "data");
-    const Bytes note = {'n', 'o', 't', 'e', 5, 0, 0, 0, 'h', 'e', 'l', 'l', 'o', 0};
     const Bytes tags = {'t', 'a', 'g', 's', 3, 0, 0, 0, 'a', 'b', 'c', 0};
-    Bytes doc(canonical.begin(), canonical.begin() + 36);
-    doc.insert(doc.end(), note.begin(), note.end());
-    doc.insert(doc.end(), canonical.begin() + 36, canonical.end());
-    doc.insert(doc.end(), tags.begin(), tags.end());
-    const auto riffSize = static_cast<uint32_t>(doc.size() - 8);
-    for (int i = 0; i < 4; ++i) {
-        doc[4 + static_cast<size_t>(i)] = static_cast<uint8_t>(riffSize >> (8 * i));
-    }
+    const Bytes doc = audio::test::WavBuilder()
+                          .RiffHeader()
+                          .Chunk("fmt ", audio::test::PcmFormat(1, 44100, 16))
+                          .Chunk("note", {'h', 'e', 'l', 'l', 'o'})
+                          .U8(0)
+                          .Chunk("data", Bytes(2 * 44100 * 2, 0)) // 2 s of silence
+                          .Bytes(tags)
+                          .FixRiffSize()
+                          .bytes();
     const std::string path = folder_.Write("tagged.wav", doc);
 
     MonitorAsDefaultSource monitor;
