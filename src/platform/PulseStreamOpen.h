@@ -1,6 +1,7 @@
 #pragma once
 // The open steps sound playback and capture share, for their device records (each has a
-// session, a sample spec, a callback with its instance, and Connect to a named device).
+// session, the stream's sample format, a callback with its instance, and Connect to a
+// named device).
 #include "platform/WaveOut.h"
 
 #include <pulse/pulseaudio.h>
