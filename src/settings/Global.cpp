@@ -57,10 +57,13 @@ private:
 };
 
 // Music belongs where the desktop keeps music; the folder is made only when an
-// extraction first offers to.
+// extraction first offers to, and then one level only, so the music folder itself must
+// be there (a home without one keeps its rips beside the program's settings).
 std::string DefaultOutputFolder() {
     const std::string music = platform::MusicFolder();
-    return music.empty() ? platform::ProgramFolder() + "Output" : music + "/Vellorine";
+    struct stat st {};
+    const bool present = !music.empty() && ::stat(music.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+    return present ? music + "/Vellorine" : platform::ProgramFolder() + "Output";
 }
 
 void BindOptions(Binder& b, TSettings& s) {

@@ -125,6 +125,7 @@ TEST(UnpackedProgram, StartsUnderAVirtualDisplayShowsItsWindowAndClosesCleanlyOn
     const auto made = RunCommand(Quoted(VELLORINE_SOURCE_DIR "/scripts/make-disc-image") + " " +
                                  Quoted(disc) + " --tracks 2 3");
     ASSERT_EQ(made.ExitCode, 0) << made.Output;
+    fs::create_directory(scratch.File("Music")); // a desktop home has its music folder
     // The window is there once the X server lists it; TERM then closes it as the user would.
     const std::string script =
         "\"$0\" & pid=$!; "

@@ -9,6 +9,7 @@
 #include <sys/stat.h>
 
 #include "platform/IniFile.h"
+#include "platform/ProgramFolder.h"
 #include "support/TestSupport.h"
 
 namespace fs = std::filesystem;
@@ -84,26 +85,34 @@ TEST_F(SettingsStore, SavingWritesEverySectionWithItsKeysInOrderNewestSectionLas
     EXPECT_EQ(text.find('\r'), std::string::npos);
 }
 
-// Without a stored OutputFolder music goes to the desktop's music folder; a stored one
-// is kept, and nothing is created before an extraction asks for it.
+// Without a stored OutputFolder music goes to the desktop's music folder when there is
+// one (Extract creates one level only); a stored one is kept, and nothing is created
+// before an extraction asks for it.
 TEST_F(SettingsStore, TheDefaultOutputFolderIsInTheUsersMusicFolder) {
     const testsupport::ScratchFolder user;
     const testsupport::ScopedEnv home("HOME", user.Path().c_str());
     const testsupport::ScopedEnv config("XDG_CONFIG_HOME", user.File("config").c_str());
     struct Case {
         const char* userDirs; // config/user-dirs.dirs, nullptr for none
+        const char* music;    // the music folder made under HOME, nullptr for none
         const char* options;  // options.ini
         std::string folder;
     };
     const Case cases[] = {
-        {nullptr, "", user.Path() + "/Music/Vellorine"},
-        {"XDG_MUSIC_DIR=\"$HOME/Tunes\"\n", "", user.Path() + "/Tunes/Vellorine"},
-        {"XDG_MUSIC_DIR=\"$HOME/Tunes\"\n", "[CommonOptions]\nOutputFolder=/srv/rips\n",
+        {nullptr, "Music", "", user.Path() + "/Music/Vellorine"},
+        {"XDG_MUSIC_DIR=\"$HOME/Tunes\"\n", "Tunes", "", user.Path() + "/Tunes/Vellorine"},
+        {nullptr, nullptr, "", platform::ProgramFolder() + "Output"},
+        {"XDG_MUSIC_DIR=\"$HOME/Tunes\"\n", "Tunes", "[CommonOptions]\nOutputFolder=/srv/rips\n",
          "/srv/rips"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.folder);
         fs::remove_all(user.File("config"));
+        fs::remove_all(user.File("Music"));
+        fs::remove_all(user.File("Tunes"));
+        if (c.music != nullptr) {
+            fs::create_directory(user.File(c.music));
+        }
         if (c.userDirs != nullptr) {
             fs::create_directories(user.File("config"));
             user.WriteText("config/user-dirs.dirs", c.userDirs);
