@@ -171,7 +171,7 @@ int main(int argc, char** argv) {
     settings::Settings.CommonOptions.OutputFolder = dir.Path();
     settings::Settings.CommonOptions.IsKeepWav = false;
 
-    settings::Settings.CommonOptions.OutputFormat = 0;
+    settings::Settings.CommonOptions.OutputFormat = settings::TOutputFormat::ofMp3;
     const JobFigures mp3 = RunJob(disc.handle);
     double rip = 0;
     double lame = 0;
@@ -184,7 +184,7 @@ int main(int argc, char** argv) {
                 "%.1f ms; GUI CPU %.3f s\n",
                 mp3.longestGapMs, mp3.longestBusyMs, mp3.guiCpu);
 
-    settings::Settings.CommonOptions.OutputFormat = 1;
+    settings::Settings.CommonOptions.OutputFormat = settings::TOutputFormat::ofWav;
     const JobFigures wav = RunJob(disc.handle);
     std::printf("wav job      %7.3f s; x_realtime %.0f (goal >= 150)\n", wav.seconds,
                 kAudioSeconds / wav.seconds);

@@ -40,10 +40,8 @@ namespace {
 using settings::TProcessInfo;
 using Clock = std::chrono::steady_clock;
 
-constexpr int kOutputMp3 = 0;
-constexpr int kOutputWav = 1;
-constexpr int kOutputOgg = 2;
-constexpr int kOutputWma = 3;
+using settings::TOutputFormat;
+using settings::TStepMaker;
 constexpr int kDefaultWmaPreset = 8;
 constexpr std::int64_t kSmallWmaInput = 2000000;
 // How long a stopped pipeline sink may take to close its files.
@@ -346,7 +344,8 @@ void TRipForm::ShowError(const QString& text) {
 
 bool TRipForm::OggMayRun() const {
     return JobKind == jkWavToOgg ||
-           (JobKind == jkExtract && settings::Settings.CommonOptions.OutputFormat == kOutputOgg);
+           (JobKind == jkExtract &&
+            settings::Settings.CommonOptions.OutputFormat == TOutputFormat::ofOgg);
 }
 
 // ---- step starters --------------------------------------------------------------------
@@ -615,28 +614,27 @@ void TRipForm::OnTrackExtracted(TProcessInfo& info) {
     const bool failed = info.Status != cd::RipStatusOk &&
                         info.Status != cd::RipStatusNormalizeFailed &&
                         info.Status != cd::RipStatusUncorrectable;
-    const int format = settings::Settings.CommonOptions.OutputFormat;
-    if (format == kOutputMp3 || format == kOutputOgg || format == kOutputWma) {
-        if (format == kOutputWma) {
+    const settings::TOutputFormatRow* row =
+        settings::FormatRow(settings::Settings.CommonOptions.OutputFormat);
+    if (row != nullptr && row->Step != TStepMaker::smNone) {
+        if (row->Step == TStepMaker::smWmaHelper) {
             RipThread.reset();
         }
         if (failed) {
             // The track's encode step is skipped: its end event comes at once.
-            const std::int32_t code = format == kOutputMp3   ? settings::PI_MP3_ENDED
-                                      : format == kOutputOgg ? settings::PI_OGG_DONE
-                                                             : settings::PI_WMA_ENDED;
-            PostToSelf(code, 4);
+            PostToSelf(row->EndCode, 4);
             ProgressSeen = true;
             return;
         }
         SetPhase("Encoding", t);
         SetGroupCaption("Encoding");
-        if (format == kOutputMp3) {
-            StartMp3(wav, WithExtension(wav, ".mp3"), true);
-        } else if (format == kOutputOgg) {
-            StartOgg(wav, WithExtension(wav, ".ogg"));
+        const std::string output = WithExtension(wav, row->Extension);
+        if (row->Step == TStepMaker::smLame) {
+            StartMp3(wav, output, true);
+        } else if (row->Step == TStepMaker::smVorbis) {
+            StartOgg(wav, output);
         } else {
-            StartWma(wav, WithExtension(wav, ".wma"));
+            StartWma(wav, output);
         }
         return;
     }
@@ -896,9 +894,9 @@ void TRipForm::FinishJob() {
         RipThread.reset();
     }
     const settings::TCommonOptions& common = settings::Settings.CommonOptions;
-    if (JobKind == jkExtract && RipIndex_ == ItemCount() && common.OutputFormat != kOutputWav &&
-        common.OutputFormat >= kOutputMp3 && common.OutputFormat <= kOutputWma &&
-        !common.IsKeepWav) {
+    const settings::TOutputFormatRow* row = settings::FormatRow(common.OutputFormat);
+    if (JobKind == jkExtract && RipIndex_ == ItemCount() && row != nullptr &&
+        row->Step != TStepMaker::smNone && !common.IsKeepWav) {
         for (int i = 0; i < ItemCount(); ++i) {
             // A track whose encode did not finish keeps its WAV: it is all there is of it.
             if (encoded_[static_cast<std::size_t>(i)]) {

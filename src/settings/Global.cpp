@@ -43,6 +43,11 @@ public:
             ini_.WriteInteger(section, key, field);
         }
     }
+    void Format(const char* section, const char* key, TOutputFormat& field, TOutputFormat def) {
+        int stored = StoredFormat(field);
+        Int(section, key, stored, StoredFormat(def));
+        field = FormatFromStored(stored);
+    }
     void Bool(const char* section, const char* key, bool& field, bool def) {
         if (load_) {
             field = ini_.ReadBool(section, key, def);
@@ -70,7 +75,7 @@ void BindOptions(Binder& b, TSettings& s) {
     const TSettings d; // compiled-in defaults
     auto& c = s.CommonOptions;
     b.Text("CommonOptions", "OutputFolder", c.OutputFolder, DefaultOutputFolder());
-    b.Int("CommonOptions", "OutputFormat", c.OutputFormat, d.CommonOptions.OutputFormat);
+    b.Format("CommonOptions", "OutputFormat", c.OutputFormat, d.CommonOptions.OutputFormat);
     b.Bool("CommonOptions", "IsKeepWav", c.IsKeepWav, d.CommonOptions.IsKeepWav);
     b.Bool("CommonOptions", "IsNormalize", c.IsNormalize, d.CommonOptions.IsNormalize);
     b.Int("CommonOptions", "NormalizePercent", c.NormalizePercent,

@@ -9,13 +9,14 @@
 #include <span>
 #include <string>
 
+#include "settings/OutputFormat.h"
 #include "tags/Genres.h"
 
 namespace settings {
 
 struct TCommonOptions {
     std::string OutputFolder;
-    int OutputFormat = 0; // 0 MP3, 1 WAV, 2 OGG, 3 WMA
+    TOutputFormat OutputFormat = TOutputFormat::ofMp3;
     bool IsKeepWav = false;
     bool IsNormalize = false;
     int NormalizePercent = 95;

@@ -61,7 +61,6 @@ const QStringList kWmaPresets = {"48.000 kHz, 192 kbit/s, Stereo", "48.000 kHz, 
 constexpr int kDefaultBitRateItem = 8;     // "128 kbit/s"
 constexpr int kDefaultMaxBitRateItem = 13; // "320 kbit/s"
 constexpr int kDefaultWmaPreset = 8;       // "44.100 kHz,  64 kbit/s, Stereo"
-constexpr int kWavFormat = 1;
 
 const QString kBrowseTitle = QStringLiteral("Please select the directory to save mp3 and wav file");
 
@@ -84,6 +83,11 @@ QComboBox* Combo(QWidget* parent, const char* name, const QStringList& items) {
     box->setObjectName(QLatin1String(name));
     box->addItems(items);
     return box;
+}
+
+// The title of a format's own options page.
+QString PageTitle(TOutputFormat format) {
+    return QString::fromLatin1(FormatRow(format)->OptionsPage);
 }
 
 QCheckBox* Check(QWidget* parent, const char* name, const QString& caption) {
@@ -187,9 +191,11 @@ void TOptionSetForm::CreateOutputPage() {
 
     auto* formatGroup = new QGroupBox(QStringLiteral("Output format"), TabSheet1);
     auto* formatLayout = new QVBoxLayout(formatGroup);
-    cbOutputFormat =
-        Combo(formatGroup, "cbOutputFormat",
-              {"MP3 file(*.MP3)", "WAV file(*.WAV)", "OGG file(*.OGG)", "WMA file(*.WMA)"});
+    QStringList formats;
+    for (const TOutputFormatRow& row : OutputFormats()) {
+        formats << QString::fromLatin1(row.Label); // the position is the stored number
+    }
+    cbOutputFormat = Combo(formatGroup, "cbOutputFormat", formats);
     formatLayout->addWidget(
         Row(formatGroup, {new QLabel(QStringLiteral("Format:")), cbOutputFormat}));
     ckNormalize = Check(formatGroup, "ckNormalize", QStringLiteral("Normalize"));
@@ -256,7 +262,7 @@ void TOptionSetForm::CreateLamePage() {
 
     connect(ckbSelectVBR, &QCheckBox::toggled, this, &TOptionSetForm::ckbSelectVBRClick);
     connect(bDefault, &QPushButton::clicked, this, &TOptionSetForm::bDefaultClick);
-    PageControl1->addTab(TabSheet2, QStringLiteral("LAME"));
+    PageControl1->addTab(TabSheet2, PageTitle(TOutputFormat::ofMp3));
 }
 
 void TOptionSetForm::CreateOggPage() {
@@ -282,7 +288,7 @@ void TOptionSetForm::CreateOggPage() {
     form->addRow(QStringLiteral("Minimum bitrate:"), cbOggMinBit);
     page->addWidget(group);
     page->addStretch();
-    PageControl1->addTab(TabSheet5, QStringLiteral("OGG"));
+    PageControl1->addTab(TabSheet5, PageTitle(TOutputFormat::ofOgg));
 }
 
 void TOptionSetForm::CreateWmaPage() {
@@ -297,7 +303,7 @@ void TOptionSetForm::CreateWmaPage() {
     page->addWidget(Row(TabSheet6, {bWMADefault}));
     page->addStretch();
     connect(bWMADefault, &QPushButton::clicked, this, &TOptionSetForm::bWMADefaultClick);
-    PageControl1->addTab(TabSheet6, QStringLiteral("WMA"));
+    PageControl1->addTab(TabSheet6, PageTitle(TOutputFormat::ofWma));
 }
 
 void TOptionSetForm::CreateId3Page() {
@@ -358,7 +364,7 @@ void TOptionSetForm::LoadSaveControls(bool Store) {
 void TOptionSetForm::LoadControls() {
     const TCommonOptions& common = Settings.CommonOptions;
     editOutputDir->setText(Text(common.OutputFolder));
-    cbOutputFormat->setCurrentIndex(common.OutputFormat);
+    cbOutputFormat->setCurrentIndex(StoredFormat(common.OutputFormat));
     ckbKeepWav->setChecked(!common.IsKeepWav);
     ckNormalize->setChecked(common.IsNormalize);
     SpinEdit1->setValue(common.NormalizePercent);
@@ -399,7 +405,7 @@ void TOptionSetForm::LoadControls() {
 void TOptionSetForm::StoreControls() {
     TCommonOptions& common = Settings.CommonOptions;
     common.IsKeepWav = !ckbKeepWav->isChecked();
-    common.OutputFormat = cbOutputFormat->currentIndex();
+    common.OutputFormat = FormatFromStored(cbOutputFormat->currentIndex());
     common.OutputFolder = editOutputDir->text().toStdString();
     common.IsNormalize = ckNormalize->isChecked();
     common.NormalizePercent = SpinEdit1->value();
@@ -449,7 +455,9 @@ void TOptionSetForm::ckbSelectVBRClick() {
 }
 
 void TOptionSetForm::ActionOutputFormatUpdate() {
-    ckbKeepWav->setEnabled(cbOutputFormat->currentIndex() != kWavFormat);
+    // Only a format with an encode step has a WAV left to delete.
+    const TOutputFormatRow* row = FormatRow(FormatFromStored(cbOutputFormat->currentIndex()));
+    ckbKeepWav->setEnabled(row == nullptr || row->Step != TStepMaker::smNone);
 }
 
 void TOptionSetForm::RefuseWith(const QString& text, QWidget* focusOnOutputPage) {

@@ -658,7 +658,7 @@ void TfrmRecord::ExportMp3() {
         }
     }
     Mp3Exported_ = true;
-    settings::Settings.CommonOptions.OutputFormat = 0;
+    settings::Settings.CommonOptions.OutputFormat = settings::TOutputFormat::ofMp3;
     RunMp3Job();
 }
 

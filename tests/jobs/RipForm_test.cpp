@@ -33,8 +33,10 @@ bool AnyContains(const QStringList& texts, const QString& part) {
 
 // ---- extraction, for every output format ----------------------------------------------
 
+using settings::TOutputFormat;
+
 struct FormatCase {
-    int format;
+    TOutputFormat format;
     const char* ext;
     const char* codec; // of the output as ffprobe sees it; "" for WAV
 };
@@ -57,8 +59,8 @@ TEST_P(ExtractTo, EachTrackIsExtractedThenEncodedInTurnAndTheWavsAreDeleted) {
     EXPECT_TRUE(run.boxes.isEmpty()) << run.boxes.join("\n").toStdString();
     EXPECT_EQ(run.childrenAfter, 0);
 
-    const bool wav = c.format == 1;
-    const QString encode = c.format == 1 ? "" : "Encoding(0%1/03)";
+    const bool wav = c.format == TOutputFormat::ofWav;
+    const QString encode = wav ? "" : "Encoding(0%1/03)";
     QStringList expected;
     for (int n = 1; n <= 3; ++n) {
         expected << QString("Extracting(0%1/03)").arg(n);
@@ -87,7 +89,7 @@ TEST_P(ExtractTo, EachTrackIsExtractedThenEncodedInTurnAndTheWavsAreDeleted) {
         }
         offset += bytes;
     }
-    if (c.format == 0) {
+    if (c.format == TOutputFormat::ofMp3) {
         const std::string tag =
             testsupport::RunCommand("id3v2 -l " + testsupport::Quoted(Out("Song B.mp3"))).Output;
         EXPECT_NE(tag.find("Title  : Song B "), std::string::npos) << tag;
@@ -97,7 +99,7 @@ TEST_P(ExtractTo, EachTrackIsExtractedThenEncodedInTurnAndTheWavsAreDeleted) {
         EXPECT_NE(tag.find("Comment: nice "), std::string::npos) << tag;
         EXPECT_NE(tag.find("Track: 2"), std::string::npos) << tag;
     }
-    if (c.format == 2) {
+    if (c.format == TOutputFormat::ofOgg) {
         const auto decoded =
             testsupport::RunCommand("oggdec -Q -o " + testsupport::Quoted(Path("c.wav")) + " " +
                                     testsupport::Quoted(Out("Song C.ogg")));
@@ -107,9 +109,10 @@ TEST_P(ExtractTo, EachTrackIsExtractedThenEncodedInTurnAndTheWavsAreDeleted) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Formats, ExtractTo,
-                         ::testing::Values(FormatCase{0, ".mp3", "mp3"}, FormatCase{1, ".wav", ""},
-                                           FormatCase{2, ".ogg", "vorbis"},
-                                           FormatCase{3, ".wma", "wmav2"}),
+                         ::testing::Values(FormatCase{TOutputFormat::ofMp3, ".mp3", "mp3"},
+                                           FormatCase{TOutputFormat::ofWav, ".wav", ""},
+                                           FormatCase{TOutputFormat::ofOgg, ".ogg", "vorbis"},
+                                           FormatCase{TOutputFormat::ofWma, ".wma", "wmav2"}),
                          [](const auto& param) { return std::string(param.param.ext + 1); });
 
 TEST_F(JobWindowTest, KeptWavsStayAndTheNormalizePassShowsItsPhase) {
@@ -148,7 +151,7 @@ TEST_F(JobWindowTest, AReadFailureIsReportedAndTheJobGoesOnWithTheNextTrack) {
 
 TEST_F(JobWindowTest, TitlesThatNameAnotherFolderAreRefusedAndNothingIsWrittenThere) {
     OpenDisc({kTrackFrames, kTrackFrames, kTrackFrames});
-    settings::Settings.CommonOptions.OutputFormat = 1;
+    settings::Settings.CommonOptions.OutputFormat = settings::TOutputFormat::ofWav;
     fs::create_directories(out / "AC");
     const JobOutcome run = Run(jobs::jkExtract, {"01AC/DC", "02../escape", "03Fine"});
     ASSERT_TRUE(run.ended);
@@ -163,7 +166,7 @@ TEST_F(JobWindowTest, TitlesThatNameAnotherFolderAreRefusedAndNothingIsWrittenTh
 
 TEST_F(JobWindowTest, ADiskThatFillsUpReportsTheFileAndLeavesNoPartialWav) {
     OpenDisc({kTrackFrames * 4});
-    settings::Settings.CommonOptions.OutputFormat = 1;
+    settings::Settings.CommonOptions.OutputFormat = settings::TOutputFormat::ofWav;
     std::signal(SIGXFSZ, SIG_IGN);
     rlimit old{};
     ::getrlimit(RLIMIT_FSIZE, &old);
@@ -205,7 +208,7 @@ TEST_F(JobWindowTest, FailuresThatEndNoStepWaitForStopAndKeepTheUnencodedWavs) {
 
 struct StopCase {
     const char* name;
-    int format;
+    TOutputFormat format;
     const char* captionPrefix;
     int delayMs;
     std::vector<const char*> present;
@@ -237,25 +240,25 @@ TEST_P(StopDuring, LeavesWhatWasFinishedRemovesWhatWasNotAndNoChildRuns) {
 
 INSTANTIATE_TEST_SUITE_P(Phases, StopDuring,
                          ::testing::Values(StopCase{"Extraction",
-                                                    0,
+                                                    TOutputFormat::ofMp3,
                                                     "Extracting(02/03)",
                                                     0,
                                                     {"Song A.wav", "Song A.mp3"},
                                                     {"Song B.mp3"}},
                                            StopCase{"Mp3Encode",
-                                                    0,
+                                                    TOutputFormat::ofMp3,
                                                     "Encoding(02/03)",
                                                     150,
                                                     {"Song A.wav", "Song B.wav", "Song A.mp3"},
                                                     {"Song B.mp3"}},
                                            StopCase{"OggEncode",
-                                                    2,
+                                                    TOutputFormat::ofOgg,
                                                     "Encoding(02/03)",
                                                     0,
                                                     {"Song A.wav", "Song B.wav", "Song A.ogg"},
                                                     {"Song B.ogg"}},
                                            StopCase{"WmaEncode",
-                                                    3,
+                                                    TOutputFormat::ofWma,
                                                     "Encoding(02/03)",
                                                     0,
                                                     {"Song A.wav", "Song B.wav", "Song A.wma"},

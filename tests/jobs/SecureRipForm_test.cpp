@@ -9,7 +9,7 @@ namespace {
 TEST_F(JobWindowTest, SecureModeLogsEveryTrackAndWarnsAboutUnreliableFrames) {
     testsupport::ScopedEnv damage("VELLORINE_FAULTY_SECTORS", "200=noise"); // inside track 2
     OpenDisc({150, 150});
-    settings::Settings.CommonOptions.OutputFormat = 1; // WAV
+    settings::Settings.CommonOptions.OutputFormat = settings::TOutputFormat::ofWav;
     settings::Settings.SecureRip.Enabled = true;
     settings::Settings.SecureRip.AccurateRip = false;
     const JobOutcome run = Run(jobs::jkExtract, {"01Song A", "02Song B"});

@@ -71,7 +71,7 @@ protected:
 
 TEST_F(OptionsDialog, ShowsEverySettingAndConfirmingUnchangedStoresThemAsTheyWere) {
     TCommonOptions& c = Settings.CommonOptions;
-    c.OutputFormat = 2;
+    c.OutputFormat = settings::TOutputFormat::ofOgg;
     c.IsKeepWav = true;
     c.IsNormalize = true;
     c.NormalizePercent = 87;
@@ -156,7 +156,7 @@ TEST_F(OptionsDialog, OkStoresWhatWasTypedAndClickedCancelStoresNothing) {
         }
         const TCommonOptions& c = Settings.CommonOptions;
         EXPECT_EQ(c.OutputFolder, folder);
-        EXPECT_EQ(c.OutputFormat, 3);
+        EXPECT_EQ(c.OutputFormat, settings::TOutputFormat::ofWma);
         EXPECT_TRUE(c.IsKeepWav);
         EXPECT_TRUE(c.IsNormalize);
         EXPECT_EQ(c.NormalizePercent, 96);
@@ -209,9 +209,10 @@ TEST_F(OptionsDialog, DependentControlsFollowTheirBoxes) {
     Click(f.TabSheet7->ckSecureRip);
     Click(f.TabSheet7->ckAccurateRip);
     EXPECT_FALSE(f.TabSheet7->eAccurateRipServer->isEnabled()) << "no server without AccurateRip";
-    for (int format = 0; format < 4; ++format) {
-        f.cbOutputFormat->setCurrentIndex(format);
-        EXPECT_EQ(f.ckbKeepWav->isEnabled(), format != 1) << "WAV output has no WAV to delete";
+    for (const settings::TOutputFormatRow& row : settings::OutputFormats()) {
+        f.cbOutputFormat->setCurrentIndex(settings::StoredFormat(row.Format));
+        EXPECT_EQ(f.ckbKeepWav->isEnabled(), row.Format != settings::TOutputFormat::ofWav)
+            << "WAV output has no WAV to delete";
     }
 }
 

@@ -412,7 +412,7 @@ TEST_F(RecorderWithSound, SavingWithMp3OnRunsTheJobWindowAndAsksOnlyTheFirstTime
               QStringList{QString::fromStdString(mp3) + " has existed,overite it?"});
     EXPECT_EQ(jobs, 1);
     EXPECT_TRUE(form_->Mp3Exported());
-    EXPECT_EQ(settings::Settings.CommonOptions.OutputFormat, 0);
+    EXPECT_EQ(settings::Settings.CommonOptions.OutputFormat, settings::TOutputFormat::ofMp3);
     // The MP3 (with lame's padding) is as long as the saved WAV file.
     const auto duration = [](const std::string& path) {
         return std::stod(
