@@ -141,8 +141,9 @@ void RunParts(int handle, const std::string& folder, double& ripSeconds, double&
     for (int t = 1; t <= kTracks; ++t) {
         sink.ended = false;
         const auto start = Clock::now();
-        auto thread = std::make_unique<cd::TCDRipThread>(t, "Part" + settings::TwoDigits(t),
-                                                         settings::Settings.CommonOptions);
+        const std::string title = "Part" + settings::TwoDigits(t);
+        auto thread = std::make_unique<cd::TCDRipThread>(
+            t, title, cd::TRipOptions{folder + "/" + title + ".wav"});
         thread->CDHandle = handle;
         thread->NotifyWindow = &sink;
         thread->Resume();

@@ -101,8 +101,10 @@ void RunRip(benchmark::State& state, bool normalize, bool secure = false,
     options.accurateRip = false; // the lookup runs beside the rip; no server here
     options.testAndCopy = testAndCopy;
     for (auto _ : state) {
-        auto thread =
-            std::make_unique<cd::TCDRipThread>(1, "bench", settings::Settings.CommonOptions);
+        cd::TRipOptions rip{f.dir.Path() + "/bench.wav"};
+        rip.IsNormalize = normalize;
+        rip.NormalizePercent = 95;
+        auto thread = std::make_unique<cd::TCDRipThread>(1, "bench", rip);
         thread->CDHandle = f.handle;
         thread->NotifyWindow = &sink;
         if (secure) {

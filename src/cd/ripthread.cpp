@@ -80,7 +80,7 @@ TCDRipThread::FilePtr TCDRipThread::OpenFile(const std::string& path, const char
     return file;
 }
 
-TCDRipThread::TCDRipThread(int trackNumber, std::string title, settings::TCommonOptions options)
+TCDRipThread::TCDRipThread(int trackNumber, std::string title, TRipOptions options)
     : platform::TThread(true), TrackNumber(trackNumber), Title(std::move(title)),
       clock_([] { return std::chrono::system_clock::now(); }), options_(std::move(options)) {}
 
@@ -109,7 +109,7 @@ void TCDRipThread::Execute() {
                                                     FramesPerSecond);
     }
     length = std::max<std::int64_t>(length, 0);
-    const std::string path = options_.OutputFolder + "/" + Title + ".wav";
+    const std::string& path = options_.WavPath;
     const auto first = static_cast<std::uint32_t>(std::max<std::int64_t>(start, 0));
     if (Session) {
         const std::int64_t whole = FrameOf(toc.tracks[index + 1]) - FrameOf(toc.tracks[index]);

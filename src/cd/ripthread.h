@@ -1,5 +1,5 @@
 #pragma once
-// TCDRipThread extracts one audio-CD track into <OutputFolder>/<Title>.wav (16-bit
+// TCDRipThread extracts one audio-CD track into the WAV file its owner names (16-bit
 // stereo, 44 100 Hz, fixed 44-byte header), optionally runs the fixed-gain normalize
 // pass over it, and reports to its NotifyWindow by posted messages:
 //   WM_RIPERROR lParam 1   the drive could not be set up (nothing extracted)
@@ -14,13 +14,14 @@
 // keeps the rip log. The messages stay the same; a track whose frames could not all be
 // read reliably ends with RipStatusUncorrectable. Without a session nothing changes.
 //
-// Threading: the owner creates the thread (suspended) on the GUI thread with a copy of the
-// settings it needs (output folder, rip time, normalize), sets CDHandle, NotifyWindow and
+// Threading: the owner creates the thread (suspended) on the GUI thread with its options
+// (the WAV path, rip time, normalize), sets CDHandle, NotifyWindow and
 // optionally Session, then Resume()s it. The worker never reads the settings record, which
 // the Options window may change meanwhile. To stop early it sets StopFlag and deletes the thread;
 // deleting waits for the worker to end. A stopped rip posts no completion event.
 #include "bytes/WavHeader.h"
 #include "cd/ParanoiaReader.h"
+#include "cd/RipOptions.h"
 #include "cd/RipSession.h"
 #include "cd/RipStatus.h"
 #include "cd/TrackSums.h"
@@ -69,11 +70,11 @@ public:
     static constexpr std::size_t NormalizeBlockBytes = 2048;
 
     // Created suspended; the owner sets CDHandle and NotifyWindow, then resumes it.
-    TCDRipThread(int trackNumber, std::string title, settings::TCommonOptions options);
+    TCDRipThread(int trackNumber, std::string title, TRipOptions options);
     ~TCDRipThread() override;
 
-    const int TrackNumber;   // 1-based
-    const std::string Title; // also the file name stem
+    const int TrackNumber; // 1-based
+    const std::string Title;
     HCDROM CDHandle = 0;
     platform::HWND NotifyWindow = nullptr;
     std::atomic<bool> StopFlag{false};
@@ -125,7 +126,7 @@ private:
 
     Clock clock_;
     std::chrono::system_clock::time_point startTime_{};
-    const settings::TCommonOptions options_; // copied when the owner made the thread
+    const TRipOptions options_;
     std::vector<std::uint8_t> trackBuffer_;
 };
 

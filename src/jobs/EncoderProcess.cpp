@@ -115,13 +115,15 @@ TEncoderProcess::~TEncoderProcess() {
 void TEncoderProcess::Start() {
     ForgetRun();
     LastExitCode = 0;
+    Launched = false;
     std::error_code ec;
-    if (AsksBeforeOverwrite() && std::filesystem::exists(OutputFile, ec)) {
-        if (!AnswersOverwrite()) {
+    const std::string& target = Target();
+    if (AsksToOverwrite.value_or(AsksBeforeOverwrite()) && std::filesystem::exists(target, ec)) {
+        if (!AnswersOverwrite(target)) {
             PostEnd(EncodeStatusDeclined);
             return;
         }
-        if (settings::IsFileInUse(OutputFile)) {
+        if (settings::IsFileInUse(target)) {
             PostEnd(EncodeStatusInUse);
             return;
         }
@@ -137,6 +139,7 @@ void TEncoderProcess::Start() {
     if (!run->Child.Start(commandLine, handles)) {
         RaiseWithErrno("Error while creating mp3 encoding process!", errno);
     }
+    Launched = true;
     // The child has its own copies; ours would only keep the pipes open after it ends.
     run->StdIn.ReadEnd.Reset();
     run->StdOut.WriteEnd.Reset();
@@ -146,8 +149,8 @@ void TEncoderProcess::Start() {
     LaunchMonitor(std::move(run));
 }
 
-bool TEncoderProcess::AnswersOverwrite() {
-    const QString text = QString::fromStdString(OutputFile + " has existed,overite it?");
+bool TEncoderProcess::AnswersOverwrite(const std::string& target) {
+    const QString text = QString::fromStdString(target + " has existed,overite it?");
     return platform::TheDialogs().MessageBox(
                QApplication::activeWindow(), text, QStringLiteral("Vellorine"),
                platform::MbIcon::Information, platform::MbButtons::YesNo,
@@ -240,14 +243,15 @@ void TEncoderProcess::ReadPipe(int fd, const char* name) {
 
 bool TEncoderProcess::EchoesFileNames(const std::string& line) const {
     return (!InputFile.empty() && line.find(InputFile) != std::string::npos) ||
-           (!OutputFile.empty() && line.find(OutputFile) != std::string::npos);
+           (!OutputFile.empty() && line.find(OutputFile) != std::string::npos) ||
+           (!FinalFile.empty() && line.find(FinalFile) != std::string::npos);
 }
 
 void TEncoderProcess::PostRecord(std::int32_t code, std::string elapsed, std::string estimated,
                                  std::int32_t status) const {
     settings::PostProcessInfo(
         NotifyWindow,
-        settings::NewProcessInfo(code, status, std::move(elapsed), std::move(estimated)));
+        settings::NewProcessInfo(code, status, std::move(elapsed), std::move(estimated)), StepId);
 }
 
 } // namespace jobs

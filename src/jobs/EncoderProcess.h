@@ -18,6 +18,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "platform/Messages.h"
@@ -110,10 +111,18 @@ public:
 
     bool Active = false; // set by the job window before Start, cleared by StopProcess
     std::string InputFile;
-    std::string OutputFile;
+    std::string OutputFile; // where the child writes
+    // The name the output will have when complete (asked about, checked for use); empty:
+    // OutputFile itself.
+    std::string FinalFile;
     platform::HWND NotifyWindow = nullptr;
+    std::intptr_t StepId = 0; // the wParam of every record sent
     bool EncodeMode = true;
     std::uint8_t JobKind = 0;
+    // Whether to ask before replacing an existing output; unset: decided by JobKind.
+    std::optional<bool> AsksToOverwrite;
+    // Whether the last Start started a child (which may have written OutputFile).
+    bool Launched = false;
     // How the last child ended (its exit status, 128 + signal when killed); read by the
     // job window with an EncodeStatusEnded end event to tell a failed encode from a finished one.
     int LastExitCode = 0;
@@ -138,7 +147,8 @@ protected:
     std::chrono::steady_clock::time_point StartTime;
 
 private:
-    bool AnswersOverwrite();
+    bool AnswersOverwrite(const std::string& target);
+    const std::string& Target() const { return FinalFile.empty() ? OutputFile : FinalFile; }
     std::shared_ptr<TEncoderRun> CreatePipes() const;
     void ReadPipe(int fd, const char* name);
 

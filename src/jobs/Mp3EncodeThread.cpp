@@ -46,7 +46,7 @@ std::string TMp3EncodeProcess::CommandLine() const {
     if (!EncodeMode) {
         return "lame --decode " + files;
     }
-    const settings::TMp3Options& o = settings::Settings.Mp3Options;
+    const settings::TMp3Options& o = Options;
     std::string line = "lame -b " + std::to_string(o.BitRate);
     line += StereoSwitch(o.StereoMode);
     line += QualitySwitch(o.MpegQuality);

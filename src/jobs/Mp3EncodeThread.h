@@ -9,6 +9,7 @@
 #include <string>
 
 #include "jobs/EncoderProcess.h"
+#include "settings/Global.h"
 
 namespace jobs {
 
@@ -20,7 +21,7 @@ public:
 
 class TMp3EncodeProcess final : public TEncoderProcess {
 public:
-    // The command line for the current settings, mode and files.
+    // The command line for Options, the mode and the files.
     std::string CommandLine() const;
 
     void ParseOutput(const std::string& text) override;
@@ -31,6 +32,9 @@ public:
     void ParseDecodeLines(const std::string& text);
     // Posts the 2000 event with the status.
     void PostEnd(std::int32_t status) override;
+
+    // The encoder's switches, set with the files before Start.
+    settings::TMp3Options Options;
 
 protected:
     bool AsksBeforeOverwrite() const override { return JobKind != 1 && JobKind != 4; }

@@ -39,10 +39,7 @@ std::string TWMAEncodeProcess::FindEncoder() {
 }
 
 std::string TWMAEncodeProcess::CommandLine(const std::string& encoder) const {
-    int& preset = settings::Settings.WMAOptions.BitRate;
-    if (preset < 0 || preset >= settings::WmaPresetCount) {
-        preset = kDefaultPreset;
-    }
+    const int preset = Preset >= 0 && Preset < settings::WmaPresetCount ? Preset : kDefaultPreset;
     // A folder with a blank would split the program word; quoting it changes nothing else.
     const bool needsQuotes = encoder.find_first_of(" \t") != std::string::npos;
     std::string line = needsQuotes ? "\"" + encoder + "\"" : encoder;
@@ -50,12 +47,12 @@ std::string TWMAEncodeProcess::CommandLine(const std::string& encoder) const {
     line += " -output " + platform::QuoteArgument(OutputFile);
     line += " -a_setting ";
     line += settings::WmaPresetCodes[static_cast<std::size_t>(preset)];
-    if (settings::Settings.ID3.Use) {
-        if (!settings::DiscInfo.Artist.empty()) {
-            line += " -author " + settings::DiscInfo.Artist;
+    if (Tags) {
+        if (!Artist.empty()) {
+            line += " -author " + Artist;
         }
-        if (!settings::DiscInfo.Comment.empty()) {
-            line += " -description " + settings::DiscInfo.Comment;
+        if (!Comment.empty()) {
+            line += " -description " + Comment;
         }
     }
     return line;
@@ -94,8 +91,8 @@ void TWMAEncodeProcess::ParseWmaLines(const std::string& text) {
 void TWMAEncodeProcess::PostEnd(std::int32_t status, const std::string& text) {
     // Sent: the window has handled the end (and may have started the next item) when
     // this returns.
-    settings::SendProcessInfo(NotifyWindow,
-                              settings::NewProcessInfo(settings::PI_WMA_ENDED, status, text));
+    settings::SendProcessInfo(
+        NotifyWindow, settings::NewProcessInfo(settings::PI_WMA_ENDED, status, text), StepId);
 }
 
 } // namespace jobs

@@ -26,14 +26,21 @@ public:
     // The encoder: beside the executable, in ../libexec/vellorine from there, then PATH.
     // Empty when none is found.
     static std::string FindEncoder();
-    // The command line for the given encoder. A preset position outside the table is
-    // reset to the default in the settings first.
+    // The command line for the given encoder. A preset position outside the table gives
+    // the default preset.
     std::string CommandLine(const std::string& encoder) const;
 
     void ParseOutput(const std::string& text) override { ParseWmaLines(text); }
     void ParseWmaLines(const std::string& text);
     void PostEnd(std::int32_t status) override { PostEnd(status, {}); }
     void PostEnd(std::int32_t status, const std::string& text);
+
+    // Set with the files before Start: the preset's position in WmaPresetCodes, and the
+    // artist and description words added when Tags is set (empty words are left out).
+    int Preset = 8;
+    bool Tags = false;
+    std::string Artist;
+    std::string Comment;
 
 protected:
     bool AsksBeforeOverwrite() const override { return JobKind != 1; }

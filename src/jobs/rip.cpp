@@ -5,6 +5,7 @@
 #include <QGroupBox>
 #include <QIcon>
 #include <QLabel>
+#include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QStyle>
@@ -17,16 +18,16 @@
 #include <thread>
 
 #include "audio/ACS_Converters.h"
-#include "audio/ACS_Vorbis.h"
 #include "audio/ACS_Wave.h"
 #include "cd/ripthread.h"
+#include "jobs/EncodeStep.h"
 #include "jobs/Mp3EncodeThread.h"
 #include "jobs/OutputLines.h"
 #include "jobs/WMAEncodeThread.h"
+#include "jobs/WmaStep.h"
 #include "platform/Dialogs.h"
 #include "settings/Global.h"
 #include "settings/ProcessInfo.h"
-#include "tags/id3.h"
 
 namespace jobs {
 
@@ -40,42 +41,37 @@ namespace {
 using settings::TProcessInfo;
 using Clock = std::chrono::steady_clock;
 
-using settings::TOutputFormat;
-using settings::TStepMaker;
 constexpr int kDefaultWmaPreset = 8;
 constexpr std::int64_t kSmallWmaInput = 2000000;
 // How long a stopped pipeline sink may take to close its files.
 constexpr auto kSinkStopTimeout = std::chrono::seconds(10);
+// The status of an end event whose item's extraction failed (no step ran).
+constexpr std::int32_t kExtractionFailed = 4;
+// Progress rows of a parallel job, under the designed window.
+constexpr int kDesignedHeight = 117;
+constexpr int kRowHeight = 22;
 
 const QString kCaption = QStringLiteral("Vellorine");
 constexpr auto kDisplayInterval = std::chrono::milliseconds(40);
-
-std::string WithExtension(const std::string& path, const char* ext) {
-    return std::filesystem::path(path).replace_extension(ext).string();
-}
 
 bool Exists(const std::string& path) {
     std::error_code ec;
     return std::filesystem::exists(path, ec);
 }
 
+void Remove(const std::string& path) {
+    std::error_code ec;
+    std::filesystem::remove(path, ec);
+}
+
 void DeleteUnlessInUse(const std::string& path) {
     if (Exists(path) && !settings::IsFileInUse(path)) {
-        std::error_code ec;
-        std::filesystem::remove(path, ec);
+        Remove(path);
     }
 }
 
-// A title becomes a file name in the output folder; one that names another folder (or
-// none) must not be written anywhere.
-bool IsUsableTitle(const std::string& title) {
-    return !title.empty() && title != "." && title != ".." &&
-           title.find_first_of(std::string("/\0", 2)) == std::string::npos;
-}
-
 // A WAV the rip thread created but could not finish: shorter than its header, or still
-// carrying the header's zero data size. A complete file of the same name from an earlier
-// run is never taken for one.
+// carrying the header's zero data size. A complete file is never taken for one.
 bool IsUnfinishedRip(const std::string& path) {
     const std::int64_t size = settings::FileSizeOf(path);
     if (size < 0) {
@@ -99,6 +95,18 @@ long long RoundHalfEven(double v) {
 QString Q(const std::string& s) {
     return QString::fromStdString(s);
 }
+
+// Keeps an ended step until control is back in the event loop that ended it: a WMA step's
+// end arrives inside its own hand-over, which must return before the step goes. Deferred
+// deletion is not run by the nested loops of message boxes, which is what is needed here.
+class TStepHolder : public QObject {
+public:
+    TStepHolder(std::unique_ptr<TEncodeStep> step, QObject* parent)
+        : QObject(parent), step_(std::move(step)) {}
+
+private:
+    std::unique_ptr<TEncodeStep> step_;
+};
 
 } // namespace
 
@@ -131,9 +139,21 @@ TRipForm::TRipForm(QWidget* owner, const QStringList& items, int cdHandle, int j
     : QDialog(owner), Items(items), JobKind(jobKind), CDHandle(cdHandle),
       itemCount_(static_cast<int>(items.size())),
       encoded_(static_cast<std::size_t>(items.size()), false) {
+    progressSeen_.assign(encoded_.size(), false);
     setObjectName(QStringLiteral("RipForm"));
+    std::vector<std::string> list;
+    for (const QString& item : items) {
+        list.push_back(item.toStdString());
+    }
+    plan_ = std::make_unique<TJobPlan>(static_cast<TJobKind>(jobKind), std::move(list),
+                                       SnapshotSettings());
+    // Only a rip has something to do while its tracks encode.
+    if (plan_->EncodesAfterExtraction()) {
+        encoders_ = std::clamp(plan_->Settings().Encoders, 1, kMaxEncoders);
+    }
     CreateLayout();
     CreateComponents();
+    // The program's wrappers, which its main window stops when it closes.
     if (!Mp3Process) {
         Mp3Process = std::make_unique<TMp3EncodeProcess>();
     }
@@ -152,34 +172,7 @@ TRipForm::TRipForm(QWidget* owner, const QStringList& items, int cdHandle, int j
         FinishAndClose();
         return;
     }
-    switch (JobKind) {
-    case jkExtract:
-        StartRip(0);
-        break;
-    case jkWavToMp3:
-    case jkWavToOgg:
-        ResampleCheck(0);
-        break;
-    case jkMp3ToWav:
-        SetPhase("Decoding", 0);
-        SetGroupCaption("Decoding MP3 to WAV");
-        StartMp3(InputPath(0), OutputPath(0), false);
-        break;
-    case jkRecordedToMp3:
-        SetPhase("Encoding", 0);
-        SetGroupCaption("Encoding WAV to MP3");
-        StartMp3(InputPath(0), OutputPath(0), true);
-        break;
-    case jkWavToWma:
-        SetPhase("Encoding", 0);
-        SetGroupCaption("Encoding WAV to WMA");
-        StartWma(InputPath(0), OutputPath(0));
-        break;
-    default:
-        FinishJob();
-        QTimer::singleShot(0, this, [this] { done(QDialog::Rejected); });
-        break;
-    }
+    StartFirstStep();
 }
 
 TRipForm::~TRipForm() {
@@ -189,17 +182,13 @@ TRipForm::~TRipForm() {
         sendAbandoned_ = true;
     }
     sendDone_.notify_all();
-    // The sinks end their workers here; then nothing can post to this window any more.
-    VorbisOut1.reset();
+    // The steps and sinks end their workers here; then nothing can post to this window.
+    for (const QPointer<QObject>& holder : holders_) {
+        delete holder.data();
+    }
     WaveOut1.reset();
     RateConverter1.reset();
     WaveIn1.reset();
-    for (TEncoderProcess* wrapper : {static_cast<TEncoderProcess*>(Mp3Process.get()),
-                                     static_cast<TEncoderProcess*>(WmaProcess.get())}) {
-        if (wrapper != nullptr && wrapper->NotifyWindow == this) {
-            wrapper->NotifyWindow = nullptr;
-        }
-    }
     // Records still queued for this window are freed by their handlers, which do nothing
     // else once the job has ended.
     QCoreApplication::sendPostedEvents(this, platform::MessageEvent::Type());
@@ -207,7 +196,7 @@ TRipForm::~TRipForm() {
 
 void TRipForm::CreateLayout() {
     setFont(QFont(QStringLiteral("Verdana"), 9));
-    setFixedSize(273, 117);
+    setFixedSize(273, kDesignedHeight);
     GroupBox1 = new QGroupBox(QStringLiteral("Extracting"), this);
     GroupBox1->setObjectName(QStringLiteral("GroupBox1"));
     GroupBox1->setGeometry(8, 2, 257, 78);
@@ -267,70 +256,57 @@ void TRipForm::CreateComponents() {
     WaveOut1->OnThreadException = [this](audio::TACSOutput*, const std::exception& e) {
         PostToSelf(settings::PI_RESAMPLE_DONE, JobStatusWriterFailed, e.what());
     };
-    VorbisOut1 = std::make_unique<audio::TVorbisOut>();
-    VorbisOut1->SetInput(WaveIn1.get());
-    VorbisOut1->SetFileMode(audio::foRewrite);
-    VorbisOut1->SetSerial(0);
-    VorbisOut1->OnProgress = [this](audio::TACSOutput*) { VorbisOut1Progress(); };
-    VorbisOut1->OnDone = [this](audio::TACSOutput*) { VorbisOut1Done(); };
-    VorbisOut1->OnThreadException = [this](audio::TACSOutput*, const std::exception& e) {
-        PostToSelf(settings::PI_OGG_DONE, JobStatusWriterFailed, e.what());
-    };
 }
 
-// ---- names ----------------------------------------------------------------------------
+void TRipForm::StartFirstStep() {
+    switch (JobKind) {
+    case jkExtract:
+        StartRip(0);
+        break;
+    case jkWavToMp3:
+    case jkWavToOgg:
+        nextItem_ = 1;
+        ResampleCheck(0);
+        break;
+    case jkMp3ToWav:
+        nextItem_ = 1;
+        SetPhase("Decoding", 0);
+        SetGroupCaption("Decoding MP3 to WAV");
+        StartEncode(0, plan_->Input(0));
+        break;
+    case jkRecordedToMp3:
+        nextItem_ = 1;
+        SetPhase("Encoding", 0);
+        SetGroupCaption("Encoding WAV to MP3");
+        StartEncode(0, plan_->Input(0));
+        break;
+    case jkWavToWma:
+        nextItem_ = 1;
+        SetPhase("Encoding", 0);
+        SetGroupCaption("Encoding WAV to WMA");
+        StartEncode(0, plan_->Input(0));
+        break;
+    default:
+        FinishJob();
+        QTimer::singleShot(0, this, [this] { done(QDialog::Rejected); });
+        break;
+    }
+}
+
+// ---- captions -------------------------------------------------------------------------
 
 int TRipForm::ItemCount() const {
     return itemCount_;
 }
 
-std::string TRipForm::Folder() const {
-    return settings::IncludeBackslash(settings::Settings.CommonOptions.OutputFolder);
-}
-
-std::string TRipForm::Title(int i) const {
-    return Items ? Items->at(i).mid(2).toStdString() : std::string();
-}
-
-int TRipForm::Track(int i) const {
-    return Items ? Items->at(i).left(2).toInt() : 0;
-}
-
-std::string TRipForm::WavPath(int i) const {
-    return Folder() + Title(i) + ".wav";
-}
-
-std::string TRipForm::InputPath(int i) const {
-    return Items ? Items->at(i).toStdString() : std::string();
-}
-
-std::string TRipForm::OutputPath(int i) const {
-    const std::string input = InputPath(i);
-    const std::string name = std::filesystem::path(input).filename().string();
-    switch (JobKind) {
-    case jkWavToMp3:
-        return WithExtension(Folder() + name, ".mp3");
-    case jkMp3ToWav:
-        return WithExtension(Folder() + name, ".wav");
-    case jkRecordedToMp3:
-        return WithExtension(input, ".mp3");
-    case jkWavToOgg:
-        return WithExtension(Folder() + name, ".ogg");
-    case jkWavToWma:
-        return WithExtension(Folder() + name, ".wma");
-    default:
-        return WavPath(i);
-    }
-}
-
-std::string TRipForm::TempResamplePath() const {
-    return Folder() + (JobKind == jkWavToOgg ? "MyReTemp.wav" : "MyMP3ReTemp.wav");
+int TRipForm::RunningEncodes() const {
+    return static_cast<int>(std::count_if(steps_.begin(), steps_.end(),
+                                          [](const auto& s) { return s.second.step != nullptr; }));
 }
 
 void TRipForm::SetPhase(const QString& phase, int i) {
-    const QString name = Q(JobKind == jkExtract ? Title(i) : InputPath(i));
     setWindowTitle(phase + "(" + Q(settings::TwoDigits(i + 1)) + "/" +
-                   Q(settings::TwoDigits(ItemCount())) + "): " + name);
+                   Q(settings::TwoDigits(ItemCount())) + "): " + Q(plan_->CaptionName(i)));
 }
 
 void TRipForm::SetGroupCaption(const QString& caption) {
@@ -342,12 +318,6 @@ void TRipForm::ShowError(const QString& text) {
                                       platform::MbButtons::Ok);
 }
 
-bool TRipForm::OggMayRun() const {
-    return JobKind == jkWavToOgg ||
-           (JobKind == jkExtract &&
-            settings::Settings.CommonOptions.OutputFormat == TOutputFormat::ofOgg);
-}
-
 // ---- step starters --------------------------------------------------------------------
 
 void TRipForm::StartRip(int i) {
@@ -356,13 +326,14 @@ void TRipForm::StartRip(int i) {
     Label3->show();
     SetGroupCaption("Extracting");
     RipThread.reset();
-    const std::string title = Title(i);
-    if (!IsUsableTitle(title)) {
+    ripping_ = true;
+    firstStepItem_ = i;
+    if (!plan_->UsableTitle(i)) {
         PostToSelf(settings::PI_TRACK_EXTRACTED, cd::RipStatusFileFailed);
         return;
     }
     RipThread =
-        std::make_unique<cd::TCDRipThread>(Track(i), title, settings::Settings.CommonOptions);
+        std::make_unique<cd::TCDRipThread>(plan_->Track(i), plan_->Title(i), plan_->RipOptions(i));
     RipThread->CDHandle = CDHandle;
     RipThread->NotifyWindow = this;
     if (!RipSession_) {
@@ -372,86 +343,62 @@ void TRipForm::StartRip(int i) {
     RipThread->Resume();
 }
 
-bool TRipForm::RefusesOwnInput(const std::string& input, const std::string& output,
-                               std::int32_t endCode) {
+bool TRipForm::RefusesOwnInput(int i, const std::string& input) {
     std::error_code ec;
+    const std::string output = plan_->Output(i);
     if (!std::filesystem::equivalent(input, output, ec)) {
         return false;
     }
     ShowError(Q(output) + " is the file being converted; it cannot also be its output.");
-    PostToSelf(endCode, 0);
+    SkipEncode(i, 0);
     return true;
 }
 
-void TRipForm::PrepareEncoder(TEncoderProcess& process, const std::string& input,
-                              const std::string& output, bool encode) {
-    process.Active = true;
-    process.NotifyWindow = this;
-    process.InputFile = input;
-    process.OutputFile = output;
-    process.EncodeMode = encode;
-    process.JobKind = static_cast<std::uint8_t>(JobKind);
-    encodingOutput_ = output;
+std::intptr_t TRipForm::AddStep(int i, std::unique_ptr<TEncodeStep> step) {
+    const std::intptr_t id = step ? step->Request().StepId : nextStepId_++;
+    TRunningStep running;
+    running.item = i;
+    running.step = std::move(step);
+    if (Parallel() && running.step) {
+        AddRow(running);
+    }
+    steps_.emplace(id, std::move(running));
+    mostAtOnce_ = std::max(mostAtOnce_, RunningEncodes());
+    return id;
 }
 
-void TRipForm::StartMp3(const std::string& input, const std::string& output, bool encode) {
-    if (RefusesOwnInput(input, output, settings::PI_MP3_ENDED)) {
+void TRipForm::SkipEncode(int i, std::int32_t status) {
+    const std::intptr_t id = AddStep(i, nullptr);
+    PostToSelf(plan_->EndCode(), status, {}, {}, id);
+}
+
+void TRipForm::StartEncode(int i, const std::string& input) {
+    if (RefusesOwnInput(i, input)) {
         return;
     }
-    PrepareEncoder(*Mp3Process, input, output, encode);
-    Mp3Process->Start();
-}
-
-void TRipForm::StartWma(const std::string& input, const std::string& output) {
-    if (RefusesOwnInput(input, output, settings::PI_WMA_ENDED)) {
-        return;
+    TEncodeRequest request = plan_->EncodeRequest(i, input);
+    request.StepId = nextStepId_++;
+    std::unique_ptr<TEncodeStep> step = MakeEncodeStep(request, this);
+    TEncodeStep& started = *step;
+    const std::intptr_t id = AddStep(i, std::move(step));
+    if (dynamic_cast<TWmaStep*>(&started) != nullptr) {
+        // The clock is set before the start: a step that ends at once (the question
+        // declined, no encoder) is handled inside Start and turns the timer off again.
+        wmaStepId_ = id;
+        WmaStart = Clock::now();
+        displayTimer_->stop(); // the last step's progress is over
+        FlatGauge1->setValue(0);
+        if (JobKind == jkWavToWma && EncodeIndex_ > 0) {
+            Label2->clear();
+        }
+        WmaInputSize = settings::FileSizeOf(input);
+        Timer1->start();
     }
-    PrepareEncoder(*WmaProcess, input, output, true);
-    // The clock is set before the start: a step that ends at once (the question declined,
-    // no encoder) is handled inside Start and turns the timer off again.
-    WmaStart = Clock::now();
-    displayTimer_->stop(); // the last step's progress is over
-    FlatGauge1->setValue(0);
-    if (JobKind == jkWavToWma && EncodeIndex_ > 0) {
-        Label2->clear();
-    }
-    WmaInputSize = settings::FileSizeOf(input);
-    Timer1->start();
-    WmaProcess->Start();
-}
-
-void TRipForm::StartOgg(const std::string& input, const std::string& output) {
-    if (RefusesOwnInput(input, output, settings::PI_OGG_DONE)) {
-        return;
-    }
-    WaveIn1->SetFileName(input);
-    VorbisOut1->SetFileName(output);
-    ApplyVorbisSettings();
-    encodingOutput_ = output;
-    OutputStart = Clock::now().time_since_epoch().count();
-    VorbisOut1->Run();
-}
-
-void TRipForm::ApplyVorbisSettings() {
-    const settings::TOggOptions& o = settings::Settings.OggOptions;
-    auto rate = [](int position) {
-        return static_cast<audio::TVorbisBitRate>(std::clamp(position, 0, int(audio::br499)));
-    };
-    if (o.IsUseCompress) {
-        VorbisOut1->SetCompression(static_cast<float>(o.CompressPosition - 10) / 100.0f);
-        VorbisOut1->SetDesiredNominalBitrate(audio::brAutoSelect);
-        VorbisOut1->SetDesiredMaximumBitrate(audio::brAutoSelect);
-        VorbisOut1->SetMinimumBitrate(audio::brAutoSelect);
-    } else {
-        VorbisOut1->SetDesiredNominalBitrate(rate(o.NomalBitRate));
-        VorbisOut1->SetDesiredMaximumBitrate(rate(o.MaxBitRate));
-        VorbisOut1->SetMinimumBitrate(rate(o.MinBitRate));
-        VorbisOut1->SetCompression(0.2f);
-    }
+    started.Start(); // the step stays (and the job waits for Stop) when this throws
 }
 
 void TRipForm::ResampleCheck(int i) {
-    const std::string input = InputPath(i);
+    const std::string input = plan_->Input(i);
     const bool mp3 = JobKind == jkWavToMp3;
     WaveIn1->SetFileName(input);
     bool valid = false;
@@ -463,25 +410,57 @@ void TRipForm::ResampleCheck(int i) {
     if (!valid) {
         SetPhase("Encoding", i);
         ShowError(Q(input) + " is missing or is not a WAV file that can be converted.");
-        PostToSelf(mp3 ? settings::PI_MP3_ENDED : settings::PI_OGG_DONE, 0);
+        SkipEncode(i, 0);
         return;
     }
     if (WaveIn1->SampleRate() >= 44100) {
         SetPhase("Encoding", i);
         SetGroupCaption(i == 0 ? (mp3 ? "Encoding WAV to MP3" : "Encoding WAV to OGG")
                                : "Encoding");
-        if (mp3) {
-            StartMp3(input, OutputPath(i), true);
-        } else {
-            StartOgg(input, OutputPath(i));
-        }
+        StartEncode(i, input);
         return;
     }
-    WaveOut1->SetFileName(TempResamplePath());
+    WaveOut1->SetFileName(plan_->ResampleTemp());
     OutputStart = Clock::now().time_since_epoch().count();
     SetGroupCaption("Resampling WAV");
     SetPhase("Resampling", i);
+    resampling_ = true;
+    firstStepItem_ = i;
     WaveOut1->Run();
+}
+
+void TRipForm::Pump() {
+    if (!Items) {
+        return;
+    }
+    if (JobKind != jkExtract) {
+        // One item at a time, in order.
+        if (!steps_.empty() || resampling_ || nextItem_ >= ItemCount()) {
+            return;
+        }
+        const int i = nextItem_++;
+        if (plan_->Resamples()) {
+            ResampleCheck(i);
+            return;
+        }
+        SetPhase(JobKind == jkMp3ToWav ? "Decoding" : "Encoding", i);
+        SetGroupCaption(JobKind == jkMp3ToWav ? "Decoding" : "Encoding");
+        StartEncode(i, plan_->Input(i));
+        return;
+    }
+    while (!waiting_.empty() && static_cast<int>(steps_.size()) < encoders_ && Items) {
+        const int t = waiting_.front();
+        waiting_.erase(waiting_.begin());
+        SetPhase("Encoding", t);
+        SetGroupCaption("Encoding");
+        StartEncode(t, plan_->Wav(t));
+    }
+    // One step at a time; with more encoders the next track is extracted while the
+    // earlier ones encode, but never more than one waits for an encoder.
+    const bool mayRip = Parallel() ? waiting_.empty() : steps_.empty();
+    if (Items && !ripping_ && RipIndex_ < ItemCount() && mayRip) {
+        StartRip(RipIndex_);
+    }
 }
 
 // ---- messages -------------------------------------------------------------------------
@@ -490,8 +469,7 @@ bool TRipForm::event(QEvent* e) {
     return DispatchMessageEvent(e) || QDialog::event(e);
 }
 
-std::intptr_t TRipForm::HandleMessage(unsigned msg, std::intptr_t /*wParam*/,
-                                      std::intptr_t lParam) {
+std::intptr_t TRipForm::HandleMessage(unsigned msg, std::intptr_t wParam, std::intptr_t lParam) {
     if (msg == settings::WM_RIPERROR) {
         if (Items) {
             OnRipError(lParam);
@@ -528,29 +506,38 @@ std::intptr_t TRipForm::HandleMessage(unsigned msg, std::intptr_t /*wParam*/,
         OnTrackExtracted(*info);
         break;
     case settings::PI_MP3_ENDED:
-        OnMp3Ended(*info);
-        break;
     case settings::PI_OGG_DONE:
-        OnOggDone(*info);
+    case settings::PI_WMA_ENDED:
+        OnEncodeEnded(*info, wParam);
         break;
     case settings::PI_RESAMPLE_DONE:
         OnResampleDone(*info);
         break;
-    case settings::PI_WMA_ENDED:
-        OnWmaEnded(*info);
-        break;
     default:
-        OnProgress(*info);
+        OnProgress(*info, wParam);
         break;
     }
     return 0;
 }
 
-void TRipForm::OnProgress(const TProcessInfo& info) {
-    if (Timer1->isActive()) {
+void TRipForm::OnProgress(const TProcessInfo& info, std::intptr_t stepId) {
+    // Progress of the WMA step's own means its estimate is no longer needed.
+    if (Timer1->isActive() && (!Parallel() || stepId == wmaStepId_)) {
         Timer1->stop();
     }
-    ProgressSeen = true;
+    const auto running = steps_.find(stepId);
+    const int item =
+        stepId == 0 ? firstStepItem_ : (running != steps_.end() ? running->second.item : -1);
+    if (item >= 0 && item < ItemCount()) {
+        progressSeen_[static_cast<std::size_t>(item)] = true;
+    }
+    if (Parallel() && stepId != 0) {
+        if (running != steps_.end() && running->second.rowGauge != nullptr && info.Code > 0 &&
+            info.Code <= 100) {
+            running->second.rowGauge->setValue(info.Code);
+        }
+        return;
+    }
     shownElapsed_ = Q(info.Elapsed);
     shownEstimated_ = Q(info.Estimated);
     shownCode_ = info.Code;
@@ -585,219 +572,189 @@ void TRipForm::OnRipError(std::intptr_t which) {
     }
 }
 
-void TRipForm::OnTrackExtracted(TProcessInfo& info) {
-    const int t = RipIndex_;
-    const std::string wav = WavPath(t);
-    if (info.Status == cd::RipStatusReadFailed) {
+void TRipForm::SettleRipFile(int t, std::int32_t status) {
+    const std::string written = plan_->RipOptions(t).WavPath;
+    const std::string wav = plan_->Wav(t);
+    if (status == cd::RipStatusReadFailed) {
         ShowError(QStringLiteral("Error while reading CD information!"));
-    } else if (info.Status == cd::RipStatusFileFailed) {
-        if (IsUsableTitle(Title(t)) && IsUnfinishedRip(wav)) {
+    } else if (status == cd::RipStatusFileFailed) {
+        if (plan_->UsableTitle(t) && IsUnfinishedRip(written)) {
             // Created but not completely written: nothing half-written stays behind.
-            RemovePartialOutput(wav);
+            Remove(written);
             ShowError(Q(wav) + " could not be written completely (is the disk full?).");
-        } else {
-            ShowError(Q(settings::Settings.CommonOptions.OutputFolder) + "/" + Q(Title(t)) +
-                      ".wav" +
-                      " is not a valid file name.Please rename the Title in the CD tracks list.");
+            return;
         }
-    } else if (info.Status == cd::RipStatusNormalizeFailed) {
+        ShowError(Q(plan_->Settings().OutputFolder) + "/" + Q(plan_->Title(t)) + ".wav" +
+                  " is not a valid file name.Please rename the Title in the CD tracks list.");
+    } else if (status == cd::RipStatusNormalizeFailed) {
         ShowError(Q(wav) + " could not be normalized; it is kept as it was extracted.");
-    } else if (info.Status == cd::RipStatusUncorrectable && RipSession_) {
+    } else if (status == cd::RipStatusUncorrectable && RipSession_) {
         platform::TheDialogs().MessageBox(
             this,
             Q(wav) + " has frames that could not be read reliably; see " +
                 Q(RipSession_->LogPath()) + ".",
             kCaption, platform::MbIcon::Warning, platform::MbButtons::Ok);
     }
+    // What the rip kept (all of it, or what it could read) takes its name.
+    if (written != wav && Exists(written)) {
+        std::error_code ec;
+        std::filesystem::rename(written, wav, ec);
+    }
+}
+
+void TRipForm::OnTrackExtracted(const TProcessInfo& info) {
+    const int t = RipIndex_;
+    ripping_ = false;
+    RipThread.reset(); // it has posted its last message
+    SettleRipFile(t, info.Status);
     RipIndex_ += 1;
+    if (!plan_->EncodesAfterExtraction()) {
+        // WAV output: the extraction was the whole step.
+        if (RipIndex_ == ItemCount()) {
+            FinishAndClose();
+        } else {
+            Pump();
+        }
+        return;
+    }
     // A track with unreliable frames is complete and goes on to its encode step.
     const bool failed = info.Status != cd::RipStatusOk &&
                         info.Status != cd::RipStatusNormalizeFailed &&
                         info.Status != cd::RipStatusUncorrectable;
-    const settings::TOutputFormatRow* row =
-        settings::FormatRow(settings::Settings.CommonOptions.OutputFormat);
-    if (row != nullptr && row->Step != TStepMaker::smNone) {
-        if (row->Step == TStepMaker::smWmaHelper) {
-            RipThread.reset();
-        }
-        if (failed) {
-            // The track's encode step is skipped: its end event comes at once.
-            PostToSelf(row->EndCode, 4);
-            ProgressSeen = true;
-            return;
-        }
-        SetPhase("Encoding", t);
-        SetGroupCaption("Encoding");
-        const std::string output = WithExtension(wav, row->Extension);
-        if (row->Step == TStepMaker::smLame) {
-            StartMp3(wav, output, true);
-        } else if (row->Step == TStepMaker::smVorbis) {
-            StartOgg(wav, output);
-        } else {
-            StartWma(wav, output);
-        }
-        return;
-    }
-    // WAV output: the extraction was the whole step.
-    if (RipIndex_ == ItemCount()) {
-        FinishAndClose();
+    if (failed) {
+        // The track's encode step is skipped: its end event comes at once.
+        progressSeen_[static_cast<std::size_t>(t)] = true;
+        SkipEncode(t, kExtractionFailed);
     } else {
-        StartRip(RipIndex_);
+        waiting_.push_back(t);
     }
+    Pump();
 }
 
-void TRipForm::OnMp3Ended(const TProcessInfo& info) {
-    const bool failedExit = info.Status == EncodeStatusEnded && Mp3Process->LastExitCode != 0;
-    if (info.Status == EncodeStatusInUse && !ProgressSeen) {
-        ShowError(Items->at(EncodeIndex_) + "maybe be used,operate fail!");
-    } else if (info.Status == EncodeStatusEnded && (!ProgressSeen || failedExit)) {
-        if (failedExit) {
-            RemovePartialOutput(encodingOutput_);
+bool TRipForm::ReportEnd(const TProcessInfo& info, const TRunningStep& running, bool progressSeen) {
+    const int exitCode = running.step ? running.step->ExitCode() : 0;
+    const bool failedExit = info.Status == EncodeStatusEnded && exitCode != 0;
+    const std::string output = plan_->Output(running.item);
+    const QString item = Items->at(running.item);
+    switch (info.Code) {
+    case settings::PI_MP3_ENDED:
+        if (info.Status == EncodeStatusInUse && !progressSeen) {
+            ShowError(item + "maybe be used,operate fail!");
+        } else if (info.Status == EncodeStatusEnded && (!progressSeen || failedExit)) {
+            ShowError(QStringLiteral("Create MP3 file error!\nPlease check the output and lame "
+                                     "options or run application again."));
         }
-        ShowError(QStringLiteral("Create MP3 file error!\nPlease check the output and lame "
-                                 "options or run application again."));
-    }
-    if (JobKind == jkExtract && info.Status == EncodeStatusEnded && ProgressSeen && !failedExit &&
-        settings::Settings.ID3.Use) {
-        WriteId3Tag(RipIndex_ - 1);
-    }
-    if (EndEncodeStep(EncodeIndex_, info.Status == EncodeStatusEnded && !failedExit)) {
-        NextAfterEncode();
-    }
-}
-
-void TRipForm::OnWmaEnded(const TProcessInfo& info) {
-    Timer1->stop();
-    const bool failedExit = info.Status == EncodeStatusEnded && WmaProcess->LastExitCode != 0;
-    if (info.Status == EncodeStatusInUse && !ProgressSeen) {
-        ShowError(Items->at(EncodeIndex_) + "maybe be used,operate fail!");
-    } else if (info.Status == EncodeStatusErrorLine) {
-        RemovePartialOutput(encodingOutput_);
-        ShowError(Q(info.Elapsed));
-    } else if (failedExit) {
-        RemovePartialOutput(encodingOutput_);
-        ShowError(Q(encodingOutput_) + ": the WMA encoder ended without finishing the file.");
-    }
-    if (EndEncodeStep(EncodeIndex_, info.Status == EncodeStatusEnded && !failedExit)) {
-        NextAfterEncode();
-    }
-}
-
-bool TRipForm::EndEncodeStep(int& index, bool ended) {
-    NoteEncoded(index, ended);
-    ProgressSeen = false;
-    index += 1;
-    if (index == ItemCount()) {
-        FinishAndClose();
-        return false;
-    }
-    return true;
-}
-
-void TRipForm::FinishAndClose() {
-    FinishJob();
-    // Later, not now: this may run inside an encoder's sent hand-over, which must return
-    // before the window goes.
-    QTimer::singleShot(0, this, [this] { done(QDialog::Accepted); });
-}
-
-void TRipForm::NoteEncoded(int i, bool ended) {
-    if (ended && settings::FileSizeOf(encodingOutput_) > 0 && i < ItemCount()) {
-        encoded_[static_cast<std::size_t>(i)] = true;
-    }
-    encodingOutput_.clear();
-}
-
-void TRipForm::NextAfterEncode() {
-    const int i = EncodeIndex_;
-    switch (JobKind) {
-    case jkExtract:
-        StartRip(RipIndex_);
         break;
-    case jkWavToMp3:
-        ResampleCheck(i);
+    case settings::PI_WMA_ENDED:
+        if (info.Status == EncodeStatusInUse && !progressSeen) {
+            ShowError(item + "maybe be used,operate fail!");
+        } else if (info.Status == EncodeStatusErrorLine) {
+            ShowError(Q(info.Elapsed));
+        } else if (failedExit) {
+            ShowError(Q(output) + ": the WMA encoder ended without finishing the file.");
+        }
         break;
-    case jkMp3ToWav:
-        SetPhase("Decoding", i);
-        SetGroupCaption("Decoding");
-        StartMp3(InputPath(i), OutputPath(i), false);
-        break;
-    case jkRecordedToMp3:
-        SetPhase("Encoding", i);
-        SetGroupCaption("Encoding");
-        StartMp3(InputPath(i), OutputPath(i), true);
-        break;
-    case jkWavToWma:
-        SetPhase("Encoding", i);
-        SetGroupCaption("Encoding");
-        StartWma(InputPath(i), OutputPath(i));
+    case settings::PI_OGG_DONE:
+        if (info.Status == JobStatusWriterFailed) {
+            ShowError(Q(output) + ": " + Q(info.Elapsed));
+        }
         break;
     default:
         break;
     }
+    return running.step != nullptr && running.step->Succeeded(info, progressSeen);
 }
 
-void TRipForm::OnOggDone(const TProcessInfo& info) {
-    if (info.Status == JobStatusWriterFailed) {
-        RemovePartialOutput(encodingOutput_);
-        ShowError(Q(encodingOutput_) + ": " + Q(info.Elapsed));
+void TRipForm::OnEncodeEnded(const TProcessInfo& info, std::intptr_t stepId) {
+    const auto found = steps_.find(stepId);
+    if (found == steps_.end()) {
+        return; // a stopped step's last word
     }
-    if (EndEncodeStep(OggIndex_, info.Status == 0)) {
-        NextAfterOgg();
+    TRunningStep running = std::move(found->second);
+    steps_.erase(found);
+    if (stepId == wmaStepId_) {
+        Timer1->stop();
     }
+    const bool seen = progressSeen_[static_cast<std::size_t>(running.item)];
+    const bool succeeded = ReportEnd(info, running, seen);
+    TFinishResult result;
+    if (running.step) {
+        result = running.step->Finish(succeeded);
+    }
+    if (result.TagResult > 255) {
+        platform::TheDialogs().MessageBox(
+            this, QStringLiteral("Error #%1! Could not save Tag!").arg(result.TagResult), kCaption,
+            platform::MbIcon::None, platform::MbButtons::Ok);
+    }
+    EndItem(std::move(running), result.Produced, info.Code);
 }
 
-void TRipForm::NextAfterOgg() {
-    if (JobKind == jkExtract) {
-        StartRip(RipIndex_);
-    } else if (JobKind == jkWavToOgg) {
-        ResampleCheck(OggIndex_);
+void TRipForm::EndItem(TRunningStep running, bool produced, std::int32_t code) {
+    RemoveRow(running);
+    const auto item = static_cast<std::size_t>(running.item);
+    encoded_[item] = produced;
+    progressSeen_[item] = false;
+    Retire(std::move(running.step));
+    int& index = code == settings::PI_OGG_DONE ? OggIndex_ : EncodeIndex_;
+    index += 1;
+    if (index == ItemCount()) {
+        FinishAndClose();
+        return;
     }
+    Pump();
 }
 
 void TRipForm::OnResampleDone(const TProcessInfo& info) {
-    const bool mp3 = JobKind == jkWavToMp3;
+    resampling_ = false;
+    const int i = firstStepItem_;
     if (info.Status == JobStatusWriterFailed) {
-        RemovePartialOutput(TempResamplePath());
-        ShowError(Q(InputPath(mp3 ? EncodeIndex_ : OggIndex_)) + ": " + Q(info.Elapsed));
-        TProcessInfo ended;
-        ended.Code = mp3 ? settings::PI_MP3_ENDED : settings::PI_OGG_DONE;
-        ProgressSeen = true; // the failure has been shown; the end shows nothing more
-        if (mp3) {
-            OnMp3Ended(ended);
-        } else {
-            OnOggDone(ended);
-        }
+        Remove(plan_->ResampleTemp());
+        ShowError(Q(plan_->Input(i)) + ": " + Q(info.Elapsed));
+        TRunningStep failed;
+        failed.item = i;
+        EndItem(std::move(failed), false, plan_->EndCode());
         return;
     }
-    const int i = mp3 ? EncodeIndex_ : OggIndex_;
     SetPhase("Encoding", i);
     SetGroupCaption("Encoding");
-    if (mp3) {
-        StartMp3(TempResamplePath(), OutputPath(i), true);
-    } else {
-        StartOgg(TempResamplePath(), OutputPath(i));
-    }
+    StartEncode(i, plan_->ResampleTemp());
 }
 
-// ---- the tag --------------------------------------------------------------------------
+// ---- progress rows (parallel jobs) ----------------------------------------------------
 
-void TRipForm::WriteId3Tag(int t) {
-    const settings::TDiscInfo& disc = settings::DiscInfo;
-    tags::Tid3tag tag;
-    tag.SetTitle(Title(t));
-    tag.SetArtist(disc.Artist);
-    tag.SetAlbum(disc.Album);
-    tag.SetYear(disc.Year);
-    tag.Genre = tags::GenreIndexToCode(disc.Genre);
-    tag.SetComment(disc.Comment);
-    tag.SetTrack(static_cast<std::uint8_t>(std::clamp(Track(t), 0, 255)));
-    const std::uint16_t result = tag.WriteTag(WithExtension(WavPath(t), ".mp3"));
-    if (result > 255) {
-        platform::TheDialogs().MessageBox(
-            this, QStringLiteral("Error #%1! Could not save Tag!").arg(result), kCaption,
-            platform::MbIcon::None, platform::MbButtons::Ok);
+void TRipForm::AddRow(TRunningStep& running) {
+    running.rowLabel = new QLabel(Q(plan_->CaptionName(running.item)), this);
+    running.rowLabel->setObjectName(QStringLiteral("StepLabel"));
+    running.rowGauge = new QProgressBar(this);
+    running.rowGauge->setObjectName(QStringLiteral("StepGauge"));
+    running.rowGauge->setRange(0, 100);
+    running.rowGauge->setValue(0);
+    running.rowLabel->show();
+    running.rowGauge->show();
+    // Placed by FitRows once the step is in the list.
+    QTimer::singleShot(0, this, [this] { FitRows(); });
+}
+
+void TRipForm::RemoveRow(TRunningStep& running) {
+    delete running.rowLabel;
+    delete running.rowGauge;
+    running.rowLabel = nullptr;
+    running.rowGauge = nullptr;
+    FitRows();
+}
+
+void TRipForm::FitRows() {
+    int row = 0;
+    for (const auto& [id, running] : steps_) {
+        if (running.rowGauge == nullptr) {
+            continue;
+        }
+        const int y = kDesignedHeight + row * kRowHeight;
+        running.rowLabel->setGeometry(16, y, 110, 16);
+        running.rowGauge->setGeometry(130, y, 135, 16);
+        ++row;
     }
+    setFixedSize(273, kDesignedHeight + row * kRowHeight + (row > 0 ? 4 : 0));
 }
 
 // ---- the WMA estimate -----------------------------------------------------------------
@@ -806,13 +763,15 @@ void TRipForm::Timer1Timer() {
     const std::chrono::duration<double> span = Clock::now() - WmaStart;
     const long long elapsed = RoundHalfEven(span.count());
     Label1->setText(Q(settings::MinSecText(elapsed)));
-    if (!WmaProcess || !WmaProcess->Active) {
+    const auto found = steps_.find(wmaStepId_);
+    const auto* wma =
+        found != steps_.end() ? dynamic_cast<const TWmaStep*>(found->second.step.get()) : nullptr;
+    if (wma == nullptr || !wma->Active()) {
         return;
     }
     Label3->hide();
-    const std::int64_t current = settings::FileSizeOf(WmaProcess->OutputFile);
-    const auto estimate =
-        WmaEstimate(elapsed, WmaInputSize, settings::Settings.WMAOptions.BitRate, current);
+    const std::int64_t current = settings::FileSizeOf(wma->Writing());
+    const auto estimate = WmaEstimate(elapsed, WmaInputSize, plan_->Settings().WmaPreset, current);
     if (!estimate) {
         return;
     }
@@ -828,28 +787,17 @@ void TRipForm::Timer1Timer() {
 // ---- pipeline events (worker threads) -------------------------------------------------
 
 void TRipForm::PostToSelf(std::int32_t code, std::int32_t status, std::string elapsed,
-                          std::string estimated) {
+                          std::string estimated, std::intptr_t stepId) {
     settings::PostProcessInfo(
-        this, settings::NewProcessInfo(code, status, std::move(elapsed), std::move(estimated)));
-}
-
-void TRipForm::PostOutputProgress(audio::TACSOutput& sink) {
-    const std::int32_t code = sink.Progress();
-    const Clock::time_point start{Clock::duration{OutputStart.load()}};
-    TimeTexts times = ProgressTimeTexts(SecondsSince(start), code);
-    PostToSelf(code, 0, std::move(times.Elapsed), std::move(times.Estimated));
+        this, settings::NewProcessInfo(code, status, std::move(elapsed), std::move(estimated)),
+        stepId);
 }
 
 void TRipForm::WaveOut1Progress() {
-    PostOutputProgress(*WaveOut1);
-}
-
-void TRipForm::VorbisOut1Progress() {
-    PostOutputProgress(*VorbisOut1);
-}
-
-void TRipForm::VorbisOut1Done() {
-    PostToSelf(settings::PI_OGG_DONE, 0);
+    const std::int32_t code = WaveOut1->Progress();
+    const Clock::time_point start{Clock::duration{OutputStart.load()}};
+    TimeTexts times = ProgressTimeTexts(SecondsSince(start), code);
+    PostToSelf(code, 0, std::move(times.Elapsed), std::move(times.Estimated));
 }
 
 void TRipForm::WaveOut1Done() {
@@ -864,10 +812,12 @@ void TRipForm::WaveOut1Done() {
 
 // ---- the end --------------------------------------------------------------------------
 
-void TRipForm::RemovePartialOutput(const std::string& path) {
-    if (!path.empty()) {
-        std::error_code ec;
-        std::filesystem::remove(path, ec);
+void TRipForm::Retire(std::unique_ptr<TEncodeStep> step) {
+    if (step) {
+        auto* holder = new TStepHolder(std::move(step), this);
+        holder->deleteLater();
+        holders_.erase(std::remove(holders_.begin(), holders_.end(), nullptr), holders_.end());
+        holders_.emplace_back(holder);
     }
 }
 
@@ -885,6 +835,13 @@ void TRipForm::StopSink(audio::TACSOutput& sink) {
     }
 }
 
+void TRipForm::FinishAndClose() {
+    FinishJob();
+    // Later, not now: this may run inside an encoder's sent hand-over, which must return
+    // before the window goes.
+    QTimer::singleShot(0, this, [this] { done(QDialog::Accepted); });
+}
+
 void TRipForm::FinishJob() {
     if (!Items) {
         return;
@@ -893,44 +850,37 @@ void TRipForm::FinishJob() {
         RipThread->StopFlag = true;
         RipThread.reset();
     }
-    const settings::TCommonOptions& common = settings::Settings.CommonOptions;
-    const settings::TOutputFormatRow* row = settings::FormatRow(common.OutputFormat);
-    if (JobKind == jkExtract && RipIndex_ == ItemCount() && row != nullptr &&
-        row->Step != TStepMaker::smNone && !common.IsKeepWav) {
-        for (int i = 0; i < ItemCount(); ++i) {
-            // A track whose encode did not finish keeps its WAV: it is all there is of it.
-            if (encoded_[static_cast<std::size_t>(i)]) {
-                DeleteUnlessInUse(WavPath(i));
-            }
+    if (ripping_ && plan_->UsableTitle(firstStepItem_)) {
+        // A stopped extraction keeps what it read, as a complete WAV under its name.
+        const std::string written = plan_->RipOptions(firstStepItem_).WavPath;
+        const std::string wav = plan_->Wav(firstStepItem_);
+        if (written != wav && Exists(written)) {
+            std::error_code ec;
+            std::filesystem::rename(written, wav, ec);
         }
     }
+    ripping_ = false;
     Items.reset();
     Timer1->stop();
     displayTimer_->stop();
-    // A child still running is killed; what it wrote so far is not a finished file.
-    for (TEncoderProcess* wrapper : {static_cast<TEncoderProcess*>(Mp3Process.get()),
-                                     static_cast<TEncoderProcess*>(WmaProcess.get())}) {
-        if (wrapper != nullptr && wrapper->Active) {
-            const bool running = wrapper->ChildPid() != 0;
-            wrapper->StopProcess(0);
-            if (running) {
-                RemovePartialOutput(wrapper->OutputFile);
-            }
+    // A step still running is stopped; what it wrote so far is not a finished file.
+    for (auto& [id, running] : steps_) {
+        if (running.step) {
+            running.step->Stop();
         }
+        RemoveRow(running);
+        Retire(std::move(running.step));
     }
+    steps_.clear();
+    waiting_.clear();
     {
         std::lock_guard lock(sendMutex_);
         sendAbandoned_ = true;
     }
     sendDone_.notify_all();
-    const bool oggRunning = OggMayRun() && VorbisOut1->Busy();
-    StopSink(*VorbisOut1);
-    if (oggRunning) {
-        RemovePartialOutput(VorbisOut1->FileName());
-    }
     StopSink(*WaveOut1);
-    if (JobKind == jkWavToOgg || JobKind == jkWavToMp3) {
-        DeleteUnlessInUse(TempResamplePath());
+    for (const std::string& file : plan_->CleanUp(RipIndex_, encoded_)) {
+        DeleteUnlessInUse(file);
     }
 }
 

@@ -1,26 +1,30 @@
 #pragma once
-// The conversion job window: a small modal dialog that runs a list of extractions and
-// conversions one step at a time and shows the phase, a progress bar, the elapsed time and
-// the estimated total time.
+// The conversion job window: a small modal dialog that runs a job plan (JobPlan.h) and shows
+// its phase, a progress bar, the elapsed time and the estimated total time.
 //
-// It does no audio work itself. It starts the workers one after the other (the rip thread,
-// the lame and WM8EUTIL wrappers Mp3Process and WmaProcess, and its own pipeline
-// components WaveIn1 -> RateConverter1 -> WaveOut1 for resampling and WaveIn1 -> VorbisOut1
-// for OGG) and reacts to the WM_PROGRESS and WM_RIPERROR messages they send back: every
-// finished step posts an event and the handler of that event starts the next step.
+// It does no audio work itself and names no file: the plan names every file and says what
+// is removed at the end; the window starts the workers (the rip thread, the encode steps of
+// EncodeStep.h, and its own pipeline WaveIn1 -> RateConverter1 -> WaveOut1 for resampling)
+// and reacts to the WM_PROGRESS and WM_RIPERROR messages they send back: every finished step
+// posts an event and the handler of that event starts the next step. A WM_PROGRESS's wParam
+// names the step it comes from (0: the rip thread or the resampler).
+//
+// With one encoder (the default) a job runs one step at a time: extract 1, encode 1, extract
+// 2, ... With more, the next track is extracted while earlier ones encode, up to that many
+// encode steps run at once, and each running one has a progress row under the gauge.
 //
 // Threads and ownership:
-// - Everything here runs on the GUI thread, except the four pipeline event handlers, which
-//   run on the sinks' worker threads and only build a record and post it. WaveOut1Done
-//   waits until the resample-done event has been handled (or the job has ended).
+// - Everything here runs on the GUI thread, except the resampler's event handlers, which
+//   run on its worker thread and only build a record and post it. WaveOut1Done waits until
+//   the resample-done event has been handled (or the job has ended).
 // - Every TProcessInfo received is deleted here, also after the job has ended: records
 //   still queued when the window goes are drained and freed by its destructor.
-// - The window owns the rip thread and its pipeline components; the two encoder wrappers
-//   are the program's (made here only when nobody has made them yet).
+// - The window owns the rip thread, the encode steps and its pipeline components.
 // - The caller shows the window with platform::TheDialogs().ExecModal and destroys it.
 //
 // Each item ends exactly once; after Stop or the end of the job no event starts anything.
 #include <QDialog>
+#include <QPointer>
 #include <QStringList>
 
 #include <array>
@@ -28,12 +32,14 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "jobs/JobPlan.h"
 #include "platform/Messages.h"
 
 class QGroupBox;
@@ -44,7 +50,6 @@ class QTimer;
 
 namespace audio {
 class TRateConverter;
-class TVorbisOut;
 class TWaveIn;
 class TWaveOut;
 class TACSOutput;
@@ -61,21 +66,7 @@ struct TProcessInfo;
 
 namespace jobs {
 
-class TEncoderProcess;
-
-// What a job does with its items.
-enum TJobKind : int {
-    jkExtract = 1,       // CD tracks ("03" + title) to WAV, then MP3, OGG or WMA
-    jkWavToMp3 = 2,      // WAV files, resampled to 44 100 Hz when slower
-    jkMp3ToWav = 3,      // MP3 files decoded by lame
-    jkRecordedToMp3 = 4, // the recorder's WAV, encoded beside itself
-    jkWavToOgg = 5,      // WAV files, resampled to 44 100 Hz when slower
-    jkWavToWma = 6       // WAV files through WM8EUTIL
-};
-
-// Status of an end event when one of the window's own pipeline components failed (the
-// record's Elapsed carries the reason).
-constexpr std::int32_t JobStatusWriterFailed = 7;
+class TEncodeStep;
 
 // Input bytes per 1000 output bytes of WM8EUTIL, by position of the WMA preset.
 extern const std::array<int, 33> WmaSizeRatio;
@@ -103,6 +94,9 @@ public:
     int EncodeIndex() const { return EncodeIndex_; }
     int OggIndex() const { return OggIndex_; }
     bool JobFinished() const { return !Items.has_value(); }
+    // Encode steps running now, and the most that ran at once in this job.
+    int RunningEncodes() const;
+    int MostEncodesAtOnce() const { return mostAtOnce_; }
 
 protected:
     bool event(QEvent* e) override;
@@ -110,77 +104,73 @@ protected:
     void done(int result) override;
 
 private:
+    // An encode step of an item; no step when the item's encode was skipped or refused.
+    struct TRunningStep {
+        int item = 0;
+        std::unique_ptr<TEncodeStep> step;
+        QLabel* rowLabel = nullptr; // the step's progress row (parallel jobs)
+        QProgressBar* rowGauge = nullptr;
+    };
+
     void CreateComponents();
     void CreateLayout();
+    void StartFirstStep();
 
     // Step starters; i is the 0-based item.
     void StartRip(int i);
-    // Hands the step's files and this window to an encoder wrapper before its Start.
-    void PrepareEncoder(TEncoderProcess& process, const std::string& input,
-                        const std::string& output, bool encode);
-    void StartMp3(const std::string& input, const std::string& output, bool encode);
-    void StartWma(const std::string& input, const std::string& output);
-    void StartOgg(const std::string& input, const std::string& output);
-    // Kinds 2 and 5: encode directly, or resample into the kind's temporary file first.
+    // The item's encode step reading input; phase and group captions are set by the caller.
+    void StartEncode(int i, const std::string& input);
+    // Kinds 2 and 5: encode directly, or resample into the plan's temporary file first.
     void ResampleCheck(int i);
-    void ApplyVorbisSettings();
+    // Starts what may start now: waiting encodes while an encoder is free, the next rip, or
+    // (file jobs) the next item.
+    void Pump();
+    // Ends item i's encode without a step: its end record (code, status) comes posted.
+    void SkipEncode(int i, std::int32_t status);
     // A file chosen as input whose output name is the file itself (an MP3 picked for WAV to
     // MP3 in the output folder): the item ends with a message instead of destroying it.
-    bool RefusesOwnInput(const std::string& input, const std::string& output, std::int32_t endCode);
+    bool RefusesOwnInput(int i, const std::string& input);
+    std::intptr_t AddStep(int i, std::unique_ptr<TEncodeStep> step);
 
     // Event handlers of WM_PROGRESS, by code.
-    void OnProgress(const settings::TProcessInfo& info);
+    void OnProgress(const settings::TProcessInfo& info, std::intptr_t stepId);
     // Puts the last progress on the labels and the gauge.
     void ShowProgress();
     void OnNormalizeStarted();
-    void OnTrackExtracted(settings::TProcessInfo& info);
-    void OnMp3Ended(const settings::TProcessInfo& info);
-    void OnOggDone(const settings::TProcessInfo& info);
+    void OnTrackExtracted(const settings::TProcessInfo& info);
+    void OnEncodeEnded(const settings::TProcessInfo& info, std::intptr_t stepId);
     void OnResampleDone(const settings::TProcessInfo& info);
-    void OnWmaEnded(const settings::TProcessInfo& info);
     void OnRipError(std::intptr_t which);
-    // Ends the item the failed component worked on and goes on with the next one.
-    void OnWriterFailed(const settings::TProcessInfo& info, std::int32_t endCode);
-    // The next item's first step once an encode step has ended (kind 1: the next rip).
-    void NextAfterEncode();
-    // Notes whether item i's encode step produced its output, and lets go of its name.
-    void NoteEncoded(int i, bool ended);
-    // Ends the encode of item index: notes its output and moves index on; after the last
-    // item finishes the job and closes the window. True when the job goes on.
-    bool EndEncodeStep(int& index, bool ended);
-    void NextAfterOgg();
+    // The messages of an end event; the output's fate is the step's.
+    bool ReportEnd(const settings::TProcessInfo& info, const TRunningStep& running,
+                   bool progressSeen);
+    void EndItem(TRunningStep running, bool produced, std::int32_t code);
+    // The file the rip thread of item i wrote takes its name, or goes when unfinished.
+    void SettleRipFile(int i, std::int32_t status);
 
-    void WriteId3Tag(int t);
     void FinishJob();
     // FinishJob, then the window closes as soon as control is back in the event loop.
     void FinishAndClose();
     // Stops a running pipeline sink and waits until it has let go of its files.
-    void StopSink(audio::TACSOutput& sink);
-    // An encode that was stopped or failed leaves nothing that looks like a finished file.
-    static void RemovePartialOutput(const std::string& path);
+    static void StopSink(audio::TACSOutput& sink);
+    // Steps whose end has been handled; freed once control is back in the event loop (a
+    // WMA step's end arrives inside its own hand-over).
+    void Retire(std::unique_ptr<TEncodeStep> step);
 
     // Pipeline events (worker threads).
     void WaveOut1Progress();
     void WaveOut1Done();
-    void VorbisOut1Progress();
-    void VorbisOut1Done();
     void PostToSelf(std::int32_t code, std::int32_t status, std::string elapsed = {},
-                    std::string estimated = {});
-    void PostOutputProgress(audio::TACSOutput& sink);
+                    std::string estimated = {}, std::intptr_t stepId = 0);
 
     int ItemCount() const;
-    std::string Folder() const;
-    std::string Title(int i) const;
-    int Track(int i) const;
-    std::string WavPath(int i) const;
-    std::string InputPath(int i) const;
-    // The output of item i for kinds 2 to 6.
-    std::string OutputPath(int i) const;
-    std::string TempResamplePath() const;
     void SetPhase(const QString& phase, int i);
     void SetGroupCaption(const QString& caption);
     void ShowError(const QString& text);
-    bool OggMayRun() const;
+    bool Parallel() const { return encoders_ > 1; }
+    void AddRow(TRunningStep& running);
+    void RemoveRow(TRunningStep& running);
+    void FitRows();
 
     // Designed components.
     QGroupBox* GroupBox1 = nullptr;
@@ -196,9 +186,9 @@ private:
     std::unique_ptr<audio::TWaveIn> WaveIn1;
     std::unique_ptr<audio::TRateConverter> RateConverter1;
     std::unique_ptr<audio::TWaveOut> WaveOut1;
-    std::unique_ptr<audio::TVorbisOut> VorbisOut1;
 
     // Fields.
+    std::unique_ptr<TJobPlan> plan_;
     std::unique_ptr<cd::TCDRipThread> RipThread;
     // Secure mode: the session every rip thread of the job reports to (it keeps the log).
     std::shared_ptr<cd::RipSession> RipSession_;
@@ -208,15 +198,26 @@ private:
     std::optional<QStringList> Items;
     int JobKind = 0;
     int CDHandle = 0;
-    bool ProgressSeen = false;
-    // Start of the current WaveOut1 or VorbisOut1 run, read by their workers.
-    std::atomic<std::chrono::steady_clock::rep> OutputStart{0};
+    int encoders_ = 1;
+    // The item whose rip or resample runs now (its progress comes with step id 0), and
+    // whether each item has had progress since its last step began.
+    int firstStepItem_ = -1;
+    bool ripping_ = false;
+    bool resampling_ = false;
+    int nextItem_ = 0; // file jobs: items started
+    std::vector<bool> progressSeen_;
+    std::map<std::intptr_t, TRunningStep> steps_;
+    std::vector<int> waiting_;               // extracted items waiting for a free encoder
+    std::vector<QPointer<QObject>> holders_; // ended steps waiting to be freed
+    std::intptr_t nextStepId_ = 1;
+    int mostAtOnce_ = 0;
     std::chrono::steady_clock::time_point WmaStart;
     std::int64_t WmaInputSize = -1;
+    std::intptr_t wmaStepId_ = 0; // the step the WMA estimate follows
+    // Start of the current WaveOut1 run, read by its worker.
+    std::atomic<std::chrono::steady_clock::rep> OutputStart{0};
     // Item count, kept for the captions once Items has been let go.
     int itemCount_ = 0;
-    // The encode whose output is written while it runs (removed when it is stopped).
-    std::string encodingOutput_;
     // Items whose encode step produced their output; only their WAVs are deleted at the end.
     std::vector<bool> encoded_;
     // Progress arrives up to thousands of times a second from a fast rip; the window shows

@@ -20,8 +20,9 @@ std::unique_ptr<TProcessInfo> NewProcessInfo(std::int32_t code, std::int32_t sta
     return info;
 }
 
-bool PostProcessInfo(platform::HWND target, std::unique_ptr<TProcessInfo> info) {
-    if (!platform::PostMessage(target, WM_PROGRESS, 0,
+bool PostProcessInfo(platform::HWND target, std::unique_ptr<TProcessInfo> info,
+                     std::intptr_t step) {
+    if (!platform::PostMessage(target, WM_PROGRESS, step,
                                reinterpret_cast<std::intptr_t>(info.get()))) {
         return false;
     }
@@ -29,11 +30,13 @@ bool PostProcessInfo(platform::HWND target, std::unique_ptr<TProcessInfo> info) 
     return true;
 }
 
-void SendProcessInfo(platform::HWND target, std::unique_ptr<TProcessInfo> info) {
+void SendProcessInfo(platform::HWND target, std::unique_ptr<TProcessInfo> info,
+                     std::intptr_t step) {
     if (target == nullptr) {
         return;
     }
-    platform::SendMessage(target, WM_PROGRESS, 0, reinterpret_cast<std::intptr_t>(info.release()));
+    platform::SendMessage(target, WM_PROGRESS, step,
+                          reinterpret_cast<std::intptr_t>(info.release()));
 }
 
 std::unique_ptr<TProcessInfo> AdoptProcessInfo(std::intptr_t lParam) {

@@ -34,12 +34,15 @@ struct TProcessInfo {
 std::unique_ptr<TProcessInfo> NewProcessInfo(std::int32_t code, std::int32_t status = 0,
                                              std::string elapsed = {}, std::string estimated = {});
 
-// Posts the record as WM_PROGRESS. The receiver owns it once it is posted; when it cannot be
-// posted (no window) it is freed here and the result is false.
-bool PostProcessInfo(platform::HWND target, std::unique_ptr<TProcessInfo> info);
+// Posts the record as WM_PROGRESS, with the id of the step it comes from as wParam. The
+// receiver owns it once it is posted; when it cannot be posted (no window) it is freed here
+// and the result is false.
+bool PostProcessInfo(platform::HWND target, std::unique_ptr<TProcessInfo> info,
+                     std::intptr_t step = 0);
 // Sends it: the receiver has handled and freed it when this returns. Without a window it is
 // freed here.
-void SendProcessInfo(platform::HWND target, std::unique_ptr<TProcessInfo> info);
+void SendProcessInfo(platform::HWND target, std::unique_ptr<TProcessInfo> info,
+                     std::intptr_t step = 0);
 // The receiver's side: owns the record a WM_PROGRESS carried in lParam.
 std::unique_ptr<TProcessInfo> AdoptProcessInfo(std::intptr_t lParam);
 

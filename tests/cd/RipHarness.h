@@ -12,6 +12,10 @@ namespace cdtest {
 
 // OpenFirstDrive (the first image UseImages named) comes from DiscImages.h.
 
+// The options a job gives a rip thread for this title, from the settings record's output
+// folder, rip time and normalize settings.
+cd::TRipOptions RipOptionsFromSettings(const std::string& title);
+
 // Runs one rip to its end with the options of the settings record and delivers what it
 // posted to `receiver`.
 void RunRip(int track, const std::string& title, cd::HCDROM handle,

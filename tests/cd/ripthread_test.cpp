@@ -329,7 +329,8 @@ TEST_F(RipThread, RipsWithTheSettingsItWasMadeWithNotTheOnesChangedAfterwards) {
 }
 
 TEST_F(RipThread, AThreadFreedWithoutBeingStartedDoesNothing) {
-    auto thread = std::make_unique<TCDRipThread>(1, "never", settings::TCommonOptions{});
+    auto thread =
+        std::make_unique<TCDRipThread>(1, "never", cd::TRipOptions{out.File("never.wav")});
     thread->NotifyWindow = &receiver;
     thread.reset();
     QCoreApplication::sendPostedEvents(&receiver);

@@ -36,7 +36,7 @@ TEST_F(Mp3Wrapper, TheCommandLinesFollowTheModeAndTheSettings) {
     mp3.EncodeMode = true;
     mp3.InputFile = "a.wav";
     mp3.OutputFile = "a.mp3";
-    auto& o = settings::Settings.Mp3Options;
+    auto& o = mp3.Options; // the step's own copy, never the settings record
     o.BitRate = 192;
     o.StereoMode = 4;
     o.MpegQuality = 2;

@@ -1,6 +1,7 @@
 #include "jobs/WMAEncodeThread.h"
 
 #include "EncoderTestSupport.h"
+#include "jobs/JobPlan.h"
 
 using namespace jobs_test;
 using jobs::TWMAEncodeProcess;
@@ -30,21 +31,28 @@ TEST_F(WmaWrapper, TheCommandLineCarriesThePresetCodeAndTheTagWordsThatAreSet) {
         "/e/WM8EUTIL -input \"/in/a b.wav\" -output \"/out/a b.wma\" -a_setting 64_44_2";
     EXPECT_EQ(wma.CommandLine("/e/WM8EUTIL"), base);
     for (const int unknown : {40, -1}) {
+        // The job takes the settings on the GUI thread, where the preset is mended.
         settings::Settings.WMAOptions.BitRate = unknown;
+        wma.Preset = jobs::SnapshotSettings().WmaPreset;
         EXPECT_EQ(wma.CommandLine("/e/WM8EUTIL"), base);
         EXPECT_EQ(settings::Settings.WMAOptions.BitRate, 8); // reset in the settings too
+        // The encoder itself falls back without writing anywhere.
+        wma.Preset = unknown;
+        settings::Settings.WMAOptions.BitRate = unknown;
+        EXPECT_EQ(wma.CommandLine("/e/WM8EUTIL"), base);
+        EXPECT_EQ(settings::Settings.WMAOptions.BitRate, unknown);
     }
-    settings::Settings.WMAOptions.BitRate = 0;
+    wma.Preset = 0;
     EXPECT_NE(wma.CommandLine("/e/WM8EUTIL").find("-a_setting 192_48_2"), std::string::npos);
-    settings::Settings.WMAOptions.BitRate = 8;
+    wma.Preset = 8;
 
-    settings::DiscInfo.Artist = "The Band";
+    wma.Artist = "The Band";
     EXPECT_EQ(wma.CommandLine("/e/WM8EUTIL"), base); // tags off
-    settings::Settings.ID3.Use = true;
+    wma.Tags = true;
     EXPECT_EQ(wma.CommandLine("/e/WM8EUTIL"), base + " -author The Band");
-    settings::DiscInfo.Comment = "live take";
+    wma.Comment = "live take";
     EXPECT_EQ(wma.CommandLine("/e/WM8EUTIL"), base + " -author The Band -description live take");
-    settings::DiscInfo.Artist.clear();
+    wma.Artist.clear();
     EXPECT_EQ(wma.CommandLine("/e/WM8EUTIL"), base + " -description live take");
 
     // A folder with a blank still gives one program word.

@@ -1,0 +1,89 @@
+#include "jobs/EncodeStep.h"
+
+#include <algorithm>
+#include <filesystem>
+
+#include "jobs/LameStep.h"
+#include "jobs/VorbisStep.h"
+#include "jobs/WmaStep.h"
+#include "tags/id3.h"
+
+namespace jobs {
+
+namespace {
+
+void Remove(const std::string& path) {
+    if (!path.empty()) {
+        std::error_code ec;
+        std::filesystem::remove(path, ec);
+    }
+}
+
+} // namespace
+
+TEncodeStep::TEncodeStep(TEncodeRequest request, platform::HWND window)
+    : request_(std::move(request)), window_(window) {}
+
+TEncodeStep::~TEncodeStep() = default;
+
+// A stopped step was not finished by the job, whatever its encoder had written.
+void TEncodeStep::Stop() {
+    StopEncoder();
+    if (Launched()) {
+        Remove(request_.Partial);
+    }
+}
+
+TFinishResult TEncodeStep::Finish(bool succeeded) {
+    TFinishResult result;
+    if (succeeded && settings::FileSizeOf(request_.Partial) > 0) {
+        if (request_.WriteId3) {
+            result.TagResult = WriteId3();
+        }
+        std::error_code ec;
+        std::filesystem::rename(request_.Partial, request_.Output, ec);
+        result.Produced = !ec;
+    }
+    if (!result.Produced && Launched()) {
+        Remove(request_.Partial);
+    }
+    return result;
+}
+
+std::uint16_t TEncodeStep::WriteId3() const {
+    const TTagValues& v = request_.Tag;
+    tags::Tid3tag tag;
+    tag.SetTitle(request_.TagTitle);
+    tag.SetArtist(v.Artist);
+    tag.SetAlbum(v.Album);
+    tag.SetYear(v.Year);
+    tag.Genre = tags::GenreIndexToCode(v.Genre);
+    tag.SetComment(v.Comment);
+    tag.SetTrack(static_cast<std::uint8_t>(std::clamp(request_.TagTrack, 0, 255)));
+    return tag.WriteTag(request_.Partial);
+}
+
+void TEncodeStep::Post(std::int32_t code, std::int32_t status, std::string elapsed,
+                       std::string estimated) const {
+    settings::PostProcessInfo(
+        window_, settings::NewProcessInfo(code, status, std::move(elapsed), std::move(estimated)),
+        request_.StepId);
+}
+
+std::unique_ptr<TEncodeStep> MakeEncodeStep(const TEncodeRequest& request, platform::HWND window) {
+    const settings::TOutputFormatRow* row = settings::FormatRow(request.Format);
+    const settings::TStepMaker maker =
+        request.Decode || row == nullptr ? settings::TStepMaker::smLame : row->Step;
+    switch (maker) {
+    case settings::TStepMaker::smWmaHelper:
+        return std::make_unique<TWmaStep>(request, window);
+    case settings::TStepMaker::smVorbis:
+        return std::make_unique<TVorbisStep>(request, window);
+    case settings::TStepMaker::smLame:
+    case settings::TStepMaker::smNone:
+        break;
+    }
+    return std::make_unique<TLameStep>(request, window);
+}
+
+} // namespace jobs

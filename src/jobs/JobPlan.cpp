@@ -1,0 +1,254 @@
+#include "jobs/JobPlan.h"
+
+#include <cstdlib>
+#include <filesystem>
+#include <set>
+
+#include "settings/ProcessInfo.h"
+
+namespace jobs {
+
+namespace {
+
+using settings::TOutputFormat;
+using settings::TStepMaker;
+
+constexpr int kDefaultWmaPreset = 8;
+
+bool Exists(const std::string& path) {
+    std::error_code ec;
+    return std::filesystem::exists(path, ec);
+}
+
+std::string Stem(const std::string& path) {
+    return std::filesystem::path(path).stem().string();
+}
+
+std::string ParentFolder(const std::string& path) {
+    return std::filesystem::path(path).parent_path().string();
+}
+
+} // namespace
+
+TJobSettings SnapshotSettings() {
+    settings::TSettings& s = settings::Settings;
+    if (s.WMAOptions.BitRate < 0 || s.WMAOptions.BitRate >= settings::WmaPresetCount) {
+        s.WMAOptions.BitRate = kDefaultWmaPreset;
+    }
+    TJobSettings j;
+    j.OutputFolder = s.CommonOptions.OutputFolder;
+    j.OutputFormat = s.CommonOptions.OutputFormat;
+    j.KeepWav = s.CommonOptions.IsKeepWav;
+    j.Normalize = s.CommonOptions.IsNormalize;
+    j.NormalizePercent = s.CommonOptions.NormalizePercent;
+    j.EnableRipTime = s.CommonOptions.EnableRipTime;
+    j.RipTime = s.CommonOptions.RipTime;
+    j.Mp3 = s.Mp3Options;
+    j.Ogg = s.OggOptions;
+    j.WmaPreset = s.WMAOptions.BitRate;
+    j.Tags = s.ID3.Use;
+    const settings::TDiscInfo& d = settings::DiscInfo;
+    j.Tag = TTagValues{d.Artist, d.Album, d.Year, d.Genre, d.Comment};
+    return j;
+}
+
+TJobPlan::TJobPlan(TJobKind kind, std::vector<std::string> items, TJobSettings settings)
+    : kind_(kind), items_(std::move(items)), settings_(std::move(settings)) {
+    NameWavs();
+}
+
+std::string TJobPlan::FileName(const std::string& folder, const std::string& stem,
+                               const std::string& extension) {
+    return settings::IncludeBackslash(folder) + stem + extension;
+}
+
+std::string TJobPlan::PartialName(const std::string& path, int item) {
+    return path + "." + std::to_string(item + 1) + ".part";
+}
+
+// An extracted WAV that is only a step on the way never takes the name of a file the job
+// did not make (a WAV the user ripped earlier) nor one another track of the job uses.
+void TJobPlan::NameWavs() {
+    if (kind_ != jkExtract) {
+        return;
+    }
+    const bool intermediate = EncodesAfterExtraction();
+    std::set<std::string> taken;
+    for (int i = 0; i < ItemCount(); ++i) {
+        std::string wav = DesignedWav(i);
+        if (intermediate && UsableTitle(i)) {
+            for (int n = 1; Exists(wav) || taken.count(wav) != 0; ++n) {
+                wav = FileName(settings_.OutputFolder,
+                               Title(i) + " (rip " + std::to_string(n) + ")", ".wav");
+            }
+        }
+        taken.insert(wav);
+        wavs_.push_back(wav);
+    }
+}
+
+std::optional<TOutputFormat> TJobPlan::EncodeFormat() const {
+    switch (kind_) {
+    case jkExtract: {
+        const settings::TOutputFormatRow* row = settings::FormatRow(settings_.OutputFormat);
+        if (row == nullptr || row->Step == TStepMaker::smNone) {
+            return std::nullopt;
+        }
+        return row->Format;
+    }
+    case jkWavToMp3:
+    case jkRecordedToMp3:
+        return TOutputFormat::ofMp3;
+    case jkMp3ToWav:
+        return TOutputFormat::ofWav;
+    case jkWavToOgg:
+        return TOutputFormat::ofOgg;
+    case jkWavToWma:
+        return TOutputFormat::ofWma;
+    }
+    return std::nullopt;
+}
+
+bool TJobPlan::EncodesAfterExtraction() const {
+    return kind_ == jkExtract && EncodeFormat().has_value();
+}
+
+std::int32_t TJobPlan::EndCode() const {
+    if (kind_ == jkMp3ToWav) {
+        return settings::PI_MP3_ENDED; // lame decodes
+    }
+    const std::optional<TOutputFormat> format = EncodeFormat();
+    return format ? settings::FormatRow(*format)->EndCode : 0;
+}
+
+bool TJobPlan::Resamples() const {
+    return kind_ == jkWavToMp3 || kind_ == jkWavToOgg;
+}
+
+std::vector<TStepKind> TJobPlan::Steps(int /*i*/) const {
+    std::vector<TStepKind> steps;
+    if (kind_ == jkExtract) {
+        steps.push_back(TStepKind::skExtract);
+    }
+    if (Resamples()) {
+        steps.push_back(TStepKind::skResample);
+    }
+    if (kind_ == jkMp3ToWav) {
+        steps.push_back(TStepKind::skDecode);
+    } else if (kind_ != jkExtract || EncodesAfterExtraction()) {
+        steps.push_back(TStepKind::skEncode);
+    }
+    if (kind_ == jkExtract && EncodeFormat() == TOutputFormat::ofMp3 && settings_.Tags) {
+        steps.push_back(TStepKind::skTag);
+    }
+    if (EncodesAfterExtraction() || Resamples()) {
+        steps.push_back(TStepKind::skCleanUp);
+    }
+    return steps;
+}
+
+int TJobPlan::Track(int i) const {
+    return std::atoi(items_.at(static_cast<std::size_t>(i)).substr(0, 2).c_str());
+}
+
+std::string TJobPlan::Title(int i) const {
+    const std::string& item = items_.at(static_cast<std::size_t>(i));
+    return item.size() > 2 ? item.substr(2) : std::string();
+}
+
+// A title becomes a file name in the output folder; one that names another folder (or
+// none) must not be written anywhere.
+bool TJobPlan::UsableTitle(int i) const {
+    const std::string title = Title(i);
+    return !title.empty() && title != "." && title != ".." &&
+           title.find_first_of(std::string("/\0", 2)) == std::string::npos;
+}
+
+std::string TJobPlan::DesignedWav(int i) const {
+    return FileName(settings_.OutputFolder, Title(i), ".wav");
+}
+
+std::string TJobPlan::Wav(int i) const {
+    return wavs_.at(static_cast<std::size_t>(i));
+}
+
+std::string TJobPlan::CaptionName(int i) const {
+    return kind_ == jkExtract ? Title(i) : items_.at(static_cast<std::size_t>(i));
+}
+
+std::string TJobPlan::Input(int i) const {
+    return kind_ == jkExtract ? Wav(i) : items_.at(static_cast<std::size_t>(i));
+}
+
+std::string TJobPlan::Output(int i) const {
+    const std::optional<TOutputFormat> format = EncodeFormat();
+    if (!format) {
+        return Wav(i);
+    }
+    const std::string extension = settings::FormatRow(*format)->Extension;
+    if (kind_ == jkExtract) {
+        return FileName(settings_.OutputFolder, Title(i), extension);
+    }
+    const std::string& item = items_.at(static_cast<std::size_t>(i));
+    const std::string folder =
+        kind_ == jkRecordedToMp3 ? ParentFolder(item) : settings_.OutputFolder;
+    return FileName(folder, Stem(item), extension);
+}
+
+std::string TJobPlan::ResampleTemp() const {
+    return FileName(settings_.OutputFolder, kind_ == jkWavToOgg ? "MyReTemp" : "MyMP3ReTemp",
+                    ".wav");
+}
+
+cd::TRipOptions TJobPlan::RipOptions(int i) const {
+    cd::TRipOptions rip;
+    rip.WavPath = PartialName(Wav(i), i);
+    rip.EnableRipTime = settings_.EnableRipTime;
+    rip.RipTime = settings_.RipTime;
+    rip.IsNormalize = settings_.Normalize;
+    rip.NormalizePercent = settings_.NormalizePercent;
+    return rip;
+}
+
+TEncodeRequest TJobPlan::EncodeRequest(int i, const std::string& input) const {
+    TEncodeRequest r;
+    r.Format = EncodeFormat().value_or(TOutputFormat::ofWav);
+    r.Decode = kind_ == jkMp3ToWav;
+    r.Input = input;
+    r.Output = Output(i);
+    r.Partial = PartialName(r.Output, i);
+    // A rip or the recorder's export replaces its output; a conversion of chosen files asks.
+    const settings::TOutputFormatRow* row = settings::FormatRow(r.Format);
+    r.AsksToOverwrite =
+        row != nullptr && row->AsksToOverwrite && kind_ != jkExtract && kind_ != jkRecordedToMp3;
+    r.Mp3 = settings_.Mp3;
+    r.Ogg = settings_.Ogg;
+    r.WmaPreset = settings_.WmaPreset;
+    r.Tag = settings_.Tag;
+    r.WmaTags = settings_.Tags;
+    // Only a rip knows the track's title and number for an MP3's tag.
+    r.WriteId3 = kind_ == jkExtract && r.Format == TOutputFormat::ofMp3 && settings_.Tags;
+    if (kind_ == jkExtract) {
+        r.TagTitle = Title(i);
+        r.TagTrack = Track(i);
+    }
+    return r;
+}
+
+std::vector<std::string> TJobPlan::CleanUp(int extracted, const std::vector<bool>& encoded) const {
+    std::vector<std::string> files;
+    // A track whose encode did not finish keeps its WAV: it is all there is of it.
+    if (EncodesAfterExtraction() && extracted == ItemCount() && !settings_.KeepWav) {
+        for (int i = 0; i < ItemCount(); ++i) {
+            if (i < static_cast<int>(encoded.size()) && encoded[static_cast<std::size_t>(i)]) {
+                files.push_back(Wav(i));
+            }
+        }
+    }
+    if (Resamples()) {
+        files.push_back(ResampleTemp());
+    }
+    return files;
+}
+
+} // namespace jobs

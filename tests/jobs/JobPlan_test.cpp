@@ -1,0 +1,282 @@
+// The job plan alone: no window, no worker; every name and rule a job follows.
+#include "jobs/JobPlan.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "settings/ProcessInfo.h"
+#include "support/TestSupport.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using jobs::TJobKind;
+using jobs::TJobPlan;
+using jobs::TStepKind;
+using settings::TOutputFormat;
+using enum TStepKind;
+
+jobs::TJobSettings SettingsFor(const std::string& folder, TOutputFormat format) {
+    jobs::TJobSettings s;
+    s.OutputFolder = folder;
+    s.OutputFormat = format;
+    return s;
+}
+
+struct PlanCase {
+    const char* name;
+    TJobKind kind;
+    TOutputFormat format; // the setting (used by extraction jobs only)
+    bool tags;
+    const char* item;
+    std::vector<TStepKind> steps;
+    const char* output; // relative to the output folder; "@" stands for the input's folder
+    std::int32_t endCode;
+    bool asks;
+    bool decode;
+    bool writesId3;
+};
+
+class PlanFor : public ::testing::TestWithParam<PlanCase> {
+protected:
+    testsupport::ScratchFolder out;
+};
+
+TEST_P(PlanFor, NamesTheOutputOnceAndListsTheStepsOfEachItem) {
+    const PlanCase c = GetParam();
+    jobs::TJobSettings s = SettingsFor(out.Path(), c.format);
+    s.Tags = c.tags;
+    s.Tag.Artist = "The Band";
+    const TJobPlan plan(c.kind, {c.item, c.item}, s);
+    std::string expected = c.output;
+    if (expected.front() == '@') {
+        expected = "/music" + expected.substr(1);
+    } else {
+        expected = out.Path() + "/" + expected;
+    }
+    EXPECT_EQ(plan.Steps(0), c.steps);
+    EXPECT_EQ(plan.Output(0), expected);
+    EXPECT_EQ(plan.EndCode(), c.endCode);
+    if (c.endCode == 0) {
+        EXPECT_FALSE(plan.EncodeFormat().has_value());
+        return;
+    }
+    const jobs::TEncodeRequest r = plan.EncodeRequest(0, plan.Input(0));
+    EXPECT_EQ(r.Output, expected);
+    EXPECT_EQ(r.Input, plan.Input(0));
+    EXPECT_EQ(r.AsksToOverwrite, c.asks);
+    EXPECT_EQ(r.Decode, c.decode);
+    EXPECT_EQ(r.WriteId3, c.writesId3);
+    EXPECT_EQ(r.WmaTags, c.tags);
+    EXPECT_EQ(r.Tag.Artist, "The Band");
+    // Two items never share a place to write in.
+    EXPECT_NE(plan.EncodeRequest(1, plan.Input(1)).Partial, r.Partial);
+    EXPECT_EQ(fs::path(r.Partial).parent_path(), fs::path(expected).parent_path());
+}
+
+INSTANTIATE_TEST_SUITE_P(KindsAndFormats, PlanFor,
+                         ::testing::Values(PlanCase{"RipToMp3",
+                                                    jobs::jkExtract,
+                                                    TOutputFormat::ofMp3,
+                                                    true,
+                                                    "03Song",
+                                                    {skExtract, skEncode, skTag, skCleanUp},
+                                                    "Song.mp3",
+                                                    settings::PI_MP3_ENDED,
+                                                    false,
+                                                    false,
+                                                    true},
+                                           PlanCase{"RipToMp3Untagged",
+                                                    jobs::jkExtract,
+                                                    TOutputFormat::ofMp3,
+                                                    false,
+                                                    "03Song",
+                                                    {skExtract, skEncode, skCleanUp},
+                                                    "Song.mp3",
+                                                    settings::PI_MP3_ENDED,
+                                                    false,
+                                                    false,
+                                                    false},
+                                           PlanCase{"RipToWav",
+                                                    jobs::jkExtract,
+                                                    TOutputFormat::ofWav,
+                                                    true,
+                                                    "03Song",
+                                                    {skExtract},
+                                                    "Song.wav",
+                                                    0,
+                                                    false,
+                                                    false,
+                                                    false},
+                                           PlanCase{"RipToUnknownFormat",
+                                                    jobs::jkExtract,
+                                                    settings::FormatFromStored(9),
+                                                    true,
+                                                    "03Song",
+                                                    {skExtract},
+                                                    "Song.wav",
+                                                    0,
+                                                    false,
+                                                    false,
+                                                    false},
+                                           PlanCase{"RipToOgg",
+                                                    jobs::jkExtract,
+                                                    TOutputFormat::ofOgg,
+                                                    true,
+                                                    "03Song",
+                                                    {skExtract, skEncode, skCleanUp},
+                                                    "Song.ogg",
+                                                    settings::PI_OGG_DONE,
+                                                    false,
+                                                    false,
+                                                    false},
+                                           PlanCase{"RipToWma",
+                                                    jobs::jkExtract,
+                                                    TOutputFormat::ofWma,
+                                                    true,
+                                                    "03Song",
+                                                    {skExtract, skEncode, skCleanUp},
+                                                    "Song.wma",
+                                                    settings::PI_WMA_ENDED,
+                                                    false,
+                                                    false,
+                                                    false},
+                                           PlanCase{"WavToMp3",
+                                                    jobs::jkWavToMp3,
+                                                    TOutputFormat::ofOgg,
+                                                    true,
+                                                    "/music/a.b.wav",
+                                                    {skResample, skEncode, skCleanUp},
+                                                    "a.b.mp3",
+                                                    settings::PI_MP3_ENDED,
+                                                    true,
+                                                    false,
+                                                    false},
+                                           PlanCase{"Mp3ToWav",
+                                                    jobs::jkMp3ToWav,
+                                                    TOutputFormat::ofOgg,
+                                                    false,
+                                                    "/music/x.mp3",
+                                                    {skDecode},
+                                                    "x.wav",
+                                                    settings::PI_MP3_ENDED,
+                                                    true,
+                                                    true,
+                                                    false},
+                                           PlanCase{"RecordedToMp3",
+                                                    jobs::jkRecordedToMp3,
+                                                    TOutputFormat::ofWav,
+                                                    true,
+                                                    "/music/take.wav",
+                                                    {skEncode},
+                                                    "@/take.mp3",
+                                                    settings::PI_MP3_ENDED,
+                                                    false,
+                                                    false,
+                                                    false},
+                                           PlanCase{"WavToOgg",
+                                                    jobs::jkWavToOgg,
+                                                    TOutputFormat::ofMp3,
+                                                    false,
+                                                    "/music/y",
+                                                    {skResample, skEncode, skCleanUp},
+                                                    "y.ogg",
+                                                    settings::PI_OGG_DONE,
+                                                    false,
+                                                    false,
+                                                    false},
+                                           PlanCase{"WavToWma",
+                                                    jobs::jkWavToWma,
+                                                    TOutputFormat::ofMp3,
+                                                    true,
+                                                    "/music/z.wav",
+                                                    {skEncode},
+                                                    "z.wma",
+                                                    settings::PI_WMA_ENDED,
+                                                    true,
+                                                    false,
+                                                    false}),
+                         [](const auto& param) { return std::string(param.param.name); });
+
+TEST(JobPlan, ARipReadsTheTrackNumberAndTitleAndGivesTheThreadItsOptions) {
+    jobs::TJobSettings s = SettingsFor("/out", TOutputFormat::ofWav);
+    s.EnableRipTime = true;
+    s.RipTime = 30;
+    s.Normalize = true;
+    s.NormalizePercent = 50;
+    const TJobPlan plan(jobs::jkExtract, {"07Seven Seas", "12", "03a/b", "04.."}, s);
+    EXPECT_EQ(plan.Track(0), 7);
+    EXPECT_EQ(plan.Title(0), "Seven Seas");
+    EXPECT_EQ(plan.CaptionName(0), "Seven Seas");
+    EXPECT_EQ(plan.DesignedWav(0), "/out/Seven Seas.wav");
+    EXPECT_TRUE(plan.UsableTitle(0));
+    EXPECT_FALSE(plan.UsableTitle(1)) << "no title";
+    EXPECT_FALSE(plan.UsableTitle(2)) << "names another folder";
+    EXPECT_FALSE(plan.UsableTitle(3));
+    const cd::TRipOptions rip = plan.RipOptions(0);
+    EXPECT_EQ(fs::path(rip.WavPath).parent_path(), "/out");
+    EXPECT_TRUE(rip.EnableRipTime);
+    EXPECT_EQ(rip.RipTime, 30);
+    EXPECT_TRUE(rip.IsNormalize);
+    EXPECT_EQ(rip.NormalizePercent, 50);
+}
+
+TEST(JobPlan, CleanUpDeletesOnlyTheWavsOfEncodedTracksOnceAllAreExtracted) {
+    struct Case {
+        TOutputFormat format;
+        bool keep;
+        int extracted;
+        std::vector<bool> encoded;
+        std::vector<std::string> removed;
+    };
+    const Case cases[] = {
+        {TOutputFormat::ofMp3, false, 3, {true, true, true}, {"/o/A.wav", "/o/B.wav", "/o/C.wav"}},
+        {TOutputFormat::ofOgg, false, 3, {true, false, true}, {"/o/A.wav", "/o/C.wav"}},
+        {TOutputFormat::ofWma, false, 2, {true, true, false}, {}}, // stopped before track 3
+        {TOutputFormat::ofMp3, true, 3, {true, true, true}, {}},
+        {TOutputFormat::ofWav, false, 3, {false, false, false}, {}},
+    };
+    for (const Case& c : cases) {
+        jobs::TJobSettings s = SettingsFor("/o", c.format);
+        s.KeepWav = c.keep;
+        const TJobPlan plan(jobs::jkExtract, {"01A", "02B", "03C"}, s);
+        EXPECT_EQ(plan.CleanUp(c.extracted, c.encoded), c.removed)
+            << settings::StoredFormat(c.format) << " keep " << c.keep;
+    }
+    // File conversions leave no resampled copy behind, whatever happened.
+    for (const auto& [kind, temp] : {std::pair{jobs::jkWavToMp3, "/o/MyMP3ReTemp.wav"},
+                                     std::pair{jobs::jkWavToOgg, "/o/MyReTemp.wav"}}) {
+        const TJobPlan plan(kind, {"/m/a.wav"}, SettingsFor("/o", TOutputFormat::ofMp3));
+        EXPECT_EQ(plan.ResampleTemp(), temp);
+        EXPECT_EQ(plan.CleanUp(0, {false}), std::vector<std::string>{temp});
+    }
+}
+
+// The settings are read once, on the GUI thread; an unknown WMA preset is mended there,
+// in the settings record too, and never by an encoder.
+TEST(JobPlan, TheSnapshotCopiesTheSettingsAndMendsAnUnknownWmaPreset) {
+    const settings::TSettings saved = settings::Settings;
+    const settings::TDiscInfo savedDisc = settings::DiscInfo;
+    settings::Settings.CommonOptions.OutputFolder = "/o";
+    settings::Settings.Mp3Options.BitRate = 192;
+    settings::Settings.ID3.Use = true;
+    settings::DiscInfo.Artist = "Artist";
+    settings::DiscInfo.Genre = 17;
+    for (const auto& [stored, used] : {std::pair{40, 8}, std::pair{-1, 8}, std::pair{0, 0}}) {
+        settings::Settings.WMAOptions.BitRate = stored;
+        const jobs::TJobSettings s = jobs::SnapshotSettings();
+        EXPECT_EQ(s.WmaPreset, used);
+        EXPECT_EQ(settings::Settings.WMAOptions.BitRate, used);
+        EXPECT_EQ(s.OutputFolder, "/o");
+        EXPECT_EQ(s.Mp3.BitRate, 192);
+        EXPECT_TRUE(s.Tags);
+        EXPECT_EQ(s.Tag.Artist, "Artist");
+        EXPECT_EQ(s.Tag.Genre, 17);
+    }
+    settings::Settings = saved;
+    settings::DiscInfo = savedDisc;
+}
+
+} // namespace
