@@ -223,6 +223,40 @@ TEST(JobPlan, ARipReadsTheTrackNumberAndTitleAndGivesTheThreadItsOptions) {
     EXPECT_EQ(rip.NormalizePercent, 50);
 }
 
+// An extracted WAV on its way to another format takes no name that is already taken: not a
+// file in the folder, not another track's WAV. As the output itself it replaces an old one.
+TEST(JobPlan, AnIntermediateWavGetsAScratchNameWhenItsOwnIsTaken) {
+    testsupport::ScratchFolder out;
+    out.WriteText("Taken.wav", "the user's");
+    out.WriteText("Taken (rip 1).wav", "also the user's");
+    const std::vector<std::string> items = {"01Taken", "02Free", "03Free", "04Taken"};
+    struct Case {
+        TOutputFormat format;
+        std::vector<std::string> wavs;
+    };
+    const Case cases[] = {
+        {TOutputFormat::ofMp3,
+         {"Taken (rip 2).wav", "Free.wav", "Free (rip 1).wav", "Taken (rip 3).wav"}},
+        {TOutputFormat::ofWma,
+         {"Taken (rip 2).wav", "Free.wav", "Free (rip 1).wav", "Taken (rip 3).wav"}},
+        {TOutputFormat::ofWav, {"Taken.wav", "Free.wav", "Free.wav", "Taken.wav"}},
+    };
+    for (const Case& c : cases) {
+        const TJobPlan plan(jobs::jkExtract, items, SettingsFor(out.Path(), c.format));
+        for (int i = 0; i < 4; ++i) {
+            EXPECT_EQ(plan.Wav(i), out.File(c.wavs[static_cast<std::size_t>(i)]))
+                << settings::StoredFormat(c.format) << " item " << i;
+            EXPECT_EQ(plan.DesignedWav(i),
+                      out.File(items[static_cast<std::size_t>(i)].substr(2) + ".wav"));
+            EXPECT_EQ(plan.Input(i), plan.Wav(i));
+            // The rip writes under a name of its own and never over a final one.
+            const std::string written = plan.RipOptions(i).WavPath;
+            EXPECT_NE(written, plan.Wav(i));
+            EXPECT_EQ(fs::path(written).parent_path(), fs::path(out.Path()));
+        }
+    }
+}
+
 TEST(JobPlan, CleanUpDeletesOnlyTheWavsOfEncodedTracksOnceAllAreExtracted) {
     struct Case {
         TOutputFormat format;
