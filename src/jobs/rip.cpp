@@ -38,7 +38,7 @@ const std::array<int, 33> WmaSizeRatio = {
 
 namespace {
 
-using settings::TProcessInfo;
+using platform::TProcessInfo;
 using Clock = std::chrono::steady_clock;
 
 constexpr int kDefaultWmaPreset = 8;

@@ -60,7 +60,7 @@ class RipSession;
 class TCDRipThread;
 } // namespace cd
 
-namespace settings {
+namespace platform {
 struct TProcessInfo;
 }
 
@@ -133,16 +133,16 @@ private:
     std::intptr_t AddStep(int i, std::unique_ptr<TEncodeStep> step);
 
     // Event handlers of WM_PROGRESS, by code.
-    void OnProgress(const settings::TProcessInfo& info, std::intptr_t stepId);
+    void OnProgress(const platform::TProcessInfo& info, std::intptr_t stepId);
     // Puts the last progress on the labels and the gauge.
     void ShowProgress();
     void OnNormalizeStarted();
-    void OnTrackExtracted(const settings::TProcessInfo& info);
-    void OnEncodeEnded(const settings::TProcessInfo& info, std::intptr_t stepId);
-    void OnResampleDone(const settings::TProcessInfo& info);
+    void OnTrackExtracted(const platform::TProcessInfo& info);
+    void OnEncodeEnded(const platform::TProcessInfo& info, std::intptr_t stepId);
+    void OnResampleDone(const platform::TProcessInfo& info);
     void OnRipError(std::intptr_t which);
     // The messages of an end event; the output's fate is the step's.
-    bool ReportEnd(const settings::TProcessInfo& info, const TRunningStep& running,
+    bool ReportEnd(const platform::TProcessInfo& info, const TRunningStep& running,
                    bool progressSeen);
     void EndItem(TRunningStep running, bool produced, std::int32_t code);
     // The file the rip thread of item i wrote takes its name, or goes when unfinished.

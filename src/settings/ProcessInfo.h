@@ -1,50 +1,27 @@
 #pragma once
-// The progress and event record every worker of a job sends to the job window.
-// The sender allocates it and hands it over with PostProcessInfo (or SendProcessInfo), which
-// pass its address as lParam of WM_PROGRESS; the receiver takes it back with
-// AdoptProcessInfo and so frees it whatever its handler does. Any thread may post or send;
-// the receiver runs on its window's thread.
-#include <cstdint>
-#include <memory>
+// The job's progress record and its messages live beside the window messages
+// (platform/ProcessInfo.h); the program's code names them here, with the time text of
+// the records.
 #include <string>
 
-#include "platform/Messages.h"
+#include "platform/ProcessInfo.h"
 
 namespace settings {
 
-constexpr unsigned WM_RIPERROR = platform::WM_USER + 101; // lParam 1: drive set-up, 2: TOC
-constexpr unsigned WM_PROGRESS = platform::WM_USER + 102; // lParam: TProcessInfo*
-constexpr unsigned WM_CDDB = platform::WM_USER + 104;
-
-// Event codes carried in Code besides percentages 0..100.
-constexpr std::int32_t PI_NORMALIZE_STARTED = 999;
-constexpr std::int32_t PI_TRACK_EXTRACTED = 1000;
-constexpr std::int32_t PI_MP3_ENDED = 2000;
-constexpr std::int32_t PI_OGG_DONE = 3000;
-constexpr std::int32_t PI_RESAMPLE_DONE = 4000;
-constexpr std::int32_t PI_WMA_ENDED = 5000;
-
-struct TProcessInfo {
-    std::int32_t Code = 0;
-    std::string Elapsed;
-    std::string Estimated;
-    std::int32_t Status = 0;
-};
-
-std::unique_ptr<TProcessInfo> NewProcessInfo(std::int32_t code, std::int32_t status = 0,
-                                             std::string elapsed = {}, std::string estimated = {});
-
-// Posts the record as WM_PROGRESS, with the id of the step it comes from as wParam. The
-// receiver owns it once it is posted; when it cannot be posted (no window) it is freed here
-// and the result is false.
-bool PostProcessInfo(platform::HWND target, std::unique_ptr<TProcessInfo> info,
-                     std::intptr_t step = 0);
-// Sends it: the receiver has handled and freed it when this returns. Without a window it is
-// freed here.
-void SendProcessInfo(platform::HWND target, std::unique_ptr<TProcessInfo> info,
-                     std::intptr_t step = 0);
-// The receiver's side: owns the record a WM_PROGRESS carried in lParam.
-std::unique_ptr<TProcessInfo> AdoptProcessInfo(std::intptr_t lParam);
+using platform::AdoptProcessInfo;
+using platform::NewProcessInfo;
+using platform::PI_MP3_ENDED;
+using platform::PI_NORMALIZE_STARTED;
+using platform::PI_OGG_DONE;
+using platform::PI_RESAMPLE_DONE;
+using platform::PI_TRACK_EXTRACTED;
+using platform::PI_WMA_ENDED;
+using platform::PostProcessInfo;
+using platform::SendProcessInfo;
+using platform::TProcessInfo;
+using platform::WM_CDDB;
+using platform::WM_PROGRESS;
+using platform::WM_RIPERROR;
 
 // "MM:SS" with minutes not limited to two digits.
 std::string MinSecText(long long seconds);
