@@ -8,6 +8,11 @@
 //   event loop       the longest time the window's event loop went without running a 5 ms
 //                    timer (goal < 50 ms), and how much of it was the GUI thread's own CPU
 //                    work (the rest is the machine's load keeping the thread off a core)
+//   mp3/ogg x10      10 music-like tracks of 3 to 4 minutes, to MP3 and to OGG, in pairs of
+//                    jobs with 1 and 2 encoders (order swapped from pair to pair); medians
+//                    and the speed-up (goal >= 1.8 on two cores), and the longest event-loop
+//                    gap of the parallel jobs (goal < 50 ms)
+// Arguments: --pairs N (default 3), --no-parallel, --parallel-only.
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
@@ -15,9 +20,14 @@
 
 #include <sys/resource.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <random>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -109,9 +119,9 @@ struct JobFigures {
 };
 
 // One job in the window, timed, with the event loop watched by a 5 ms timer.
-JobFigures RunJob(int handle) {
+JobFigures RunJob(int handle, const QStringList& items = Items(), int* atOnce = nullptr) {
     JobFigures f;
-    jobs::TRipForm form(nullptr, Items(), handle, jobs::jkExtract);
+    jobs::TRipForm form(nullptr, items, handle, jobs::jkExtract);
     form.show();
     QElapsedTimer sinceTick;
     sinceTick.start();
@@ -131,6 +141,9 @@ JobFigures RunJob(int handle) {
     PumpUntil([&] { return form.JobFinished() && !form.isVisible(); });
     f.seconds = SecondsSince(start);
     f.guiCpu = ThreadCpuSeconds() - cpuBefore;
+    if (atOnce != nullptr) {
+        *atOnce = form.MostEncodesAtOnce();
+    }
     return f;
 }
 
@@ -162,12 +175,144 @@ void RunParts(int handle, const std::string& folder, double& ripSeconds, double&
     }
 }
 
+// ---- parallel encoding: 10 music-like tracks of 3-4 minutes ----------------------------
+
+constexpr int kLongTracks = 10;
+
+// Music-like audio: notes of a few harmonics that swell and decay, over a shaped noise
+// floor. Encoders spend about as long on it as on real music (lame is several times
+// faster on pure tones).
+std::string WriteMusicImage(const std::string& folder) {
+    const std::string cue = folder + "/music.cue";
+    std::ofstream bin(folder + "/music.bin", std::ios::binary);
+    std::ofstream sheet(cue);
+    sheet << "FILE \"music.bin\" BINARY\n";
+    std::mt19937 rng(20261208);
+    std::normal_distribution<double> noise(0.0, 1.0);
+    long long frame = 0;
+    std::vector<char> block;
+    for (int t = 1; t <= kLongTracks; ++t) {
+        const int seconds = 180 + (t * 37) % 60; // 3 to 4 minutes
+        char index[32];
+        std::snprintf(index, sizeof index, "%02lld:%02lld:%02lld", frame / 4500, frame / 75 % 60,
+                      frame % 75);
+        sheet << "  TRACK " << (t < 10 ? "0" : "") << t << " AUDIO\n    INDEX 01 " << index << "\n";
+        const long long samples = seconds * 44100LL;
+        double phase = 0;
+        double lowLeft = 0;
+        double lowRight = 0;
+        block.resize(static_cast<std::size_t>(samples) * 4);
+        for (long long i = 0; i < samples; ++i) {
+            const double time = static_cast<double>(i) / 44100.0;
+            const long long note = static_cast<long long>(time * 4);
+            const double pitch =
+                110.0 * std::pow(2.0, static_cast<double>((note * 7 + t * 5) % 24) / 12.0);
+            const double envelope = std::exp(-std::fmod(time, 0.25) * 6.0);
+            phase += 2.0 * M_PI * pitch / 44100.0;
+            const double tone =
+                std::sin(phase) * 0.5 + std::sin(2 * phase) * 0.25 + std::sin(3 * phase) * 0.12;
+            lowLeft = 0.97 * lowLeft + 0.03 * noise(rng);
+            lowRight = 0.97 * lowRight + 0.03 * noise(rng);
+            const double left = 9000 * envelope * tone + 20000 * lowLeft + 900 * noise(rng);
+            const double right = 7000 * envelope * tone + 20000 * lowRight + 900 * noise(rng);
+            const auto put = [&](std::size_t at, double v) {
+                const auto s = static_cast<std::int16_t>(std::clamp(v, -32768.0, 32767.0));
+                block[at] = static_cast<char>(s & 0xff);
+                block[at + 1] = static_cast<char>((s >> 8) & 0xff);
+            };
+            put(static_cast<std::size_t>(i) * 4, left);
+            put(static_cast<std::size_t>(i) * 4 + 2, right);
+        }
+        bin.write(block.data(), static_cast<std::streamsize>(block.size()));
+        frame += seconds * 75LL;
+    }
+    return cue;
+}
+
+double Median(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    return v.empty() ? 0
+                     : (v.size() % 2 == 1 ? v[v.size() / 2]
+                                          : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2);
+}
+
+QStringList LongItems() {
+    QStringList items;
+    for (int t = 1; t <= kLongTracks; ++t) {
+        items << QString::fromStdString(settings::TwoDigits(t) + "Music" + settings::TwoDigits(t));
+    }
+    return items;
+}
+
+// Pairs of jobs, one encoder and two, the order swapped from pair to pair so that a
+// change in the machine's load touches both alike.
+void RunParallelBench(const std::string& folder, settings::TOutputFormat format, const char* name,
+                      int pairs) {
+    cdtest::UseImages({WriteMusicImage(folder)});
+    const int handle = cdtest::OpenFirstDrive();
+    if (handle == 0) {
+        throw std::runtime_error("music image did not open");
+    }
+    settings::Settings.CommonOptions.OutputFormat = format;
+    std::vector<double> serial;
+    std::vector<double> parallel;
+    std::vector<double> ratios;
+    double longestGap = 0;
+    int most = 0;
+    for (int p = 0; p < pairs; ++p) {
+        double one = 0;
+        double two = 0;
+        for (int k = 0; k < 2; ++k) {
+            const bool twoFirst = p % 2 == 1;
+            const int encoders = (k == 0) == twoFirst ? 2 : 1;
+            settings::Settings.Performance.Encoders = encoders;
+            int atOnce = 0;
+            const JobFigures f = RunJob(handle, LongItems(), &atOnce);
+            (encoders == 1 ? one : two) = f.seconds;
+            if (encoders == 2) {
+                longestGap = std::max(longestGap, f.longestGapMs);
+                most = std::max(most, atOnce);
+            }
+        }
+        serial.push_back(one);
+        parallel.push_back(two);
+        ratios.push_back(one / two);
+        std::printf("  %s pair %d: 1 encoder %.1f s, 2 encoders %.1f s, speed-up %.2f\n", name,
+                    p + 1, one, two, one / two);
+        std::fflush(stdout);
+    }
+    settings::Settings.Performance.Encoders = 1;
+    cd::CloseCDHandle(handle);
+    std::printf("%s x%d tracks: median 1 encoder %.1f s, 2 encoders %.1f s; median speed-up "
+                "%.2f (goal >= 1.8); %d ran at once; event loop longest gap %.1f ms (goal < 50)\n",
+                name, kLongTracks, Median(serial), Median(parallel), Median(ratios), most,
+                longestGap);
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
     setenv("QT_QPA_PLATFORM", "offscreen", 0);
     platform::TApplication app(argc, argv);
+    int pairs = 3;
+    bool legacy = true;
+    bool parallel = true;
+    for (int a = 1; a < argc; ++a) {
+        if (std::strcmp(argv[a], "--pairs") == 0 && a + 1 < argc) {
+            pairs = std::max(1, std::atoi(argv[++a]));
+        } else if (std::strcmp(argv[a], "--no-parallel") == 0) {
+            parallel = false;
+        } else if (std::strcmp(argv[a], "--parallel-only") == 0) {
+            legacy = false;
+        }
+    }
     const testsupport::ScratchFolder dir;
+    if (!legacy) {
+        settings::Settings.CommonOptions.OutputFolder = dir.Path();
+        RunParallelBench(dir.Path(), settings::TOutputFormat::ofMp3, "mp3", pairs);
+        RunParallelBench(dir.Path(), settings::TOutputFormat::ofOgg, "ogg", pairs);
+        return 0;
+    }
     const Disc disc(dir);
     settings::Settings.CommonOptions.OutputFolder = dir.Path();
     settings::Settings.CommonOptions.IsKeepWav = false;
@@ -192,6 +337,10 @@ int main(int argc, char** argv) {
     std::printf("  event loop: longest gap %.1f ms, of it the GUI thread's own work %.1f ms; GUI "
                 "CPU %.3f s\n",
                 wav.longestGapMs, wav.longestBusyMs, wav.guiCpu);
+    if (parallel) {
+        RunParallelBench(dir.Path(), settings::TOutputFormat::ofMp3, "mp3", pairs);
+        RunParallelBench(dir.Path(), settings::TOutputFormat::ofOgg, "ogg", pairs);
+    }
     jobs::Mp3Process.reset();
     return 0;
 }

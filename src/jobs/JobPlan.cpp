@@ -49,6 +49,7 @@ TJobSettings SnapshotSettings() {
     j.Tags = s.ID3.Use;
     const settings::TDiscInfo& d = settings::DiscInfo;
     j.Tag = TTagValues{d.Artist, d.Album, d.Year, d.Genre, d.Comment};
+    j.Encoders = s.Performance.Encoders;
     return j;
 }
 

@@ -16,7 +16,7 @@
 namespace jobs {
 
 // The most encode steps a job runs at once.
-constexpr int kMaxEncoders = 8;
+constexpr int kMaxEncoders = settings::TPerformance::MaxEncoders;
 
 // What a job does with its items.
 enum TJobKind : int {

@@ -363,6 +363,9 @@ std::intptr_t TRipForm::AddStep(int i, std::unique_ptr<TEncodeStep> step) {
         AddRow(running);
     }
     steps_.emplace(id, std::move(running));
+    if (Parallel()) {
+        FitRows(); // the new row takes its place under the others
+    }
     mostAtOnce_ = std::max(mostAtOnce_, RunningEncodes());
     return id;
 }
@@ -731,8 +734,6 @@ void TRipForm::AddRow(TRunningStep& running) {
     running.rowGauge->setValue(0);
     running.rowLabel->show();
     running.rowGauge->show();
-    // Placed by FitRows once the step is in the list.
-    QTimer::singleShot(0, this, [this] { FitRows(); });
 }
 
 void TRipForm::RemoveRow(TRunningStep& running) {

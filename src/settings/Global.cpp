@@ -114,6 +114,8 @@ void BindOptions(Binder& b, TSettings& s) {
     b.Bool("SecureRip", "TestAndCopy", r.TestAndCopy, d.SecureRip.TestAndCopy);
     b.Bool("SecureRip", "AccurateRip", r.AccurateRip, d.SecureRip.AccurateRip);
     b.Text("SecureRip", "AccurateRipServer", r.AccurateRipServer, d.SecureRip.AccurateRipServer);
+    // A file that has the window's section already gets this one appended after it.
+    b.Int("Performance", "Encoders", s.Performance.Encoders, d.Performance.Encoders);
     auto& w = s.MainWindow;
     b.Int("MainWindow", "Left", w.Left, d.MainWindow.Left);
     b.Int("MainWindow", "Top", w.Top, d.MainWindow.Top);
@@ -166,6 +168,8 @@ void LoadSaveOptions(bool Load) {
             std::clamp(Settings.OggOptions.CompressPosition, 30, 100);
         Settings.SecureRip.ReadOffset = std::clamp(
             Settings.SecureRip.ReadOffset, -TSecureRip::MaxReadOffset, TSecureRip::MaxReadOffset);
+        Settings.Performance.Encoders =
+            std::clamp(Settings.Performance.Encoders, 1, TPerformance::MaxEncoders);
     } else {
         ini.UpdateFile();
     }

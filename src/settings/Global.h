@@ -90,6 +90,13 @@ struct TWindowOptions {
     std::array<int, 4> ColumnWidths{};
 };
 
+// How a rip uses the machine (a section of its own at the end of options.ini). One
+// encoder runs every step in turn; more extract the next track while earlier ones encode.
+struct TPerformance {
+    int Encoders = 1;
+    static constexpr int MaxEncoders = 8;
+};
+
 struct TSettings {
     TCommonOptions CommonOptions;
     TMp3Options Mp3Options;
@@ -101,6 +108,7 @@ struct TSettings {
     TID3Options ID3;
     TSecureRip SecureRip;
     TWindowOptions MainWindow;
+    TPerformance Performance;
 };
 
 struct TDiscInfo {

@@ -1,5 +1,6 @@
 #include "settings/OptionSet.h"
 
+#include "settings/PerformancePage.h"
 #include "settings/SecureRipPage.h"
 
 #include <QCheckBox>
@@ -150,6 +151,8 @@ TOptionSetForm::TOptionSetForm(QWidget* owner, std::function<void(int)> reopenDe
     CreateCdRomPage();
     TabSheet7 = new TSecureRipPage;
     PageControl1->addTab(TabSheet7, QStringLiteral("Secure rip"));
+    TabSheet8 = new TPerformancePage;
+    PageControl1->addTab(TabSheet8, QStringLiteral("Performance"));
 
     btOk = Button(this, "btOk", QStringLiteral("OK"));
     btOk->setDefault(true); // Enter confirms, as in any dialog
@@ -395,6 +398,7 @@ void TOptionSetForm::LoadControls() {
     ID3comment->setText(Text(DiscInfo.Comment));
     ID3genre->setCurrentIndex(DiscInfo.Genre);
     TabSheet7->Load(Settings.SecureRip);
+    TabSheet8->Load(Settings.Performance);
     // Every dependent control follows its box, whether or not the box changed state.
     ckNormalizeClick();
     cbRipTimeClick();
@@ -430,6 +434,7 @@ void TOptionSetForm::StoreControls() {
     Settings.WMAOptions.BitRate = cbWMABitrate->currentIndex();
     Settings.CDOptions.Index = cbCDList->currentIndex();
     TabSheet7->Store(Settings.SecureRip);
+    TabSheet8->Store(Settings.Performance);
     Settings.CDOptions.CDDb = ckbCDDb->isChecked();
     Settings.ID3.Use = cbUseID3->isChecked();
     DiscInfo.Artist = ID3artist->text().toStdString();

@@ -25,6 +25,7 @@ class QTabWidget;
 
 namespace settings {
 
+class TPerformancePage;
 class TSecureRipPage;
 
 class TOptionSetForm : public QDialog {
@@ -46,13 +47,14 @@ public:
     bool CDDbOnOpen = false;
 
     QTabWidget* PageControl1 = nullptr;
-    QWidget* TabSheet1 = nullptr;        // Output
-    QWidget* TabSheet2 = nullptr;        // LAME
-    QWidget* TabSheet5 = nullptr;        // OGG
-    QWidget* TabSheet6 = nullptr;        // WMA
-    QWidget* TabSheet4 = nullptr;        // ID3 Tag
-    QWidget* TabSheet3 = nullptr;        // CD-ROM
-    TSecureRipPage* TabSheet7 = nullptr; // Secure rip
+    QWidget* TabSheet1 = nullptr;          // Output
+    QWidget* TabSheet2 = nullptr;          // LAME
+    QWidget* TabSheet5 = nullptr;          // OGG
+    QWidget* TabSheet6 = nullptr;          // WMA
+    QWidget* TabSheet4 = nullptr;          // ID3 Tag
+    QWidget* TabSheet3 = nullptr;          // CD-ROM
+    TSecureRipPage* TabSheet7 = nullptr;   // Secure rip
+    TPerformancePage* TabSheet8 = nullptr; // Performance
 
     QLineEdit* editOutputDir = nullptr;
     QPushButton* btBrowser = nullptr;

@@ -44,6 +44,7 @@ struct JobOutcome {
     QStringList boxes;    // the texts of the message boxes shown
     bool ended = false;   // the job finished and the window closed
     int childrenAfter = -1;
+    int mostAtOnce = 0; // the most encode steps that ran at the same time
 };
 
 // Presses Stop once a caption starting with this text has been shown for delayMs.
@@ -108,6 +109,7 @@ protected:
             form.show();
             outcome.ended =
                 PumpUntil([&] { return form.JobFinished() && !form.isVisible(); }, timeout);
+            outcome.mostAtOnce = form.MostEncodesAtOnce();
         }
         for (qsizetype i = before; i < dialogs->boxes.size(); ++i) {
             outcome.boxes << dialogs->boxes[i].text;

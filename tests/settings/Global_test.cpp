@@ -68,11 +68,11 @@ TEST_F(SettingsStore, SavingWritesEverySectionWithItsKeysInOrderNewestSectionLas
             keys.push_back(line.substr(0, line.find('=')));
         }
     }
-    EXPECT_EQ(sections,
-              (std::vector<std::string>{"[CommonOptions]", "[Mp3Options]", "[OggOptions]",
-                                        "[WMAOptions]", "[CDOptions]", "[RecordOptions]",
-                                        "[QueryCDDB]", "[ID3]", "[SecureRip]", "[MainWindow]"}));
-    ASSERT_EQ(keys.size(), 43u);
+    EXPECT_EQ(sections, (std::vector<std::string>{"[CommonOptions]", "[Mp3Options]", "[OggOptions]",
+                                                  "[WMAOptions]", "[CDOptions]", "[RecordOptions]",
+                                                  "[QueryCDDB]", "[ID3]", "[SecureRip]",
+                                                  "[Performance]", "[MainWindow]"}));
+    ASSERT_EQ(keys.size(), 44u);
     EXPECT_EQ(keys[0], "OutputFolder");
     EXPECT_EQ(keys[13], "StereoMode");
     EXPECT_EQ(keys[16], "MaxBitRate");
@@ -80,8 +80,9 @@ TEST_F(SettingsStore, SavingWritesEverySectionWithItsKeysInOrderNewestSectionLas
     EXPECT_EQ(keys[28], "Use");
     EXPECT_EQ(keys[29], "Enabled");
     EXPECT_EQ(keys[33], "AccurateRipServer");
-    EXPECT_EQ(keys[34], "Left");
-    EXPECT_EQ(keys[42], "Column3Width");
+    EXPECT_EQ(keys[34], "Encoders");
+    EXPECT_EQ(keys[35], "Left");
+    EXPECT_EQ(keys[43], "Column3Width");
     EXPECT_EQ(text.find('\r'), std::string::npos);
 }
 
