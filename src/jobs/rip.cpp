@@ -153,7 +153,8 @@ TRipForm::TRipForm(QWidget* owner, const QStringList& items, int cdHandle, int j
     }
     CreateLayout();
     CreateComponents();
-    // The program's wrappers, which its main window stops when it closes.
+    // The program's own wrappers stay available to those that drive them directly; a job's
+    // steps each have their own.
     if (!Mp3Process) {
         Mp3Process = std::make_unique<TMp3EncodeProcess>();
     }
