@@ -1,42 +1,46 @@
 #include "platform/IniFile.h"
 
-#include <cctype>
+#include <algorithm>
 #include <cstdio>
+#include <fcntl.h>
 #include <fstream>
 #include <stdexcept>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace platform {
 
 namespace {
 constexpr auto npos = std::string::npos;
 
-std::string Trim(const std::string& s) {
-    const auto first = s.find_first_not_of(" \t\r\n");
-    if (first == npos) {
-        return {};
-    }
-    const auto last = s.find_last_not_of(" \t\r\n");
-    return s.substr(first, last - first + 1);
+bool IsBlank(char c) {
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n';
 }
 
-bool SameName(const std::string& a, const std::string& b) {
-    if (a.size() != b.size()) {
-        return false;
+std::string_view Trim(std::string_view s) {
+    while (!s.empty() && IsBlank(s.front())) {
+        s.remove_prefix(1);
     }
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        const auto ca = static_cast<unsigned char>(a[i]);
-        const auto cb = static_cast<unsigned char>(b[i]);
-        if (std::tolower(ca) != std::tolower(cb)) {
-            return false;
+    while (!s.empty() && IsBlank(s.back())) {
+        s.remove_suffix(1);
+    }
+    return s;
+}
+
+// Names match without regard to ASCII letter case; the index keys are folded this way.
+std::string Fold(std::string_view s) {
+    std::string folded(s);
+    for (char& c : folded) {
+        if (c >= 'A' && c <= 'Z') {
+            c = static_cast<char>(c - 'A' + 'a');
         }
     }
-    return true;
+    return folded;
 }
 
 // The section name of a header line, or nullopt for other lines.
-std::optional<std::string> SectionOf(const std::string& line) {
-    const std::string t = Trim(line);
+std::optional<std::string_view> SectionOf(std::string_view line) {
+    const std::string_view t = Trim(line);
     if (t.size() < 2 || t.front() != '[') {
         return std::nullopt;
     }
@@ -47,12 +51,12 @@ std::optional<std::string> SectionOf(const std::string& line) {
     return Trim(t.substr(1, close - 1));
 }
 
-std::optional<std::string> KeyOf(const std::string& line) {
+std::optional<std::string_view> KeyOf(std::string_view line) {
     const auto eq = line.find('=');
     if (eq == npos) {
         return std::nullopt;
     }
-    std::string key = Trim(line.substr(0, eq));
+    const std::string_view key = Trim(line.substr(0, eq));
     if (key.empty() || key.front() == ';') {
         return std::nullopt;
     }
@@ -72,64 +76,168 @@ std::string CutUtf8(std::string s, std::size_t max) {
     return s;
 }
 
-std::string Unquote(const std::string& v) {
+std::string_view Unquote(std::string_view v) {
     if (v.size() >= 2 && (v.front() == '"' || v.front() == '\'') && v.back() == v.front()) {
         return v.substr(1, v.size() - 2);
     }
     return v;
 }
+
+std::string ValueOf(std::string_view line) {
+    return CutUtf8(std::string(Unquote(Trim(line.substr(line.find('=') + 1)))),
+                   IniFile::MaxValueLength);
+}
+
+std::string ReadWholeFile(const std::string& path) {
+    std::string text;
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        return text;
+    }
+    struct stat st {};
+    if (::fstat(fd, &st) == 0 && st.st_size > 0) {
+        text.reserve(static_cast<std::size_t>(st.st_size) + 1); // room for a last line end
+    }
+    char buffer[1 << 16];
+    for (;;) {
+        const ssize_t got = ::read(fd, buffer, sizeof buffer);
+        if (got <= 0) {
+            break;
+        }
+        text.append(buffer, static_cast<std::size_t>(got));
+    }
+    ::close(fd);
+    return text;
+}
+
+// Drops the CR of every CR LF in place.
+void DropCarriageReturns(std::string& text) {
+    if (text.find('\r') == npos) {
+        return;
+    }
+    std::size_t out = 0;
+    for (std::size_t in = 0; in < text.size(); ++in) {
+        if (text[in] == '\r' && in + 1 < text.size() && text[in + 1] == '\n') {
+            continue;
+        }
+        text[out++] = text[in];
+    }
+    text.resize(out);
+}
 } // namespace
 
+// A section of the file (its body lies between bodyBegin and bodyEnd of the text) or one
+// new in this object (bodyBegin is npos), with the keys writes added to it.
+struct IniFile::Section {
+    std::string name; // the header of a new section
+    std::size_t bodyBegin = npos;
+    std::size_t bodyEnd = 0;
+    bool indexed = false;
+    std::size_t insertAt = 0; // after the body's last non-blank line: where new keys go
+    std::unordered_map<std::string, std::size_t> keys;      // folded key -> first line's start
+    std::vector<std::string> added;                         // lines of the keys added here
+    std::unordered_map<std::string, std::size_t> addedKeys; // folded key -> index in added
+};
+
 IniFile::IniFile(std::string path) : path_(std::move(path)) {
-    std::ifstream in(path_, std::ios::binary);
-    std::string line;
-    while (std::getline(in, line)) {
-        if (!line.empty() && line.back() == '\r') {
-            line.pop_back();
+    text_ = ReadWholeFile(path_);
+    // Editors may put a UTF-8 byte-order mark in front of the first section header.
+    if (text_.rfind("\xEF\xBB\xBF", 0) == 0) {
+        text_.erase(0, 3);
+    }
+    if (!text_.empty() && text_.back() != '\n') {
+        text_ += '\n';
+    }
+    DropCarriageReturns(text_);
+    IndexSections();
+}
+
+IniFile::~IniFile() = default;
+
+// One pass over the text for its header lines. Headers are rare, so the pass jumps from
+// one "[" to the next and looks only at the lines that hold one.
+void IniFile::IndexSections() {
+    Section* previous = nullptr;
+    std::size_t pos = 0;
+    while ((pos = text_.find('[', pos)) != npos) {
+        const std::size_t lineBegin = pos == 0 ? 0 : text_.rfind('\n', pos - 1) + 1;
+        const std::size_t lineEnd = text_.find('\n', pos);
+        const std::string_view line(text_.data() + lineBegin, lineEnd - lineBegin);
+        const bool leadingBlanks =
+            std::all_of(text_.begin() + static_cast<std::ptrdiff_t>(lineBegin),
+                        text_.begin() + static_cast<std::ptrdiff_t>(pos), IsBlank);
+        pos = lineEnd + 1;
+        const auto name = leadingBlanks ? SectionOf(line) : std::nullopt;
+        if (!name) {
+            continue;
         }
-        // Editors may put a UTF-8 byte-order mark in front of the first section header.
-        if (lines_.empty() && line.rfind("\xEF\xBB\xBF", 0) == 0) {
-            line.erase(0, 3);
+        // Any header ends the section before it, also one of a name already seen.
+        if (previous != nullptr) {
+            previous->bodyEnd = lineBegin;
+            previous = nullptr;
         }
-        lines_.push_back(line);
+        auto [it, first] = byName_.try_emplace(Fold(*name), nullptr);
+        if (!first) {
+            continue; // the first section of a name is the one used
+        }
+        sections_.push_back(std::make_unique<Section>());
+        previous = sections_.back().get();
+        previous->bodyBegin = lineEnd + 1;
+        previous->bodyEnd = text_.size();
+        it->second = previous;
     }
 }
 
-IniFile::Location IniFile::Locate(const std::string& section, const std::string& key) const {
-    Location loc{npos, npos, lines_.size()};
-    bool inSection = false;
-    for (std::size_t i = 0; i < lines_.size(); ++i) {
-        if (auto name = SectionOf(lines_[i])) {
-            if (inSection) {
-                break; // the first matching section is the one used
-            }
-            inSection = SameName(*name, section);
-            if (inSection) {
-                loc.sectionLine = i;
-                loc.insertAt = i + 1;
-            }
-            continue;
-        }
-        if (!inSection) {
-            continue;
-        }
-        if (!Trim(lines_[i]).empty()) {
-            loc.insertAt = i + 1;
-        }
-        if (auto k = KeyOf(lines_[i]); k && SameName(*k, key) && loc.keyLine == npos) {
-            loc.keyLine = i;
-        }
+IniFile::Section* IniFile::FindSection(const std::string& name) const {
+    const auto it = byName_.find(Fold(name));
+    return it == byName_.end() ? nullptr : it->second;
+}
+
+std::string_view IniFile::OriginalLine(std::size_t begin) const {
+    return std::string_view(text_.data() + begin, text_.find('\n', begin) - begin);
+}
+
+std::string_view IniFile::CurrentLine(std::size_t begin) const {
+    const auto changed = changedLines_.find(begin);
+    return changed == changedLines_.end() ? OriginalLine(begin) : std::string_view(changed->second);
+}
+
+void IniFile::IndexKeys(Section& section) const {
+    if (section.indexed) {
+        return;
     }
-    return loc;
+    section.indexed = true;
+    if (section.bodyBegin == npos) {
+        return;
+    }
+    section.insertAt = section.bodyBegin;
+    for (std::size_t at = section.bodyBegin; at < section.bodyEnd;) {
+        const std::string_view line = OriginalLine(at);
+        const std::size_t next = at + line.size() + 1;
+        if (!Trim(line).empty()) {
+            section.insertAt = next;
+        }
+        if (const auto key = KeyOf(line)) {
+            section.keys.try_emplace(Fold(*key), at);
+        }
+        at = next;
+    }
 }
 
 std::optional<std::string> IniFile::Find(const std::string& section, const std::string& key) const {
-    const Location loc = Locate(section, key);
-    if (loc.keyLine == npos) {
+    Section* found = FindSection(section);
+    if (found == nullptr) {
         return std::nullopt;
     }
-    const std::string& line = lines_[loc.keyLine];
-    return CutUtf8(Unquote(Trim(line.substr(line.find('=') + 1))), MaxValueLength);
+    IndexKeys(*found);
+    const std::string folded = Fold(key);
+    if (const auto it = found->keys.find(folded); it != found->keys.end()) {
+        return ValueOf(CurrentLine(it->second));
+    }
+    if (const auto it = found->addedKeys.find(folded); it != found->addedKeys.end()) {
+        return ValueOf(found->added[it->second]);
+    }
+    return std::nullopt;
 }
 
 std::string IniFile::ReadString(const std::string& section, const std::string& key,
@@ -192,17 +300,31 @@ bool IniFile::ReadBool(const std::string& section, const std::string& key, bool 
 
 void IniFile::WriteString(const std::string& section, const std::string& key,
                           const std::string& value) {
-    const Location loc = Locate(section, key);
-    const std::string line = key + "=" + value;
-    if (loc.keyLine != npos) {
-        // The key keeps the spelling it already has in the file.
-        lines_[loc.keyLine] = *KeyOf(lines_[loc.keyLine]) + "=" + value;
-    } else if (loc.sectionLine != npos) {
-        lines_.insert(lines_.begin() + static_cast<std::ptrdiff_t>(loc.insertAt), line);
-    } else {
-        lines_.push_back("[" + section + "]");
-        lines_.push_back(line);
+    Section* target = FindSection(section);
+    if (target == nullptr) {
+        sections_.push_back(std::make_unique<Section>());
+        target = sections_.back().get();
+        target->name = section;
+        byName_.emplace(Fold(section), target);
     }
+    IndexKeys(*target);
+    const std::string folded = Fold(key);
+    if (const auto it = target->keys.find(folded); it != target->keys.end()) {
+        // The key keeps the spelling it already has in the file.
+        std::string line = std::string(*KeyOf(OriginalLine(it->second))) + "=" + value;
+        if (line != CurrentLine(it->second)) {
+            changedLines_[it->second] = std::move(line);
+            changed_ = true;
+        }
+        return;
+    }
+    changed_ = true;
+    if (const auto it = target->addedKeys.find(folded); it != target->addedKeys.end()) {
+        target->added[it->second] = std::string(*KeyOf(target->added[it->second])) + "=" + value;
+        return;
+    }
+    target->addedKeys.emplace(folded, target->added.size());
+    target->added.push_back(key + "=" + value);
 }
 
 void IniFile::WriteInteger(const std::string& section, const std::string& key, long long value) {
@@ -218,17 +340,53 @@ void IniFile::UpdateFile() const {
     if (::stat(path_.c_str(), &st) == 0 && (st.st_mode & S_IWUSR) == 0) {
         throw std::runtime_error("Unable to write to " + path_); // a read-only file stays as it is
     }
+    // The text as read, with changed lines in place of their old text and added keys after
+    // the last non-blank line of their section; new sections follow at the end.
+    struct Edit {
+        std::size_t at;
+        std::size_t skip; // bytes of the text replaced
+        const std::string* line;
+        const Section* keys;
+    };
+    std::vector<Edit> edits;
+    for (const auto& [at, line] : changedLines_) {
+        edits.push_back({at, OriginalLine(at).size() + 1, &line, nullptr});
+    }
+    for (const auto& section : sections_) {
+        if (section->bodyBegin != npos && !section->added.empty()) {
+            edits.push_back({section->insertAt, 0, nullptr, section.get()});
+        }
+    }
+    std::sort(edits.begin(), edits.end(), [](const Edit& a, const Edit& b) { return a.at < b.at; });
+
     const std::string temp = path_ + ".tmp";
     bool ok = false;
     {
         std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-        if (out) {
-            for (const auto& line : lines_) {
+        const auto lines = [&out](const std::vector<std::string>& added) {
+            for (const auto& line : added) {
                 out << line << '\n';
             }
-            out.flush();
-            ok = static_cast<bool>(out);
+        };
+        std::size_t from = 0;
+        for (const Edit& edit : edits) {
+            out.write(text_.data() + from, static_cast<std::streamsize>(edit.at - from));
+            if (edit.line != nullptr) {
+                out << *edit.line << '\n';
+            } else {
+                lines(edit.keys->added);
+            }
+            from = edit.at + edit.skip;
         }
+        out.write(text_.data() + from, static_cast<std::streamsize>(text_.size() - from));
+        for (const auto& section : sections_) {
+            if (section->bodyBegin == npos) {
+                out << '[' << section->name << "]\n";
+                lines(section->added);
+            }
+        }
+        out.flush();
+        ok = static_cast<bool>(out);
     }
     if (ok) {
         ok = std::rename(temp.c_str(), path_.c_str()) == 0;

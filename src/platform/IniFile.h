@@ -5,12 +5,21 @@
 // order of lines (comments included) is kept. Reads accept LF and CR LF and skip a UTF-8
 // byte-order mark; writes use LF and no mark.
 //
-// The file is read once when the object is made; writes change the text in memory and
-// UpdateFile() stores it, replacing the file in one step so that a failed write never
-// leaves it half-written. A refused write throws std::runtime_error("Unable to write to
-// <path>").
+// The file is read once when the object is made and its sections are indexed in that one
+// pass; a section's keys are indexed the first time the section is used, so a lookup never
+// scans the file again. Writes are kept beside the text (changed lines, keys added to a
+// section, new sections) and UpdateFile() streams the text with them, replacing the file in
+// one step so that a failed write never leaves it half-written. A refused write throws
+// std::runtime_error("Unable to write to <path>").
+//
+// One thread uses an object at a time (the key index is filled in by const lookups).
+#include <cstddef>
+#include <map>
+#include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
+#include <unordered_map>
 #include <vector>
 
 namespace platform {
@@ -18,6 +27,9 @@ namespace platform {
 class IniFile {
 public:
     explicit IniFile(std::string path);
+    ~IniFile();
+    IniFile(const IniFile&) = delete;
+    IniFile& operator=(const IniFile&) = delete;
 
     const std::string& FileName() const { return path_; }
 
@@ -33,21 +45,30 @@ public:
     void WriteInteger(const std::string& section, const std::string& key, long long value);
     void WriteBool(const std::string& section, const std::string& key, bool value);
 
+    // Whether a write has changed the text since the file was read.
+    bool Changed() const { return changed_; }
     void UpdateFile() const;
 
     static constexpr std::size_t MaxValueLength = 2047;
     static std::optional<long long> ParseInteger(const std::string& text);
 
 private:
-    struct Location {
-        std::size_t sectionLine = 0; // header line, or npos
-        std::size_t keyLine = 0;     // key line, or npos
-        std::size_t insertAt = 0;    // where a new key of this section goes
-    };
-    Location Locate(const std::string& section, const std::string& key) const;
+    struct Section;
+
+    Section* FindSection(const std::string& name) const;
+    void IndexKeys(Section& section) const;
+    std::string_view OriginalLine(std::size_t begin) const;
+    // The line as it stands now: changed by a write, or as read.
+    std::string_view CurrentLine(std::size_t begin) const;
+    void IndexSections();
 
     std::string path_;
-    std::vector<std::string> lines_;
+    std::string text_; // as read: LF line ends, every line (the last too) ends in '\n'
+    // The first section of each name in file order, then the sections new in this object.
+    std::vector<std::unique_ptr<Section>> sections_;
+    std::unordered_map<std::string, Section*> byName_; // case-folded name
+    std::map<std::size_t, std::string> changedLines_;  // line start in text_ -> new line
+    bool changed_ = false;
 };
 
 } // namespace platform

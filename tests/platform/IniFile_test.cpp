@@ -82,3 +82,83 @@ TEST(IniFile, AFileThatCannotBeWrittenRaisesAndKeepsItsText) {
 }
 
 } // namespace
+
+namespace {
+
+struct Write {
+    const char* section;
+    const char* key;
+    const char* value;
+};
+
+TEST(IniFile, WritesLandWhereTheFirstMatchingSectionEndsAndTheRestIsKeptByteForByte) {
+    const struct {
+        const char* name;
+        std::string before;
+        std::vector<Write> writes;
+        std::string after;
+    } cases[] = {
+        {"a repeated section: the first is used, the second left alone",
+         "[S]\na=1\n[t]\nb=2\n[s]\na=9\n",
+         {{"s", "a", "5"}, {"S", "new", "n"}},
+         "[S]\na=5\nnew=n\n[t]\nb=2\n[s]\na=9\n"},
+        {"blank lines after a section's last key stay after the new key",
+         "[a]\nk=1\n\n\n[b]\n",
+         {{"a", "x", "2"}, {"b", "y", "3"}},
+         "[a]\nk=1\nx=2\n\n\n[b]\ny=3\n"},
+        {"lines before the first section and a bracket inside a value are no sections",
+         "top=1\n[a]\nt=Song [Live]\n  [ b ]  \nk=2\n",
+         {{"a", "top", "x"}, {"b", "k", "3"}, {"live", "k", "4"}},
+         "top=1\n[a]\nt=Song [Live]\ntop=x\n  [ b ]  \nk=3\n[live]\nk=4\n"},
+        {"a key written twice, a new section written twice",
+         "[a]\n;k=comment\nK = old \n",
+         {{"A", "k", "1"}, {"a", "k", "2"}, {"n", "x", "1"}, {"N", "X", "2"}, {"n", "y", "3"}},
+         "[a]\n;k=comment\nK=2\n[n]\nx=2\ny=3\n"},
+        {"CR LF, a mark and no last line end",
+         "\xEF\xBB\xBF[a]\r\nk=1\r\nz=\"q\"",
+         {{"a", "k", "2"}},
+         "[a]\nk=2\nz=\"q\"\n"},
+        {"an empty file", "", {{"a", "k", "v"}}, "[a]\nk=v\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string path = TempPath(c.before);
+        IniFile ini(path);
+        for (const Write& w : c.writes) {
+            ini.WriteString(w.section, w.key, w.value);
+            EXPECT_EQ(ini.ReadString(w.section, w.key, "?"), w.value) << w.section << "/" << w.key;
+        }
+        ini.UpdateFile();
+        EXPECT_EQ(ReadText(path), c.after);
+        // Read back, the file holds what the object read after its writes.
+        IniFile again(path);
+        for (const Write& w : c.writes) {
+            EXPECT_EQ(again.ReadString(w.section, w.key, "?"),
+                      ini.ReadString(w.section, w.key, "!"))
+                << w.section << "/" << w.key;
+        }
+    }
+}
+
+TEST(IniFile, OnlyAWriteOfAnotherValueCountsAsAChange) {
+    const struct {
+        Write write;
+        bool changed;
+    } cases[] = {
+        {{"a", "k", "1"}, false},  // the value it has
+        {{"A", "K", "1"}, false},  // in other letter case
+        {{"a", "k", "2"}, true},   //
+        {{"a", "new", "1"}, true}, // a new key
+        {{"new", "k", "1"}, true}, // a new section
+        {{"a", "q", "x"}, true},   // "x" is read from 'x', but the line changes
+    };
+    const std::string path = TempPath("[a]\nk=1\nq='x'\n");
+    for (const auto& c : cases) {
+        IniFile ini(path);
+        EXPECT_FALSE(ini.Changed());
+        ini.WriteString(c.write.section, c.write.key, c.write.value);
+        EXPECT_EQ(ini.Changed(), c.changed) << c.write.section << "/" << c.write.key;
+    }
+}
+
+} // namespace
