@@ -2,12 +2,16 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <sys/stat.h>
+#include <thread>
 
+#include "platform/FileLock.h"
 #include "platform/IniFile.h"
 #include "platform/ProgramFolder.h"
 #include "support/TestSupport.h"
@@ -328,6 +332,103 @@ TEST(Helpers, WaitMsWaitsAtLeastTheTimeAsked) {
     WaitMs(0);
     WaitMs(15);
     EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(15));
+}
+
+} // namespace
+
+namespace {
+
+// Another instance on the same settings folder saves between this one's load and save:
+// each keeps what the other changed; a key both changed is the last saver's.
+TEST_F(SettingsStore, SavingADiscMergesWithWhatAnotherInstanceSavedMeanwhile) {
+    const std::string start = "[9]\nArtist=A\nAlbum=\nYear=\nGenre=-1\nComment=\nTrackNumber=2\n"
+                              "1=One\n2=Two\n";
+    const struct {
+        const char* name;
+        std::string before; // cdinfo.dat when this instance loads
+        std::string theirs; // cdinfo.dat as the other instance left it
+        const char* title1; // this instance's titles at close
+        const char* title2;
+        std::string after;
+    } cases[] = {
+        {"each changed another title", start, "[9]\nArtist=A\nTrackNumber=2\n1=Theirs\n2=Two\n",
+         "One", "Mine",
+         "[9]\nArtist=A\nTrackNumber=2\n1=Theirs\n2=Mine\nAlbum=\nYear=\nGenre=-1\nComment=\n"},
+        {"this one changed nothing", start,
+         "[9]\nArtist=B\nAlbum=\nYear=\nGenre=-1\nComment=\nTrackNumber=2\n1=Theirs\n2=Two\n",
+         "One", "Two",
+         "[9]\nArtist=B\nAlbum=\nYear=\nGenre=-1\nComment=\nTrackNumber=2\n1=Theirs\n2=Two\n"},
+        {"both changed one title", start,
+         "[9]\nArtist=A\nAlbum=\nYear=\nGenre=-1\nComment=\nTrackNumber=2\n1=Theirs\n2=Two\n"
+         "[other]\nx=1\n",
+         "Mine", "Two",
+         "[9]\nArtist=A\nAlbum=\nYear=\nGenre=-1\nComment=\nTrackNumber=2\n1=Mine\n2=Two\n"
+         "[other]\nx=1\n"},
+        {"a new disc named in both", "",
+         "[9]\nArtist=\nAlbum=\nYear=\nGenre=-1\nComment=\nTrackNumber=2\n1=Theirs\n2=Track02\n",
+         "Track01", "Mine",
+         "[9]\nArtist=\nAlbum=\nYear=\nGenre=-1\nComment=\nTrackNumber=2\n1=Theirs\n2=Mine\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Write("cdinfo.dat", c.before);
+        DiscInfo = TDiscInfo{};
+        LoadSaveDiscInfo("9", true);
+        Write("cdinfo.dat", c.theirs);
+        DiscInfo.TrackNumber = 2; // the close sets the count of the list's rows
+        DiscInfo.Titles[1] = c.title1;
+        DiscInfo.Titles[2] = c.title2;
+        LoadSaveDiscInfo("9", false);
+        EXPECT_EQ(Read("cdinfo.dat"), c.after);
+    }
+}
+
+TEST_F(SettingsStore, SavingOptionsMergesWithWhatAnotherInstanceSavedMeanwhile) {
+    LoadSaveOptions(true);
+    LoadSaveOptions(false); // a whole file, as the first close leaves it
+    LoadSaveOptions(true);
+    // The other instance changed the bit rate and the server; this one the ID3 flag and
+    // the server.
+    std::string theirs = Read("options.ini");
+    const auto replace = [&theirs](const std::string& from, const std::string& to) {
+        const auto at = theirs.find(from);
+        ASSERT_NE(at, std::string::npos) << from;
+        theirs.replace(at, from.size(), to);
+    };
+    replace("BitRate=128\n", "BitRate=256\n");
+    replace("Server=gnudb.gnudb.org\n", "Server=theirs.example\n");
+    Write("options.ini", theirs);
+    Settings.ID3.Use = true;
+    Settings.QueryCDDB.Server = "mine.example";
+    LoadSaveOptions(false);
+
+    Settings = TSettings{};
+    LoadSaveOptions(true);
+    EXPECT_EQ(Settings.Mp3Options.BitRate, 256);
+    EXPECT_TRUE(Settings.ID3.Use);
+    EXPECT_EQ(Settings.QueryCDDB.Server, "mine.example");
+    EXPECT_EQ(Settings.Mp3Options.MaxBitRate, 320);
+}
+
+TEST_F(SettingsStore, SavingWaitsForTheOtherInstancesSaveToEnd) {
+    LoadSaveOptions(true);
+    Settings.Mp3Options.BitRate = 64;
+    std::atomic<bool> saved{false};
+    std::thread saver;
+    {
+        const platform::FileLock other(platform::ProgramFolder() + ".settings.lock");
+        ASSERT_TRUE(other.Held());
+        saver = std::thread([&saved] {
+            LoadSaveOptions(false);
+            saved = true;
+        });
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        EXPECT_FALSE(saved.load()) << "saved while the other instance held the lock";
+        EXPECT_FALSE(fs::exists(Path("options.ini")));
+    }
+    saver.join();
+    EXPECT_TRUE(saved.load());
+    EXPECT_NE(Read("options.ini").find("BitRate=64\n"), std::string::npos);
 }
 
 } // namespace
