@@ -58,6 +58,12 @@ const QString kNoTOC = QStringLiteral("Not get CD device information!");
 const QString kNoOutputFolder = QStringLiteral("The output directory does not exist.");
 const QString kListDeleted = QStringLiteral(" list records are deleted!");
 
+// An empty setting (a hand-edited file) names no folder: QDir("") would be the working
+// folder, and the files would go to the root.
+bool OutputFolderExists(const QString& folder) {
+    return !folder.isEmpty() && QDir(folder).exists();
+}
+
 enum Column { ColNumber = 0, ColTitle, ColLength, ColSize };
 
 // Drive texts are UTF-8 (an image's file name may hold any character).
@@ -501,7 +507,7 @@ void TMainForm::ActionExtractExecute() {
     }
     const settings::TCommonOptions& common = settings::Settings.CommonOptions;
     const QString folder = QString::fromStdString(common.OutputFolder);
-    if (!QDir(folder).exists()) {
+    if (!OutputFolderExists(folder)) {
         if (!platform::YesNoBox(this,
                                 folder + "," + "The output directory does not exist." + "\r\n" +
                                     "creates a new directory?",
@@ -529,7 +535,7 @@ void TMainForm::ActionExtractExecute() {
 }
 
 bool TMainForm::CheckOutputFolder() {
-    if (QDir(QString::fromStdString(settings::Settings.CommonOptions.OutputFolder)).exists()) {
+    if (OutputFolderExists(QString::fromStdString(settings::Settings.CommonOptions.OutputFolder))) {
         return true;
     }
     platform::InfoBox(this, QStringLiteral("The output directory does not exist.") +

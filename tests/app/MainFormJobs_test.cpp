@@ -158,6 +158,14 @@ TEST_F(MainWindowJobs, ExtractChecksComeInOrderAndEachRefusalStopsTheCommand) {
               ",The output directory does not exist.\r\ncreates a new directory?",
           "Cannot create " + QString::fromStdString((missing / "deeper").string()) + "."},
          false},
+        {"empty folder setting", // not the working folder, nor the root
+         true,
+         true,
+         "",
+         platform::MbResult::Yes,
+         false,
+         {",The output directory does not exist.\r\ncreates a new directory?", "Cannot create "},
+         false},
     };
     const std::string image = cdtest::MakeImage(work, "disc", {150});
     for (const Case& c : cases) {
@@ -215,13 +223,18 @@ TEST_F(MainWindowJobs, EachConversionAsksForFilesAndConvertsThemIntoTheOutputFol
         ASSERT_TRUE(action->isEnabled());
         const QStringList chosen = {QString::fromStdString(work.File(c.input))};
 
-        settings::Settings.CommonOptions.OutputFolder = out.string(); // not there yet
-        dialogs->openAnswers = {chosen};
-        action->trigger();
-        EXPECT_EQ(dialogs->BoxTexts(),
-                  QStringList({"The output directory does not exist.Please check the "
-                               "output directory setting."}));
-        EXPECT_EQ(modalRuns, 0);
+        for (const std::string& folder : {std::string(), out.string()}) { // empty, not there yet
+            settings::Settings.CommonOptions.OutputFolder = folder;
+            dialogs->boxes.clear();
+            dialogs->openAnswers = {chosen};
+            action->trigger();
+            EXPECT_EQ(dialogs->BoxTexts(),
+                      QStringList({"The output directory does not exist.Please check the "
+                                   "output directory setting."}))
+                << folder;
+            EXPECT_EQ(modalRuns, 0);
+        }
+        settings::Settings.CommonOptions.OutputFolder = out.string();
 
         fs::create_directories(out);
         dialogs->boxes.clear();
