@@ -1,10 +1,12 @@
 #include "platform/IniFile.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <fcntl.h>
 #include <fstream>
 #include <stdexcept>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -36,6 +38,20 @@ std::string Fold(std::string_view s) {
         }
     }
     return folded;
+}
+
+bool MatchesFolded(std::string_view name, const std::string& folded) {
+    if (name.size() != folded.size()) {
+        return false;
+    }
+    for (std::size_t i = 0; i < name.size(); ++i) {
+        const char c = name[i];
+        const char lower = c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+        if (lower != folded[i]) {
+            return false;
+        }
+    }
+    return true;
 }
 
 // The section name of a header line, or nullopt for other lines.
@@ -129,6 +145,7 @@ void DropCarriageReturns(std::string& text) {
 // A section of the file (its body lies between bodyBegin and bodyEnd of the text) or one
 // new in this object (bodyBegin is npos), with the keys writes added to it.
 struct IniFile::Section {
+    std::string folded;
     std::string name; // the header of a new section
     std::size_t bodyBegin = npos;
     std::size_t bodyEnd = 0;
@@ -139,58 +156,108 @@ struct IniFile::Section {
     std::unordered_map<std::string, std::size_t> addedKeys; // folded key -> index in added
 };
 
+// A read-only private mapping of a whole file.
+struct IniFile::Mapping {
+    void* data = nullptr;
+    std::size_t size = 0;
+    Mapping(void* d, std::size_t n) : data(d), size(n) {}
+    ~Mapping() { ::munmap(data, size); }
+    Mapping(const Mapping&) = delete;
+    Mapping& operator=(const Mapping&) = delete;
+};
+
 IniFile::IniFile(std::string path) : path_(std::move(path)) {
-    text_ = ReadWholeFile(path_);
-    // Editors may put a UTF-8 byte-order mark in front of the first section header.
-    if (text_.rfind("\xEF\xBB\xBF", 0) == 0) {
-        text_.erase(0, 3);
-    }
-    if (!text_.empty() && text_.back() != '\n') {
-        text_ += '\n';
-    }
-    DropCarriageReturns(text_);
+    Read();
     IndexSections();
 }
 
 IniFile::~IniFile() = default;
 
+void IniFile::Read() {
+    std::string_view text;
+    const int fd = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd >= 0) {
+        struct stat st {};
+        if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0) {
+            const auto size = static_cast<std::size_t>(st.st_size);
+            void* data = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE | MAP_POPULATE, fd, 0);
+            if (data != MAP_FAILED) {
+                mapping_ = std::make_unique<Mapping>(data, size);
+                read_ = st;
+                text = std::string_view(static_cast<const char*>(data), size);
+            }
+        }
+        ::close(fd);
+    }
+    if (!mapping_) {
+        cleaned_ = ReadWholeFile(path_); // not a plain file, or it could not be mapped
+        text = cleaned_;
+    }
+    // Editors may put a UTF-8 byte-order mark in front of the first section header.
+    if (text.substr(0, 3) == "\xEF\xBB\xBF") {
+        text.remove_prefix(3);
+    }
+    const bool clean = text.empty() || (text.back() == '\n' && text.find('\r') == npos);
+    if (clean) {
+        text_ = text;
+        return;
+    }
+    std::string copy(text);
+    if (copy.back() != '\n') {
+        copy += '\n';
+    }
+    DropCarriageReturns(copy);
+    cleaned_ = std::move(copy);
+    mapping_.reset();
+    text_ = cleaned_;
+}
+
 // One pass over the text for its header lines. Headers are rare, so the pass jumps from
 // one "[" to the next and looks only at the lines that hold one.
 void IniFile::IndexSections() {
-    Section* previous = nullptr;
     std::size_t pos = 0;
     while ((pos = text_.find('[', pos)) != npos) {
         const std::size_t lineBegin = pos == 0 ? 0 : text_.rfind('\n', pos - 1) + 1;
         const std::size_t lineEnd = text_.find('\n', pos);
-        const std::string_view line(text_.data() + lineBegin, lineEnd - lineBegin);
+        const std::string_view line = text_.substr(lineBegin, lineEnd - lineBegin);
         const bool leadingBlanks =
             std::all_of(text_.begin() + static_cast<std::ptrdiff_t>(lineBegin),
                         text_.begin() + static_cast<std::ptrdiff_t>(pos), IsBlank);
         pos = lineEnd + 1;
-        const auto name = leadingBlanks ? SectionOf(line) : std::nullopt;
-        if (!name) {
-            continue;
+        if (const auto name = leadingBlanks ? SectionOf(line) : std::nullopt) {
+            headers_.push_back({lineBegin, lineEnd + 1,
+                                static_cast<std::size_t>(name->data() - text_.data()),
+                                name->size()});
         }
-        // Any header ends the section before it, also one of a name already seen.
-        if (previous != nullptr) {
-            previous->bodyEnd = lineBegin;
-            previous = nullptr;
-        }
-        auto [it, first] = byName_.try_emplace(Fold(*name), nullptr);
-        if (!first) {
-            continue; // the first section of a name is the one used
-        }
-        sections_.push_back(std::make_unique<Section>());
-        previous = sections_.back().get();
-        previous->bodyBegin = lineEnd + 1;
-        previous->bodyEnd = text_.size();
-        it->second = previous;
     }
 }
 
+// Sections are looked for among those used so far, then once among the text's headers
+// (the first of a name is the one used; any header ends the section before it).
 IniFile::Section* IniFile::FindSection(const std::string& name) const {
-    const auto it = byName_.find(Fold(name));
-    return it == byName_.end() ? nullptr : it->second;
+    const std::string folded = Fold(name);
+    for (const auto& section : sections_) {
+        if (section->folded == folded) {
+            return section.get();
+        }
+    }
+    if (std::find(absent_.begin(), absent_.end(), folded) != absent_.end()) {
+        return nullptr;
+    }
+    for (std::size_t i = 0; i < headers_.size(); ++i) {
+        const Header& header = headers_[i];
+        if (!MatchesFolded(text_.substr(header.nameBegin, header.nameSize), folded)) {
+            continue;
+        }
+        auto section = std::make_unique<Section>();
+        section->folded = folded;
+        section->bodyBegin = header.bodyBegin;
+        section->bodyEnd = i + 1 < headers_.size() ? headers_[i + 1].lineBegin : text_.size();
+        sections_.push_back(std::move(section));
+        return sections_.back().get();
+    }
+    absent_.push_back(folded);
+    return nullptr;
 }
 
 std::string_view IniFile::OriginalLine(std::size_t begin) const {
@@ -304,8 +371,8 @@ void IniFile::WriteString(const std::string& section, const std::string& key,
     if (target == nullptr) {
         sections_.push_back(std::make_unique<Section>());
         target = sections_.back().get();
+        target->folded = Fold(section);
         target->name = section;
-        byName_.emplace(Fold(section), target);
     }
     IndexKeys(*target);
     const std::string folded = Fold(key);
@@ -335,6 +402,56 @@ void IniFile::WriteBool(const std::string& section, const std::string& key, bool
     WriteString(section, key, value ? "1" : "0");
 }
 
+std::string IniFile::NewSectionsText() const {
+    std::string text;
+    for (const auto& section : sections_) {
+        if (section->bodyBegin == npos) {
+            text += '[' + section->name + "]\n";
+            for (const auto& line : section->added) {
+                text += line + '\n';
+            }
+        }
+    }
+    return text;
+}
+
+// When writes only added sections and the file is still the one that was read, byte for
+// byte as the text (mapped, so no clean-up), the new sections are appended to it in place:
+// a large file is not copied for a few lines. A failed append is cut off again.
+bool IniFile::AppendNewSections() const {
+    struct stat st {};
+    if (!mapping_ || ::stat(path_.c_str(), &st) != 0 || st.st_dev != read_.st_dev ||
+        st.st_ino != read_.st_ino || st.st_size != read_.st_size ||
+        st.st_mtim.tv_sec != read_.st_mtim.tv_sec || st.st_mtim.tv_nsec != read_.st_mtim.tv_nsec) {
+        return false;
+    }
+    const std::string text = NewSectionsText();
+    const int fd = ::open(path_.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+    if (fd < 0) {
+        return false; // the whole file is written instead, and reports what fails
+    }
+    std::size_t done = 0;
+    while (done < text.size()) {
+        const ssize_t put = ::write(fd, text.data() + done, text.size() - done);
+        if (put < 0 && errno == EINTR) {
+            continue;
+        }
+        if (put <= 0) {
+            break;
+        }
+        done += static_cast<std::size_t>(put);
+    }
+    const bool ok = done == text.size();
+    if (!ok && ::ftruncate(fd, st.st_size) != 0) {
+        std::perror(("vellorine: cannot cut off a failed append to " + path_).c_str());
+    }
+    ::close(fd);
+    if (!ok) {
+        throw std::runtime_error("Unable to write to " + path_);
+    }
+    return true;
+}
+
 void IniFile::UpdateFile() const {
     struct stat st {};
     if (::stat(path_.c_str(), &st) == 0 && (st.st_mode & S_IWUSR) == 0) {
@@ -358,6 +475,9 @@ void IniFile::UpdateFile() const {
         }
     }
     std::sort(edits.begin(), edits.end(), [](const Edit& a, const Edit& b) { return a.at < b.at; });
+    if (edits.empty() && AppendNewSections()) {
+        return;
+    }
 
     const std::string temp = path_ + ".tmp";
     bool ok = false;
@@ -379,12 +499,7 @@ void IniFile::UpdateFile() const {
             from = edit.at + edit.skip;
         }
         out.write(text_.data() + from, static_cast<std::streamsize>(text_.size() - from));
-        for (const auto& section : sections_) {
-            if (section->bodyBegin == npos) {
-                out << '[' << section->name << "]\n";
-                lines(section->added);
-            }
-        }
+        out << NewSectionsText();
         out.flush();
         ok = static_cast<bool>(out);
     }

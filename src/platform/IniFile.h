@@ -5,14 +5,20 @@
 // order of lines (comments included) is kept. Reads accept LF and CR LF and skip a UTF-8
 // byte-order mark; writes use LF and no mark.
 //
-// The file is read once when the object is made and its sections are indexed in that one
-// pass; a section's keys are indexed the first time the section is used, so a lookup never
-// scans the file again. Writes are kept beside the text (changed lines, keys added to a
-// section, new sections) and UpdateFile() streams the text with them, replacing the file in
-// one step so that a failed write never leaves it half-written. A refused write throws
+// The file is read once when the object is made (mapped, not copied, when it needs no
+// clean-up) and its section headers are listed in that one pass; a section's keys are
+// indexed the first time the section is used, so no lookup scans the text again.
+//
+// Writes are kept beside the text (changed lines, keys added to a section, new sections)
+// and UpdateFile() streams the text with them, replacing the file in one step so that a
+// failed write never leaves it half-written. When the writes only added sections and the
+// file is unchanged since it was read, they are appended to it in place instead (a failed
+// append is cut off again). A refused write throws
 // std::runtime_error("Unable to write to <path>").
 //
 // One thread uses an object at a time (the key index is filled in by const lookups).
+#include <sys/stat.h>
+
 #include <cstddef>
 #include <map>
 #include <memory>
@@ -53,8 +59,18 @@ public:
     static std::optional<long long> ParseInteger(const std::string& text);
 
 private:
+    struct Mapping;
     struct Section;
+    struct Header {
+        std::size_t lineBegin;
+        std::size_t bodyBegin;
+        std::size_t nameBegin;
+        std::size_t nameSize;
+    };
 
+    void Read();
+    std::string NewSectionsText() const;
+    bool AppendNewSections() const;
     Section* FindSection(const std::string& name) const;
     void IndexKeys(Section& section) const;
     std::string_view OriginalLine(std::size_t begin) const;
@@ -63,11 +79,16 @@ private:
     void IndexSections();
 
     std::string path_;
-    std::string text_; // as read: LF line ends, every line (the last too) ends in '\n'
-    // The first section of each name in file order, then the sections new in this object.
-    std::vector<std::unique_ptr<Section>> sections_;
-    std::unordered_map<std::string, Section*> byName_; // case-folded name
-    std::map<std::size_t, std::string> changedLines_;  // line start in text_ -> new line
+    std::unique_ptr<Mapping> mapping_;
+    struct stat read_ {};         // the file's identity and time when it was mapped
+    std::string cleaned_;         // the text when it needed clean-up (CR LF, no last line end)
+    std::string_view text_;       // as read: LF line ends, every line (the last too) ends in '\n'
+    std::vector<Header> headers_; // every section header of the text, in order
+    // The sections used so far (of the text or new in this object, the new ones in the
+    // order they were made), and the names the text does not have.
+    mutable std::vector<std::unique_ptr<Section>> sections_;
+    mutable std::vector<std::string> absent_;         // case-folded
+    std::map<std::size_t, std::string> changedLines_; // line start in text_ -> new line
     bool changed_ = false;
 };
 

@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <filesystem>
+#include <sys/resource.h>
+#include <sys/stat.h>
 
 #include "support/TestSupport.h"
 
@@ -159,6 +162,62 @@ TEST(IniFile, OnlyAWriteOfAnotherValueCountsAsAChange) {
         ini.WriteString(c.write.section, c.write.key, c.write.value);
         EXPECT_EQ(ini.Changed(), c.changed) << c.write.section << "/" << c.write.key;
     }
+}
+
+ino_t InodeOf(const std::string& path) {
+    struct stat st {};
+    ::stat(path.c_str(), &st);
+    return st.st_ino;
+}
+
+// New sections go onto the end of the file the object read, in place; a file that changed
+// since, or whose text needed clean-up, is written whole from the object's text.
+TEST(IniFile, NewSectionsAreAppendedInPlaceOnlyToTheFileAsItWasRead) {
+    const struct {
+        const char* name;
+        std::string before;
+        std::string replacedBy; // another writer's file put in its place after the read
+        bool inPlace;
+        std::string after;
+    } cases[] = {
+        {"unchanged", "[a]\nk=1\n", "", true, "[a]\nk=1\n[n]\nx=1\n"},
+        {"replaced meanwhile", "[a]\nk=1\n", "[a]\nk=2\n", false, "[a]\nk=1\n[n]\nx=1\n"},
+        {"CR LF", "[a]\r\nk=1\r\n", "", false, "[a]\nk=1\n[n]\nx=1\n"},
+        {"no last line end", "[a]\nk=1", "", false, "[a]\nk=1\n[n]\nx=1\n"},
+        {"a byte-order mark", "\xEF\xBB\xBF[a]\nk=1\n", "", true,
+         "\xEF\xBB\xBF[a]\nk=1\n[n]\nx=1\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string path = TempPath(c.before);
+        IniFile ini(path);
+        if (!c.replacedBy.empty()) {
+            const std::string other = TempPath(c.replacedBy);
+            fs::rename(other, path);
+        }
+        const ino_t inode = InodeOf(path);
+        ini.WriteString("n", "x", "1");
+        ini.UpdateFile();
+        EXPECT_EQ(ReadText(path), c.after);
+        EXPECT_EQ(InodeOf(path) == inode, c.inPlace);
+    }
+}
+
+TEST(IniFile, AnAppendThatDoesNotFitIsCutOffAndReported) {
+    const std::string before = "[a]\nk=1\n";
+    const std::string path = TempPath(before);
+    IniFile ini(path);
+    ini.WriteString("new section", "key", "a value longer than the room left");
+    std::signal(SIGXFSZ, SIG_IGN);
+    rlimit old{};
+    getrlimit(RLIMIT_FSIZE, &old);
+    rlimit limit = old;
+    limit.rlim_cur = before.size() + 6; // room for a part of the new section only
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limit), 0);
+    EXPECT_THROW(ini.UpdateFile(), std::runtime_error);
+    setrlimit(RLIMIT_FSIZE, &old);
+    std::signal(SIGXFSZ, SIG_DFL);
+    EXPECT_EQ(ReadText(path), before);
 }
 
 } // namespace
