@@ -126,19 +126,16 @@ std::string ReadWholeFile(const std::string& path) {
     return text;
 }
 
-// Drops the CR of every CR LF in place.
-void DropCarriageReturns(std::string& text) {
-    if (text.find('\r') == npos) {
-        return;
-    }
-    std::size_t out = 0;
-    for (std::size_t in = 0; in < text.size(); ++in) {
-        if (text[in] == '\r' && in + 1 < text.size() && text[in + 1] == '\n') {
-            continue;
+// Writes text with the CR of every CR LF left out (written files use LF only).
+void WriteWithoutCarriageReturns(std::ostream& out, std::string_view text) {
+    std::size_t from = 0;
+    for (std::size_t cr = text.find('\r'); cr != npos; cr = text.find('\r', cr + 1)) {
+        if (cr + 1 < text.size() && text[cr + 1] == '\n') {
+            out.write(text.data() + from, static_cast<std::streamsize>(cr - from));
+            from = cr + 1;
         }
-        text[out++] = text[in];
     }
-    text.resize(out);
+    out.write(text.data() + from, static_cast<std::streamsize>(text.size() - from));
 }
 } // namespace
 
@@ -197,17 +194,12 @@ void IniFile::Read() {
     if (text.substr(0, 3) == "\xEF\xBB\xBF") {
         text.remove_prefix(3);
     }
-    const bool clean = text.empty() || (text.back() == '\n' && text.find('\r') == npos);
-    if (clean) {
+    // CR LF stays in the text (the parsing trims the CR) and is left out when it is written.
+    if (text.empty() || text.back() == '\n') {
         text_ = text;
         return;
     }
-    std::string copy(text);
-    if (copy.back() != '\n') {
-        copy += '\n';
-    }
-    DropCarriageReturns(copy);
-    cleaned_ = std::move(copy);
+    cleaned_ = std::string(text) + '\n';
     mapping_.reset();
     text_ = cleaned_;
 }
@@ -490,7 +482,7 @@ void IniFile::UpdateFile() const {
         };
         std::size_t from = 0;
         for (const Edit& edit : edits) {
-            out.write(text_.data() + from, static_cast<std::streamsize>(edit.at - from));
+            WriteWithoutCarriageReturns(out, text_.substr(from, edit.at - from));
             if (edit.line != nullptr) {
                 out << *edit.line << '\n';
             } else {
@@ -498,7 +490,7 @@ void IniFile::UpdateFile() const {
             }
             from = edit.at + edit.skip;
         }
-        out.write(text_.data() + from, static_cast<std::streamsize>(text_.size() - from));
+        WriteWithoutCarriageReturns(out, text_.substr(from));
         out << NewSectionsText();
         out.flush();
         ok = static_cast<bool>(out);

@@ -5,8 +5,8 @@
 // order of lines (comments included) is kept. Reads accept LF and CR LF and skip a UTF-8
 // byte-order mark; writes use LF and no mark.
 //
-// The file is read once when the object is made (mapped, not copied, when it needs no
-// clean-up) and its section headers are listed in that one pass; a section's keys are
+// The file is read once when the object is made (mapped, not copied, when its last line
+// ends) and its section headers are listed in that one pass; a section's keys are
 // indexed the first time the section is used, so no lookup scans the text again.
 //
 // Writes are kept beside the text (changed lines, keys added to a section, new sections)
@@ -81,8 +81,8 @@ private:
     std::string path_;
     std::unique_ptr<Mapping> mapping_;
     struct stat read_ {};         // the file's identity and time when it was mapped
-    std::string cleaned_;         // the text when it needed clean-up (CR LF, no last line end)
-    std::string_view text_;       // as read: LF line ends, every line (the last too) ends in '\n'
+    std::string cleaned_;         // the text when its last line had no line end
+    std::string_view text_;       // as read: every line (the last too) ends in '\n'
     std::vector<Header> headers_; // every section header of the text, in order
     // The sections used so far (of the text or new in this object, the new ones in the
     // order they were made), and the names the text does not have.

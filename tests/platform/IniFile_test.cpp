@@ -182,7 +182,7 @@ TEST(IniFile, NewSectionsAreAppendedInPlaceOnlyToTheFileAsItWasRead) {
     } cases[] = {
         {"unchanged", "[a]\nk=1\n", "", true, "[a]\nk=1\n[n]\nx=1\n"},
         {"replaced meanwhile", "[a]\nk=1\n", "[a]\nk=2\n", false, "[a]\nk=1\n[n]\nx=1\n"},
-        {"CR LF", "[a]\r\nk=1\r\n", "", false, "[a]\nk=1\n[n]\nx=1\n"},
+        {"CR LF", "[a]\r\nk=1\r\n", "", true, "[a]\r\nk=1\r\n[n]\nx=1\n"},
         {"no last line end", "[a]\nk=1", "", false, "[a]\nk=1\n[n]\nx=1\n"},
         {"a byte-order mark", "\xEF\xBB\xBF[a]\nk=1\n", "", true,
          "\xEF\xBB\xBF[a]\nk=1\n[n]\nx=1\n"},
