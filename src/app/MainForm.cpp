@@ -902,12 +902,14 @@ void TMainForm::FormClose() {
                 ListView1->topLevelItem(k)->text(ColTitle).toStdString();
         }
         settings::LoadSaveDiscInfo(settings::DiscKey(), false);
+    } catch (const std::exception& e) {
+        ReportCloseFailure("The disc's titles could not be saved: " + QString::fromUtf8(e.what()));
     } catch (...) {
         platform::LogSwallowedException("storing the disc's titles");
     }
     try {
         if (!settings::CloseCD(CDHandle_)) {
-            platform::ErrorBox(this, "Error while closing CD handle!");
+            ReportCloseFailure("Error while closing CD handle!");
         }
         CDHandle_ = 0;
     } catch (...) {
@@ -922,9 +924,26 @@ void TMainForm::FormClose() {
     try {
         settings::Settings.MainWindow = WindowPlacementOf(*this, *ListView1);
         settings::LoadSaveOptions(false);
+    } catch (const std::exception& e) {
+        ReportCloseFailure("The settings could not be saved: " + QString::fromUtf8(e.what()));
     } catch (...) {
         platform::LogSwallowedException("saving the settings");
     }
+}
+
+// The user is told what was lost, unless nobody may be there to answer a box (the
+// program ends for a signal): then only stderr hears of it.
+void TMainForm::ReportCloseFailure(const QString& text) {
+    if (unattended_) {
+        std::fprintf(stderr, "vellorine: %s\n", text.toLocal8Bit().constData());
+    } else {
+        platform::ErrorBox(this, text);
+    }
+}
+
+void TMainForm::CloseUnattended() {
+    unattended_ = true;
+    close();
 }
 
 void TMainForm::closeEvent(QCloseEvent* e) {

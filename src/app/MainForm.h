@@ -43,6 +43,9 @@ public:
     void bRefreshClick();
     void DeviceChange(unsigned event, unsigned deviceType);
     void FormActivate();
+    // Closes the window for a termination signal: the close sequence runs as always, but
+    // what fails in it goes to stderr instead of a box nobody may be there to answer.
+    void CloseUnattended();
 
     int CDHandle() const { return CDHandle_; }
     void SetCDHandle(int handle) { CDHandle_ = handle; }
@@ -74,6 +77,7 @@ private:
     void FormPaint();
     void ApplyColours();
     void FormDestroy();
+    void ReportCloseFailure(const QString& text);
     void CreateActions();
     void CreateMenus();
     void CreateToolBar();
@@ -146,6 +150,7 @@ private:
 
     bool shown_ = false;
     bool closed_ = false;
+    bool unattended_ = false;
     // The hint is due on the next activation unless the last deactivation was the
     // hint itself taking the focus.
     bool hintDue_ = true;
