@@ -76,26 +76,36 @@ MbResult QtDialogs::MessageBox(QWidget* parent, const QString& text, const QStri
                                MbIcon icon, MbButtons buttons, MbResult defaultButton) {
     QMessageBox box(ToQt(icon), caption, text, ToQt(buttons), parent);
     box.setDefaultButton(ToQt(defaultButton));
-    return FromQt(box.exec());
+    const int answer = box.exec();
+    ReturnFocusToOwner(parent);
+    return FromQt(answer);
 }
 
 QStringList QtDialogs::OpenFiles(QWidget* parent, const FileDialogRequest& request) {
     const QString filter = ConvertFilter(request.filter);
+    QStringList files;
     if (request.multiSelect) {
-        return QFileDialog::getOpenFileNames(parent, request.title, StartPath(request), filter);
+        files = QFileDialog::getOpenFileNames(parent, request.title, StartPath(request), filter);
+    } else if (const QString file =
+                   QFileDialog::getOpenFileName(parent, request.title, StartPath(request), filter);
+               !file.isEmpty()) {
+        files << file;
     }
-    const QString file =
-        QFileDialog::getOpenFileName(parent, request.title, StartPath(request), filter);
-    return file.isEmpty() ? QStringList() : QStringList{file};
+    ReturnFocusToOwner(parent);
+    return files;
 }
 
 QString QtDialogs::SaveFile(QWidget* parent, const FileDialogRequest& request) {
-    return QFileDialog::getSaveFileName(parent, request.title, StartPath(request),
-                                        ConvertFilter(request.filter));
+    const QString file = QFileDialog::getSaveFileName(parent, request.title, StartPath(request),
+                                                      ConvertFilter(request.filter));
+    ReturnFocusToOwner(parent);
+    return file;
 }
 
 QString QtDialogs::BrowseFolder(QWidget* parent, const QString& title, const QString& initialDir) {
-    return QFileDialog::getExistingDirectory(parent, title, initialDir);
+    const QString folder = QFileDialog::getExistingDirectory(parent, title, initialDir);
+    ReturnFocusToOwner(parent);
+    return folder;
 }
 
 } // namespace platform
