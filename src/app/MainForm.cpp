@@ -39,6 +39,7 @@
 #include "platform/Registry.h"
 #include "platform/RunningPrograms.h"
 #include "platform/Shell.h"
+#include "settings/FileNames.h"
 #include "settings/Global.h"
 #include "settings/OptionSet.h"
 #include "tags/EditTrackName.h"
@@ -522,7 +523,7 @@ void TMainForm::ActionExtractExecute() {
                           "You select to extract 0 second, please change it on Options dialog.");
         return;
     }
-    if (!CheckOutputFolder()) {
+    if (!CheckOutputFolder() || !CheckTitlesNameFiles()) {
         return;
     }
     RunJob(jobs::jkExtract, CDHandle_, items);
@@ -534,6 +535,30 @@ bool TMainForm::CheckOutputFolder() {
     }
     platform::InfoBox(this, QStringLiteral("The output directory does not exist.") +
                                 "Please check the output directory setting.");
+    return false;
+}
+
+// Checked before the job starts, while the user is there: a title that cannot name a file
+// would otherwise stop an unattended rip with a box halfway through.
+bool TMainForm::CheckTitlesNameFiles() {
+    QStringList untitled;
+    for (int k = 0; k < ListView1->topLevelItemCount(); ++k) {
+        const QTreeWidgetItem* row = ListView1->topLevelItem(k);
+        if (row->checkState(ColNumber) == Qt::Checked &&
+            settings::FileNameFromTitle(row->text(ColTitle).toStdString()).empty()) {
+            untitled << row->text(ColNumber);
+        }
+    }
+    if (untitled.isEmpty()) {
+        return true;
+    }
+    const QString text = untitled.size() == 1
+                             ? QStringLiteral("The title of track %1 is empty: no file can be "
+                                              "named after it.")
+                             : QStringLiteral("The titles of tracks %1 are empty: no file can be "
+                                              "named after them.");
+    platform::InfoBox(this, text.arg(untitled.join(QStringLiteral(", "))) +
+                                " Please rename the Title in the CD tracks list.");
     return false;
 }
 
@@ -583,7 +608,11 @@ void TMainForm::ActionExitExecute() {
 void TMainForm::Openoutputdirectory1Click() {
     const QString folder = QString::fromStdString(settings::Settings.CommonOptions.OutputFolder);
     if (!folder.isEmpty() && QDir(folder).exists()) {
-        platform::TheShell().Open(folder);
+        if (!platform::TheShell().Open(folder)) {
+            platform::ErrorBox(this, "No program to show the folder was found. The output "
+                                     "folder is " +
+                                         folder + ".");
+        }
     } else {
         platform::ErrorBox(this, folder + "," + kNoOutputFolder);
     }

@@ -105,6 +105,8 @@ private:
     void miWAVtoOGGClick();
     void miWAVtoWMAClick();
     bool CheckOutputFolder();
+    // False (after telling the user) when a checked row's title cannot name its file.
+    bool CheckTitlesNameFiles();
     void ConvertChosenFiles(const QString& filter, int jobKind);
     void RunJob(int jobKind, int cdHandle, const QStringList& items);
     void ListView1DblClick();
