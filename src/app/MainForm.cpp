@@ -10,10 +10,14 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
+#include <QPainter>
+#include <QPixmap>
+#include <QResizeEvent>
 #include <QScreen>
 #include <QStyle>
 #include <QToolBar>
 #include <QTreeWidget>
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <stdexcept>
@@ -60,10 +64,28 @@ const QString kNoOutputFolder = QStringLiteral("The output directory does not ex
 const QString kListDeleted = QStringLiteral(" list records are deleted!");
 
 enum Column { ColNumber = 0, ColTitle, ColLength, ColSize };
+constexpr int kMinTitleWidth = 40;
 
 // Drive texts are UTF-8 (an image's file name may hold any character).
 QString FixedText(const char* bytes, std::size_t max) {
     return QString::fromUtf8(bytes, static_cast<qsizetype>(strnlen(bytes, max)));
+}
+
+// The icon drawn at exactly `size`: a style icon without a pixmap that large is drawn
+// smaller, and a caption under a smaller icon sits higher than its neighbours'.
+QIcon ToolBarIcon(const QIcon& icon, const QSize& size) {
+    const qreal ratio = qApp->devicePixelRatio();
+    QPixmap canvas(size * ratio);
+    canvas.setDevicePixelRatio(ratio);
+    canvas.fill(Qt::transparent);
+    const QPixmap drawn = icon.pixmap(size, ratio)
+                              .scaled(size * ratio, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+    QPainter painter(&canvas);
+    const QSizeF drawnSize = QSizeF(drawn.size()) / ratio;
+    painter.drawPixmap(
+        QPointF((size.width() - drawnSize.width()) / 2, (size.height() - drawnSize.height()) / 2),
+        drawn);
+    return QIcon(canvas);
 }
 
 QString ColourSheet(const char* widget, int r, int g, int b) {
@@ -233,7 +255,10 @@ void TMainForm::CreateMenus() {
     connect(wavToWav, &QAction::triggered, this,
             platform::Guarded(this, &TMainForm::miWAVtoWAVClick));
     file->addAction(wavToWav);
-    QAction* wavToMp3 = MenuItem("miWavToMp3", "&WAV to MP3...");
+    QAction* wavToMp3 = MenuItem("miWavToMp3", "&WAV to MP3...", QKeySequence("Ctrl+W"));
+    // The menu shows the key; the window's own action answers it (a second window-wide
+    // Ctrl+W would make the key ambiguous and dead).
+    wavToMp3->setShortcutContext(Qt::WidgetShortcut);
     wavToMp3->setStatusTip(Action("ActionWavToMp3")->statusTip());
     connect(wavToMp3, &QAction::triggered, Action("ActionWavToMp3"), &QAction::trigger);
     file->addAction(wavToMp3);
@@ -335,7 +360,8 @@ void TMainForm::CreateToolBar() {
     ToolBar1->setMovable(false);
     ToolBar1->setAutoFillBackground(true);
     auto button = [this](const char* action, const QString& caption, QStyle::StandardPixmap icon) {
-        auto* a = new QAction(style()->standardIcon(icon), caption, this);
+        auto* a = new QAction(ToolBarIcon(style()->standardIcon(icon), ToolBar1->iconSize()),
+                              caption, this);
         QAction* target = Action(action);
         a->setEnabled(target->isEnabled());
         a->setToolTip(target->toolTip());
@@ -366,6 +392,9 @@ void TMainForm::CreateTrackList() {
     for (int c = 0; c < 4; ++c) {
         ListView1->setColumnWidth(c, widths[c]);
     }
+    // Width gained or lost goes to the title (eventFilter), not to the last column.
+    ListView1->header()->setStretchLastSection(false);
+    ListView1->viewport()->installEventFilter(this);
     ListView1->headerItem()->setTextAlignment(ColLength, Qt::AlignCenter);
     ListView1->headerItem()->setTextAlignment(ColSize, Qt::AlignCenter);
     connect(ListView1, &QTreeWidget::itemClicked, this,
@@ -900,6 +929,20 @@ bool TMainForm::event(QEvent* e) {
         hintDue_ = true;
     }
     return QMainWindow::event(e);
+}
+
+bool TMainForm::eventFilter(QObject* watched, QEvent* e) {
+    if (ListView1 != nullptr && watched == ListView1->viewport() && e->type() == QEvent::Resize &&
+        ListView1->isVisible()) {
+        // The first layout (old size unknown) keeps the widths as designed or restored.
+        const auto* resize = static_cast<QResizeEvent*>(e);
+        if (resize->oldSize().isValid()) {
+            const int change = resize->size().width() - resize->oldSize().width();
+            ListView1->setColumnWidth(
+                ColTitle, std::max(kMinTitleWidth, ListView1->columnWidth(ColTitle) + change));
+        }
+    }
+    return QMainWindow::eventFilter(watched, e);
 }
 
 void TMainForm::showEvent(QShowEvent* e) {
