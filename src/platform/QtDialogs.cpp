@@ -72,9 +72,35 @@ QString StartPath(const FileDialogRequest& request) {
 }
 } // namespace
 
+QString BreakableText(const QString& text) {
+    constexpr QChar kZeroWidthSpace(0x200B);
+    QString out;
+    out.reserve(text.size() + text.size() / kBreakEvery);
+    int run = 0; // characters since the last place a line may break
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const QChar c = text[i];
+        out += c;
+        if (c.isSpace() || c == kZeroWidthSpace || c == QLatin1Char('-')) {
+            run = 0;
+            continue;
+        }
+        ++run;
+        // Never inside a character: not between the halves of a surrogate pair, nor before
+        // an accent that belongs to the letter before it.
+        const bool inside =
+            i + 1 < text.size() &&
+            (text[i + 1].isLowSurrogate() || text[i + 1].category() == QChar::Mark_NonSpacing);
+        if (!inside && (c == QLatin1Char('/') || run >= kBreakEvery)) {
+            out += kZeroWidthSpace;
+            run = 0;
+        }
+    }
+    return out;
+}
+
 MbResult QtDialogs::MessageBox(QWidget* parent, const QString& text, const QString& caption,
                                MbIcon icon, MbButtons buttons, MbResult defaultButton) {
-    QMessageBox box(ToQt(icon), caption, text, ToQt(buttons), parent);
+    QMessageBox box(ToQt(icon), caption, BreakableText(text), ToQt(buttons), parent);
     box.setDefaultButton(ToQt(defaultButton));
     const int answer = box.exec();
     ReturnFocusToOwner(parent);
