@@ -22,7 +22,8 @@ int RunProgram(int argc, char** argv, const std::function<void(TMainForm&)>& sta
     TMainForm mainForm;
     // Logout and Ctrl+C end a running job and close the window as the user would, saving
     // titles and settings.
-    auto* shutdown = new SignalShutdown(mainForm);
+    auto* shutdown = new SignalShutdown(
+        &mainForm, [&mainForm] { mainForm.CloseUnattended(); }, [] { QCoreApplication::exit(0); });
     platform::OnTerminationSignals(shutdown, [shutdown] { shutdown->Begin(); });
     mainForm.show();
     if (started) {

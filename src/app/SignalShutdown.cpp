@@ -6,8 +6,6 @@
 #include <QMessageBox>
 #include <QTimer>
 
-#include "app/MainForm.h"
-
 namespace app {
 
 namespace {
@@ -27,28 +25,31 @@ void CloseModalWindow(QWidget& window) {
     }
 }
 
-SignalShutdown::SignalShutdown(TMainForm& mainForm) : QObject(&mainForm), mainForm_(mainForm) {}
+SignalShutdown::SignalShutdown(QObject* parent, std::function<void()> closeMainWindow,
+                               std::function<void()> endLoops,
+                               std::chrono::milliseconds giveUpAfter)
+    : QObject(parent), closeMainWindow_(std::move(closeMainWindow)), endLoops_(std::move(endLoops)),
+      giveUpAfter_(giveUpAfter) {}
 
 void SignalShutdown::Begin() {
     if (begun_) {
         return;
     }
     begun_ = true;
-    deadline_ = std::chrono::steady_clock::now() + kGiveUpAfter;
+    deadline_ = std::chrono::steady_clock::now() + giveUpAfter_;
     Step();
 }
 
 void SignalShutdown::Step() {
     QWidget* modal = QApplication::activeModalWidget();
     if (modal != nullptr && std::chrono::steady_clock::now() < deadline_) {
-        CloseModalWindow(*modal);
-        // Its exec() returns only once this handler has gone back to the event loop.
+        // Scheduled first: closing may open a box of its own whose loop must see it too.
         QTimer::singleShot(kStepInterval, this, &SignalShutdown::Step);
+        CloseModalWindow(*modal);
         return;
     }
-    mainForm_.CloseUnattended();
-    // Ends the main loop, and every nested one should a modal window have stayed open.
-    QCoreApplication::exit(0);
+    closeMainWindow_();
+    endLoops_();
 }
 
 } // namespace app

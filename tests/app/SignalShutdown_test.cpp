@@ -3,16 +3,28 @@
 // the process exits by itself after that one signal.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
+#include <functional>
+#include <optional>
 #include <string>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
+#include <vector>
 
+#include <QApplication>
+#include <QDialog>
+#include <QMessageBox>
+#include <QTimer>
+#include <QWidget>
+
+#include "app/SignalShutdown.h"
 #include "cd/DiscImages.h"
+#include "support/QtTestSupport.h"
 #include "support/TestSupport.h"
 
 namespace fs = std::filesystem;
@@ -167,5 +179,100 @@ INSTANTIATE_TEST_SUITE_P(
                                  "jobs::TRipForm"},
                       SignalCase{"a Yes/No question", "ActionExtract", false, false, "QMessageBox"},
                       SignalCase{"the About window", "mnuAbout", false, true, "app::TAboutBox"}));
+
+// The same sequence in this process, on windows that behave in each way a window can.
+
+// Asks a question in a box of its own while it closes, as the recorder does.
+class AsksOnClose : public QDialog {
+public:
+    using QDialog::QDialog;
+    QMessageBox::StandardButton answer = QMessageBox::NoButton;
+    void done(int result) override {
+        answer = QMessageBox::question(this, "Vellorine", "Save it?");
+        QDialog::done(result);
+    }
+};
+
+// Will not be closed.
+class Stubborn : public QDialog {
+public:
+    using QDialog::QDialog;
+    void reject() override {}
+};
+
+struct ShutdownCase {
+    const char* what;
+    std::function<void(QWidget& main, std::vector<std::string>& log)> run;
+};
+
+class SignalShutdownSequence : public ::testing::TestWithParam<ShutdownCase> {};
+
+TEST_P(SignalShutdownSequence, ClosesEveryModalWindowThenTheMainWindowThenEndsTheLoops) {
+    const ShutdownCase& c = GetParam();
+    QWidget main;
+    main.show();
+    std::vector<std::string> log;
+    app::SignalShutdown shutdown(
+        &main,
+        [&] {
+            log.push_back(QApplication::activeModalWidget() == nullptr ? "main closed"
+                                                                       : "main closed early");
+            main.close();
+        },
+        [&] { log.push_back("loops ended"); }, std::chrono::milliseconds(300));
+    QTimer::singleShot(50, &main, [&] { shutdown.Begin(); });
+    c.run(main, log);
+    ASSERT_TRUE(testsupport::PumpUntil([&] { return !log.empty() && log.back() == "loops ended"; },
+                                       std::chrono::seconds(5)))
+        << c.what;
+    EXPECT_FALSE(main.isVisible()) << c.what;
+    shutdown.Begin(); // a second signal
+    testsupport::PumpFor(std::chrono::milliseconds(50));
+    EXPECT_EQ(std::count(log.begin(), log.end(), "loops ended"), 1) << c.what;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Windows, SignalShutdownSequence,
+    ::testing::Values(
+        ShutdownCase{"no modal window",
+                     [](QWidget&, std::vector<std::string>& log) {
+                         testsupport::PumpUntil([&] { return !log.empty(); });
+                         EXPECT_EQ(log.front(), "main closed");
+                     }},
+        ShutdownCase{"a dialog is rejected",
+                     [](QWidget& main, std::vector<std::string>& log) {
+                         QDialog dialog(&main);
+                         EXPECT_EQ(dialog.exec(), QDialog::Rejected);
+                         EXPECT_TRUE(log.empty()) << "the main window closes after the dialog";
+                     }},
+        ShutdownCase{"a box in a dialog takes its Escape answer, then the dialog goes",
+                     [](QWidget& main, std::vector<std::string>& log) {
+                         QDialog dialog(&main);
+                         QMessageBox::StandardButton answer = QMessageBox::NoButton;
+                         QTimer::singleShot(0, &dialog, [&] {
+                             answer = QMessageBox::question(&dialog, "Vellorine", "Go on?");
+                         });
+                         EXPECT_EQ(dialog.exec(), QDialog::Rejected);
+                         EXPECT_EQ(answer, QMessageBox::No);
+                         EXPECT_TRUE(log.empty());
+                     }},
+        ShutdownCase{"a dialog asking a question as it closes",
+                     [](QWidget& main, std::vector<std::string>& log) {
+                         AsksOnClose dialog(&main);
+                         EXPECT_EQ(dialog.exec(), QDialog::Rejected);
+                         EXPECT_EQ(dialog.answer, QMessageBox::No);
+                         EXPECT_TRUE(log.empty());
+                     }},
+        ShutdownCase{"a dialog that will not close is left after the give-up time",
+                     [](QWidget& main, std::vector<std::string>& log) {
+                         Stubborn dialog(&main);
+                         QTimer::singleShot(0, &dialog, [&] {
+                             testsupport::PumpUntil([&] { return !log.empty(); });
+                             dialog.done(QDialog::Accepted); // what ending the loops does
+                         });
+                         dialog.exec();
+                         ASSERT_FALSE(log.empty());
+                         EXPECT_EQ(log.front(), "main closed early");
+                     }}));
 
 } // namespace
