@@ -39,7 +39,7 @@ ArDiscIds IdsOf(const RipDisc& disc) {
 RipSession::RipSession(RipSessionOptions options) : options_(std::move(options)) {}
 
 RipSession::~RipSession() {
-    std::unique_ptr<AccurateRipLookup> worker;
+    std::unique_ptr<DatabaseLookup> worker;
     {
         std::lock_guard lock(mutex_);
         worker = std::move(lookupWorker_);
@@ -60,7 +60,7 @@ RipSession::~RipSession() {
 }
 
 void RipSession::SetDisc(const RipDisc& disc) {
-    std::unique_ptr<AccurateRipLookup> previous;
+    std::unique_ptr<DatabaseLookup> previous;
     {
         std::lock_guard lock(mutex_);
         if (disc_ && SameLayout(*disc_, disc)) {
@@ -80,9 +80,10 @@ void RipSession::SetDisc(const RipDisc& disc) {
     }
     std::lock_guard lock(mutex_);
     lookup_ = LookupState::Pending;
-    lookupWorker_ = std::make_unique<AccurateRipLookup>(
+    lookupWorker_ = std::make_unique<DatabaseLookup>(
         ArDatabaseUrl(options_.accurateRipServer, ids_),
-        [this](const AccurateRipLookup::Result& r) { OnLookupDone(r); }, options_.lookupTimeout);
+        [this](const DatabaseLookup::Result& r) { OnLookupDone(r); },
+        LookupOptions{options_.lookupTimeout, options_.proxy});
 }
 
 int RipSession::AudioIndexOf(int number) const {
@@ -145,9 +146,9 @@ void RipSession::TrackDone(RipLogTrack track) {
     WriteLog();
 }
 
-void RipSession::OnLookupDone(const AccurateRipLookup::Result& result) {
+void RipSession::OnLookupDone(const DatabaseLookup::Result& result) {
     std::lock_guard lock(mutex_);
-    using Kind = AccurateRipLookup::Result::Kind;
+    using Kind = DatabaseLookup::Result::Kind;
     if (result.kind == Kind::NotFound) {
         lookup_ = LookupState::NotFound;
     } else if (result.kind == Kind::Failed) {

@@ -10,7 +10,7 @@
 // lookup still running and waits for its worker; it may run on any thread but the
 // worker's.
 #include "cd/AccurateRip.h"
-#include "cd/AccurateRipLookup.h"
+#include "cd/DatabaseLookup.h"
 #include "cd/RipLog.h"
 
 #include <chrono>
@@ -30,6 +30,7 @@ struct RipSessionOptions {
     bool accurateRip = true;
     std::string accurateRipServer = "http://www.accuraterip.com";
     std::chrono::milliseconds lookupTimeout = std::chrono::seconds(20);
+    platform::HttpProxy proxy; // the user's proxy setting, for every database lookup
 };
 
 struct RipDisc {
@@ -67,7 +68,7 @@ public:
 private:
     enum class LookupState { Off, Pending, Failed, NotFound, Loaded };
 
-    void OnLookupDone(const AccurateRipLookup::Result& result);
+    void OnLookupDone(const DatabaseLookup::Result& result);
     void Judge(RipLogTrack& track) const;
     void WriteLog();
     std::string LogPathLocked() const;
@@ -82,7 +83,7 @@ private:
     std::string lookupError_;
     std::vector<ArChunk> chunks_;
     std::vector<RipLogTrack> tracks_;
-    std::unique_ptr<AccurateRipLookup> lookupWorker_; // last: goes first
+    std::unique_ptr<DatabaseLookup> lookupWorker_; // last: goes first
 };
 
 } // namespace cd

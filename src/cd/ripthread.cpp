@@ -187,6 +187,7 @@ std::shared_ptr<RipSession> SecureSessionFromSettings() {
     options.testAndCopy = s.TestAndCopy;
     options.accurateRip = s.AccurateRip;
     options.accurateRipServer = s.AccurateRipServer;
+    options.proxy = settings::Settings.QueryCDDB.Proxy();
     return std::make_shared<RipSession>(std::move(options));
 }
 

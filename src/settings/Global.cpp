@@ -152,6 +152,22 @@ void LoadTitles(const platform::IniFile& ini, const std::string& key) {
 
 } // namespace
 
+int TQueryCDDB::PortOf(const std::string& text) {
+    const auto first = text.find_first_not_of(" \t");
+    const auto last = text.find_last_not_of(" \t");
+    if (first == std::string::npos || last - first + 1 > 5) {
+        return 80;
+    }
+    int port = 0;
+    for (std::size_t i = first; i <= last; ++i) {
+        if (text[i] < '0' || text[i] > '9') {
+            return 80;
+        }
+        port = port * 10 + (text[i] - '0');
+    }
+    return port >= 1 && port <= 65535 ? port : 80;
+}
+
 void LoadSaveOptions(bool Load) {
     platform::IniFile ini(platform::ProgramFolder() + "options.ini");
     Binder binder(ini, Load);

@@ -9,6 +9,7 @@
 #include <span>
 #include <string>
 
+#include "platform/HttpClient.h"
 #include "tags/Genres.h"
 
 namespace settings {
@@ -60,6 +61,10 @@ struct TQueryCDDB {
     bool UseProxy = false;
     std::string ProxyAddress;
     std::string Port = "80";
+    // The proxy every network lookup uses (CDDB, AccurateRip, CTDB).
+    platform::HttpProxy Proxy() const { return {UseProxy, ProxyAddress, PortOf(Port)}; }
+    // A port text as a number: 1..65535 in decimal (blanks around it allowed), else 80.
+    static int PortOf(const std::string& text);
 };
 
 struct TID3Options {

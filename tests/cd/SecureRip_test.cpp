@@ -426,6 +426,38 @@ TEST_F(SecureRip, TheLookupJudgesEachTrackAgainstTheDatabaseAndNeverFailsTheRip)
     }
 }
 
+TEST_F(SecureRip, TheDatabaseLookupTakesTheProxySettingAndOnlyThat) {
+    UseDisc({40, 12, 30});
+    ScratchFolder served;
+    const auto made = RunCommand("python3 " + Quoted(Helper) + " database " + Quoted(bin) + " " +
+                                 Quoted(served.File("answer")) + " match 40 12 30");
+    ASSERT_EQ(made.ExitCode, 0) << made.Output;
+    const std::string name = made.Output.substr(0, made.Output.find('\n'));
+    std::filesystem::rename(served.File("answer"), served.File(name));
+    DatabaseServer server(served.Path(), 2);
+    ScratchFolder none;
+    cdtest::CddbServer proxy(none.Path(), {"--proxy"});
+    // The environment's proxy, which only the setting may decide about.
+    const std::string viaEnvironment = "http://127.0.0.1:" + std::to_string(proxy.Port());
+    const ScopedEnv httpProxy("http_proxy", viaEnvironment.c_str());
+    const ScopedEnv noProxy("no_proxy", "");
+    for (const bool useProxy : {true, false}) {
+        SCOPED_TRACE(useProxy ? "proxy on" : "proxy off");
+        RipSessionOptions options;
+        options.accurateRipServer = server.Url();
+        options.lookupTimeout = std::chrono::seconds(10);
+        options.proxy = {useProxy, "127.0.0.1", proxy.Port()};
+        auto session = MakeSession(options);
+        Rip(1, session);
+        ASSERT_TRUE(session->WaitForLookup(std::chrono::seconds(15)));
+        EXPECT_EQ(session->Tracks().at(0).ar, ArVerdict::Match);
+        EXPECT_EQ(proxy.Requests().size(), 1u);
+    }
+    ASSERT_FALSE(proxy.Requests().empty());
+    EXPECT_EQ(proxy.Requests()[0], "PROXY " + server.Url() + "/accuraterip/" +
+                                       ArDatabasePath(SumsOf(bin, {40, 12, 30}).ids));
+}
+
 TEST_F(SecureRip, ASilentServerNeitherHoldsUpTheRipNorLeavesTheLogWaiting) {
     // Accepts connections (the kernel's backlog) and never answers.
     const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
@@ -514,6 +546,17 @@ TEST(SecureRipParts, TheSessionComesFromTheSettingsOnlyWhenSecureModeIsOn) {
     EXPECT_EQ(session->Options().readOffset, 48);
     EXPECT_TRUE(session->Options().testAndCopy);
     EXPECT_EQ(session->Options().accurateRipServer, "http://127.0.0.1:9");
+    EXPECT_FALSE(session->Options().proxy.use);
+    // Every lookup takes the one proxy setting, kept with the CDDB options.
+    settings::Settings.QueryCDDB.UseProxy = true;
+    settings::Settings.QueryCDDB.ProxyAddress = "proxy.example";
+    settings::Settings.QueryCDDB.Port = "3128";
+    const auto proxied = SecureSessionFromSettings();
+    ASSERT_NE(proxied, nullptr);
+    EXPECT_TRUE(proxied->Options().proxy.use);
+    EXPECT_EQ(proxied->Options().proxy.host, "proxy.example");
+    EXPECT_EQ(proxied->Options().proxy.port, 3128);
+    settings::Settings.QueryCDDB = settings::TQueryCDDB{};
     settings::Settings.SecureRip = settings::TSecureRip{};
 }
 
