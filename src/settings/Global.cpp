@@ -109,6 +109,8 @@ void BindOptions(Binder& b, TSettings& s) {
     b.Bool("SecureRip", "TestAndCopy", r.TestAndCopy, d.SecureRip.TestAndCopy);
     b.Bool("SecureRip", "AccurateRip", r.AccurateRip, d.SecureRip.AccurateRip);
     b.Text("SecureRip", "AccurateRipServer", r.AccurateRipServer, d.SecureRip.AccurateRipServer);
+    b.Bool("SecureRip", "CTDB", r.CTDB, r.AccurateRip); // read after AccurateRip
+    b.Text("SecureRip", "CTDBServer", r.CTDBServer, d.SecureRip.CTDBServer);
     auto& w = s.MainWindow;
     b.Int("MainWindow", "Left", w.Left, d.MainWindow.Left);
     b.Int("MainWindow", "Top", w.Top, d.MainWindow.Top);

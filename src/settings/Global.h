@@ -72,13 +72,16 @@ struct TID3Options {
 };
 
 // Secure extraction (off by default): paranoia reads with the drive's read offset,
-// optional test-and-copy, AccurateRip verification and a rip log.
+// optional test-and-copy, AccurateRip and CTDB verification and a rip log.
 struct TSecureRip {
     bool Enabled = false;
     int ReadOffset = 0; // samples, -MaxReadOffset..MaxReadOffset
     bool TestAndCopy = false;
     bool AccurateRip = true;
     std::string AccurateRipServer = "http://www.accuraterip.com";
+    bool CTDB = true; // the CUETools database check of the whole disc; when options.ini
+                      // has no CTDB key it follows AccurateRip
+    std::string CTDBServer = "http://db.cuetools.net";
     static constexpr int MaxReadOffset = 44100; // one second
 };
 
