@@ -1,5 +1,7 @@
 #include "platform/HttpClient.h"
 
+#include "Version.h"
+
 #include <curl/curl.h>
 
 #include <algorithm>
@@ -73,8 +75,9 @@ void Configure(CURL* c, const HttpRequest& request, Reception& reception, char* 
     curl_easy_setopt(c, CURLOPT_TIMEOUT_MS, timeout);
     curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT_MS,
                      std::min<long>(timeout, static_cast<long>(request.connectTimeout.count())));
+    static const std::string ProgramAgent = std::string("Vellorine/") + vellorine::kVersion;
     curl_easy_setopt(c, CURLOPT_USERAGENT,
-                     request.userAgent.empty() ? "Vellorine" : request.userAgent.c_str());
+                     (request.userAgent.empty() ? ProgramAgent : request.userAgent).c_str());
     curl_easy_setopt(c, CURLOPT_ACCEPT_ENCODING, "");
     curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, Receive);
     curl_easy_setopt(c, CURLOPT_WRITEDATA, &reception);

@@ -39,7 +39,7 @@ struct HttpRequest {
     int maxRedirects = 3;
     std::size_t maxBytes = std::size_t{1} << 20;
     HttpProxy proxy;
-    std::string userAgent; // empty: "Vellorine"
+    std::string userAgent; // empty: "Vellorine/<version>"
     const std::atomic<bool>* cancel = nullptr;
 };
 

@@ -2,6 +2,7 @@
 // and size caps, the proxy rule, and the reply's charset.
 #include "platform/HttpClient.h"
 
+#include "Version.h"
 #include "cd/CddbServer.h"
 #include "support/TestSupport.h"
 
@@ -182,6 +183,14 @@ TEST(HttpClient, TheReplyIsDecodedByItsDeclaredCharset) {
         ASSERT_EQ(reply.outcome, HttpOutcome::Ok) << reply.error;
         EXPECT_EQ(reply.Text(), c.text) << c.charset << " " << c.hex;
     }
+}
+
+TEST(HttpClient, RequestsNameTheProgramAndItsVersionUnlessTheCallerNamesItself) {
+    Server server;
+    EXPECT_EQ(Get(server.Url("/agent")).body, std::string("Vellorine/") + vellorine::kVersion);
+    HttpRequest request;
+    request.userAgent = "Vellorine 2.5";
+    EXPECT_EQ(Get(server.Url("/agent"), request).body, "Vellorine 2.5");
 }
 
 TEST(HttpText, TheCharsetParameterIsFoundInAnyCaseAndQuoting) {
