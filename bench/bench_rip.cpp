@@ -14,6 +14,11 @@
 //                       blocks already in the cache, as the rip hands them over;
 //   BM_TrackChecks/0    the same without AccurateRip: the difference against
 //                       BM_SecureRipTrack is the AccurateRip share (goal < 2 %)
+//   BM_TrackChecks/2    /1 plus the track's share of the CTDB disc checksum, for a
+//                       track that is the disc's first and last (its own CRC over all
+//                       but the edges: the worst case; inner tracks reuse the track's
+//                       CRC): the difference to /1 against BM_SecureRipTrack is the
+//                       CTDB share (goal < 2 %)
 #include "cd/DiscImages.h"
 #include "cd/RipSession.h"
 #include "cd/TrackSums.h"
@@ -137,18 +142,23 @@ void BM_SecureTestAndCopy(benchmark::State& state) {
 // cache: one block summed over and over stands for the track.
 void BM_TrackChecks(benchmark::State& state) {
     const bool accurateRip = state.range(0) != 0;
+    const bool ctdb = state.range(0) == 2;
+    constexpr std::uint64_t Samples = TrackFrames * 588ULL;
     constexpr std::size_t Block = 10 * cd::CDFrameBytes; // as the rip hands them over
     std::vector<std::uint8_t> block(Block);
     for (std::size_t i = 0; i < block.size(); ++i) {
         block[i] = static_cast<std::uint8_t>(i * 7 + (i >> 9));
     }
     for (auto _ : state) {
-        cd::TrackSums sums =
-            accurateRip ? cd::TrackSums(TrackFrames * 588ULL, true, true) : cd::TrackSums();
+        cd::TrackSums sums = accurateRip ? cd::TrackSums(Samples, true, true) : cd::TrackSums();
+        if (ctdb) {
+            sums.SumForCtdb(Samples, cd::CtdbCrc::RangeOf(Samples, 0, Samples));
+        }
         for (std::uint32_t frame = 0; frame < TrackFrames; frame += 10) {
             sums.Add(block);
         }
         benchmark::DoNotOptimize(sums.Crc());
+        benchmark::DoNotOptimize(sums.Ctdb());
     }
     state.SetBytesProcessed(
         static_cast<std::int64_t>(static_cast<double>(state.iterations()) * TrackBytes));
@@ -159,7 +169,7 @@ BENCHMARK(BM_RipTrack)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_RipAndNormalize)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_SecureRipTrack)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_SecureTestAndCopy)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK(BM_TrackChecks)->Arg(1)->Arg(0)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_TrackChecks)->Arg(2)->Arg(1)->Arg(0)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 } // namespace
 

@@ -187,6 +187,9 @@ std::shared_ptr<RipSession> SecureSessionFromSettings() {
     options.testAndCopy = s.TestAndCopy;
     options.accurateRip = s.AccurateRip;
     options.accurateRipServer = s.AccurateRipServer;
+    options.proxy = settings::Settings.QueryCDDB.Proxy();
+    options.ctdb = s.CTDB;
+    options.ctdbServer = s.CTDBServer;
     return std::make_shared<RipSession>(std::move(options));
 }
 
@@ -255,6 +258,10 @@ void TCDRipThread::SecureRipTrack(const std::string& path, std::uint32_t start,
                                             Session->IsFirstAudioTrack(TrackNumber),
                                             Session->IsLastAudioTrack(TrackNumber))
                                 : TrackSums();
+    if (wholeTrack && options.ctdb) {
+        const std::uint64_t samples = std::uint64_t{length} * ParanoiaReader::SamplesPerFrame;
+        sums.SumForCtdb(samples, Session->CtdbRangeOf(TrackNumber, samples));
+    }
     if (result == ReadResult::Ok && !StopFlag) {
         pass.out = file.get();
         result = ReadSecurely(*reader, pass, sums, progressDone, audioBytes);
@@ -270,6 +277,7 @@ void TCDRipThread::SecureRipTrack(const std::string& path, std::uint32_t start,
         record.arV1 = sums.AccurateRip()->V1();
         record.arV2 = sums.AccurateRip()->V2();
     }
+    record.ctdb = sums.Ctdb();
     std::optional<std::int32_t> status = Complete(path, std::move(file), audioBytes, result);
     if (!status) {
         return; // stopped: no completion event, nothing for the log

@@ -162,6 +162,8 @@ void BindOptions(Binder& b, TSettings& s) {
     b.Bool("SecureRip", "TestAndCopy", r.TestAndCopy, d.SecureRip.TestAndCopy);
     b.Bool("SecureRip", "AccurateRip", r.AccurateRip, d.SecureRip.AccurateRip);
     b.Text("SecureRip", "AccurateRipServer", r.AccurateRipServer, d.SecureRip.AccurateRipServer);
+    b.Bool("SecureRip", "CTDB", r.CTDB, r.AccurateRip); // read after AccurateRip
+    b.Text("SecureRip", "CTDBServer", r.CTDBServer, d.SecureRip.CTDBServer);
     auto& w = s.MainWindow;
     b.Int("MainWindow", "Left", w.Left, d.MainWindow.Left);
     b.Int("MainWindow", "Top", w.Top, d.MainWindow.Top);
@@ -226,6 +228,22 @@ void NoteDisc(platform::IniFile& ini, const std::string& key) {
 }
 
 } // namespace
+
+int TQueryCDDB::PortOf(const std::string& text) {
+    const auto first = text.find_first_not_of(" \t");
+    const auto last = text.find_last_not_of(" \t");
+    if (first == std::string::npos || last - first + 1 > 5) {
+        return 80;
+    }
+    int port = 0;
+    for (std::size_t i = first; i <= last; ++i) {
+        if (text[i] < '0' || text[i] > '9') {
+            return 80;
+        }
+        port = port * 10 + (text[i] - '0');
+    }
+    return port >= 1 && port <= 65535 ? port : 80;
+}
 
 void LoadSaveOptions(bool Load) {
     const std::string path = platform::ProgramFolder() + "options.ini";

@@ -9,6 +9,7 @@
 #include <span>
 #include <string>
 
+#include "platform/HttpClient.h"
 #include "tags/Genres.h"
 
 namespace settings {
@@ -60,6 +61,10 @@ struct TQueryCDDB {
     bool UseProxy = false;
     std::string ProxyAddress;
     std::string Port = "80";
+    // The proxy every network lookup uses (CDDB, AccurateRip, CTDB).
+    platform::HttpProxy Proxy() const { return {UseProxy, ProxyAddress, PortOf(Port)}; }
+    // A port text as a number: 1..65535 in decimal (blanks around it allowed), else 80.
+    static int PortOf(const std::string& text);
 };
 
 struct TID3Options {
@@ -67,13 +72,16 @@ struct TID3Options {
 };
 
 // Secure extraction (off by default): paranoia reads with the drive's read offset,
-// optional test-and-copy, AccurateRip verification and a rip log.
+// optional test-and-copy, AccurateRip and CTDB verification and a rip log.
 struct TSecureRip {
     bool Enabled = false;
     int ReadOffset = 0; // samples, -MaxReadOffset..MaxReadOffset
     bool TestAndCopy = false;
     bool AccurateRip = true;
     std::string AccurateRipServer = "http://www.accuraterip.com";
+    bool CTDB = true; // the CUETools database check of the whole disc; when options.ini
+                      // has no CTDB key it follows AccurateRip
+    std::string CTDBServer = "http://db.cuetools.net";
     static constexpr int MaxReadOffset = 44100; // one second
 };
 

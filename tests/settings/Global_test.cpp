@@ -76,7 +76,7 @@ TEST_F(SettingsStore, SavingWritesEverySectionWithItsKeysInOrderNewestSectionLas
               (std::vector<std::string>{"[CommonOptions]", "[Mp3Options]", "[OggOptions]",
                                         "[WMAOptions]", "[CDOptions]", "[RecordOptions]",
                                         "[QueryCDDB]", "[ID3]", "[SecureRip]", "[MainWindow]"}));
-    ASSERT_EQ(keys.size(), 43u);
+    ASSERT_EQ(keys.size(), 45u);
     EXPECT_EQ(keys[0], "OutputFolder");
     EXPECT_EQ(keys[13], "StereoMode");
     EXPECT_EQ(keys[16], "MaxBitRate");
@@ -84,8 +84,10 @@ TEST_F(SettingsStore, SavingWritesEverySectionWithItsKeysInOrderNewestSectionLas
     EXPECT_EQ(keys[28], "Use");
     EXPECT_EQ(keys[29], "Enabled");
     EXPECT_EQ(keys[33], "AccurateRipServer");
-    EXPECT_EQ(keys[34], "Left");
-    EXPECT_EQ(keys[42], "Column3Width");
+    EXPECT_EQ(keys[34], "CTDB");
+    EXPECT_EQ(keys[35], "CTDBServer");
+    EXPECT_EQ(keys[36], "Left");
+    EXPECT_EQ(keys[44], "Column3Width");
     EXPECT_EQ(text.find('\r'), std::string::npos);
 }
 
@@ -146,6 +148,35 @@ TEST_F(SettingsStore, TheMainWindowSectionIsAppendedAfterTheOthersAndKeepsItsVal
     EXPECT_TRUE(Settings.MainWindow.Maximized);
     EXPECT_EQ(Settings.MainWindow.ColumnWidths, (std::array<int, 4>{50, 300, 90, 80}));
     EXPECT_EQ(Settings.QueryCDDB.Server, "cddb.example");
+}
+
+TEST_F(SettingsStore, TheCtdbCheckFollowsAccurateRipUntilItIsStoredItself) {
+    struct Case {
+        const char* options;
+        bool ctdb;
+        std::string server;
+    };
+    const Case cases[] = {
+        {"", true, "http://db.cuetools.net"},
+        {"[SecureRip]\nAccurateRip=0\n", false, "http://db.cuetools.net"},
+        {"[SecureRip]\nAccurateRip=1\n", true, "http://db.cuetools.net"},
+        {"[SecureRip]\nAccurateRip=0\nCTDB=1\n", true, "http://db.cuetools.net"},
+        {"[SecureRip]\nAccurateRip=1\nCTDB=0\nCTDBServer=http://127.0.0.1:81\n", false,
+         "http://127.0.0.1:81"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.options);
+        Write("options.ini", c.options);
+        LoadSaveOptions(true);
+        EXPECT_EQ(Settings.SecureRip.CTDB, c.ctdb);
+        EXPECT_EQ(Settings.SecureRip.CTDBServer, c.server);
+        // Stored once, the key keeps its value whatever AccurateRip becomes.
+        Settings.SecureRip.AccurateRip = !c.ctdb;
+        LoadSaveOptions(false);
+        LoadSaveOptions(true);
+        EXPECT_EQ(Settings.SecureRip.CTDB, c.ctdb);
+        EXPECT_EQ(Settings.SecureRip.CTDBServer, c.server);
+    }
 }
 
 TEST_F(SettingsStore, LoadClampsCompressionAndFallsBackOnBadNumbers) {
