@@ -68,6 +68,10 @@ struct CaptionCase {
     std::vector<Step> steps;
 };
 
+void PrintTo(const CaptionCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
 class GroupCaptions : public JobWindowDetails, public ::testing::WithParamInterface<CaptionCase> {};
 
 TEST_P(GroupCaptions, NameTheJobForTheFirstItemAndThePhaseForTheOthers) {

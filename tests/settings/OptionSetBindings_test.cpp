@@ -92,9 +92,9 @@ TEST_F(OptionsBindings, EachBoxShowsItsOwnSetting) {
         ASSERT_NE(box, nullptr);
         EXPECT_EQ(box->currentIndex(), b.setting()) << b.box;
     }
-    EXPECT_EQ(Box(*form, "cbOggNomBit")->currentText(), "112 kbit/s");
-    EXPECT_EQ(Box(*form, "cbOggMaxBit")->currentText(), "192 kbit/s");
-    EXPECT_EQ(Box(*form, "cbOggMinBit")->currentText(), " 64 kbit/s");
+    EXPECT_EQ(Box(*form, "cbOggNomBit")->currentText().toStdString(), "112 kbit/s");
+    EXPECT_EQ(Box(*form, "cbOggMaxBit")->currentText().toStdString(), "192 kbit/s");
+    EXPECT_EQ(Box(*form, "cbOggMinBit")->currentText().toStdString(), " 64 kbit/s");
 }
 
 TEST_F(OptionsBindings, OkStoresAChangedBoxIntoItsOwnSettingOnly) {
