@@ -137,6 +137,7 @@ TMainForm::~TMainForm() {
     if (ListView1 != nullptr) {
         ListView1->disconnect(this);
         ListView1->model()->disconnect(this);
+        ListView1->viewport()->removeEventFilter(this);
     }
     FormDestroy();
 }
