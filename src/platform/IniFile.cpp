@@ -224,31 +224,36 @@ void IniFile::IndexSections() {
     }
 }
 
-// Sections are looked for among those used so far, then once among the text's headers
-// (the first of a name is the one used; any header ends the section before it).
+// A section of the text comes before any new one: the text's are looked for among those
+// used so far, then once among its headers (the first of a name is the one used; any header
+// ends the section before it); the new ones last.
 IniFile::Section* IniFile::FindSection(const std::string& name) const {
     const std::string folded = Fold(name);
     for (const auto& section : sections_) {
-        if (section->folded == folded) {
+        if (section->bodyBegin != npos && section->folded == folded) {
             return section.get();
         }
     }
-    if (std::find(absent_.begin(), absent_.end(), folded) != absent_.end()) {
-        return nullptr;
-    }
-    for (std::size_t i = 0; i < headers_.size(); ++i) {
-        const Header& header = headers_[i];
-        if (!MatchesFolded(text_.substr(header.nameBegin, header.nameSize), folded)) {
-            continue;
+    if (std::find(absent_.begin(), absent_.end(), folded) == absent_.end()) {
+        for (std::size_t i = 0; i < headers_.size(); ++i) {
+            const Header& header = headers_[i];
+            if (!MatchesFolded(text_.substr(header.nameBegin, header.nameSize), folded)) {
+                continue;
+            }
+            auto section = std::make_unique<Section>();
+            section->folded = folded;
+            section->bodyBegin = header.bodyBegin;
+            section->bodyEnd = i + 1 < headers_.size() ? headers_[i + 1].lineBegin : text_.size();
+            sections_.push_back(std::move(section));
+            return sections_.back().get();
         }
-        auto section = std::make_unique<Section>();
-        section->folded = folded;
-        section->bodyBegin = header.bodyBegin;
-        section->bodyEnd = i + 1 < headers_.size() ? headers_[i + 1].lineBegin : text_.size();
-        sections_.push_back(std::move(section));
-        return sections_.back().get();
+        absent_.push_back(folded);
     }
-    absent_.push_back(folded);
+    for (const auto& section : sections_) {
+        if (section->bodyBegin == npos && section->folded == folded) {
+            return section.get();
+        }
+    }
     return nullptr;
 }
 
@@ -363,7 +368,8 @@ void IniFile::WriteString(const std::string& section, const std::string& key,
     if (target == nullptr) {
         sections_.push_back(std::make_unique<Section>());
         target = sections_.back().get();
-        target->folded = Fold(section);
+        // Found later by the name its header line gives, as when the file is read again.
+        target->folded = Fold(*SectionOf("[" + section + "]"));
         target->name = section;
     }
     IndexKeys(*target);
@@ -382,8 +388,11 @@ void IniFile::WriteString(const std::string& section, const std::string& key,
         target->added[it->second] = std::string(*KeyOf(target->added[it->second])) + "=" + value;
         return;
     }
-    target->addedKeys.emplace(folded, target->added.size());
-    target->added.push_back(key + "=" + value);
+    std::string line = key + "=" + value;
+    if (const auto added = KeyOf(line)) {
+        target->addedKeys.try_emplace(Fold(*added), target->added.size());
+    }
+    target->added.push_back(std::move(line));
 }
 
 void IniFile::WriteInteger(const std::string& section, const std::string& key, long long value) {

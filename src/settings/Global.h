@@ -124,10 +124,14 @@ struct TDiscInfo {
 extern TSettings Settings;
 extern TDiscInfo DiscInfo;
 
-// Reads (Load) or writes options.ini in the program folder. A refused write throws
+// Reads (Load) or writes options.ini in the program folder. Writing merges into the file
+// as it is on disk then, under a lock shared by every instance on the folder: a key is
+// left as the file has it when this process did not change it since it last read or wrote
+// the file and another process did. A refused write throws
 // std::runtime_error("Unable to write to <path>").
 void LoadSaveOptions(bool Load);
-// Reads or writes the disc's section of cdinfo.dat; nothing happens for an empty key.
+// Reads or writes the disc's section of cdinfo.dat, merging as LoadSaveOptions does;
+// nothing happens for an empty key.
 void LoadSaveDiscInfo(const std::string& DiscKey, bool Load);
 // The disc id of the first drive holding an audio CD, as signed decimal; "" for none.
 std::string DiscKey();

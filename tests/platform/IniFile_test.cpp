@@ -143,6 +143,21 @@ TEST(IniFile, WritesLandWhereTheFirstMatchingSectionEndsAndTheRestIsKeptByteForB
     }
 }
 
+// Names are matched as given against the names the lines give (trimmed), so a section
+// written under a padded name is a new one, and a later write under the plain name still
+// goes to the section the file had.
+TEST(IniFile, ASectionMadeByAWriteNeverHidesTheFilesSectionOfTheSameName) {
+    const std::string path = TempPath("[a]\nk=1\n");
+    IniFile ini(path);
+    ini.WriteString(" a", "x", "1");
+    ini.WriteString("a", "y", "2");
+    ini.WriteString("a", " k", "3"); // a padded key is a new one too
+    EXPECT_EQ(ini.ReadString("A", "k", "?"), "1");
+    EXPECT_EQ(ini.ReadString("a", "y", "?"), "2");
+    ini.UpdateFile();
+    EXPECT_EQ(ReadText(path), "[a]\nk=1\ny=2\n k=3\n[ a]\nx=1\n");
+}
+
 TEST(IniFile, OnlyAWriteOfAnotherValueCountsAsAChange) {
     const struct {
         Write write;
