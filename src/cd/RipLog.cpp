@@ -147,7 +147,12 @@ std::string FormatRipLog(const RipLogData& d) {
             out << "  Result:          the normalize pass failed; the file is as read\n";
         }
     }
-    out << "\n" << RipVerdict(d.tracks) << "\n";
+    if (d.ripping != 0) {
+        out << "\nTrack " << (d.ripping < 10 ? "0" : "") << d.ripping
+            << " is being ripped; no verdict yet\n";
+    } else {
+        out << "\n" << RipVerdict(d.tracks) << "\n";
+    }
     return out.str();
 }
 

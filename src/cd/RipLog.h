@@ -50,11 +50,12 @@ struct RipLogData {
     std::uint32_t cddbId = 0;
     std::string accurateRipFile; // the database file's name; empty when AccurateRip is off
     std::vector<RipLogTrack> tracks;
+    int ripping = 0; // a track still being read: no verdict yet
 };
 
 // "accurately ripped (confidence 3)", "not in database", "mismatch", ...
 std::string ArVerdictText(const RipLogTrack& track);
-// The last line of the log.
+// The last line of the log once no track is being read.
 std::string RipVerdict(const std::vector<RipLogTrack>& tracks);
 std::string FormatRipLog(const RipLogData& data);
 // Writes `text` to path + ".tmp" and renames it over `path`; false (and the temporary

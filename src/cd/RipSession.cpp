@@ -20,7 +20,9 @@ bool SameLayout(const RipDisc& a, const RipDisc& b) {
     return true;
 }
 
-ArDiscIds IdsOf(const RipDisc& disc) {
+} // namespace
+
+ArDiscIds ArDiscIdsOf(const RipDisc& disc) {
     std::vector<std::uint32_t> starts;
     std::uint32_t leadOut = disc.leadOut;
     for (std::size_t i = 0; i < disc.toc.size(); ++i) {
@@ -33,8 +35,6 @@ ArDiscIds IdsOf(const RipDisc& disc) {
     }
     return ComputeArDiscIds(starts, leadOut, disc.cddbId);
 }
-
-} // namespace
 
 RipSession::RipSession(RipSessionOptions options) : options_(std::move(options)) {}
 
@@ -67,7 +67,7 @@ void RipSession::SetDisc(const RipDisc& disc) {
             return;
         }
         disc_ = disc;
-        ids_ = IdsOf(disc);
+        ids_ = ArDiscIdsOf(disc);
         tracks_.clear();
         chunks_.clear();
         lookupError_.clear();
@@ -134,8 +134,29 @@ void RipSession::Judge(RipLogTrack& t) const {
     }
 }
 
+void RipSession::TrackStarted(int number) {
+    std::lock_guard lock(mutex_);
+    ripping_ = number;
+    if (!tracks_.empty()) {
+        WriteLog(); // a log of earlier tracks no longer has the last word
+    }
+}
+
+void RipSession::TrackStopped(int number) {
+    std::lock_guard lock(mutex_);
+    if (ripping_ == number) {
+        ripping_ = 0;
+        if (!tracks_.empty()) {
+            WriteLog();
+        }
+    }
+}
+
 void RipSession::TrackDone(RipLogTrack track) {
     std::lock_guard lock(mutex_);
+    if (ripping_ == track.number) {
+        ripping_ = 0;
+    }
     Judge(track);
     const auto same = [&](const RipLogTrack& t) { return t.number == track.number; };
     tracks_.erase(std::remove_if(tracks_.begin(), tracks_.end(), same), tracks_.end());
@@ -215,6 +236,7 @@ void RipSession::WriteLog() {
         data.accurateRipFile = ArDatabasePath(ids_);
     }
     data.tracks = tracks_;
+    data.ripping = ripping_;
     const std::string path = LogPathLocked();
     if (!WriteTextAtomically(path, FormatRipLog(data))) {
         std::fprintf(stderr, "rip log: could not write %s\n", path.c_str());

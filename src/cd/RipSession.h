@@ -30,6 +30,8 @@ struct RipSessionOptions {
     bool accurateRip = true;
     std::string accurateRipServer = "http://www.accuraterip.com";
     std::chrono::milliseconds lookupTimeout = std::chrono::seconds(20);
+    int sectorRetries = 20; // re-read budget of one damaged sector
+    std::chrono::milliseconds sectorTime = std::chrono::seconds(30); // and its time limit
 };
 
 struct RipDisc {
@@ -38,6 +40,9 @@ struct RipDisc {
     std::uint32_t leadOut = 0;       // LSN
     std::uint32_t cddbId = 0;
 };
+
+// The disc's AccurateRip ids: the audio tracks, the audio ending before a data session.
+ArDiscIds ArDiscIdsOf(const RipDisc& disc);
 
 class RipSession {
 public:
@@ -57,6 +62,10 @@ public:
     // A track's results (the AccurateRip fields are filled in here); a track ripped
     // again replaces its earlier results. Rewrites the log.
     void TrackDone(RipLogTrack track);
+    // Track `number` is being read: until TrackDone (or TrackStopped) the log ends by
+    // saying so instead of giving a verdict.
+    void TrackStarted(int number);
+    void TrackStopped(int number);
 
     std::string LogPath() const;
     std::vector<RipLogTrack> Tracks() const;
@@ -82,6 +91,7 @@ private:
     std::string lookupError_;
     std::vector<ArChunk> chunks_;
     std::vector<RipLogTrack> tracks_;
+    int ripping_ = 0;                                 // the track being read, 0 for none
     std::unique_ptr<AccurateRipLookup> lookupWorker_; // last: goes first
 };
 

@@ -109,6 +109,7 @@ void BindOptions(Binder& b, TSettings& s) {
     b.Bool("SecureRip", "TestAndCopy", r.TestAndCopy, d.SecureRip.TestAndCopy);
     b.Bool("SecureRip", "AccurateRip", r.AccurateRip, d.SecureRip.AccurateRip);
     b.Text("SecureRip", "AccurateRipServer", r.AccurateRipServer, d.SecureRip.AccurateRipServer);
+    b.Int("SecureRip", "SectorRetries", r.SectorRetries, d.SecureRip.SectorRetries);
     auto& w = s.MainWindow;
     b.Int("MainWindow", "Left", w.Left, d.MainWindow.Left);
     b.Int("MainWindow", "Top", w.Top, d.MainWindow.Top);
@@ -161,6 +162,8 @@ void LoadSaveOptions(bool Load) {
             std::clamp(Settings.OggOptions.CompressPosition, 30, 100);
         Settings.SecureRip.ReadOffset = std::clamp(
             Settings.SecureRip.ReadOffset, -TSecureRip::MaxReadOffset, TSecureRip::MaxReadOffset);
+        Settings.SecureRip.SectorRetries =
+            std::clamp(Settings.SecureRip.SectorRetries, 0, TSecureRip::MaxSectorRetries);
     } else {
         ini.UpdateFile();
     }

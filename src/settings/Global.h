@@ -74,7 +74,9 @@ struct TSecureRip {
     bool TestAndCopy = false;
     bool AccurateRip = true;
     std::string AccurateRipServer = "http://www.accuraterip.com";
+    int SectorRetries = 20; // re-reads of a damaged sector before it is given up
     static constexpr int MaxReadOffset = 44100; // one second
+    static constexpr int MaxSectorRetries = 100;
 };
 
 // Where the main window was and how wide the track list's columns were when it last

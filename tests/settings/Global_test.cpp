@@ -52,6 +52,7 @@ TEST_F(SettingsStore, WithoutAFileEverySettingHasItsDefault) {
     EXPECT_FALSE(Settings.SecureRip.Enabled); // a new mode stays off until asked for
     EXPECT_EQ(Settings.SecureRip.ReadOffset, 0);
     EXPECT_FALSE(Settings.SecureRip.TestAndCopy);
+    EXPECT_EQ(Settings.SecureRip.SectorRetries, 20);
 }
 
 TEST_F(SettingsStore, SavingWritesEverySectionWithItsKeysInOrderNewestSectionLast) {
@@ -72,7 +73,7 @@ TEST_F(SettingsStore, SavingWritesEverySectionWithItsKeysInOrderNewestSectionLas
               (std::vector<std::string>{"[CommonOptions]", "[Mp3Options]", "[OggOptions]",
                                         "[WMAOptions]", "[CDOptions]", "[RecordOptions]",
                                         "[QueryCDDB]", "[ID3]", "[SecureRip]", "[MainWindow]"}));
-    ASSERT_EQ(keys.size(), 43u);
+    ASSERT_EQ(keys.size(), 44u);
     EXPECT_EQ(keys[0], "OutputFolder");
     EXPECT_EQ(keys[13], "StereoMode");
     EXPECT_EQ(keys[16], "MaxBitRate");
@@ -80,8 +81,9 @@ TEST_F(SettingsStore, SavingWritesEverySectionWithItsKeysInOrderNewestSectionLas
     EXPECT_EQ(keys[28], "Use");
     EXPECT_EQ(keys[29], "Enabled");
     EXPECT_EQ(keys[33], "AccurateRipServer");
-    EXPECT_EQ(keys[34], "Left");
-    EXPECT_EQ(keys[42], "Column3Width");
+    EXPECT_EQ(keys[34], "SectorRetries");
+    EXPECT_EQ(keys[35], "Left");
+    EXPECT_EQ(keys[43], "Column3Width");
     EXPECT_EQ(text.find('\r'), std::string::npos);
 }
 
@@ -148,7 +150,7 @@ TEST_F(SettingsStore, LoadClampsCompressionAndFallsBackOnBadNumbers) {
     Write("options.ini", "[oggoptions]\r\nCompressPosition=5\r\n[Mp3Options]\r\n"
                          "VBRQuality=abc\r\nbitrate = \"0x80\"\r\nMaxBitRate=0x\r\n"
                          "[CommonOptions]\r\nIsKeepWav=7\r\nRipTime=-12\r\n"
-                         "[SecureRip]\r\nReadOffset=-99999\r\n");
+                         "[SecureRip]\r\nReadOffset=-99999\r\nSectorRetries=500\r\n");
     LoadSaveOptions(true);
     EXPECT_EQ(Settings.OggOptions.CompressPosition, 30);
     EXPECT_EQ(Settings.Mp3Options.VBRQuality, 4);
@@ -157,10 +159,12 @@ TEST_F(SettingsStore, LoadClampsCompressionAndFallsBackOnBadNumbers) {
     EXPECT_TRUE(Settings.CommonOptions.IsKeepWav);
     EXPECT_EQ(Settings.CommonOptions.RipTime, -12);
     EXPECT_EQ(Settings.SecureRip.ReadOffset, -44100);
+    EXPECT_EQ(Settings.SecureRip.SectorRetries, 100);
 
-    Write("options.ini", "[OggOptions]\nCompressPosition=250\n");
+    Write("options.ini", "[OggOptions]\nCompressPosition=250\n[SecureRip]\nSectorRetries=-3\n");
     LoadSaveOptions(true);
     EXPECT_EQ(Settings.OggOptions.CompressPosition, 100);
+    EXPECT_EQ(Settings.SecureRip.SectorRetries, 0);
 }
 
 TEST_F(SettingsStore, ValuesSurviveARoundTripAndTrueIsWrittenAsOne) {
