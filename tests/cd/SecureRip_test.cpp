@@ -5,6 +5,7 @@
 #include "cd/CddbServer.h"
 #include "cd/DiscImages.h"
 #include "cd/FaultySectors.h"
+#include "cd/ReadOffsetFinder.h"
 #include "cd/RipHarness.h"
 #include "cd/RipSession.h"
 #include "cd/ripthread.h"
@@ -452,6 +453,74 @@ TEST_F(SecureRip, ASilentServerNeitherHoldsUpTheRipNorLeavesTheLogWaiting) {
                   "not verified (the job ended before the database answered)"),
               std::string::npos);
     ::close(listener);
+}
+
+TEST_F(SecureRip, TheDrivesReadOffsetIsFoundFromTheDatabase) {
+    struct Case {
+        const char* served; // the database the server holds, as the helper names it
+        ReadOffsetResult::Kind kind;
+        int offset;
+    };
+    const Case cases[] = {
+        {"shifted:667", ReadOffsetResult::Kind::Found, 667},
+        {"shifted:-48", ReadOffsetResult::Kind::Found, -48},
+        {"shifted:2900", ReadOffsetResult::Kind::Found, 2900},
+        {"match", ReadOffsetResult::Kind::Found, 0},
+        {"shifted:3000", ReadOffsetResult::Kind::NoMatch, 0}, // beyond the search
+        {"mismatch", ReadOffsetResult::Kind::NoMatch, 0},
+        {"", ReadOffsetResult::Kind::NotInDatabase, 0},
+    };
+    UseDisc({40, 12, 30});
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.served);
+        ScratchFolder served;
+        if (*c.served != '\0') {
+            const auto made =
+                RunCommand("python3 " + Quoted(Helper) + " database " + Quoted(bin) + " " +
+                           Quoted(served.File("answer")) + " " + c.served + " 40 12 30");
+            ASSERT_EQ(made.ExitCode, 0) << made.Output;
+            std::filesystem::rename(served.File("answer"),
+                                    served.File(made.Output.substr(0, made.Output.find('\n'))));
+        }
+        DatabaseServer server(served.Path(), 1);
+        const ReadOffsetResult got = FindReadOffset(handle, server.Url());
+        EXPECT_EQ(got.kind, c.kind) << got.error;
+        EXPECT_EQ(got.offset, c.offset);
+        if (c.kind == ReadOffsetResult::Kind::Found) {
+            EXPECT_EQ(got.confidence, 5) << "the v1 submissions";
+            EXPECT_EQ(got.track, 2) << "a track inside the disc";
+        }
+    }
+}
+
+TEST(SecureRipParts, TheShiftedChecksumEqualsTheChecksumTakenAfresh) {
+    std::mt19937 random(11);
+    constexpr std::uint32_t Margin = 40;
+    constexpr std::uint32_t Samples = 6000; // a first or last track leaves 2940 out
+    Bytes pcm(4 * (Samples + 2 * Margin));
+    for (auto& b : pcm) {
+        b = static_cast<std::uint8_t>(random());
+    }
+    for (const bool first : {false, true}) {
+        for (const bool last : {false, true}) {
+            SCOPED_TRACE(std::string(first ? "first " : "") + (last ? "last" : ""));
+            // A database entry for each of a few offsets, taken sample by sample.
+            const std::vector<int> offsets = {-40, -1, 0, 17, 40};
+            ArChunk chunk;
+            for (const int offset : offsets) {
+                ArChecksum sums(Samples, first, last);
+                sums.Add(std::span<const std::uint8_t>(pcm).subspan(
+                    4 * static_cast<std::size_t>(static_cast<int>(Margin) + offset), 4 * Samples));
+                chunk.tracks = {{1, sums.V1(), 0}};
+                const auto matches = MatchArOffsets(pcm, Margin, first, last, {chunk}, 0);
+                ASSERT_EQ(matches.size(), 1u) << "offset " << offset;
+                EXPECT_EQ(matches[0].offset, offset);
+                EXPECT_EQ(matches[0].confidence, 1);
+                EXPECT_TRUE(MatchArOffsets(pcm, Margin, first, last, {chunk}, 1).empty())
+                    << "another track's entry";
+            }
+        }
+    }
 }
 
 TEST(SecureRipParts, DatabaseFilesWithABrokenLayoutAreRefused) {
