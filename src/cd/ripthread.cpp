@@ -330,7 +330,9 @@ void TCDRipThread::SecureRipTrack(const std::string& path, std::uint32_t start,
         std::uint64_t none = 0;
         result = ReadSecurely(reader, pass, test, progressDone, none);
         record.testCrc = test.Crc();
-        counts = reader->SpanCounts();
+        if (!drive_->Abandoned()) { // else the worker may still be using the reader
+            counts = reader->SpanCounts();
+        }
     }
     TrackSums sums = wholeTrack ? TrackSums(std::uint64_t{length} * ParanoiaReader::SamplesPerFrame,
                                             Session->IsFirstAudioTrack(TrackNumber),
@@ -339,9 +341,11 @@ void TCDRipThread::SecureRipTrack(const std::string& path, std::uint32_t start,
     if (result == ReadResult::Ok && !StopFlag) {
         pass.out = file.get();
         result = ReadSecurely(reader, pass, sums, progressDone, audioBytes);
-        const ParanoiaReader::Counts copy = reader->SpanCounts();
-        counts.reread = std::max(counts.reread, copy.reread);
-        counts.uncorrectable = std::max(counts.uncorrectable, copy.uncorrectable);
+        if (!drive_->Abandoned()) {
+            const ParanoiaReader::Counts copy = reader->SpanCounts();
+            counts.reread = std::max(counts.reread, copy.reread);
+            counts.uncorrectable = std::max(counts.uncorrectable, copy.uncorrectable);
+        }
     }
     record.crc = sums.Crc();
     record.peak = sums.Peak();
