@@ -109,7 +109,9 @@ std::vector<ArOffsetMatch> MatchArOffsets(std::span<const std::uint8_t> pcm, std
 }
 
 ReadOffsetResult FindReadOffset(HCDROM handle, const std::string& server, int maxOffset,
-                                std::chrono::milliseconds timeout) {
+                                std::chrono::milliseconds timeout,
+                                const std::atomic<bool>* cancel) {
+    const auto cancelled = [cancel] { return cancel != nullptr && cancel->load(); };
     TTOC toc{};
     if (ModifyCDParms(handle, CDP_MSF_ADDRESSES, 1) == 0 || ReadTOC(handle, toc) != 1) {
         return Failed("the table of contents is unreadable");
@@ -122,7 +124,10 @@ ReadOffsetResult FindReadOffset(HCDROM handle, const std::string& server, int ma
         return Failed("the disc has no audio tracks");
     }
     const ArDiscIds ids = ArDiscIdsOf(disc);
-    const auto fetched = AccurateRipLookup::Fetch(ArDatabaseUrl(server, ids), timeout);
+    const auto fetched = AccurateRipLookup::Fetch(ArDatabaseUrl(server, ids), timeout, cancel);
+    if (cancelled()) {
+        return Failed("cancelled");
+    }
     using Kind = AccurateRipLookup::Result::Kind;
     if (fetched.kind == Kind::Failed) {
         return Failed("no answer from the database: " + fetched.error);
@@ -155,6 +160,9 @@ ReadOffsetResult FindReadOffset(HCDROM handle, const std::string& server, int ma
     reader->Begin(audio[index].start - disc.toc.front().start, readFrames,
                   -static_cast<int>(margin));
     for (std::uint32_t done = 0; done < readFrames;) {
+        if (cancelled()) {
+            return Failed("cancelled");
+        }
         const std::uint32_t n = std::min(FramesPerRead, readFrames - done);
         if (!reader->Read(n, pcm.data() + std::size_t{done} * CDFrameBytes)) {
             return Failed("the drive could not read track " + std::to_string(audio[index].number));

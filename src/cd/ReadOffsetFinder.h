@@ -12,6 +12,7 @@
 #include "cd/AccurateRip.h"
 #include "cd/akrip32.h"
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <span>
@@ -42,8 +43,10 @@ struct ReadOffsetResult {
 };
 
 constexpr int DefaultOffsetSearch = 5 * 588; // samples either way; drives lie well within
+// `cancel` (may be null), once set, ends the search soon with Failed ("cancelled").
 ReadOffsetResult FindReadOffset(HCDROM handle, const std::string& server,
                                 int maxOffset = DefaultOffsetSearch,
-                                std::chrono::milliseconds timeout = std::chrono::seconds(20));
+                                std::chrono::milliseconds timeout = std::chrono::seconds(20),
+                                const std::atomic<bool>* cancel = nullptr);
 
 } // namespace cd

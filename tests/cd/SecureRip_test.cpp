@@ -491,6 +491,13 @@ TEST_F(SecureRip, TheDrivesReadOffsetIsFoundFromTheDatabase) {
             EXPECT_EQ(got.track, 2) << "a track inside the disc";
         }
     }
+    // A search the user gave up on ends without an answer.
+    const std::atomic<bool> cancel{true};
+    const ReadOffsetResult cancelled =
+        FindReadOffset(handle, "http://127.0.0.1:" + std::to_string(cdtest::UnusedPort()),
+                       DefaultOffsetSearch, std::chrono::seconds(10), &cancel);
+    EXPECT_EQ(cancelled.kind, ReadOffsetResult::Kind::Failed);
+    EXPECT_EQ(cancelled.error, "cancelled");
 }
 
 TEST(SecureRipParts, TheShiftedChecksumEqualsTheChecksumTakenAfresh) {
