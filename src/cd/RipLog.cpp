@@ -175,7 +175,12 @@ std::string FormatRipLog(const RipLogData& d) {
         }
         out << "  CTDB:            " << CtdbVerdictText(d.ctdb) << "\n";
     }
-    out << "\n" << RipVerdict(d.tracks) << "\n";
+    if (d.ripping != 0) {
+        out << "\nTrack " << (d.ripping < 10 ? "0" : "") << d.ripping
+            << " is being ripped; no verdict yet\n";
+    } else {
+        out << "\n" << RipVerdict(d.tracks) << "\n";
+    }
     return out.str();
 }
 

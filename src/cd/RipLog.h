@@ -65,13 +65,14 @@ struct RipLogData {
     std::string accurateRipFile; // the database file's name; empty when AccurateRip is off
     std::vector<RipLogTrack> tracks;
     RipLogCtdb ctdb;
+    int ripping = 0; // a track still being read: no verdict yet
 };
 
 // "accurately ripped (confidence 3)", "not in database", "mismatch", ...
 std::string ArVerdictText(const RipLogTrack& track);
 // "accurately ripped (confidence 7 of 10)", "not in database", ...
 std::string CtdbVerdictText(const RipLogCtdb& ctdb);
-// The last line of the log.
+// The last line of the log once no track is being read.
 std::string RipVerdict(const std::vector<RipLogTrack>& tracks);
 std::string FormatRipLog(const RipLogData& data);
 // Writes `text` to path + ".tmp" and renames it over `path`; false (and the temporary

@@ -42,7 +42,13 @@ std::uint32_t AudioLeadOut(const RipDisc& disc) {
     return disc.leadOut;
 }
 
-ArDiscIds IdsOf(const RipDisc& disc) {
+bool Failed(const RipLogTrack& t) {
+    return t.status == RipStatusReadFailed || t.status == RipStatusFileFailed;
+}
+
+} // namespace
+
+ArDiscIds ArDiscIdsOf(const RipDisc& disc) {
     std::vector<std::uint32_t> starts;
     for (const RipLogTocEntry& e : disc.toc) {
         if (!e.data) {
@@ -51,12 +57,6 @@ ArDiscIds IdsOf(const RipDisc& disc) {
     }
     return ComputeArDiscIds(starts, AudioLeadOut(disc), disc.cddbId);
 }
-
-bool Failed(const RipLogTrack& t) {
-    return t.status == RipStatusReadFailed || t.status == RipStatusFileFailed;
-}
-
-} // namespace
 
 RipSession::RipSession(RipSessionOptions options) : options_(std::move(options)) {}
 
@@ -101,7 +101,7 @@ void RipSession::SetDisc(const RipDisc& disc) {
             return;
         }
         disc_ = disc;
-        ids_ = IdsOf(disc);
+        ids_ = ArDiscIdsOf(disc);
         tracks_.clear();
         chunks_.clear();
         lookupError_.clear();
@@ -258,8 +258,29 @@ void RipSession::Judge(RipLogTrack& t) const {
     }
 }
 
+void RipSession::TrackStarted(int number) {
+    std::lock_guard lock(mutex_);
+    ripping_ = number;
+    if (!tracks_.empty()) {
+        WriteLog(); // a log of earlier tracks no longer has the last word
+    }
+}
+
+void RipSession::TrackStopped(int number) {
+    std::lock_guard lock(mutex_);
+    if (ripping_ == number) {
+        ripping_ = 0;
+        if (!tracks_.empty()) {
+            WriteLog();
+        }
+    }
+}
+
 void RipSession::TrackDone(RipLogTrack track) {
     std::lock_guard lock(mutex_);
+    if (ripping_ == track.number) {
+        ripping_ = 0;
+    }
     Judge(track);
     const auto same = [&](const RipLogTrack& t) { return t.number == track.number; };
     tracks_.erase(std::remove_if(tracks_.begin(), tracks_.end(), same), tracks_.end());
@@ -360,6 +381,7 @@ void RipSession::WriteLog() {
     }
     data.tracks = tracks_;
     data.ctdb = JudgeDisc();
+    data.ripping = ripping_;
     const std::string path = LogPathLocked();
     if (!WriteTextAtomically(path, FormatRipLog(data))) {
         std::fprintf(stderr, "rip log: could not write %s\n", path.c_str());

@@ -35,6 +35,8 @@ struct RipSessionOptions {
     platform::HttpProxy proxy; // the user's proxy setting, for every database lookup
     bool ctdb = false;         // the CTDB check of the whole disc (the settings turn it on)
     std::string ctdbServer = "http://db.cuetools.net";
+    int sectorRetries = 20; // re-read budget of one damaged sector
+    std::chrono::milliseconds sectorTime = std::chrono::seconds(30); // and its time limit
 };
 
 struct RipDisc {
@@ -43,6 +45,9 @@ struct RipDisc {
     std::uint32_t leadOut = 0;       // LSN
     std::uint32_t cddbId = 0;
 };
+
+// The disc's AccurateRip ids: the audio tracks, the audio ending before a data session.
+ArDiscIds ArDiscIdsOf(const RipDisc& disc);
 
 class RipSession {
 public:
@@ -65,6 +70,10 @@ public:
     // A track's results (the AccurateRip fields are filled in here); a track ripped
     // again replaces its earlier results. Rewrites the log.
     void TrackDone(RipLogTrack track);
+    // Track `number` is being read: until TrackDone (or TrackStopped) the log ends by
+    // saying so instead of giving a verdict.
+    void TrackStarted(int number);
+    void TrackStopped(int number);
 
     std::string LogPath() const;
     std::vector<RipLogTrack> Tracks() const;
@@ -99,6 +108,7 @@ private:
     LookupState ctdbLookup_ = LookupState::Off;
     std::string ctdbError_;
     std::vector<CtdbEntry> ctdbEntries_;
+    int ripping_ = 0;                        // the track being read, 0 for none
     std::unique_ptr<CtdbLookup> ctdbWorker_; // the workers last: they go first
     std::unique_ptr<DatabaseLookup> lookupWorker_;
 };

@@ -164,6 +164,7 @@ void BindOptions(Binder& b, TSettings& s) {
     b.Text("SecureRip", "AccurateRipServer", r.AccurateRipServer, d.SecureRip.AccurateRipServer);
     b.Bool("SecureRip", "CTDB", r.CTDB, r.AccurateRip); // read after AccurateRip
     b.Text("SecureRip", "CTDBServer", r.CTDBServer, d.SecureRip.CTDBServer);
+    b.Int("SecureRip", "SectorRetries", r.SectorRetries, d.SecureRip.SectorRetries);
     auto& w = s.MainWindow;
     b.Int("MainWindow", "Left", w.Left, d.MainWindow.Left);
     b.Int("MainWindow", "Top", w.Top, d.MainWindow.Top);
@@ -255,6 +256,8 @@ void LoadSaveOptions(bool Load) {
             std::clamp(Settings.OggOptions.CompressPosition, 30, 100);
         Settings.SecureRip.ReadOffset = std::clamp(
             Settings.SecureRip.ReadOffset, -TSecureRip::MaxReadOffset, TSecureRip::MaxReadOffset);
+        Settings.SecureRip.SectorRetries =
+            std::clamp(Settings.SecureRip.SectorRetries, 0, TSecureRip::MaxSectorRetries);
         NoteOptions(ini);
         return;
     }

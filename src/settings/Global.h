@@ -82,7 +82,9 @@ struct TSecureRip {
     bool CTDB = true; // the CUETools database check of the whole disc; when options.ini
                       // has no CTDB key it follows AccurateRip
     std::string CTDBServer = "http://db.cuetools.net";
+    int SectorRetries = 20; // re-reads of a damaged sector before it is given up
     static constexpr int MaxReadOffset = 44100; // one second
+    static constexpr int MaxSectorRetries = 100;
 };
 
 // Where the main window was and how wide the track list's columns were when it last

@@ -5,6 +5,7 @@
 #include "cd/CddbServer.h"
 #include "cd/DiscImages.h"
 #include "cd/FaultySectors.h"
+#include "cd/ReadOffsetFinder.h"
 #include "cd/RipHarness.h"
 #include "cd/RipSession.h"
 #include "cd/ripthread.h"
@@ -560,6 +561,81 @@ TEST_F(SecureRip, ASilentServerNeitherHoldsUpTheRipNorLeavesTheLogWaiting) {
     ::close(listener);
 }
 
+TEST_F(SecureRip, TheDrivesReadOffsetIsFoundFromTheDatabase) {
+    struct Case {
+        const char* served; // the database the server holds, as the helper names it
+        ReadOffsetResult::Kind kind;
+        int offset;
+    };
+    const Case cases[] = {
+        {"shifted:667", ReadOffsetResult::Kind::Found, 667},
+        {"shifted:-48", ReadOffsetResult::Kind::Found, -48},
+        {"shifted:2900", ReadOffsetResult::Kind::Found, 2900},
+        {"match", ReadOffsetResult::Kind::Found, 0},
+        {"shifted:3000", ReadOffsetResult::Kind::NoMatch, 0}, // beyond the search
+        {"mismatch", ReadOffsetResult::Kind::NoMatch, 0},
+        {"", ReadOffsetResult::Kind::NotInDatabase, 0},
+    };
+    UseDisc({40, 12, 30});
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.served);
+        ScratchFolder served;
+        if (*c.served != '\0') {
+            const auto made =
+                RunCommand("python3 " + Quoted(Helper) + " database " + Quoted(bin) + " " +
+                           Quoted(served.File("answer")) + " " + c.served + " 40 12 30");
+            ASSERT_EQ(made.ExitCode, 0) << made.Output;
+            std::filesystem::rename(served.File("answer"),
+                                    served.File(made.Output.substr(0, made.Output.find('\n'))));
+        }
+        DatabaseServer server(served.Path(), 1);
+        const ReadOffsetResult got = FindReadOffset(handle, server.Url());
+        EXPECT_EQ(got.kind, c.kind) << got.error;
+        EXPECT_EQ(got.offset, c.offset);
+        if (c.kind == ReadOffsetResult::Kind::Found) {
+            EXPECT_EQ(got.confidence, 5) << "the v1 submissions";
+            EXPECT_EQ(got.track, 2) << "a track inside the disc";
+        }
+    }
+    // A search the user gave up on ends without an answer.
+    const std::atomic<bool> cancel{true};
+    const ReadOffsetResult cancelled =
+        FindReadOffset(handle, "http://127.0.0.1:" + std::to_string(cdtest::UnusedPort()),
+                       DefaultOffsetSearch, LookupOptions{std::chrono::seconds(10), {}}, &cancel);
+    EXPECT_EQ(cancelled.kind, ReadOffsetResult::Kind::Failed);
+    EXPECT_EQ(cancelled.error, "cancelled");
+}
+
+TEST(SecureRipParts, TheShiftedChecksumEqualsTheChecksumTakenAfresh) {
+    std::mt19937 random(11);
+    constexpr std::uint32_t Margin = 40;
+    constexpr std::uint32_t Samples = 6000; // a first or last track leaves 2940 out
+    Bytes pcm(4 * (Samples + 2 * Margin));
+    for (auto& b : pcm) {
+        b = static_cast<std::uint8_t>(random());
+    }
+    for (const bool first : {false, true}) {
+        for (const bool last : {false, true}) {
+            SCOPED_TRACE(std::string(first ? "first " : "") + (last ? "last" : ""));
+            // A database entry for each of a few offsets, taken sample by sample.
+            const std::vector<int> offsets = {-40, -1, 0, 17, 40};
+            ArChunk chunk;
+            for (const int offset : offsets) {
+                ArChecksum sums(Samples, first, last);
+                sums.Add(std::span<const std::uint8_t>(pcm).subspan(
+                    4 * static_cast<std::size_t>(static_cast<int>(Margin) + offset), 4 * Samples));
+                chunk.tracks = {{1, sums.V1(), 0}};
+                const auto matches = MatchArOffsets(pcm, Margin, first, last, {chunk}, 0);
+                ASSERT_EQ(matches.size(), 1u) << "offset " << offset;
+                EXPECT_EQ(matches[0].offset, offset);
+                EXPECT_EQ(matches[0].confidence, 1);
+                EXPECT_TRUE(MatchArOffsets(pcm, Margin, first, last, {chunk}, 1).empty())
+                    << "another track's entry";
+            }
+        }
+    }
+}
+
 TEST(SecureRipParts, DatabaseFilesWithABrokenLayoutAreRefused) {
     const Bytes chunk = {1, 1, 0, 0, 0, 2, 0, 0, 0, 3, 0, 0, 0, 7, 4, 0, 0, 0, 5, 0, 0, 0};
     const auto parsed = ParseArDatabase(chunk);
@@ -615,11 +691,13 @@ TEST(SecureRipParts, TheSessionComesFromTheSettingsOnlyWhenSecureModeIsOn) {
     settings::Settings.SecureRip.ReadOffset = 48;
     settings::Settings.SecureRip.TestAndCopy = true;
     settings::Settings.SecureRip.AccurateRipServer = "http://127.0.0.1:9";
+    settings::Settings.SecureRip.SectorRetries = 7;
     const auto session = SecureSessionFromSettings();
     ASSERT_NE(session, nullptr);
     EXPECT_EQ(session->Options().readOffset, 48);
     EXPECT_TRUE(session->Options().testAndCopy);
     EXPECT_EQ(session->Options().accurateRipServer, "http://127.0.0.1:9");
+    EXPECT_EQ(session->Options().sectorRetries, 7);
     EXPECT_FALSE(session->Options().proxy.use);
     EXPECT_TRUE(session->Options().ctdb) << "on by default";
     EXPECT_EQ(session->Options().ctdbServer, "http://db.cuetools.net");

@@ -56,6 +56,7 @@ TEST_F(SettingsStore, WithoutAFileEverySettingHasItsDefault) {
     EXPECT_FALSE(Settings.SecureRip.Enabled); // a new mode stays off until asked for
     EXPECT_EQ(Settings.SecureRip.ReadOffset, 0);
     EXPECT_FALSE(Settings.SecureRip.TestAndCopy);
+    EXPECT_EQ(Settings.SecureRip.SectorRetries, 20);
 }
 
 TEST_F(SettingsStore, SavingWritesEverySectionWithItsKeysInOrderNewestSectionLast) {
@@ -76,7 +77,7 @@ TEST_F(SettingsStore, SavingWritesEverySectionWithItsKeysInOrderNewestSectionLas
               (std::vector<std::string>{"[CommonOptions]", "[Mp3Options]", "[OggOptions]",
                                         "[WMAOptions]", "[CDOptions]", "[RecordOptions]",
                                         "[QueryCDDB]", "[ID3]", "[SecureRip]", "[MainWindow]"}));
-    ASSERT_EQ(keys.size(), 45u);
+    ASSERT_EQ(keys.size(), 46u);
     EXPECT_EQ(keys[0], "OutputFolder");
     EXPECT_EQ(keys[13], "StereoMode");
     EXPECT_EQ(keys[16], "MaxBitRate");
@@ -86,8 +87,9 @@ TEST_F(SettingsStore, SavingWritesEverySectionWithItsKeysInOrderNewestSectionLas
     EXPECT_EQ(keys[33], "AccurateRipServer");
     EXPECT_EQ(keys[34], "CTDB");
     EXPECT_EQ(keys[35], "CTDBServer");
-    EXPECT_EQ(keys[36], "Left");
-    EXPECT_EQ(keys[44], "Column3Width");
+    EXPECT_EQ(keys[36], "SectorRetries");
+    EXPECT_EQ(keys[37], "Left");
+    EXPECT_EQ(keys[45], "Column3Width");
     EXPECT_EQ(text.find('\r'), std::string::npos);
 }
 
@@ -183,7 +185,7 @@ TEST_F(SettingsStore, LoadClampsCompressionAndFallsBackOnBadNumbers) {
     Write("options.ini", "[oggoptions]\r\nCompressPosition=5\r\n[Mp3Options]\r\n"
                          "VBRQuality=abc\r\nbitrate = \"0x80\"\r\nMaxBitRate=0x\r\n"
                          "[CommonOptions]\r\nIsKeepWav=7\r\nRipTime=-12\r\n"
-                         "[SecureRip]\r\nReadOffset=-99999\r\n");
+                         "[SecureRip]\r\nReadOffset=-99999\r\nSectorRetries=500\r\n");
     LoadSaveOptions(true);
     EXPECT_EQ(Settings.OggOptions.CompressPosition, 30);
     EXPECT_EQ(Settings.Mp3Options.VBRQuality, 4);
@@ -192,10 +194,12 @@ TEST_F(SettingsStore, LoadClampsCompressionAndFallsBackOnBadNumbers) {
     EXPECT_TRUE(Settings.CommonOptions.IsKeepWav);
     EXPECT_EQ(Settings.CommonOptions.RipTime, -12);
     EXPECT_EQ(Settings.SecureRip.ReadOffset, -44100);
+    EXPECT_EQ(Settings.SecureRip.SectorRetries, 100);
 
-    Write("options.ini", "[OggOptions]\nCompressPosition=250\n");
+    Write("options.ini", "[OggOptions]\nCompressPosition=250\n[SecureRip]\nSectorRetries=-3\n");
     LoadSaveOptions(true);
     EXPECT_EQ(Settings.OggOptions.CompressPosition, 100);
+    EXPECT_EQ(Settings.SecureRip.SectorRetries, 0);
 }
 
 TEST_F(SettingsStore, ValuesSurviveARoundTripAndTrueIsWrittenAsOne) {
