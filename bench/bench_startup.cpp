@@ -16,6 +16,7 @@
 #include <fstream>
 #include <string>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 #include "app/MainForm.h"
@@ -124,6 +125,8 @@ int main(int argc, char** argv) {
         std::printf("cdinfo.dat: %.1f MB\n",
                     static_cast<double>(std::filesystem::file_size(history)) / 1048576.0);
     }
+    // A user's cdinfo.dat was last written well before the program starts, not just now.
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
     setenv("VELLORINE_CD_IMAGES", cue.c_str(), 1);
     setenv("VELLORINE_HOME", home.c_str(), 1);
     setenv("VELLORINE_BENCH_MEASURE", "1", 1);

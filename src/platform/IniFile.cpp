@@ -3,8 +3,10 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <ctime>
 #include <fcntl.h>
 #include <fstream>
+#include <mutex>
 #include <stdexcept>
 #include <sys/mman.h>
 #include <sys/stat.h>
@@ -38,6 +40,28 @@ std::string Fold(std::string_view s) {
         }
     }
     return folded;
+}
+
+// The same file, unchanged: any write changes the change time, which no one can set.
+bool SameState(const struct stat& a, const struct stat& b) {
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino && a.st_size == b.st_size &&
+           a.st_mtim.tv_sec == b.st_mtim.tv_sec && a.st_mtim.tv_nsec == b.st_mtim.tv_nsec &&
+           a.st_ctim.tv_sec == b.st_ctim.tv_sec && a.st_ctim.tv_nsec == b.st_ctim.tv_nsec;
+}
+
+std::mutex ListingMutex;
+
+// Whether the file's last change lies well before now. File times come from a coarse clock:
+// a file changed again within the same tick keeps its times, so only a listing made after
+// the tick is over can be known to be still right by them.
+bool SettledBeforeNow(const struct stat& st) {
+    timespec now{};
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    const auto ns = [](const timespec& t) {
+        return static_cast<long long>(t.tv_sec) * 1000000000LL + t.tv_nsec;
+    };
+    constexpr long long margin = 100'000'000; // ns, well above any tick
+    return ns(now) - std::max(ns(st.st_mtim), ns(st.st_ctim)) > margin;
 }
 
 bool MatchesFolded(std::string_view name, const std::string& folded) {
@@ -165,7 +189,20 @@ struct IniFile::Mapping {
 
 IniFile::IniFile(std::string path) : path_(std::move(path)) {
     Read();
-    IndexSections();
+    if (!headers_) {
+        IndexSections();
+    }
+}
+
+struct IniFile::Listing {
+    std::string path;
+    struct stat identity {};
+    std::shared_ptr<const std::vector<Header>> headers;
+};
+
+IniFile::Listing& IniFile::LastListing() {
+    static Listing listing;
+    return listing;
 }
 
 IniFile::~IniFile() = default;
@@ -177,7 +214,16 @@ void IniFile::Read() {
         struct stat st {};
         if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0) {
             const auto size = static_cast<std::size_t>(st.st_size);
-            void* data = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE | MAP_POPULATE, fd, 0);
+            {
+                const std::lock_guard<std::mutex> lock(ListingMutex);
+                const Listing& last = LastListing();
+                if (last.path == path_ && SameState(last.identity, st)) {
+                    headers_ = last.headers;
+                }
+            }
+            // A text that is scanned is read at once; a listed one only where it is used.
+            const int populate = headers_ ? 0 : MAP_POPULATE;
+            void* data = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE | populate, fd, 0);
             if (data != MAP_FAILED) {
                 mapping_ = std::make_unique<Mapping>(data, size);
                 read_ = st;
@@ -187,6 +233,7 @@ void IniFile::Read() {
         ::close(fd);
     }
     if (!mapping_) {
+        headers_.reset();
         cleaned_ = ReadWholeFile(path_); // not a plain file, or it could not be mapped
         text = cleaned_;
     }
@@ -201,12 +248,14 @@ void IniFile::Read() {
     }
     cleaned_ = std::string(text) + '\n';
     mapping_.reset();
+    headers_.reset(); // never listed from a mapping: only a clean text's listing is kept
     text_ = cleaned_;
 }
 
 // One pass over the text for its header lines. Headers are rare, so the pass jumps from
 // one "[" to the next and looks only at the lines that hold one.
 void IniFile::IndexSections() {
+    auto headers = std::make_shared<std::vector<Header>>();
     std::size_t pos = 0;
     while ((pos = text_.find('[', pos)) != npos) {
         const std::size_t lineBegin = pos == 0 ? 0 : text_.rfind('\n', pos - 1) + 1;
@@ -217,10 +266,15 @@ void IniFile::IndexSections() {
                         text_.begin() + static_cast<std::ptrdiff_t>(pos), IsBlank);
         pos = lineEnd + 1;
         if (const auto name = leadingBlanks ? SectionOf(line) : std::nullopt) {
-            headers_.push_back({lineBegin, lineEnd + 1,
+            headers->push_back({lineBegin, lineEnd + 1,
                                 static_cast<std::size_t>(name->data() - text_.data()),
                                 name->size()});
         }
+    }
+    headers_ = std::move(headers);
+    if (mapping_ && SettledBeforeNow(read_)) {
+        const std::lock_guard<std::mutex> lock(ListingMutex);
+        LastListing() = Listing{path_, read_, headers_};
     }
 }
 
@@ -235,15 +289,16 @@ IniFile::Section* IniFile::FindSection(const std::string& name) const {
         }
     }
     if (std::find(absent_.begin(), absent_.end(), folded) == absent_.end()) {
-        for (std::size_t i = 0; i < headers_.size(); ++i) {
-            const Header& header = headers_[i];
+        const std::vector<Header>& headers = *headers_;
+        for (std::size_t i = 0; i < headers.size(); ++i) {
+            const Header& header = headers[i];
             if (!MatchesFolded(text_.substr(header.nameBegin, header.nameSize), folded)) {
                 continue;
             }
             auto section = std::make_unique<Section>();
             section->folded = folded;
             section->bodyBegin = header.bodyBegin;
-            section->bodyEnd = i + 1 < headers_.size() ? headers_[i + 1].lineBegin : text_.size();
+            section->bodyEnd = i + 1 < headers.size() ? headers[i + 1].lineBegin : text_.size();
             sections_.push_back(std::move(section));
             return sections_.back().get();
         }
@@ -421,9 +476,7 @@ std::string IniFile::NewSectionsText() const {
 // a large file is not copied for a few lines. A failed append is cut off again.
 bool IniFile::AppendNewSections() const {
     struct stat st {};
-    if (!mapping_ || ::stat(path_.c_str(), &st) != 0 || st.st_dev != read_.st_dev ||
-        st.st_ino != read_.st_ino || st.st_size != read_.st_size ||
-        st.st_mtim.tv_sec != read_.st_mtim.tv_sec || st.st_mtim.tv_nsec != read_.st_mtim.tv_nsec) {
+    if (!mapping_ || ::stat(path_.c_str(), &st) != 0 || !SameState(st, read_)) {
         return false;
     }
     const std::string text = NewSectionsText();

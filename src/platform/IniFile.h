@@ -7,7 +7,9 @@
 //
 // The file is read once when the object is made (mapped, not copied, when its last line
 // ends) and its section headers are listed in that one pass; a section's keys are
-// indexed the first time the section is used, so no lookup scans the text again.
+// indexed the first time the section is used, so no lookup scans the text again. The
+// listing of the last file listed is kept while that file stays as it was (same file, size,
+// modification and change times), so the same file read again is not scanned again.
 //
 // Writes are kept beside the text (changed lines, keys added to a section, new sections)
 // and UpdateFile() streams the text with them, replacing the file in one step so that a
@@ -68,6 +70,8 @@ private:
         std::size_t nameSize;
     };
 
+    struct Listing;
+    static Listing& LastListing();
     void Read();
     std::string NewSectionsText() const;
     bool AppendNewSections() const;
@@ -80,10 +84,11 @@ private:
 
     std::string path_;
     std::unique_ptr<Mapping> mapping_;
-    struct stat read_ {};         // the file's identity and time when it was mapped
-    std::string cleaned_;         // the text when its last line had no line end
-    std::string_view text_;       // as read: every line (the last too) ends in '\n'
-    std::vector<Header> headers_; // every section header of the text, in order
+    struct stat read_ {};   // the file's identity and time when it was mapped
+    std::string cleaned_;   // the text when its last line had no line end
+    std::string_view text_; // as read: every line (the last too) ends in '\n'
+    // Every section header of the text, in order; shared with the last listing kept.
+    std::shared_ptr<const std::vector<Header>> headers_;
     // The sections used so far (of the text or new in this object, the new ones in the
     // order they were made), and the names the text does not have.
     mutable std::vector<std::unique_ptr<Section>> sections_;

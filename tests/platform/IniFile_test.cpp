@@ -2,10 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <csignal>
 #include <filesystem>
+#include <fstream>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <thread>
 
 #include "support/TestSupport.h"
 
@@ -233,6 +236,35 @@ TEST(IniFile, AnAppendThatDoesNotFitIsCutOffAndReported) {
     setrlimit(RLIMIT_FSIZE, &old);
     std::signal(SIGXFSZ, SIG_DFL);
     EXPECT_EQ(ReadText(path), before);
+}
+
+// A file read again is listed again unless it is the same file with the same times as when
+// it was listed. The waits let the file's times move past the coarse clock's tick, which
+// is when a listing is kept at all.
+TEST(IniFile, AFileReadAgainSeesEveryChangeMadeSinceItWasListed) {
+    const auto settle = [] { std::this_thread::sleep_for(std::chrono::milliseconds(150)); };
+    const std::string path = TempPath("[a]\nk=1\n[b]\nk=2\n");
+    settle();
+    EXPECT_EQ(IniFile(path).ReadString("b", "k", "?"), "2"); // listed, and the listing kept
+    EXPECT_EQ(IniFile(path).ReadString("b", "k", "?"), "2");
+
+    {
+        IniFile appender(path); // appends in place: the same file, longer
+        appender.WriteString("c", "k", "3");
+        appender.UpdateFile();
+    }
+    EXPECT_EQ(IniFile(path).ReadString("c", "k", "?"), "3");
+
+    settle();
+    EXPECT_EQ(IniFile(path).ReadString("b", "k", "?"), "2"); // listed again, and kept
+    // Rewritten in place to the same length: "[b]" becomes a key of section a.
+    {
+        std::ofstream same(path, std::ios::binary | std::ios::in | std::ios::out);
+        same.write("[a]\nk=1\nb=0\nk=2\n", 16);
+    }
+    const IniFile changed(path);
+    EXPECT_EQ(changed.ReadString("a", "b", "?"), "0");
+    EXPECT_EQ(changed.ReadString("b", "k", "?"), "?");
 }
 
 } // namespace
