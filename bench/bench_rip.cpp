@@ -14,7 +14,19 @@
 //                       blocks already in the cache, as the rip hands them over;
 //   BM_TrackChecks/0    the same without AccurateRip: the difference against
 //                       BM_SecureRipTrack is the AccurateRip share (goal < 2 %)
+//   BM_TrackChecks/2    /1 plus the track's share of the CTDB disc checksum, for a
+//                       track that is the disc's first and last (its own CRC over all
+//                       but the edges: the worst case; inner tracks reuse the track's
+//                       CRC): the difference to /1 against BM_SecureRipTrack is the
+//                       CTDB share (goal < 2 %)
+//   BM_SecureRipUnreadable/0  a secure rip of the track with 10 unreadable sectors
+//                       (scattered; /1 in a row) and the default re-read budget;
+//                       uncorrectable = the frames the log counts (goal: < 60 s, 10)
+//   BM_StopDuringStuckRead/0  Stop while every read of the track stalls in the drive
+//                       (plain read; /1 secure): the time the owner's delete takes,
+//                       longest of five (goal < 200 ms)
 #include "cd/DiscImages.h"
+#include "cd/FaultySectors.h"
 #include "cd/RipSession.h"
 #include "cd/TrackSums.h"
 #include "cd/akrip32.h"
@@ -24,9 +36,12 @@
 #include <QCoreApplication>
 #include <benchmark/benchmark.h>
 
+#include <chrono>
+#include <cstdlib>
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -139,21 +154,98 @@ void BM_SecureTestAndCopy(benchmark::State& state) {
 // cache: one block summed over and over stands for the track.
 void BM_TrackChecks(benchmark::State& state) {
     const bool accurateRip = state.range(0) != 0;
+    const bool ctdb = state.range(0) == 2;
+    constexpr std::uint64_t Samples = TrackFrames * 588ULL;
     constexpr std::size_t Block = 10 * cd::CDFrameBytes; // as the rip hands them over
     std::vector<std::uint8_t> block(Block);
     for (std::size_t i = 0; i < block.size(); ++i) {
         block[i] = static_cast<std::uint8_t>(i * 7 + (i >> 9));
     }
     for (auto _ : state) {
-        cd::TrackSums sums =
-            accurateRip ? cd::TrackSums(TrackFrames * 588ULL, true, true) : cd::TrackSums();
+        cd::TrackSums sums = accurateRip ? cd::TrackSums(Samples, true, true) : cd::TrackSums();
+        if (ctdb) {
+            sums.SumForCtdb(Samples, cd::CtdbCrc::RangeOf(Samples, 0, Samples));
+        }
         for (std::uint32_t frame = 0; frame < TrackFrames; frame += 10) {
             sums.Add(block);
         }
         benchmark::DoNotOptimize(sums.Crc());
+        benchmark::DoNotOptimize(sums.Ctdb());
     }
     state.SetBytesProcessed(
         static_cast<std::int64_t>(static_cast<double>(state.iterations()) * TrackBytes));
+}
+
+// Damage in the environment for as long as it lives; secure reads take it up when they
+// start, plain reads when their drive handle opens.
+class Damage {
+public:
+    explicit Damage(const char* sectors) { setenv("VELLORINE_FAULTY_SECTORS", sectors, 1); }
+    ~Damage() { unsetenv("VELLORINE_FAULTY_SECTORS"); }
+    Damage(const Damage&) = delete;
+    Damage& operator=(const Damage&) = delete;
+};
+
+void BM_SecureRipUnreadable(benchmark::State& state) {
+    Fixture& f = Shared();
+    Damage damage(state.range(0) == 0 ? "500,1400,2300,3200,4100,5000,5900,6800,7700,8600=fail"
+                                      : "4500-4509=fail");
+    settings::Settings.CommonOptions.IsNormalize = false;
+    Sink sink;
+    cd::RipSessionOptions options;
+    options.outputFolder = f.dir.Path();
+    options.accurateRip = false;
+    std::uint32_t uncorrectable = 0;
+    for (auto _ : state) {
+        auto thread = std::make_unique<cd::TCDRipThread>(
+            1, "damaged", cd::TRipOptions{f.dir.Path() + "/damaged.wav"});
+        const auto session = std::make_shared<cd::RipSession>(options);
+        thread->CDHandle = f.handle;
+        thread->NotifyWindow = &sink;
+        thread->Session = session;
+        thread->Resume();
+        thread.reset();
+        state.PauseTiming();
+        QCoreApplication::sendPostedEvents(&sink);
+        const auto tracks = session->Tracks();
+        uncorrectable = tracks.empty() ? 0 : tracks[0].uncorrectableFrames;
+        state.ResumeTiming();
+    }
+    state.counters["uncorrectable"] = uncorrectable;
+}
+
+void BM_StopDuringStuckRead(benchmark::State& state) {
+    Fixture& f = Shared();
+    const bool secure = state.range(0) != 0;
+    Damage damage("0-8999=stall");
+    const cd::HCDROM handle = cdtest::OpenFirstDrive(); // takes the damage up
+    Sink sink;
+    cd::RipSessionOptions options;
+    options.outputFolder = f.dir.Path();
+    options.accurateRip = false;
+    double longest = 0;
+    for (auto _ : state) {
+        auto thread = std::make_unique<cd::TCDRipThread>(
+            1, "stuck", cd::TRipOptions{f.dir.Path() + "/stuck.wav"});
+        thread->CDHandle = handle;
+        thread->NotifyWindow = &sink;
+        if (secure) {
+            thread->Session = std::make_shared<cd::RipSession>(options);
+        }
+        thread->Resume();
+        std::this_thread::sleep_for(cd::FaultySectors::StallTime / 4); // into the first read
+        const auto stop = std::chrono::steady_clock::now();
+        thread->StopFlag = true;
+        thread.reset();
+        const std::chrono::duration<double> took = std::chrono::steady_clock::now() - stop;
+        state.SetIterationTime(took.count());
+        longest = std::max(longest, took.count() * 1000.0);
+        // The read left behind ends before the next round starts its own.
+        std::this_thread::sleep_for(cd::FaultySectors::StallTime);
+        QCoreApplication::sendPostedEvents(&sink);
+    }
+    cd::CloseCDHandle(handle);
+    state.counters["longest_ms"] = longest;
 }
 
 BENCHMARK(BM_ReadFrames)->Unit(benchmark::kMillisecond)->UseRealTime();
@@ -161,7 +253,19 @@ BENCHMARK(BM_RipTrack)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_RipAndNormalize)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_SecureRipTrack)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_SecureTestAndCopy)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK(BM_TrackChecks)->Arg(1)->Arg(0)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_TrackChecks)->Arg(2)->Arg(1)->Arg(0)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_SecureRipUnreadable)
+    ->Arg(0)
+    ->Arg(1)
+    ->Iterations(1)
+    ->Unit(benchmark::kSecond)
+    ->UseRealTime();
+BENCHMARK(BM_StopDuringStuckRead)
+    ->Arg(0)
+    ->Arg(1)
+    ->Iterations(5)
+    ->Unit(benchmark::kMillisecond)
+    ->UseManualTime();
 
 } // namespace
 

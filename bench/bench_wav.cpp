@@ -2,6 +2,12 @@
 // decoding, Microsoft ADPCM decoding. Fixtures are one minute of 44.1 kHz stereo made here
 // (sox makes the Microsoft ADPCM one). "x_realtime" is seconds of audio per second.
 //
+// The copies run on the sink's worker thread while the benchmark's thread waits, so the CPU
+// column is the whole process's; "cpu_share" is that CPU over the wall time (1 = one core
+// busy throughout) and "cpu_MB_per_s" the bytes per CPU second, which a busy machine does
+// not spoil. Each benchmark warms up for a second and then runs for at least three: half a
+// second (the library's default) is a handful of copies, too few for a steady figure.
+//
 //   bench_wav                          run the benchmarks
 //   bench_wav --copy IN OUT [ima]      one copy through TWaveIn -> TWaveOut, for memory checks
 #include "audio/ACS_Wave.h"
@@ -11,7 +17,10 @@
 
 #include <benchmark/benchmark.h>
 
+#include <chrono>
+#include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <future>
 #include <iostream>
 #include <memory>
@@ -65,44 +74,81 @@ Fixtures& Files() {
     return fixtures;
 }
 
-void Report(benchmark::State& state, std::int64_t bytes) {
+constexpr double kWarmUpSeconds = 1.0;
+constexpr double kMinSeconds = 3.0;
+
+double ProcessCpuSeconds() {
+    timespec t{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
+}
+
+// Runs one operation per iteration after an untimed preparation; reports its rate and how
+// busy it kept the process (the CPU of every thread, over the wall time).
+template <typename Prepare, typename Operation>
+void Measure(benchmark::State& state, std::int64_t bytes, Prepare prepare, Operation operation) {
+    Files(); // fixtures are made before the clock runs
+    double cpu = 0;
+    std::chrono::duration<double> wall{0};
+    for (auto _ : state) {
+        state.PauseTiming();
+        prepare();
+        state.ResumeTiming();
+        const double cpuStart = ProcessCpuSeconds();
+        const auto wallStart = std::chrono::steady_clock::now();
+        benchmark::DoNotOptimize(operation());
+        cpu += ProcessCpuSeconds() - cpuStart;
+        wall += std::chrono::steady_clock::now() - wallStart;
+    }
     state.SetBytesProcessed(state.iterations() * bytes);
     state.counters["x_realtime"] = benchmark::Counter(
         static_cast<double>(state.iterations()) * kSeconds, benchmark::Counter::kIsRate);
+    state.counters["cpu_share"] = wall.count() > 0 ? cpu / wall.count() : 0.0;
+    // The rate a busy machine cannot spoil: bytes per second of the process's CPU.
+    state.counters["cpu_MB_per_s"] =
+        cpu > 0 ? static_cast<double>(state.iterations() * bytes) / cpu / 1e6 : 0.0;
 }
 
+// Each copy writes a new file, as a conversion does. Rewriting the last copy's file instead
+// made every copy wait for the disk: ext4 starts writing a file back when it is closed after
+// being truncated, and truncating it again waits for that write.
+void RemoveOutput() {
+    std::remove(Files().out.c_str());
+}
+
+void Nothing() {}
+
+constexpr std::int64_t kPcmBytes = std::int64_t{kSeconds} * kRate * 4;
+
 void BM_PcmCopy(benchmark::State& state) {
-    Files(); // fixtures are made before the clock runs
-    for (auto _ : state)
-        benchmark::DoNotOptimize(Copy(Files().pcm, Files().out, wtPCM));
-    Report(state, std::int64_t{kSeconds} * kRate * 4);
+    Measure(state, kPcmBytes, RemoveOutput, [] { return Copy(Files().pcm, Files().out, wtPCM); });
 }
 
 void BM_ImaEncode(benchmark::State& state) {
-    Files(); // fixtures are made before the clock runs
-    for (auto _ : state)
-        benchmark::DoNotOptimize(Copy(Files().pcm, Files().out, wtDVIADPCM));
-    Report(state, std::int64_t{kSeconds} * kRate * 4);
+    Measure(state, kPcmBytes, RemoveOutput,
+            [] { return Copy(Files().pcm, Files().out, wtDVIADPCM); });
 }
 
 void BM_ImaDecode(benchmark::State& state) {
-    Files(); // fixtures are made before the clock runs
-    for (auto _ : state)
-        benchmark::DoNotOptimize(ReadAll(Files().ima));
-    Report(state, std::int64_t{kSeconds} * kRate * 4);
+    Measure(state, kPcmBytes, Nothing, [] { return ReadAll(Files().ima); });
 }
 
 void BM_MsDecode(benchmark::State& state) {
-    Files(); // fixtures are made before the clock runs
-    for (auto _ : state)
-        benchmark::DoNotOptimize(ReadAll(Files().ms));
-    Report(state, std::int64_t{kSeconds} * kRate * 4);
+    Measure(state, kPcmBytes, Nothing, [] { return ReadAll(Files().ms); });
 }
 
-BENCHMARK(BM_PcmCopy)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK(BM_ImaEncode)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK(BM_ImaDecode)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK(BM_MsDecode)->Unit(benchmark::kMillisecond)->UseRealTime();
+void Configure(benchmark::internal::Benchmark* b) {
+    b->Unit(benchmark::kMillisecond)
+        ->UseRealTime()
+        ->MeasureProcessCPUTime()
+        ->MinWarmUpTime(kWarmUpSeconds)
+        ->MinTime(kMinSeconds);
+}
+
+BENCHMARK(BM_PcmCopy)->Apply(Configure);
+BENCHMARK(BM_ImaEncode)->Apply(Configure);
+BENCHMARK(BM_ImaDecode)->Apply(Configure);
+BENCHMARK(BM_MsDecode)->Apply(Configure);
 
 } // namespace
 

@@ -10,10 +10,14 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
+#include <QPainter>
+#include <QPixmap>
+#include <QResizeEvent>
 #include <QScreen>
 #include <QStyle>
 #include <QToolBar>
 #include <QTreeWidget>
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <stdexcept>
@@ -39,6 +43,7 @@
 #include "platform/Registry.h"
 #include "platform/RunningPrograms.h"
 #include "platform/Shell.h"
+#include "settings/FileNames.h"
 #include "settings/Global.h"
 #include "settings/OptionSet.h"
 #include "tags/EditTrackName.h"
@@ -58,11 +63,35 @@ const QString kNoTOC = QStringLiteral("Not get CD device information!");
 const QString kNoOutputFolder = QStringLiteral("The output directory does not exist.");
 const QString kListDeleted = QStringLiteral(" list records are deleted!");
 
+// An empty setting (a hand-edited file) names no folder: QDir("") would be the working
+// folder, and the files would go to the root.
+bool OutputFolderExists(const QString& folder) {
+    return !folder.isEmpty() && QDir(folder).exists();
+}
+
 enum Column { ColNumber = 0, ColTitle, ColLength, ColSize };
+constexpr int kMinTitleWidth = 40;
 
 // Drive texts are UTF-8 (an image's file name may hold any character).
 QString FixedText(const char* bytes, std::size_t max) {
     return QString::fromUtf8(bytes, static_cast<qsizetype>(strnlen(bytes, max)));
+}
+
+// The icon drawn at exactly `size`: a style icon without a pixmap that large is drawn
+// smaller, and a caption under a smaller icon sits higher than its neighbours'.
+QIcon ToolBarIcon(const QIcon& icon, const QSize& size) {
+    const qreal ratio = qApp->devicePixelRatio();
+    QPixmap canvas(size * ratio);
+    canvas.setDevicePixelRatio(ratio);
+    canvas.fill(Qt::transparent);
+    const QPixmap drawn = icon.pixmap(size, ratio)
+                              .scaled(size * ratio, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+    QPainter painter(&canvas);
+    const QSizeF drawnSize = QSizeF(drawn.size()) / ratio;
+    painter.drawPixmap(
+        QPointF((size.width() - drawnSize.width()) / 2, (size.height() - drawnSize.height()) / 2),
+        drawn);
+    return QIcon(canvas);
 }
 
 QString ColourSheet(const char* widget, int r, int g, int b) {
@@ -108,6 +137,7 @@ TMainForm::~TMainForm() {
     if (ListView1 != nullptr) {
         ListView1->disconnect(this);
         ListView1->model()->disconnect(this);
+        ListView1->viewport()->removeEventFilter(this);
     }
     FormDestroy();
 }
@@ -232,7 +262,10 @@ void TMainForm::CreateMenus() {
     connect(wavToWav, &QAction::triggered, this,
             platform::Guarded(this, &TMainForm::miWAVtoWAVClick));
     file->addAction(wavToWav);
-    QAction* wavToMp3 = MenuItem("miWavToMp3", "&WAV to MP3...");
+    QAction* wavToMp3 = MenuItem("miWavToMp3", "&WAV to MP3...", QKeySequence("Ctrl+W"));
+    // The menu shows the key; the window's own action answers it (a second window-wide
+    // Ctrl+W would make the key ambiguous and dead).
+    wavToMp3->setShortcutContext(Qt::WidgetShortcut);
     wavToMp3->setStatusTip(Action("ActionWavToMp3")->statusTip());
     connect(wavToMp3, &QAction::triggered, Action("ActionWavToMp3"), &QAction::trigger);
     file->addAction(wavToMp3);
@@ -334,7 +367,8 @@ void TMainForm::CreateToolBar() {
     ToolBar1->setMovable(false);
     ToolBar1->setAutoFillBackground(true);
     auto button = [this](const char* action, const QString& caption, QStyle::StandardPixmap icon) {
-        auto* a = new QAction(style()->standardIcon(icon), caption, this);
+        auto* a = new QAction(ToolBarIcon(style()->standardIcon(icon), ToolBar1->iconSize()),
+                              caption, this);
         QAction* target = Action(action);
         a->setEnabled(target->isEnabled());
         a->setToolTip(target->toolTip());
@@ -365,6 +399,9 @@ void TMainForm::CreateTrackList() {
     for (int c = 0; c < 4; ++c) {
         ListView1->setColumnWidth(c, widths[c]);
     }
+    // Width gained or lost goes to the title (eventFilter), not to the last column.
+    ListView1->header()->setStretchLastSection(false);
+    ListView1->viewport()->installEventFilter(this);
     ListView1->headerItem()->setTextAlignment(ColLength, Qt::AlignCenter);
     ListView1->headerItem()->setTextAlignment(ColSize, Qt::AlignCenter);
     connect(ListView1, &QTreeWidget::itemClicked, this,
@@ -501,7 +538,7 @@ void TMainForm::ActionExtractExecute() {
     }
     const settings::TCommonOptions& common = settings::Settings.CommonOptions;
     const QString folder = QString::fromStdString(common.OutputFolder);
-    if (!QDir(folder).exists()) {
+    if (!OutputFolderExists(folder)) {
         if (!platform::YesNoBox(this,
                                 folder + "," + "The output directory does not exist." + "\r\n" +
                                     "creates a new directory?",
@@ -522,18 +559,42 @@ void TMainForm::ActionExtractExecute() {
                           "You select to extract 0 second, please change it on Options dialog.");
         return;
     }
-    if (!CheckOutputFolder()) {
+    if (!CheckOutputFolder() || !CheckTitlesNameFiles()) {
         return;
     }
     RunJob(jobs::jkExtract, CDHandle_, items);
 }
 
 bool TMainForm::CheckOutputFolder() {
-    if (QDir(QString::fromStdString(settings::Settings.CommonOptions.OutputFolder)).exists()) {
+    if (OutputFolderExists(QString::fromStdString(settings::Settings.CommonOptions.OutputFolder))) {
         return true;
     }
     platform::InfoBox(this, QStringLiteral("The output directory does not exist.") +
                                 "Please check the output directory setting.");
+    return false;
+}
+
+// Checked before the job starts, while the user is there: a title that cannot name a file
+// would otherwise stop an unattended rip with a box halfway through.
+bool TMainForm::CheckTitlesNameFiles() {
+    QStringList untitled;
+    for (int k = 0; k < ListView1->topLevelItemCount(); ++k) {
+        const QTreeWidgetItem* row = ListView1->topLevelItem(k);
+        if (row->checkState(ColNumber) == Qt::Checked &&
+            settings::FileNameFromTitle(row->text(ColTitle).toStdString()).empty()) {
+            untitled << row->text(ColNumber);
+        }
+    }
+    if (untitled.isEmpty()) {
+        return true;
+    }
+    const QString text = untitled.size() == 1
+                             ? QStringLiteral("The title of track %1 is empty: no file can be "
+                                              "named after it.")
+                             : QStringLiteral("The titles of tracks %1 are empty: no file can be "
+                                              "named after them.");
+    platform::InfoBox(this, text.arg(untitled.join(QStringLiteral(", "))) +
+                                " Please rename the Title in the CD tracks list.");
     return false;
 }
 
@@ -583,7 +644,11 @@ void TMainForm::ActionExitExecute() {
 void TMainForm::Openoutputdirectory1Click() {
     const QString folder = QString::fromStdString(settings::Settings.CommonOptions.OutputFolder);
     if (!folder.isEmpty() && QDir(folder).exists()) {
-        platform::TheShell().Open(folder);
+        if (!platform::TheShell().Open(folder)) {
+            platform::ErrorBox(this, "No program to show the folder was found. The output "
+                                     "folder is " +
+                                         folder + ".");
+        }
     } else {
         platform::ErrorBox(this, folder + "," + kNoOutputFolder);
     }
@@ -873,6 +938,20 @@ bool TMainForm::event(QEvent* e) {
     return QMainWindow::event(e);
 }
 
+bool TMainForm::eventFilter(QObject* watched, QEvent* e) {
+    if (ListView1 != nullptr && watched == ListView1->viewport() && e->type() == QEvent::Resize &&
+        ListView1->isVisible()) {
+        // The first layout (old size unknown) keeps the widths as designed or restored.
+        const auto* resize = static_cast<QResizeEvent*>(e);
+        if (resize->oldSize().isValid()) {
+            const int change = resize->size().width() - resize->oldSize().width();
+            ListView1->setColumnWidth(
+                ColTitle, std::max(kMinTitleWidth, ListView1->columnWidth(ColTitle) + change));
+        }
+    }
+    return QMainWindow::eventFilter(watched, e);
+}
+
 void TMainForm::showEvent(QShowEvent* e) {
     QMainWindow::showEvent(e);
     if (!shown_) {
@@ -902,12 +981,14 @@ void TMainForm::FormClose() {
                 ListView1->topLevelItem(k)->text(ColTitle).toStdString();
         }
         settings::LoadSaveDiscInfo(settings::DiscKey(), false);
+    } catch (const std::exception& e) {
+        ReportCloseFailure("The disc's titles could not be saved: " + QString::fromUtf8(e.what()));
     } catch (...) {
         platform::LogSwallowedException("storing the disc's titles");
     }
     try {
         if (!settings::CloseCD(CDHandle_)) {
-            platform::ErrorBox(this, "Error while closing CD handle!");
+            ReportCloseFailure("Error while closing CD handle!");
         }
         CDHandle_ = 0;
     } catch (...) {
@@ -922,9 +1003,26 @@ void TMainForm::FormClose() {
     try {
         settings::Settings.MainWindow = WindowPlacementOf(*this, *ListView1);
         settings::LoadSaveOptions(false);
+    } catch (const std::exception& e) {
+        ReportCloseFailure("The settings could not be saved: " + QString::fromUtf8(e.what()));
     } catch (...) {
         platform::LogSwallowedException("saving the settings");
     }
+}
+
+// The user is told what was lost, unless nobody may be there to answer a box (the
+// program ends for a signal): then only stderr hears of it.
+void TMainForm::ReportCloseFailure(const QString& text) {
+    if (unattended_) {
+        std::fprintf(stderr, "vellorine: %s\n", text.toLocal8Bit().constData());
+    } else {
+        platform::ErrorBox(this, text);
+    }
+}
+
+void TMainForm::CloseUnattended() {
+    unattended_ = true;
+    close();
 }
 
 void TMainForm::closeEvent(QCloseEvent* e) {

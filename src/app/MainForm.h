@@ -43,6 +43,9 @@ public:
     void bRefreshClick();
     void DeviceChange(unsigned event, unsigned deviceType);
     void FormActivate();
+    // Closes the window for a termination signal: the close sequence runs as always, but
+    // what fails in it goes to stderr instead of a box nobody may be there to answer.
+    void CloseUnattended();
 
     int CDHandle() const { return CDHandle_; }
     void SetCDHandle(int handle) { CDHandle_ = handle; }
@@ -62,6 +65,7 @@ public:
 
 protected:
     bool event(QEvent* e) override;
+    bool eventFilter(QObject* watched, QEvent* e) override;
     void showEvent(QShowEvent* e) override;
     void closeEvent(QCloseEvent* e) override;
     void resizeEvent(QResizeEvent* e) override;
@@ -74,6 +78,7 @@ private:
     void FormPaint();
     void ApplyColours();
     void FormDestroy();
+    void ReportCloseFailure(const QString& text);
     void CreateActions();
     void CreateMenus();
     void CreateToolBar();
@@ -101,6 +106,8 @@ private:
     void miWAVtoOGGClick();
     void miWAVtoWMAClick();
     bool CheckOutputFolder();
+    // False (after telling the user) when a checked row's title cannot name its file.
+    bool CheckTitlesNameFiles();
     void ConvertChosenFiles(const QString& filter, int jobKind);
     void RunJob(int jobKind, int cdHandle, const QStringList& items);
     void ListView1DblClick();
@@ -146,6 +153,7 @@ private:
 
     bool shown_ = false;
     bool closed_ = false;
+    bool unattended_ = false;
     // The hint is due on the next activation unless the last deactivation was the
     // hint itself taking the focus.
     bool hintDue_ = true;

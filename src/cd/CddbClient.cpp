@@ -1,63 +1,19 @@
 #include "cd/CddbClient.h"
 
-#include <curl/curl.h>
+#include "platform/HttpClient.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
-#include <memory>
 #include <sstream>
 
 namespace cd {
 
 namespace {
 
-constexpr int PollMs = 50; // how often a transfer looks at the cancel flag
-constexpr int MaxConnectMs = 10000;
-
-void EnsureCurl() {
-    // curl_global_init is not thread-safe; a function-local static runs it exactly once.
-    static const bool ready = curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
-    (void)ready;
-}
-
-struct EasyDeleter {
-    void operator()(CURL* c) const { curl_easy_cleanup(c); }
-};
-struct MultiDeleter {
-    void operator()(CURLM* m) const { curl_multi_cleanup(m); }
-};
-using EasyPtr = std::unique_ptr<CURL, EasyDeleter>;
-using MultiPtr = std::unique_ptr<CURLM, MultiDeleter>;
-
-struct Reception {
-    std::string body;
-    bool cut = false;
-};
-
-std::size_t Receive(char* data, std::size_t size, std::size_t count, void* user) {
-    auto* r = static_cast<Reception*>(user);
-    const std::size_t bytes = size * count;
-    const std::size_t room = TCddbClient::MaxReplyBytes - r->body.size();
-    if (bytes > room) {
-        r->body.append(data, room);
-        r->cut = true;
-        return 0; // ends the transfer; what arrived is kept
-    }
-    r->body.append(data, bytes);
-    return bytes;
-}
-
-int Progress(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
-    const auto* cancel = static_cast<const std::atomic<bool>*>(user);
-    return cancel != nullptr && cancel->load() ? 1 : 0;
-}
-
-std::string Escape(const std::string& word) {
-    // libcurl ignores the handle argument of curl_easy_escape since 7.82.
-    char* escaped = curl_easy_escape(nullptr, word.c_str(), static_cast<int>(word.size()));
-    std::string out = escaped != nullptr ? escaped : "";
-    curl_free(escaped);
-    return out;
+std::string WithoutNul(std::string text) {
+    text.erase(std::remove(text.begin(), text.end(), '\0'), text.end());
+    return text;
 }
 
 // Words separated by blanks, each escaped, joined by "+" as the CGI expects.
@@ -66,7 +22,7 @@ std::string EscapeWords(const std::string& text) {
     std::string word;
     std::string out;
     while (in >> word) {
-        out += (out.empty() ? "" : "+") + Escape(word);
+        out += (out.empty() ? "" : "+") + platform::UrlEscape(word);
     }
     return out;
 }
@@ -98,57 +54,10 @@ bool ParseMatch(const std::string& line, TCddbMatch& match) {
     return true;
 }
 
-// Length of the UTF-8 sequence starting at s[i], 0 when it is not valid there.
-std::size_t Utf8SequenceLength(const std::string& s, std::size_t i) {
-    const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(s[k]); };
-    const unsigned char c = byte(i);
-    if (c < 0x80) {
-        return 1;
-    }
-    std::size_t length = 0;
-    unsigned char low = 0x80;
-    unsigned char high = 0xBF;
-    if (c >= 0xC2 && c <= 0xDF) {
-        length = 2;
-    } else if (c >= 0xE0 && c <= 0xEF) {
-        length = 3;
-        low = c == 0xE0 ? 0xA0 : 0x80;  // no overlong forms
-        high = c == 0xED ? 0x9F : 0xBF; // no surrogates
-    } else if (c >= 0xF0 && c <= 0xF4) {
-        length = 4;
-        low = c == 0xF0 ? 0x90 : 0x80;
-        high = c == 0xF4 ? 0x8F : 0xBF; // nothing above U+10FFFF
-    } else {
-        return 0;
-    }
-    if (i + length > s.size() || byte(i + 1) < low || byte(i + 1) > high) {
-        return 0;
-    }
-    for (std::size_t k = 2; k < length; ++k) {
-        if (byte(i + k) < 0x80 || byte(i + k) > 0xBF) {
-            return 0;
-        }
-    }
-    return length;
-}
-
-bool IsUtf8(const std::string& s) {
-    for (std::size_t i = 0; i < s.size();) {
-        const std::size_t n = Utf8SequenceLength(s, i);
-        if (n == 0) {
-            return false;
-        }
-        i += n;
-    }
-    return true;
-}
-
 } // namespace
 
 TCddbClient::TCddbClient(TCddbSettings settings, const std::atomic<bool>* cancel)
-    : settings_(std::move(settings)), cancel_(cancel) {
-    EnsureCurl();
-}
+    : settings_(std::move(settings)), cancel_(cancel) {}
 
 std::string TCddbClient::QueryCommand(const TCddbDisc& disc) {
     char id[9];
@@ -194,25 +103,7 @@ bool TCddbClient::ParseReply(const std::string& reply, int& code, std::string& s
 }
 
 std::string TCddbClient::ToUtf8(const std::string& bytes) {
-    std::string text;
-    text.reserve(bytes.size());
-    std::copy_if(bytes.begin(), bytes.end(), std::back_inserter(text),
-                 [](char c) { return c != '\0'; });
-    if (IsUtf8(text)) {
-        return text;
-    }
-    std::string out;
-    out.reserve(text.size() * 2);
-    for (const char ch : text) {
-        const auto c = static_cast<unsigned char>(ch);
-        if (c < 0x80) {
-            out += ch;
-        } else {
-            out += static_cast<char>(0xC0 | (c >> 6));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        }
-    }
-    return out;
+    return WithoutNul(platform::DecodeText(bytes, ""));
 }
 
 std::string TCddbClient::Url(const std::string& command) const {
@@ -243,83 +134,32 @@ std::string TCddbClient::Url(const std::string& command) const {
 
 TCddbStatus TCddbClient::Command(const std::string& command, std::string& reply) {
     reply.clear();
-    EasyPtr easy(curl_easy_init());
-    MultiPtr multi(curl_multi_init());
-    if (!easy || !multi) {
-        lastMessage_ = "libcurl could not be initialised";
-        return TCddbStatus::Network;
-    }
-    CURL* c = easy.get();
-    const std::string url = Url(command);
-    const long timeout = settings_.timeoutMs > 0 ? settings_.timeoutMs : DefaultTimeoutMs;
-    Reception reception;
-    char error[CURL_ERROR_SIZE] = {};
-    curl_easy_setopt(c, CURLOPT_URL, url.c_str());
-    curl_easy_setopt(c, CURLOPT_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(c, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(c, CURLOPT_FOLLOWLOCATION, 1L);
-    curl_easy_setopt(c, CURLOPT_MAXREDIRS, 3L);
-    curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(c, CURLOPT_TIMEOUT_MS, timeout);
-    curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT_MS, std::min<long>(timeout, MaxConnectMs));
-    curl_easy_setopt(c, CURLOPT_USERAGENT, settings_.client.c_str());
-    curl_easy_setopt(c, CURLOPT_ACCEPT_ENCODING, "");
-    curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, Receive);
-    curl_easy_setopt(c, CURLOPT_WRITEDATA, &reception);
-    curl_easy_setopt(c, CURLOPT_NOPROGRESS, 0L);
-    curl_easy_setopt(c, CURLOPT_XFERINFOFUNCTION, Progress);
-    curl_easy_setopt(c, CURLOPT_XFERINFODATA, cancel_);
-    curl_easy_setopt(c, CURLOPT_ERRORBUFFER, error);
-    if (settings_.useProxy) {
-        curl_easy_setopt(c, CURLOPT_PROXY, settings_.proxyHost.c_str());
-        curl_easy_setopt(c, CURLOPT_PROXYPORT, static_cast<long>(settings_.proxyPort));
-        curl_easy_setopt(c, CURLOPT_PROXYTYPE, static_cast<long>(CURLPROXY_HTTP));
-    } else {
-        curl_easy_setopt(c, CURLOPT_PROXY, ""); // the setting decides, not the environment
-    }
-    if (settings_.serverPort > 0) {
-        curl_easy_setopt(c, CURLOPT_PORT, static_cast<long>(settings_.serverPort));
-    }
-
-    curl_multi_add_handle(multi.get(), c);
-    int running = 1;
-    bool cancelled = false;
-    while (running > 0) {
-        if (cancel_ != nullptr && cancel_->load()) {
-            cancelled = true;
-            break;
-        }
-        if (curl_multi_perform(multi.get(), &running) != CURLM_OK) {
-            break;
-        }
-        if (running > 0) {
-            curl_multi_poll(multi.get(), nullptr, 0, PollMs, nullptr);
-        }
-    }
-    CURLcode result = CURLE_FAILED_INIT;
-    int pending = 0;
-    while (CURLMsg* msg = curl_multi_info_read(multi.get(), &pending)) {
-        if (msg->msg == CURLMSG_DONE) {
-            result = msg->data.result;
-        }
-    }
-    long httpCode = 0;
-    curl_easy_getinfo(c, CURLINFO_RESPONSE_CODE, &httpCode);
-    curl_multi_remove_handle(multi.get(), c);
-
-    if (cancelled || result == CURLE_ABORTED_BY_CALLBACK) {
+    platform::HttpRequest request;
+    request.url = Url(command);
+    request.timeout =
+        std::chrono::milliseconds(settings_.timeoutMs > 0 ? settings_.timeoutMs : DefaultTimeoutMs);
+    request.maxBytes = MaxReplyBytes;
+    request.userAgent = settings_.client;
+    request.cancel = cancel_;
+    request.proxy = {settings_.useProxy, settings_.proxyHost, settings_.proxyPort};
+    const platform::HttpReply answer = platform::HttpClient::Get(request);
+    using platform::HttpOutcome;
+    switch (answer.outcome) {
+    case HttpOutcome::Ok:
+    case HttpOutcome::TooLarge: // a record cut at the cap still has its titles first
+        break;
+    case HttpOutcome::Cancelled:
         lastMessage_ = "cancelled";
         return TCddbStatus::Cancelled;
+    default:
+        lastMessage_ = answer.error;
+        return TCddbStatus::Network;
     }
-    if (result != CURLE_OK && !(result == CURLE_WRITE_ERROR && reception.cut)) {
-        lastMessage_ = error[0] != '\0' ? error : curl_easy_strerror(result);
-        return httpCode >= 400 ? TCddbStatus::Server : TCddbStatus::Network;
-    }
-    if (httpCode < 200 || httpCode > 299) {
-        lastMessage_ = "HTTP status " + std::to_string(httpCode);
+    if (answer.status < 200 || answer.status > 299) {
+        lastMessage_ = "HTTP status " + std::to_string(answer.status);
         return TCddbStatus::Server;
     }
-    reply = ToUtf8(reception.body);
+    reply = WithoutNul(answer.Text());
     return TCddbStatus::Ok;
 }
 

@@ -1,16 +1,18 @@
 #pragma once
 // A CDDB client over HTTP (protocol level 6, UTF-8): the "cddb query" and "cddb read"
-// commands sent to a server's CGI script with libcurl, directly or through an HTTP proxy.
+// commands sent to a server's CGI script through the program's HTTP client
+// (platform/HttpClient), directly or through an HTTP proxy.
 //
 // Contract:
 // - One client per lookup. Query and Read block the calling thread (any thread) until the
 //   server has answered, the transfer has failed or timed out, or the cancel flag is up.
 // - The cancel flag belongs to the caller and must outlive the client; any thread may
 //   raise it, and a transfer in progress then ends within about 50 ms with Cancelled.
-// - Every text handed back is UTF-8: a reply that is not valid UTF-8 is read as Latin-1,
-//   the charset of older records. NUL bytes are dropped.
+// - Every text handed back is UTF-8: a reply is decoded by its declared charset, and one
+//   that claims none or UTF-8 but is not valid UTF-8 is read as Latin-1, the charset of
+//   older records. NUL bytes are dropped.
 // - Replies are read up to MaxReplyBytes; a longer reply is cut there.
-// - No Qt, no global state besides libcurl's one-time initialisation.
+// - No Qt, no global state.
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
@@ -64,7 +66,7 @@ public:
     // "cddb read": the xmcd record of one match, its lines joined by "\n".
     TCddbStatus Read(const TCddbMatch& match, std::string& record);
 
-    // The status line of the last reply, or libcurl's error text (for diagnostics).
+    // The status line of the last reply, or the transfer's error text (for diagnostics).
     const std::string& LastMessage() const { return lastMessage_; }
 
     // The command line of a query, e.g. "cddb query 7a0b5c03 3 150 18555 23205 441".

@@ -3,6 +3,7 @@
 #include <charconv>
 #include <cstdio>
 #include <cstdlib>
+#include <thread>
 
 namespace cd {
 
@@ -24,6 +25,8 @@ bool ParseKind(std::string_view text, FaultySectors::Kind& kind) {
         kind = FaultySectors::Kind::Noise;
     } else if (text == "flaky") {
         kind = FaultySectors::Kind::Flaky;
+    } else if (text == "stall") {
+        kind = FaultySectors::Kind::Stall;
     } else {
         return false;
     }
@@ -100,27 +103,41 @@ void FaultySectors::Scramble(std::uint8_t* sectorData) {
 }
 
 bool FaultySectors::Apply(std::int64_t first, std::int64_t count, std::uint8_t* data) {
-    std::lock_guard lock(mutex_);
-    for (std::int64_t i = 0; i < count; ++i) {
-        const Range* range = Find(first + i);
-        if (range == nullptr) {
-            continue;
-        }
-        std::uint8_t* sector = data + static_cast<std::size_t>(i) * SectorBytes;
-        switch (range->kind) {
-        case Kind::Fail:
-            return false;
-        case Kind::Noise:
-            Scramble(sector);
-            break;
-        case Kind::Flaky:
-            if (flakyReads_[first + i]++ == 0) {
-                Scramble(sector);
+    bool stall = false;
+    bool fail = false;
+    {
+        std::lock_guard lock(mutex_);
+        for (std::int64_t i = 0; i < count && !fail; ++i) {
+            const Range* range = Find(first + i);
+            if (range == nullptr) {
+                continue;
             }
-            break;
+            std::uint8_t* sector =
+                data == nullptr ? nullptr : data + static_cast<std::size_t>(i) * SectorBytes;
+            switch (range->kind) {
+            case Kind::Fail:
+                fail = true;
+                break;
+            case Kind::Stall:
+                stall = fail = true;
+                break;
+            case Kind::Noise:
+                if (sector != nullptr) {
+                    Scramble(sector);
+                }
+                break;
+            case Kind::Flaky:
+                if (flakyReads_[first + i]++ == 0 && sector != nullptr) {
+                    Scramble(sector);
+                }
+                break;
+            }
         }
     }
-    return true;
+    if (stall) {
+        std::this_thread::sleep_for(StallTime); // outside the lock: other reads go on
+    }
+    return !fail;
 }
 
 } // namespace cd

@@ -7,11 +7,15 @@
 //          medium error for the whole command
 //   noise  the sector's bytes come back different on every read (no re-read helps)
 //   flaky  the first read of the sector returns altered bytes, later reads are right
+//   stall  every read that covers the sector takes StallTime and then fails, as a drive
+//          that retries a scratch by itself does
+// A read without a buffer (paranoia's cache flush) fails or stalls like any other.
 // Physical drives never get an injector. Unparsable entries are ignored (with a line on
 // stderr) rather than taken as damage nobody asked for.
 //
 // Threads: Apply may be called from any thread; the per-sector read counts of "flaky"
 // are kept under a lock.
+#include <chrono>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -24,7 +28,8 @@ namespace cd {
 
 class FaultySectors {
 public:
-    enum class Kind { Fail, Noise, Flaky };
+    enum class Kind { Fail, Noise, Flaky, Stall };
+    static constexpr std::chrono::milliseconds StallTime{1000};
     struct Range {
         std::int64_t first = 0;
         std::int64_t last = 0;
@@ -38,8 +43,8 @@ public:
     // The injector the environment asks for; null when it names no sector.
     static std::shared_ptr<FaultySectors> FromEnvironment();
 
-    // Damages `count` raw 2352-byte sectors read from `first` on in place; false when the
-    // read must fail instead.
+    // Damages `count` raw 2352-byte sectors read from `first` on in place (`data` may be
+    // null); false when the read must fail instead.
     bool Apply(std::int64_t first, std::int64_t count, std::uint8_t* data);
 
 private:

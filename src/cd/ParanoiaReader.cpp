@@ -6,6 +6,7 @@
 #include <cdio/paranoia/paranoia.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 
 namespace cd {
@@ -26,6 +27,11 @@ private:
 };
 
 constexpr std::int64_t BytesPerSample = 4;
+// Paranoia reads this many sectors a pass to get past a drive's cache; one read that far
+// away makes the drive read the sector again rather than answer from its cache.
+constexpr std::int64_t DriveCacheSectors = 1200;
+constexpr int ImagePassSectors = 150;
+using Clock = std::chrono::steady_clock;
 
 std::int64_t FloorDiv(std::int64_t a, std::int64_t b) {
     return a / b - ((a % b != 0) && ((a < 0) != (b < 0)) ? 1 : 0);
@@ -80,14 +86,12 @@ std::unique_ptr<ParanoiaReader> ParanoiaReader::Open(HCDROM handle, std::string&
         return nullptr;
     }
     reader->driveRead_ = reader->drive_->read_audio;
+    reader->drive_->read_audio = HookedRead;
     if (spec.isImage) {
         reader->twoReads_ = true;
         reader->block_.resize(VerifyBlockSectors * CDFrameBytes);
         reader->second_.resize(VerifyBlockSectors * CDFrameBytes);
         reader->faults_ = FaultySectors::FromEnvironment();
-        if (reader->faults_) {
-            reader->drive_->read_audio = HookedRead;
-        }
     }
     // An image drive sets paranoia up only for a block whose two reads disagree.
     if (!spec.isImage && !reader->StartParanoia()) {
@@ -117,6 +121,8 @@ void ParanoiaReader::Begin(std::uint32_t firstFrame, std::uint32_t frames, int o
     reread_.clear();
     uncorrectable_.clear();
     pendingSkips_.clear();
+    agreeFrom_ = agreeUntil_ = 0;
+    paranoiaNext_ = -1;
 }
 
 ParanoiaReader::Counts ParanoiaReader::SpanCounts() const {
@@ -168,21 +174,55 @@ bool ParanoiaReader::StartParanoia() {
         paranoia_ = cdio_paranoia_init(drive_);
         if (paranoia_ != nullptr) {
             cdio_paranoia_modeset(paranoia_, PARANOIA_MODE_FULL ^ PARANOIA_MODE_NEVERSKIP);
+            if (twoReads_) {
+                // An image has no drive cache for long passes to get past, and a pass
+                // over a damaged block need not read far beyond paranoia's overlap.
+                cdio_paranoia_cachemodel_size(paranoia_, ImagePassSectors);
+            }
         }
     }
     return paranoia_ != nullptr;
 }
 
+// False only when the drive went away or the reader was stopped.
 bool ParanoiaReader::ReadVerified(std::int64_t lsn) {
+    if (stop_) {
+        return false;
+    }
+    if (lsn >= agreeFrom_ && lsn < agreeUntil_) {
+        return ReadByAgreement(lsn);
+    }
     if (!StartParanoia()) {
         return false;
     }
+    if (ReadThroughParanoia(lsn)) {
+        return true;
+    }
+    if (stop_ || !budgetSpent_) {
+        return false;
+    }
+    if (InSpan(lsn)) {
+        reread_.insert(lsn);
+    }
+    Probe(lsn);
+    return ReadByAgreement(lsn);
+}
+
+bool ParanoiaReader::ReadThroughParanoia(std::int64_t lsn) {
     if (paranoiaNext_ != lsn) {
+        // A seek also keeps paranoia's reads from starting before `lsn`, so damage the
+        // reader has already passed never blocks it again.
         cdio_paranoia_seek(paranoia_, static_cast<std::int32_t>(lsn), SEEK_SET);
         paranoiaNext_ = lsn;
     }
+    budgetActive_ = true;
+    budgetSpent_ = false;
+    passes_ = 0;
+    lastReadEnd_ = -1;
+    deadline_ = Clock::now() + budget_.time;
     const std::int16_t* data = cdio_paranoia_read_limited(
-        paranoia_, [](long p, paranoia_cb_mode_t m) { Callback(p, m); }, MaxRetries);
+        paranoia_, [](long p, paranoia_cb_mode_t m) { Callback(p, m); }, budget_.retries);
+    budgetActive_ = false;
     if (data == nullptr) {
         paranoiaNext_ = -1;
         return false;
@@ -191,6 +231,77 @@ bool ParanoiaReader::ReadVerified(std::int64_t lsn) {
     std::memcpy(sector_.data(), data, CDFrameBytes);
     CheckAfterSkip(lsn);
     return true;
+}
+
+// Paranoia gave up at `lsn`: each sector within its reach is read by itself twice, and
+// every sector up to the last one that failed or differed is read by agreement.
+void ParanoiaReader::Probe(std::int64_t lsn) {
+    const auto deadline = Clock::now() + budget_.time;
+    const std::int64_t end = std::min(lsn + ProbeSectors, audioEnd_);
+    std::int64_t lastDamaged = lsn;
+    for (std::int64_t s = lsn; s < end && !stop_ && Clock::now() < deadline; ++s) {
+        const bool first = ReadOne(s, sector_.data());
+        const bool second = first && ReadOne(s, check_.data());
+        if (!first || !second || std::memcmp(sector_.data(), check_.data(), CDFrameBytes) != 0) {
+            lastDamaged = s;
+        }
+    }
+    agreeFrom_ = lsn;
+    agreeUntil_ = lastDamaged + 1;
+}
+
+// Reads the sector by itself until two reads agree, within the budget. A sector that
+// never agrees is uncorrectable and keeps its last good read (silence when none was).
+// False only when stopped.
+bool ParanoiaReader::ReadByAgreement(std::int64_t lsn) {
+    const auto deadline = Clock::now() + budget_.time;
+    const int maxReads = budget_.retries + 2;
+    bool haveGood = false;
+    for (int reads = 0; reads < maxReads && Clock::now() < deadline; ++reads) {
+        if (reads > 0 && !twoReads_) {
+            FlushDriveCache(lsn);
+        }
+        if (stop_) {
+            return false;
+        }
+        if (!ReadOne(lsn, sector_.data())) {
+            continue;
+        }
+        if (haveGood && std::memcmp(sector_.data(), check_.data(), CDFrameBytes) == 0) {
+            if (reads > 1 && InSpan(lsn)) {
+                reread_.insert(lsn); // it took more than the two reads of a clean sector
+            }
+            return true;
+        }
+        check_ = sector_;
+        haveGood = true;
+    }
+    if (stop_) {
+        return false;
+    }
+    if (haveGood) {
+        sector_ = check_;
+    } else {
+        sector_.fill(0);
+    }
+    if (InSpan(lsn)) {
+        reread_.insert(lsn);
+        uncorrectable_.insert(lsn);
+    }
+    return true;
+}
+
+bool ParanoiaReader::ReadOne(std::int64_t lsn, std::uint8_t* out) {
+    return (drive_->read_audio)(drive_, out, static_cast<std::int32_t>(lsn), 1) == 1;
+}
+
+void ParanoiaReader::FlushDriveCache(std::int64_t lsn) {
+    const std::int64_t far =
+        lsn + DriveCacheSectors < audioEnd_ ? lsn + DriveCacheSectors : lsn - DriveCacheSectors;
+    if (far >= discBase_) {
+        // No buffer, as paranoia's own flush: the drive reads, nothing is copied.
+        (drive_->read_audio)(drive_, nullptr, static_cast<std::int32_t>(far), 1);
+    }
 }
 
 const std::uint8_t* ParanoiaReader::SectorOfBlock(std::int64_t lsn) {
@@ -286,17 +397,48 @@ void ParanoiaReader::Callback(long position, int mode) {
     }
 }
 
+// Paranoia gives up a read at once, whatever its retries, when a read fails for want of a
+// medium; a stop or a spent budget says exactly that. Any other failure must not leave
+// that error number behind by chance.
 long ParanoiaReader::HookedRead(cdrom_drive_s* drive, void* buffer, std::int32_t lsn,
                                 long sectors) {
     ParanoiaReader* reader = current;
     if (reader == nullptr) {
+        errno = EIO;
         return -1;
     }
-    const long got = reader->driveRead_(drive, buffer, lsn, sectors);
-    if (got > 0 && !reader->faults_->Apply(lsn, got, static_cast<std::uint8_t*>(buffer))) {
+    if (reader->stop_ ||
+        (reader->budgetActive_ && !reader->WithinBudget(lsn, sectors, buffer != nullptr))) {
+        errno = ENOMEDIUM;
         return -1;
+    }
+    errno = 0;
+    long got = reader->driveRead_(drive, buffer, lsn, sectors);
+    // A null buffer is paranoia's cache flush: nothing to damage, but a failing sector
+    // fails it as well.
+    if (got > 0 && reader->faults_ &&
+        !reader->faults_->Apply(lsn, got, static_cast<std::uint8_t*>(buffer))) {
+        got = -1;
+        errno = 0;
+    }
+    if (got < 0 && errno == 0) {
+        errno = EIO;
     }
     return got;
+}
+
+// A pass is a run of contiguous reads; a verified sector takes two, damage takes more.
+bool ParanoiaReader::WithinBudget(std::int64_t lsn, long sectors, bool hasBuffer) {
+    if (hasBuffer) {
+        if (lsn != lastReadEnd_) {
+            ++passes_;
+        }
+        lastReadEnd_ = lsn + sectors;
+    }
+    if (passes_ > budget_.retries + 2 || Clock::now() >= deadline_) {
+        budgetSpent_ = true;
+    }
+    return !budgetSpent_;
 }
 
 } // namespace cd

@@ -11,14 +11,26 @@
 // is; only a block whose two reads disagree or fail goes through paranoia, and each
 // sector that differed counts as re-read. Physical drives go through paranoia throughout.
 //
-// Threads: a reader is used by one thread at a time (the rip thread). Paranoia's
-// callback carries no user pointer, so the reader at work is found through a
-// thread-local pointer set for the length of each Read.
+// A damaged sector can keep paranoia re-reading for ever (it cannot verify anything
+// within its overlap of the sector). Each sector therefore has a budget: paranoia's
+// passes over the disc beyond the two that any verification takes, and a time limit.
+// When paranoia spends it, the sectors within its reach are read one at a time, twice
+// each; those that fail or differ are damaged, and every sector up to the last damaged
+// one is read by itself until two reads agree (within the same budget). A sector that
+// never agrees is uncorrectable: it keeps the bytes of its last good read, or silence.
+//
+// Threads: a reader is used by one thread at a time (the drive worker of the rip thread);
+// RequestStop may come from any thread. Paranoia's callback carries no user pointer, so
+// the reader at work is found through a thread-local pointer set for the length of each
+// Read. Every drive read goes through the reader's own hook, which is where a stop or a
+// spent budget ends paranoia's loop (it gives up at once on a "no medium" error).
 // Ownership: the reader opens and closes its own libcdio handle on the drive behind the
 // akrip32 handle it was given; that handle must stay open while the reader lives.
 #include "cd/akrip32.h"
 
 #include <array>
+#include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <set>
@@ -38,9 +50,15 @@ public:
         std::uint32_t reread = 0;        // frames read again or repaired (incl. the next)
         std::uint32_t uncorrectable = 0; // frames whose data could not be verified
     };
-    static constexpr int MaxRetries = 20;
+    struct Budget {
+        int retries = 20; // paranoia's passes beyond the first two; agreement reads beyond two
+        std::chrono::milliseconds time = std::chrono::seconds(30);
+    };
     static constexpr int SamplesPerFrame = 588;
     static constexpr std::int64_t VerifyBlockSectors = 32; // image drives: sectors per double read
+    // How far beyond a sector damage can keep paranoia from verifying it: its largest
+    // overlap (32 sectors) with a drive's batch of sectors and the jitter on top.
+    static constexpr std::int64_t ProbeSectors = 96;
 
     // Null (and a reason in `error`) when the drive cannot be opened for paranoia.
     static std::unique_ptr<ParanoiaReader> Open(HCDROM handle, std::string& error);
@@ -57,12 +75,23 @@ public:
     // paranoia delivers nothing (the drive went away).
     bool Read(std::uint32_t count, std::uint8_t* out);
     Counts SpanCounts() const;
+    void SetBudget(Budget budget) { budget_ = budget; }
+    // Makes a Read in progress (on another thread) return false soon, and every later
+    // one at once; Stopped() then tells a stop from a failed read.
+    void RequestStop() { stop_ = true; }
+    bool Stopped() const { return stop_; }
 
 private:
     ParanoiaReader() = default;
     const std::uint8_t* FetchSector(std::int64_t lsn); // null when the read failed
     bool StartParanoia();
     bool ReadVerified(std::int64_t lsn);
+    bool ReadThroughParanoia(std::int64_t lsn);
+    void Probe(std::int64_t lsn);
+    bool ReadByAgreement(std::int64_t lsn);
+    bool ReadOne(std::int64_t lsn, std::uint8_t* out);
+    void FlushDriveCache(std::int64_t lsn);
+    bool WithinBudget(std::int64_t lsn, long sectors, bool hasBuffer);
     const std::uint8_t* SectorOfBlock(std::int64_t lsn);
     bool LoadBlock(std::int64_t lsn);
     bool ReadRaw(std::int64_t lsn, std::int64_t count, std::uint8_t* out);
@@ -87,6 +116,18 @@ private:
     bool bufferValid_ = false;
     std::array<std::uint8_t, CDFrameBytes> sector_{};
     std::array<std::uint8_t, CDFrameBytes> check_{};
+
+    Budget budget_;
+    std::atomic<bool> stop_{false};
+    // The budget of the sector paranoia is working on (only while it does).
+    bool budgetActive_ = false;
+    bool budgetSpent_ = false;
+    int passes_ = 0;
+    std::int64_t lastReadEnd_ = -1;
+    std::chrono::steady_clock::time_point deadline_{};
+    // Sectors read by agreement instead of paranoia: up to the last damage found.
+    std::int64_t agreeFrom_ = 0;
+    std::int64_t agreeUntil_ = 0;
 
     bool twoReads_ = false; // image drive: blocks verified by two equal reads
     std::vector<std::uint8_t> block_;

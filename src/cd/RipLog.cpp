@@ -60,6 +60,27 @@ std::string ArVerdictText(const RipLogTrack& t) {
     return {};
 }
 
+std::string CtdbVerdictText(const RipLogCtdb& c) {
+    switch (c.verdict) {
+    case CtdbVerdict::Off:
+        return "not checked (CTDB is off)";
+    case CtdbVerdict::Pending:
+        return "waiting for the database";
+    case CtdbVerdict::Incomplete:
+        return "not verified (it needs every track of the disc, ripped whole)";
+    case CtdbVerdict::NotVerified:
+        return "not verified (" + c.reason + ")";
+    case CtdbVerdict::NotInDatabase:
+        return "not in database";
+    case CtdbVerdict::Match:
+        return "accurately ripped (confidence " + std::to_string(c.confidence) + " of " +
+               std::to_string(c.total) + ")";
+    case CtdbVerdict::Mismatch:
+        return "mismatch (confidence 0 of " + std::to_string(c.total) + ")";
+    }
+    return {};
+}
+
 std::string RipVerdict(const std::vector<RipLogTrack>& tracks) {
     int failed = 0;
     int unreliable = 0;
@@ -147,7 +168,19 @@ std::string FormatRipLog(const RipLogData& d) {
             out << "  Result:          the normalize pass failed; the file is as read\n";
         }
     }
-    out << "\n" << RipVerdict(d.tracks) << "\n";
+    if (d.ctdb.verdict != CtdbVerdict::Off) {
+        out << "\nCTDB (whole disc)\n";
+        if (d.ctdb.crc) {
+            out << "  Disc CRC32:      " << Hex8(*d.ctdb.crc) << "\n";
+        }
+        out << "  CTDB:            " << CtdbVerdictText(d.ctdb) << "\n";
+    }
+    if (d.ripping != 0) {
+        out << "\nTrack " << (d.ripping < 10 ? "0" : "") << d.ripping
+            << " is being ripped; no verdict yet\n";
+    } else {
+        out << "\n" << RipVerdict(d.tracks) << "\n";
+    }
     return out.str();
 }
 

@@ -5,6 +5,8 @@
 // through a temporary file renamed over the old one, so a reader never sees half a log.
 //
 // Pure formatting and one file write; no threads, no Qt.
+#include "cd/CtdbCrc.h"
+
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -30,7 +32,19 @@ struct RipLogTrack {
     std::optional<std::uint32_t> arV2;
     ArVerdict ar = ArVerdict::Off;
     int arConfidence = 0;
-    std::string arReason; // NotVerified: why
+    std::string arReason;         // NotVerified: why
+    std::optional<CtdbPart> ctdb; // the track's share of the CTDB disc checksum
+};
+
+// The CTDB check is of the whole disc: it needs every audio track, each ripped whole.
+enum class CtdbVerdict { Off, Pending, Incomplete, NotVerified, NotInDatabase, Match, Mismatch };
+
+struct RipLogCtdb {
+    CtdbVerdict verdict = CtdbVerdict::Off;
+    std::optional<std::uint32_t> crc; // the disc checksum, once every track is in
+    int confidence = 0;               // Match: rips that agree; Mismatch: 0
+    int total = 0;                    // rips of this disc in the database
+    std::string reason;               // NotVerified: why
 };
 
 struct RipLogTocEntry {
@@ -50,11 +64,15 @@ struct RipLogData {
     std::uint32_t cddbId = 0;
     std::string accurateRipFile; // the database file's name; empty when AccurateRip is off
     std::vector<RipLogTrack> tracks;
+    RipLogCtdb ctdb;
+    int ripping = 0; // a track still being read: no verdict yet
 };
 
 // "accurately ripped (confidence 3)", "not in database", "mismatch", ...
 std::string ArVerdictText(const RipLogTrack& track);
-// The last line of the log.
+// "accurately ripped (confidence 7 of 10)", "not in database", ...
+std::string CtdbVerdictText(const RipLogCtdb& ctdb);
+// The last line of the log once no track is being read.
 std::string RipVerdict(const std::vector<RipLogTrack>& tracks);
 std::string FormatRipLog(const RipLogData& data);
 // Writes `text` to path + ".tmp" and renames it over `path`; false (and the temporary

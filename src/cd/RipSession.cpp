@@ -1,5 +1,7 @@
 #include "cd/RipSession.h"
 
+#include "cd/RipStatus.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -20,69 +22,117 @@ bool SameLayout(const RipDisc& a, const RipDisc& b) {
     return true;
 }
 
-ArDiscIds IdsOf(const RipDisc& disc) {
-    std::vector<std::uint32_t> starts;
-    std::uint32_t leadOut = disc.leadOut;
-    for (std::size_t i = 0; i < disc.toc.size(); ++i) {
-        const RipLogTocEntry& e = disc.toc[i];
+constexpr std::uint64_t CdFrameSamples = 588;
+
+std::uint32_t FirstAudioLsn(const RipDisc& disc) {
+    for (const RipLogTocEntry& e : disc.toc) {
         if (!e.data) {
-            starts.push_back(e.start);
-        } else if (i + 1 == disc.toc.size() && i > 0 && e.start > ArDataTrackGap) {
-            leadOut = e.start - ArDataTrackGap; // audio session ends before the data
+            return e.start;
         }
     }
-    return ComputeArDiscIds(starts, leadOut, disc.cddbId);
+    return 0;
+}
+
+// Where the disc's audio ends: before the gap to a data track that follows the audio.
+std::uint32_t AudioLeadOut(const RipDisc& disc) {
+    const std::size_t n = disc.toc.size();
+    if (n > 1 && disc.toc[n - 1].data && disc.toc[n - 1].start > ArDataTrackGap) {
+        return disc.toc[n - 1].start - ArDataTrackGap;
+    }
+    return disc.leadOut;
+}
+
+bool Failed(const RipLogTrack& t) {
+    return t.status == RipStatusReadFailed || t.status == RipStatusFileFailed;
 }
 
 } // namespace
 
+ArDiscIds ArDiscIdsOf(const RipDisc& disc) {
+    std::vector<std::uint32_t> starts;
+    for (const RipLogTocEntry& e : disc.toc) {
+        if (!e.data) {
+            starts.push_back(e.start);
+        }
+    }
+    return ComputeArDiscIds(starts, AudioLeadOut(disc), disc.cddbId);
+}
+
 RipSession::RipSession(RipSessionOptions options) : options_(std::move(options)) {}
 
 RipSession::~RipSession() {
-    std::unique_ptr<AccurateRipLookup> worker;
+    std::unique_ptr<DatabaseLookup> worker;
+    std::unique_ptr<CtdbLookup> ctdbWorker;
     {
         std::lock_guard lock(mutex_);
         worker = std::move(lookupWorker_);
+        ctdbWorker = std::move(ctdbWorker_);
     }
     worker.reset(); // joins; its answer may still take the lock meanwhile
+    ctdbWorker.reset();
     // The job ended first: the log says so rather than waiting for ever.
     std::lock_guard lock(mutex_);
+    const std::string ended = "the job ended before the database answered";
+    bool changed = false;
     if (lookup_ == LookupState::Pending) {
         lookup_ = LookupState::Failed;
-        lookupError_ = "the job ended before the database answered";
+        lookupError_ = ended;
         for (RipLogTrack& t : tracks_) {
             Judge(t);
         }
-        if (!tracks_.empty()) {
-            WriteLog();
-        }
+        changed = true;
+    }
+    if (ctdbLookup_ == LookupState::Pending) {
+        ctdbLookup_ = LookupState::Failed;
+        ctdbError_ = ended;
+        changed = true;
+    }
+    if (changed && !tracks_.empty()) {
+        WriteLog();
     }
 }
 
 void RipSession::SetDisc(const RipDisc& disc) {
-    std::unique_ptr<AccurateRipLookup> previous;
+    std::unique_ptr<DatabaseLookup> previous;
+    std::unique_ptr<CtdbLookup> previousCtdb;
     {
         std::lock_guard lock(mutex_);
         if (disc_ && SameLayout(*disc_, disc)) {
             return;
         }
         disc_ = disc;
-        ids_ = IdsOf(disc);
+        ids_ = ArDiscIdsOf(disc);
         tracks_.clear();
         chunks_.clear();
         lookupError_.clear();
         previous = std::move(lookupWorker_);
         lookup_ = LookupState::Off;
+        ctdbEntries_.clear();
+        ctdbError_.clear();
+        previousCtdb = std::move(ctdbWorker_);
+        ctdbLookup_ = LookupState::Off;
     }
     previous.reset();
-    if (!options_.accurateRip || ids_.trackCount == 0) {
+    previousCtdb.reset();
+    if (ids_.trackCount == 0) {
         return;
     }
     std::lock_guard lock(mutex_);
+    if (options_.ctdb) {
+        ctdbLookup_ = LookupState::Pending;
+        ctdbWorker_ = std::make_unique<CtdbLookup>(
+            options_.ctdbServer, disc.toc, disc.leadOut,
+            [this](const CtdbLookup::Result& r) { OnCtdbDone(r); },
+            LookupOptions{options_.lookupTimeout, options_.proxy});
+    }
+    if (!options_.accurateRip) {
+        return;
+    }
     lookup_ = LookupState::Pending;
-    lookupWorker_ = std::make_unique<AccurateRipLookup>(
+    lookupWorker_ = std::make_unique<DatabaseLookup>(
         ArDatabaseUrl(options_.accurateRipServer, ids_),
-        [this](const AccurateRipLookup::Result& r) { OnLookupDone(r); }, options_.lookupTimeout);
+        [this](const DatabaseLookup::Result& r) { OnLookupDone(r); },
+        LookupOptions{options_.lookupTimeout, options_.proxy});
 }
 
 int RipSession::AudioIndexOf(int number) const {
@@ -113,6 +163,80 @@ bool RipSession::IsLastAudioTrack(int number) const {
     return index >= 0 && index == ids_.trackCount - 1;
 }
 
+std::vector<int> RipSession::AudioTrackNumbers() const {
+    std::vector<int> numbers;
+    if (disc_) {
+        for (const RipLogTocEntry& e : disc_->toc) {
+            if (!e.data) {
+                numbers.push_back(e.number);
+            }
+        }
+    }
+    return numbers;
+}
+
+std::uint64_t RipSession::AudioStartOf(int number) const {
+    const std::uint32_t first = FirstAudioLsn(*disc_);
+    for (const RipLogTocEntry& e : disc_->toc) {
+        if (!e.data && e.number == number) {
+            return std::uint64_t{e.start - std::min(e.start, first)} * CdFrameSamples;
+        }
+    }
+    return 0;
+}
+
+CtdbRange RipSession::CtdbRangeOf(int number, std::uint64_t trackSamples) const {
+    std::lock_guard lock(mutex_);
+    if (!disc_ || AudioIndexOf(number) < 0) {
+        return {};
+    }
+    const std::uint32_t first = FirstAudioLsn(*disc_);
+    const std::uint32_t end = AudioLeadOut(*disc_);
+    const std::uint64_t discSamples = std::uint64_t{end - std::min(end, first)} * CdFrameSamples;
+    return CtdbCrc::RangeOf(discSamples, AudioStartOf(number), trackSamples);
+}
+
+RipLogCtdb RipSession::JudgeDisc() const {
+    RipLogCtdb c;
+    if (!options_.ctdb) {
+        return c;
+    }
+    std::vector<CtdbPart> parts;
+    for (const int number : AudioTrackNumbers()) {
+        const auto t = std::find_if(tracks_.begin(), tracks_.end(),
+                                    [&](const RipLogTrack& r) { return r.number == number; });
+        if (t == tracks_.end() || t->partial || !t->ctdb || Failed(*t)) {
+            break;
+        }
+        parts.push_back(*t->ctdb);
+    }
+    const bool complete = !parts.empty() && parts.size() == AudioTrackNumbers().size();
+    if (complete) {
+        c.crc = CtdbCrc::DiscCrc(parts);
+    }
+    if (ctdbLookup_ == LookupState::Pending) {
+        c.verdict = CtdbVerdict::Pending;
+    } else if (ctdbLookup_ == LookupState::NotFound) {
+        c.verdict = CtdbVerdict::NotInDatabase;
+    } else if (ctdbLookup_ != LookupState::Loaded) {
+        c.verdict = CtdbVerdict::NotVerified;
+        c.reason = ctdbError_.empty() ? "no database answer" : ctdbError_;
+    } else if (!complete) {
+        c.verdict = CtdbVerdict::Incomplete;
+    } else {
+        const CtdbMatch m = CtdbLookup::Match(ctdbEntries_, *c.crc);
+        c.verdict = m.confidence > 0 ? CtdbVerdict::Match : CtdbVerdict::Mismatch;
+        c.confidence = m.confidence;
+        c.total = m.total;
+    }
+    return c;
+}
+
+RipLogCtdb RipSession::Ctdb() const {
+    std::lock_guard lock(mutex_);
+    return JudgeDisc();
+}
+
 void RipSession::Judge(RipLogTrack& t) const {
     t.arConfidence = 0;
     t.arReason.clear();
@@ -134,8 +258,29 @@ void RipSession::Judge(RipLogTrack& t) const {
     }
 }
 
+void RipSession::TrackStarted(int number) {
+    std::lock_guard lock(mutex_);
+    ripping_ = number;
+    if (!tracks_.empty()) {
+        WriteLog(); // a log of earlier tracks no longer has the last word
+    }
+}
+
+void RipSession::TrackStopped(int number) {
+    std::lock_guard lock(mutex_);
+    if (ripping_ == number) {
+        ripping_ = 0;
+        if (!tracks_.empty()) {
+            WriteLog();
+        }
+    }
+}
+
 void RipSession::TrackDone(RipLogTrack track) {
     std::lock_guard lock(mutex_);
+    if (ripping_ == track.number) {
+        ripping_ = 0;
+    }
     Judge(track);
     const auto same = [&](const RipLogTrack& t) { return t.number == track.number; };
     tracks_.erase(std::remove_if(tracks_.begin(), tracks_.end(), same), tracks_.end());
@@ -145,9 +290,9 @@ void RipSession::TrackDone(RipLogTrack track) {
     WriteLog();
 }
 
-void RipSession::OnLookupDone(const AccurateRipLookup::Result& result) {
+void RipSession::OnLookupDone(const DatabaseLookup::Result& result) {
     std::lock_guard lock(mutex_);
-    using Kind = AccurateRipLookup::Result::Kind;
+    using Kind = DatabaseLookup::Result::Kind;
     if (result.kind == Kind::NotFound) {
         lookup_ = LookupState::NotFound;
     } else if (result.kind == Kind::Failed) {
@@ -165,6 +310,24 @@ void RipSession::OnLookupDone(const AccurateRipLookup::Result& result) {
     }
     for (RipLogTrack& t : tracks_) {
         Judge(t);
+    }
+    if (!tracks_.empty()) {
+        WriteLog();
+    }
+    lookupEnded_.notify_all();
+}
+
+void RipSession::OnCtdbDone(const CtdbLookup::Result& result) {
+    std::lock_guard lock(mutex_);
+    using Kind = CtdbLookup::Result::Kind;
+    if (result.kind == Kind::NotFound) {
+        ctdbLookup_ = LookupState::NotFound;
+    } else if (result.kind == Kind::Failed) {
+        ctdbLookup_ = LookupState::Failed;
+        ctdbError_ = result.error;
+    } else {
+        ctdbLookup_ = LookupState::Loaded;
+        ctdbEntries_ = result.entries;
     }
     if (!tracks_.empty()) {
         WriteLog();
@@ -196,7 +359,9 @@ ArDiscIds RipSession::DiscIds() const {
 
 bool RipSession::WaitForLookup(std::chrono::milliseconds timeout) const {
     std::unique_lock lock(mutex_);
-    return lookupEnded_.wait_for(lock, timeout, [this] { return lookup_ != LookupState::Pending; });
+    return lookupEnded_.wait_for(lock, timeout, [this] {
+        return lookup_ != LookupState::Pending && ctdbLookup_ != LookupState::Pending;
+    });
 }
 
 void RipSession::WriteLog() {
@@ -215,6 +380,8 @@ void RipSession::WriteLog() {
         data.accurateRipFile = ArDatabasePath(ids_);
     }
     data.tracks = tracks_;
+    data.ctdb = JudgeDisc();
+    data.ripping = ripping_;
     const std::string path = LogPathLocked();
     if (!WriteTextAtomically(path, FormatRipLog(data))) {
         std::fprintf(stderr, "rip log: could not write %s\n", path.c_str());

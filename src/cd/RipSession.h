@@ -1,16 +1,18 @@
 #pragma once
 // One secure rip of a disc: the settings it runs with, the disc's layout, each track's
-// results as the rip thread reports them, and the AccurateRip lookup. Every change
+// results as the rip thread reports them, the AccurateRip lookup and, when asked for,
+// the CTDB lookup with the check of the whole disc. Every change
 // rewrites the rip log (<output folder>/rip-<CDDB id>.log), so the log is complete at
 // any moment and nothing has to happen when the job ends.
 //
 // Threads: the job window creates the session and hands a shared pointer to every rip
 // thread of the job; the rip thread calls SetDisc and TrackDone; the lookup's worker
-// delivers the database answer. All state is under one lock. The destructor cancels a
-// lookup still running and waits for its worker; it may run on any thread but the
-// worker's.
+// delivers the database answer (each lookup has its own). All state is under one lock.
+// The destructor cancels the lookups still running and waits for their workers; it may run on any
+// thread but the worker's.
 #include "cd/AccurateRip.h"
-#include "cd/AccurateRipLookup.h"
+#include "cd/CtdbLookup.h"
+#include "cd/DatabaseLookup.h"
 #include "cd/RipLog.h"
 
 #include <chrono>
@@ -30,6 +32,11 @@ struct RipSessionOptions {
     bool accurateRip = true;
     std::string accurateRipServer = "http://www.accuraterip.com";
     std::chrono::milliseconds lookupTimeout = std::chrono::seconds(20);
+    platform::HttpProxy proxy; // the user's proxy setting, for every database lookup
+    bool ctdb = false;         // the CTDB check of the whole disc (the settings turn it on)
+    std::string ctdbServer = "http://db.cuetools.net";
+    int sectorRetries = 20; // re-read budget of one damaged sector
+    std::chrono::milliseconds sectorTime = std::chrono::seconds(30); // and its time limit
 };
 
 struct RipDisc {
@@ -38,6 +45,9 @@ struct RipDisc {
     std::uint32_t leadOut = 0;       // LSN
     std::uint32_t cddbId = 0;
 };
+
+// The disc's AccurateRip ids: the audio tracks, the audio ending before a data session.
+ArDiscIds ArDiscIdsOf(const RipDisc& disc);
 
 class RipSession {
 public:
@@ -54,20 +64,33 @@ public:
     // Whether track `number` is the first or last audio track of the disc.
     bool IsFirstAudioTrack(int number) const;
     bool IsLastAudioTrack(int number) const;
+    // The samples of track `number` (`trackSamples` long) that stay out of the CTDB disc
+    // checksum.
+    CtdbRange CtdbRangeOf(int number, std::uint64_t trackSamples) const;
     // A track's results (the AccurateRip fields are filled in here); a track ripped
     // again replaces its earlier results. Rewrites the log.
     void TrackDone(RipLogTrack track);
+    // Track `number` is being read: until TrackDone (or TrackStopped) the log ends by
+    // saying so instead of giving a verdict.
+    void TrackStarted(int number);
+    void TrackStopped(int number);
 
     std::string LogPath() const;
     std::vector<RipLogTrack> Tracks() const;
     ArDiscIds DiscIds() const;
-    // Waits until the lookup has an answer (or there is none to wait for).
+    // The CTDB check of the disc as the log shows it.
+    RipLogCtdb Ctdb() const;
+    // Waits until every lookup has an answer (or there is none to wait for).
     bool WaitForLookup(std::chrono::milliseconds timeout) const;
 
 private:
     enum class LookupState { Off, Pending, Failed, NotFound, Loaded };
 
-    void OnLookupDone(const AccurateRipLookup::Result& result);
+    void OnLookupDone(const DatabaseLookup::Result& result);
+    void OnCtdbDone(const CtdbLookup::Result& result);
+    RipLogCtdb JudgeDisc() const;
+    std::vector<int> AudioTrackNumbers() const;
+    std::uint64_t AudioStartOf(int number) const; // samples into the disc's audio
     void Judge(RipLogTrack& track) const;
     void WriteLog();
     std::string LogPathLocked() const;
@@ -82,7 +105,12 @@ private:
     std::string lookupError_;
     std::vector<ArChunk> chunks_;
     std::vector<RipLogTrack> tracks_;
-    std::unique_ptr<AccurateRipLookup> lookupWorker_; // last: goes first
+    LookupState ctdbLookup_ = LookupState::Off;
+    std::string ctdbError_;
+    std::vector<CtdbEntry> ctdbEntries_;
+    int ripping_ = 0;                        // the track being read, 0 for none
+    std::unique_ptr<CtdbLookup> ctdbWorker_; // the workers last: they go first
+    std::unique_ptr<DatabaseLookup> lookupWorker_;
 };
 
 } // namespace cd

@@ -61,6 +61,29 @@ void TrackSums::Add(std::span<const std::uint8_t> pcm) {
     if (accurateRip_) {
         accurateRip_->Add(pcm);
     }
+    if (ctdb_) {
+        ctdb_->Add(pcm);
+    }
+    bytes_ += pcm.size();
+}
+
+void TrackSums::SumForCtdb(std::uint64_t totalSamples, CtdbRange range) {
+    // Inner tracks count whole and share the CRC above; only the disc's first and last
+    // tracks pay for a second one.
+    ctdbWhole_ = range.skipHead == 0 && range.skipTail == 0;
+    if (!ctdbWhole_) {
+        ctdb_.emplace(totalSamples, range);
+    }
+}
+
+std::optional<CtdbPart> TrackSums::Ctdb() const {
+    if (ctdbWhole_) {
+        return CtdbPart{crc_, bytes_};
+    }
+    if (ctdb_) {
+        return ctdb_->Part();
+    }
+    return std::nullopt;
 }
 
 } // namespace cd

@@ -1,10 +1,11 @@
 #pragma once
 // Running checks over a track's audio as it is read: the CRC32 of the bytes (the ZIP
 // polynomial, the one zlib and most tools use), the peak sample level, and optionally
-// the AccurateRip checksums.
+// the AccurateRip checksums and the track's share of the CTDB disc checksum.
 //
 // No threads of its own; one object per pass over a track.
 #include "cd/AccurateRip.h"
+#include "cd/CtdbCrc.h"
 
 #include <cstdint>
 #include <optional>
@@ -24,10 +25,18 @@ public:
     std::uint32_t Peak() const { return peak_; }
     const std::optional<ArChecksum>& AccurateRip() const { return accurateRip_; }
 
+    // Also sums the track's share of the CTDB disc checksum; call before the first Add.
+    void SumForCtdb(std::uint64_t totalSamples, CtdbRange range);
+    // The share, when SumForCtdb was called.
+    std::optional<CtdbPart> Ctdb() const;
+
 private:
     std::uint32_t crc_ = 0;
     std::uint32_t peak_ = 0;
     std::optional<ArChecksum> accurateRip_;
+    std::uint64_t bytes_ = 0;
+    bool ctdbWhole_ = false;      // the whole track counts: its CRC is the share
+    std::optional<CtdbCrc> ctdb_; // a track with samples left out sums its own
 };
 
 } // namespace cd

@@ -433,9 +433,13 @@ int CloseCDHandle(HCDROM handle) {
     if (!drive) {
         return Fail(ALERR_INVHANDLE);
     }
-    // A reader still holding the drive finishes first; the device closes with it.
-    std::lock_guard driveLock(drive->mutex);
-    LockedClose(drive->cdio);
+    // A read still holding the drive may be one a stopped rip left behind in a drive
+    // stuck for minutes: the handle closes at once, and the device then goes with the
+    // last reference to it (when that read lets go).
+    std::unique_lock driveLock(drive->mutex, std::try_to_lock);
+    if (driveLock.owns_lock()) {
+        LockedClose(drive->cdio);
+    }
     return Succeed();
 }
 

@@ -3,8 +3,8 @@
 // reads, over libcdio. The drive list holds one virtual drive per disc image named in
 // $VELLORINE_CD_IMAGES (colon-separated .cue/.toc/.nrg) first, then the physical drives.
 //
-// CDDB lookups (CDDBSetOption, CDDBQuery, CDDBGetDiskInfo) speak CDDB over HTTP with
-// libcurl (CddbClient). Options are process-wide and read by each query; the calls block
+// CDDB lookups (CDDBSetOption, CDDBQuery, CDDBGetDiskInfo) speak CDDB over HTTP
+// (CddbClient). Options are process-wide and read by each query; the calls block
 // the calling thread, which should not be the GUI thread; CDDBSetCancelFlag lets another
 // thread abandon the calling thread's transfers.
 //

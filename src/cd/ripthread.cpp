@@ -25,6 +25,19 @@ std::int64_t FrameOf(const TTOCEntry& e) {
     return e.addr[1] * 4500LL + e.addr[2] * 75LL + e.addr[3];
 }
 
+// Frames of the audio of track `index`, whose TOC length is `tocFrames`. On an enhanced
+// CD the data session follows the last audio track, and the TOC puts its start 11 400
+// frames (the lead-out and lead-in between the sessions) after the end of the audio;
+// the disc ids end the audio there too. An image without that gap keeps its length.
+std::int64_t SecureAudioFrames(const TTOC& toc, std::size_t index, std::int64_t tocFrames) {
+    constexpr std::uint8_t DataTrackBit = 0x04;
+    const bool nextIsLastAndData = static_cast<int>(index) + 2 == toc.lastTrack &&
+                                   (toc.tracks[index].adr & DataTrackBit) == 0 &&
+                                   (toc.tracks[index + 1].adr & DataTrackBit) != 0;
+    const std::int64_t cut = tocFrames - std::int64_t{ArDataTrackGap};
+    return nextIsLastAndData && cut > 0 ? cut : tocFrames;
+}
+
 inline std::int16_t Scaled(std::int16_t sample, float gain) {
     // The product of a 16-bit integer and a float is exact in double, so the rounding
     // sees the true halfway cases. Adding and taking away 1.5 * 2^52 leaves the value
@@ -70,12 +83,12 @@ std::unique_ptr<settings::TProcessInfo> MakeProgressInfo(std::int32_t code,
     return info;
 }
 
-// Larger stdio buffers than the default 4 KiB: the loops move 2048 to 23 520 bytes a
-// step, and fewer system calls keep the cost in the data, not the bookkeeping.
-TCDRipThread::FilePtr TCDRipThread::OpenFile(const std::string& path, const char* mode) {
-    FilePtr file(std::fopen(path.c_str(), mode));
+// stdio takes the size of a buffer only together with the buffer itself.
+BufferedFilePtr OpenBufferedFile(const std::string& path, const char* mode) {
+    BufferedFilePtr file(std::fopen(path.c_str(), mode));
     if (file) {
-        std::setvbuf(file.get(), nullptr, _IOFBF, 1 << 16);
+        file.get_deleter().buffer = std::make_unique<char[]>(FileBufferBytes);
+        std::setvbuf(file.get(), file.get_deleter().buffer.get(), _IOFBF, FileBufferBytes);
     }
     return file;
 }
@@ -90,20 +103,59 @@ TCDRipThread::~TCDRipThread() {
 }
 
 void TCDRipThread::Execute() {
-    if (ModifyCDParms(CDHandle, CDP_MSF_ADDRESSES, 1) == 0) {
+    drive_ = std::make_unique<DriveWorker>();
+    ExtractTrack();
+    drive_.reset(); // leaves a call that was given up on to end by itself
+}
+
+bool TCDRipThread::OnDrive(std::function<void()> call,
+                           const std::shared_ptr<ParanoiaReader>& reader) {
+    std::function<void()> interrupt;
+    if (reader) {
+        interrupt = [reader] { reader->RequestStop(); };
+    }
+    return drive_->Call(std::move(call), StopFlag, interrupt, StopGrace) ==
+           DriveWorker::Outcome::Done;
+}
+
+void TCDRipThread::ExtractTrack() {
+    struct Layout {
+        bool setUp = false;
+        bool tocRead = false;
+        TTOC toc{};
+        std::optional<RipDisc> disc; // secure rips: the disc as the log shows it
+    };
+    const auto layout = std::make_shared<Layout>();
+    const HCDROM handle = CDHandle;
+    const bool secure = Session != nullptr;
+    const int trackNumber = TrackNumber;
+    if (!OnDrive([layout, handle, secure, trackNumber] {
+            layout->setUp = ModifyCDParms(handle, CDP_MSF_ADDRESSES, 1) != 0;
+            layout->tocRead = layout->setUp && ReadTOC(handle, layout->toc) == 1;
+            if (layout->tocRead && secure && trackNumber <= layout->toc.lastTrack) {
+                layout->disc = DescribeDisc(handle, layout->toc);
+            }
+        })) {
+        return; // stopped while the drive was busy
+    }
+    if (!layout->setUp) {
         PostRipError(RipErrorDriveSetup);
         return;
     }
-    TTOC toc{};
+    const TTOC& toc = layout->toc;
     // A track number outside the disc would index entries that hold nothing.
-    if (ReadTOC(CDHandle, toc) != 1 || TrackNumber < toc.firstTrack ||
-        TrackNumber > toc.lastTrack || TrackNumber > 99) {
+    if (!layout->tocRead || TrackNumber < toc.firstTrack || TrackNumber > toc.lastTrack ||
+        TrackNumber > 99) {
         PostRipError(RipErrorNoTrack);
         return;
     }
     const auto index = static_cast<std::size_t>(TrackNumber - 1);
     const std::int64_t start = FrameOf(toc.tracks[index]) - FrameOf(toc.tracks[0]);
     std::int64_t length = FrameOf(toc.tracks[index + 1]) - FrameOf(toc.tracks[index]);
+    if (secure) {
+        length = SecureAudioFrames(toc, index, length);
+    }
+    const std::int64_t whole = length;
     if (options_.EnableRipTime) {
         length = std::min<std::int64_t>(length, std::max<std::int64_t>(0, options_.RipTime) *
                                                     FramesPerSecond);
@@ -111,9 +163,8 @@ void TCDRipThread::Execute() {
     length = std::max<std::int64_t>(length, 0);
     const std::string& path = options_.WavPath;
     const auto first = static_cast<std::uint32_t>(std::max<std::int64_t>(start, 0));
-    if (Session) {
-        const std::int64_t whole = FrameOf(toc.tracks[index + 1]) - FrameOf(toc.tracks[index]);
-        Session->SetDisc(DescribeDisc(toc));
+    if (secure) {
+        Session->SetDisc(*layout->disc);
         SecureRipTrack(path, first, static_cast<std::uint32_t>(length), length == whole);
         return;
     }
@@ -121,13 +172,14 @@ void TCDRipThread::Execute() {
 }
 
 void TCDRipThread::RipTrack(const std::string& path, std::uint32_t start, std::uint32_t length) {
-    FilePtr file = OpenFile(path, "wb");
+    FilePtr file = OpenBufferedFile(path, "wb");
     if (!file || !WriteWavHeader(file.get(), 0)) {
         PostDone(RipStatusFileFailed);
         return;
     }
     startTime_ = clock_();
-    trackBuffer_.assign(TrackBufHeaderSize + FramesPerRead * CDFrameBytes, 0);
+    trackBuffer_ = std::make_shared<std::vector<std::uint8_t>>(TrackBufHeaderSize +
+                                                               FramesPerRead * CDFrameBytes);
     std::uint64_t audioBytes = 0;
     ReadResult result = ReadResult::Ok;
     if (length == 0) {
@@ -157,6 +209,7 @@ std::optional<std::int32_t> TCDRipThread::Complete(const std::string& path, File
     if (result == ReadResult::WriteFailed) {
         return RipStatusFileFailed;
     }
+    // Stopped: the file keeps what was read, with a header that says so.
     const std::int32_t status = FinishFile(std::move(file), audioBytes);
     if (status != RipStatusOk) {
         return status;
@@ -187,11 +240,15 @@ std::shared_ptr<RipSession> SecureSessionFromSettings() {
     options.testAndCopy = s.TestAndCopy;
     options.accurateRip = s.AccurateRip;
     options.accurateRipServer = s.AccurateRipServer;
+    options.proxy = settings::Settings.QueryCDDB.Proxy();
+    options.ctdb = s.CTDB;
+    options.ctdbServer = s.CTDBServer;
+    options.sectorRetries = std::clamp(s.SectorRetries, 0, settings::TSecureRip::MaxSectorRetries);
     return std::make_shared<RipSession>(std::move(options));
 }
 
 // The disc as the rip log shows it: LSNs (the TOC's addresses hold the 150-frame lead-in).
-RipDisc TCDRipThread::DescribeDisc(const TTOC& toc) const {
+RipDisc TCDRipThread::DescribeDisc(HCDROM handle, const TTOC& toc) {
     constexpr std::int64_t LeadIn = 150;
     constexpr std::uint8_t DataTrackBit = 0x04;
     RipDisc disc;
@@ -206,21 +263,45 @@ RipDisc TCDRipThread::DescribeDisc(const TTOC& toc) const {
     const int last = std::min<int>(toc.lastTrack, 99);
     disc.leadOut =
         static_cast<std::uint32_t>(std::max<std::int64_t>(FrameOf(toc.tracks[last]) - LeadIn, 0));
-    if (!DiscIdOfHandle(CDHandle, disc.cddbId)) {
+    if (!DiscIdOfHandle(handle, disc.cddbId)) {
         disc.cddbId = 0;
     }
     TDriveSpec drive;
-    if (DriveOfHandle(CDHandle, drive)) {
+    if (DriveOfHandle(handle, drive)) {
         disc.drive = drive.vendor + " " + drive.product + " (" + drive.path + ")";
     }
     return disc;
 }
 
+std::shared_ptr<ParanoiaReader> TCDRipThread::OpenReader(std::string& error) {
+    struct Opened {
+        std::shared_ptr<ParanoiaReader> reader;
+        std::string error;
+    };
+    const auto opened = std::make_shared<Opened>();
+    const HCDROM handle = CDHandle;
+    const RipSessionOptions& options = Session->Options();
+    const ParanoiaReader::Budget budget{options.sectorRetries, options.sectorTime};
+    if (!OnDrive([opened, handle, budget] {
+            opened->reader = ParanoiaReader::Open(handle, opened->error);
+            if (opened->reader) {
+                opened->reader->SetBudget(budget);
+            }
+        })) {
+        return nullptr;
+    }
+    error = opened->error;
+    return opened->reader;
+}
+
 void TCDRipThread::SecureRipTrack(const std::string& path, std::uint32_t start,
                                   std::uint32_t length, bool wholeTrack) {
     std::string error;
-    const std::unique_ptr<ParanoiaReader> reader = ParanoiaReader::Open(CDHandle, error);
-    FilePtr file = reader ? OpenFile(path, "wb") : nullptr;
+    const std::shared_ptr<ParanoiaReader> reader = OpenReader(error);
+    if (StopFlag) {
+        return; // stopped: no completion event
+    }
+    FilePtr file = reader ? OpenBufferedFile(path, "wb") : nullptr;
     if (!reader) {
         std::fprintf(stderr, "secure read of track %d: %s\n", TrackNumber, error.c_str());
     }
@@ -229,6 +310,9 @@ void TCDRipThread::SecureRipTrack(const std::string& path, std::uint32_t start,
         return;
     }
     startTime_ = clock_();
+    // Until the track is done the log gives no verdict: a rip that never gets there
+    // (a crash, a kill) must not leave a log that reads as a success.
+    Session->TrackStarted(TrackNumber);
     const RipSessionOptions& options = Session->Options();
     RipLogTrack record;
     record.number = TrackNumber;
@@ -247,20 +331,28 @@ void TCDRipThread::SecureRipTrack(const std::string& path, std::uint32_t start,
     if (options.testAndCopy) {
         TrackSums test;
         std::uint64_t none = 0;
-        result = ReadSecurely(*reader, pass, test, progressDone, none);
+        result = ReadSecurely(reader, pass, test, progressDone, none);
         record.testCrc = test.Crc();
-        counts = reader->SpanCounts();
+        if (!drive_->Abandoned()) { // else the worker may still be using the reader
+            counts = reader->SpanCounts();
+        }
     }
     TrackSums sums = wholeTrack ? TrackSums(std::uint64_t{length} * ParanoiaReader::SamplesPerFrame,
                                             Session->IsFirstAudioTrack(TrackNumber),
                                             Session->IsLastAudioTrack(TrackNumber))
                                 : TrackSums();
+    if (wholeTrack && options.ctdb) {
+        const std::uint64_t samples = std::uint64_t{length} * ParanoiaReader::SamplesPerFrame;
+        sums.SumForCtdb(samples, Session->CtdbRangeOf(TrackNumber, samples));
+    }
     if (result == ReadResult::Ok && !StopFlag) {
         pass.out = file.get();
-        result = ReadSecurely(*reader, pass, sums, progressDone, audioBytes);
-        const ParanoiaReader::Counts copy = reader->SpanCounts();
-        counts.reread = std::max(counts.reread, copy.reread);
-        counts.uncorrectable = std::max(counts.uncorrectable, copy.uncorrectable);
+        result = ReadSecurely(reader, pass, sums, progressDone, audioBytes);
+        if (!drive_->Abandoned()) {
+            const ParanoiaReader::Counts copy = reader->SpanCounts();
+            counts.reread = std::max(counts.reread, copy.reread);
+            counts.uncorrectable = std::max(counts.uncorrectable, copy.uncorrectable);
+        }
     }
     record.crc = sums.Crc();
     record.peak = sums.Peak();
@@ -270,9 +362,11 @@ void TCDRipThread::SecureRipTrack(const std::string& path, std::uint32_t start,
         record.arV1 = sums.AccurateRip()->V1();
         record.arV2 = sums.AccurateRip()->V2();
     }
+    record.ctdb = sums.Ctdb();
     std::optional<std::int32_t> status = Complete(path, std::move(file), audioBytes, result);
     if (!status) {
-        return; // stopped: no completion event, nothing for the log
+        Session->TrackStopped(TrackNumber); // stopped: no completion event, nothing for the log
+        return;
     }
     record.normalized = options_.IsNormalize && *status == RipStatusOk;
     const bool unreliable =
@@ -287,20 +381,27 @@ void TCDRipThread::SecureRipTrack(const std::string& path, std::uint32_t start,
 
 // One pass over the track, ten frames a read as the plain rip does, with one progress
 // record per read; the test pass only checks, the copy pass also writes.
-TCDRipThread::ReadResult TCDRipThread::ReadSecurely(ParanoiaReader& reader, const SecurePass& pass,
-                                                    TrackSums& sums, std::uint64_t& progressDone,
+TCDRipThread::ReadResult TCDRipThread::ReadSecurely(const std::shared_ptr<ParanoiaReader>& reader,
+                                                    const SecurePass& pass, TrackSums& sums,
+                                                    std::uint64_t& progressDone,
                                                     std::uint64_t& written) {
-    std::vector<std::uint8_t> block(std::size_t{FramesPerRead} * CDFrameBytes);
-    reader.Begin(pass.start, pass.length, Session->Options().readOffset);
+    const auto block =
+        std::make_shared<std::vector<std::uint8_t>>(std::size_t{FramesPerRead} * CDFrameBytes);
+    reader->Begin(pass.start, pass.length, Session->Options().readOffset);
     for (std::uint32_t done = 0; done < pass.length;) {
         const std::uint32_t n = std::min(pass.length - done, FramesPerRead);
         const std::size_t bytes = std::size_t{n} * CDFrameBytes;
-        if (!reader.Read(n, block.data())) {
-            return ReadResult::ReadFailed;
+        const auto read = std::make_shared<bool>(false);
+        if (!OnDrive([reader, block, read, n] { *read = reader->Read(n, block->data()); },
+                     reader)) {
+            return ReadResult::Stopped;
         }
-        sums.Add(std::span<const std::uint8_t>(block.data(), bytes));
+        if (!*read) {
+            return reader->Stopped() ? ReadResult::Stopped : ReadResult::ReadFailed;
+        }
+        sums.Add(std::span<const std::uint8_t>(block->data(), bytes));
         if (pass.out != nullptr) {
-            if (std::fwrite(block.data(), 1, bytes, pass.out) != bytes) {
+            if (std::fwrite(block->data(), 1, bytes, pass.out) != bytes) {
                 return ReadResult::WriteFailed;
             }
             written += bytes;
@@ -317,15 +418,24 @@ TCDRipThread::ReadResult TCDRipThread::ReadSecurely(ParanoiaReader& reader, cons
 
 TCDRipThread::ReadResult TCDRipThread::ReadFrames(std::uint32_t first, std::uint32_t count,
                                                   std::FILE* out, std::uint64_t& written) {
-    std::fill(trackBuffer_.begin(), trackBuffer_.begin() + TrackBufHeaderSize, 0);
-    auto* buffer = new (trackBuffer_.data()) TTrackBuf{};
-    buffer->startFrame = first;
-    buffer->numFrames = count;
-    buffer->maxLen = count * CDFrameBytes;
-    if (ReadCDAudioLBA(CDHandle, *buffer) != 1) {
+    const std::shared_ptr<std::vector<std::uint8_t>> storage = trackBuffer_;
+    const auto read = std::make_shared<bool>(false);
+    const HCDROM handle = CDHandle;
+    if (!OnDrive([storage, read, handle, first, count] {
+            std::fill(storage->begin(), storage->begin() + TrackBufHeaderSize, 0);
+            auto* buffer = new (storage->data()) TTrackBuf{};
+            buffer->startFrame = first;
+            buffer->numFrames = count;
+            buffer->maxLen = count * CDFrameBytes;
+            *read = ReadCDAudioLBA(handle, *buffer) == 1;
+        })) {
+        return ReadResult::Stopped;
+    }
+    if (!*read) {
         return ReadResult::ReadFailed;
     }
-    const std::uint8_t* audio = trackBuffer_.data() + TrackBufHeaderSize + buffer->startOffset;
+    const auto* buffer = std::launder(reinterpret_cast<const TTrackBuf*>(storage->data()));
+    const std::uint8_t* audio = storage->data() + TrackBufHeaderSize + buffer->startOffset;
     const std::size_t len = std::min<std::size_t>(buffer->len, buffer->maxLen);
     if (std::fwrite(audio, 1, len, out) != len) {
         return ReadResult::WriteFailed;
@@ -349,8 +459,8 @@ TCDRipThread::NormalizeResult TCDRipThread::Normalize(const std::string& path) {
     NormalizeResult result = NormalizeResult::Failed;
     bool tempCreated = false;
     {
-        FilePtr in = OpenFile(path, "rb");
-        FilePtr out = in ? OpenFile(tempPath, "wb") : nullptr;
+        FilePtr in = OpenBufferedFile(path, "rb");
+        FilePtr out = in ? OpenBufferedFile(tempPath, "wb") : nullptr;
         tempCreated = out != nullptr;
         std::error_code ec;
         const auto size = std::filesystem::file_size(path, ec);

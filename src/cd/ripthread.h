@@ -19,7 +19,11 @@
 // optionally Session, then Resume()s it. The worker never reads the settings record, which
 // the Options window may change meanwhile. To stop early it sets StopFlag and deletes the thread;
 // deleting waits for the worker to end. A stopped rip posts no completion event.
+// Every call that can wait on the drive runs on a DriveWorker: once StopFlag is set, the
+// rip thread waits at most StopGrace for such a call and otherwise leaves it behind, so
+// deleting a stopped thread never waits for a drive stuck in a read.
 #include "bytes/WavHeader.h"
+#include "cd/DriveWorker.h"
 #include "cd/ParanoiaReader.h"
 #include "cd/RipOptions.h"
 #include "cd/RipSession.h"
@@ -51,6 +55,17 @@ std::array<std::uint8_t, WavHeaderSize> WavHeaderBytes(std::uint32_t dataSize);
 // Writes that header at the stream's current position; false on a short write.
 bool WriteWavHeader(std::FILE* stream, std::uint32_t dataSize);
 
+// A stdio file with a buffer of its own of FileBufferBytes (the rip and normalize loops
+// move 2048 to 23 520 bytes a step; stdio's default is 4 KiB). The buffer goes with the
+// pointer, after the file is closed.
+constexpr std::size_t FileBufferBytes = std::size_t{1} << 16;
+struct BufferedFileCloser {
+    std::unique_ptr<char[]> buffer;
+    void operator()(std::FILE* f) const { std::fclose(f); }
+};
+using BufferedFilePtr = std::unique_ptr<std::FILE, BufferedFileCloser>;
+BufferedFilePtr OpenBufferedFile(const std::string& path, const char* mode);
+
 // round(sample * gain), halves to even, held within the 16-bit range.
 std::int16_t ScaleSample(std::int16_t sample, float gain);
 
@@ -68,6 +83,8 @@ public:
     using Clock = std::function<std::chrono::system_clock::time_point()>;
     static constexpr std::uint32_t FramesPerRead = 10;
     static constexpr std::size_t NormalizeBlockBytes = 2048;
+    // How long a stopped rip waits for a drive call before it leaves the call behind.
+    static constexpr std::chrono::milliseconds StopGrace{100};
 
     // Created suspended; the owner sets CDHandle and NotifyWindow, then resumes it.
     TCDRipThread(int trackNumber, std::string title, TRipOptions options);
@@ -83,18 +100,21 @@ public:
     // The wall clock used for the time texts; set before Resume (tests step it).
     void SetClock(Clock clock) { clock_ = std::move(clock); }
 
+    // The disc as the rip log shows it, from the TOC read with MSF addresses.
+    static RipDisc DescribeDisc(HCDROM handle, const TTOC& toc);
+
 protected:
     void Execute() override;
 
 private:
-    struct FileCloser {
-        void operator()(std::FILE* f) const { std::fclose(f); }
-    };
-    using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
-    enum class ReadResult { Ok, ReadFailed, WriteFailed };
+    using FilePtr = BufferedFilePtr;
+    enum class ReadResult { Ok, ReadFailed, WriteFailed, Stopped };
     enum class NormalizeResult { Done, Stopped, Failed };
 
-    static FilePtr OpenFile(const std::string& path, const char* mode);
+    // Runs a drive call on the drive worker; false when the rip was stopped first. The
+    // call must own what it touches (see DriveWorker). A stop asks `reader` to hurry.
+    bool OnDrive(std::function<void()> call, const std::shared_ptr<ParanoiaReader>& reader = {});
+    void ExtractTrack();
     void RipTrack(const std::string& path, std::uint32_t start, std::uint32_t length);
     ReadResult ReadFrames(std::uint32_t first, std::uint32_t count, std::FILE* out,
                           std::uint64_t& written);
@@ -109,11 +129,11 @@ private:
         std::FILE* out = nullptr; // null for the test pass
         std::uint64_t progressTotal = 0;
     };
-    RipDisc DescribeDisc(const TTOC& toc) const;
     void SecureRipTrack(const std::string& path, std::uint32_t start, std::uint32_t length,
                         bool wholeTrack);
-    ReadResult ReadSecurely(ParanoiaReader& reader, const SecurePass& pass, TrackSums& sums,
-                            std::uint64_t& progressDone, std::uint64_t& written);
+    std::shared_ptr<ParanoiaReader> OpenReader(std::string& error);
+    ReadResult ReadSecurely(const std::shared_ptr<ParanoiaReader>& reader, const SecurePass& pass,
+                            TrackSums& sums, std::uint64_t& progressDone, std::uint64_t& written);
     std::int32_t FinishFile(FilePtr file, std::uint64_t audioBytes);
     NormalizeResult Normalize(const std::string& path);
     bool ScaleFile(std::FILE* in, std::FILE* out, std::uint64_t fileSize, float gain);
@@ -127,7 +147,9 @@ private:
     Clock clock_;
     std::chrono::system_clock::time_point startTime_{};
     const TRipOptions options_;
-    std::vector<std::uint8_t> trackBuffer_;
+    // Shared with the drive worker: a read left behind may still fill it.
+    std::shared_ptr<std::vector<std::uint8_t>> trackBuffer_;
+    std::unique_ptr<DriveWorker> drive_; // for the length of Execute
 };
 
 } // namespace cd

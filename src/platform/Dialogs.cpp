@@ -1,5 +1,6 @@
 #include "platform/Dialogs.h"
 
+#include <QApplication>
 #include <QDialog>
 
 #include "platform/QtDialogs.h"
@@ -16,7 +17,27 @@ const QString kProductName = QStringLiteral("Vellorine");
 
 int Dialogs::ExecModal(QWidget* dialog) {
     auto* d = qobject_cast<QDialog*>(dialog);
-    return d != nullptr ? d->exec() : 0;
+    if (d == nullptr) {
+        return 0;
+    }
+    const int result = d->exec();
+    ReturnFocusToOwner(d->parentWidget());
+    return result;
+}
+
+void ReturnFocusToOwner(QWidget* owner) {
+    QWidget* window = owner != nullptr ? owner->window() : nullptr;
+    while (window != nullptr && !window->isVisible()) {
+        QWidget* parent = window->parentWidget();
+        window = parent != nullptr ? parent->window() : nullptr;
+    }
+    if (window == nullptr) {
+        return;
+    }
+    const QWidget* modal = QApplication::activeModalWidget();
+    if (modal == nullptr || modal == window) {
+        window->activateWindow();
+    }
 }
 
 Dialogs& TheDialogs() {

@@ -43,6 +43,13 @@ Dialogs& TheDialogs();
 // Installs a new instance and returns the previous one.
 std::unique_ptr<Dialogs> InstallDialogs(std::unique_ptr<Dialogs> dialogs);
 
+// Gives the keyboard focus back to the window of `owner` (or, when that has gone, of its
+// nearest visible owner) once a dialog of it has closed. Window managers do not always do
+// it: a dialog chain whose last dialog closes right after the one it opened (a lookup that
+// succeeded, a box inside a job that then ends) left the focus nowhere and every shortcut
+// dead until a click. Nothing is done while another modal window is open elsewhere.
+void ReturnFocusToOwner(QWidget* owner);
+
 // Converts "Name|pattern|Name|pattern" into Qt's "Name (pattern);;Name (pattern)".
 QString ConvertFilter(const QString& filter);
 

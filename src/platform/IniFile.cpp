@@ -1,33 +1,77 @@
 #include "platform/IniFile.h"
 
-#include <cctype>
+#include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <ctime>
+#include <fcntl.h>
 #include <fstream>
+#include <mutex>
 #include <stdexcept>
+#include <sys/mman.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace platform {
 
 namespace {
 constexpr auto npos = std::string::npos;
 
-std::string Trim(const std::string& s) {
-    const auto first = s.find_first_not_of(" \t\r\n");
-    if (first == npos) {
-        return {};
-    }
-    const auto last = s.find_last_not_of(" \t\r\n");
-    return s.substr(first, last - first + 1);
+bool IsBlank(char c) {
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n';
 }
 
-bool SameName(const std::string& a, const std::string& b) {
-    if (a.size() != b.size()) {
+std::string_view Trim(std::string_view s) {
+    while (!s.empty() && IsBlank(s.front())) {
+        s.remove_prefix(1);
+    }
+    while (!s.empty() && IsBlank(s.back())) {
+        s.remove_suffix(1);
+    }
+    return s;
+}
+
+// Names match without regard to ASCII letter case; the index keys are folded this way.
+std::string Fold(std::string_view s) {
+    std::string folded(s);
+    for (char& c : folded) {
+        if (c >= 'A' && c <= 'Z') {
+            c = static_cast<char>(c - 'A' + 'a');
+        }
+    }
+    return folded;
+}
+
+// The same file, unchanged: any write changes the change time, which no one can set.
+bool SameState(const struct stat& a, const struct stat& b) {
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino && a.st_size == b.st_size &&
+           a.st_mtim.tv_sec == b.st_mtim.tv_sec && a.st_mtim.tv_nsec == b.st_mtim.tv_nsec &&
+           a.st_ctim.tv_sec == b.st_ctim.tv_sec && a.st_ctim.tv_nsec == b.st_ctim.tv_nsec;
+}
+
+std::mutex ListingMutex;
+
+// Whether the file's last change lies well before now. File times come from a coarse clock:
+// a file changed again within the same tick keeps its times, so only a listing made after
+// the tick is over can be known to be still right by them.
+bool SettledBeforeNow(const struct stat& st) {
+    timespec now{};
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    const auto ns = [](const timespec& t) {
+        return static_cast<long long>(t.tv_sec) * 1000000000LL + t.tv_nsec;
+    };
+    constexpr long long margin = 100'000'000; // ns, well above any tick
+    return ns(now) - std::max(ns(st.st_mtim), ns(st.st_ctim)) > margin;
+}
+
+bool MatchesFolded(std::string_view name, const std::string& folded) {
+    if (name.size() != folded.size()) {
         return false;
     }
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        const auto ca = static_cast<unsigned char>(a[i]);
-        const auto cb = static_cast<unsigned char>(b[i]);
-        if (std::tolower(ca) != std::tolower(cb)) {
+    for (std::size_t i = 0; i < name.size(); ++i) {
+        const char c = name[i];
+        const char lower = c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+        if (lower != folded[i]) {
             return false;
         }
     }
@@ -35,8 +79,8 @@ bool SameName(const std::string& a, const std::string& b) {
 }
 
 // The section name of a header line, or nullopt for other lines.
-std::optional<std::string> SectionOf(const std::string& line) {
-    const std::string t = Trim(line);
+std::optional<std::string_view> SectionOf(std::string_view line) {
+    const std::string_view t = Trim(line);
     if (t.size() < 2 || t.front() != '[') {
         return std::nullopt;
     }
@@ -47,12 +91,12 @@ std::optional<std::string> SectionOf(const std::string& line) {
     return Trim(t.substr(1, close - 1));
 }
 
-std::optional<std::string> KeyOf(const std::string& line) {
+std::optional<std::string_view> KeyOf(std::string_view line) {
     const auto eq = line.find('=');
     if (eq == npos) {
         return std::nullopt;
     }
-    std::string key = Trim(line.substr(0, eq));
+    const std::string_view key = Trim(line.substr(0, eq));
     if (key.empty() || key.front() == ';') {
         return std::nullopt;
     }
@@ -72,64 +116,247 @@ std::string CutUtf8(std::string s, std::size_t max) {
     return s;
 }
 
-std::string Unquote(const std::string& v) {
+std::string_view Unquote(std::string_view v) {
     if (v.size() >= 2 && (v.front() == '"' || v.front() == '\'') && v.back() == v.front()) {
         return v.substr(1, v.size() - 2);
     }
     return v;
 }
+
+std::string ValueOf(std::string_view line) {
+    return CutUtf8(std::string(Unquote(Trim(line.substr(line.find('=') + 1)))),
+                   IniFile::MaxValueLength);
+}
+
+std::string ReadWholeFile(const std::string& path) {
+    std::string text;
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        return text;
+    }
+    struct stat st {};
+    if (::fstat(fd, &st) == 0 && st.st_size > 0) {
+        text.reserve(static_cast<std::size_t>(st.st_size) + 1); // room for a last line end
+    }
+    char buffer[1 << 16];
+    for (;;) {
+        const ssize_t got = ::read(fd, buffer, sizeof buffer);
+        if (got <= 0) {
+            break;
+        }
+        text.append(buffer, static_cast<std::size_t>(got));
+    }
+    ::close(fd);
+    return text;
+}
+
+// Writes text with the CR of every CR LF left out (written files use LF only).
+void WriteWithoutCarriageReturns(std::ostream& out, std::string_view text) {
+    std::size_t from = 0;
+    for (std::size_t cr = text.find('\r'); cr != npos; cr = text.find('\r', cr + 1)) {
+        if (cr + 1 < text.size() && text[cr + 1] == '\n') {
+            out.write(text.data() + from, static_cast<std::streamsize>(cr - from));
+            from = cr + 1;
+        }
+    }
+    out.write(text.data() + from, static_cast<std::streamsize>(text.size() - from));
+}
 } // namespace
 
+// A section of the file (its body lies between bodyBegin and bodyEnd of the text) or one
+// new in this object (bodyBegin is npos), with the keys writes added to it.
+struct IniFile::Section {
+    std::string folded;
+    std::string name; // the header of a new section
+    std::size_t bodyBegin = npos;
+    std::size_t bodyEnd = 0;
+    bool indexed = false;
+    std::size_t insertAt = 0; // after the body's last non-blank line: where new keys go
+    std::unordered_map<std::string, std::size_t> keys;      // folded key -> first line's start
+    std::vector<std::string> added;                         // lines of the keys added here
+    std::unordered_map<std::string, std::size_t> addedKeys; // folded key -> index in added
+};
+
+// A read-only private mapping of a whole file.
+struct IniFile::Mapping {
+    void* data = nullptr;
+    std::size_t size = 0;
+    Mapping(void* d, std::size_t n) : data(d), size(n) {}
+    ~Mapping() { ::munmap(data, size); }
+    Mapping(const Mapping&) = delete;
+    Mapping& operator=(const Mapping&) = delete;
+};
+
 IniFile::IniFile(std::string path) : path_(std::move(path)) {
-    std::ifstream in(path_, std::ios::binary);
-    std::string line;
-    while (std::getline(in, line)) {
-        if (!line.empty() && line.back() == '\r') {
-            line.pop_back();
-        }
-        // Editors may put a UTF-8 byte-order mark in front of the first section header.
-        if (lines_.empty() && line.rfind("\xEF\xBB\xBF", 0) == 0) {
-            line.erase(0, 3);
-        }
-        lines_.push_back(line);
+    Read();
+    if (!headers_) {
+        IndexSections();
     }
 }
 
-IniFile::Location IniFile::Locate(const std::string& section, const std::string& key) const {
-    Location loc{npos, npos, lines_.size()};
-    bool inSection = false;
-    for (std::size_t i = 0; i < lines_.size(); ++i) {
-        if (auto name = SectionOf(lines_[i])) {
-            if (inSection) {
-                break; // the first matching section is the one used
+struct IniFile::Listing {
+    std::string path;
+    struct stat identity {};
+    std::shared_ptr<const std::vector<Header>> headers;
+};
+
+IniFile::Listing& IniFile::LastListing() {
+    static Listing listing;
+    return listing;
+}
+
+IniFile::~IniFile() = default;
+
+void IniFile::Read() {
+    std::string_view text;
+    const int fd = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd >= 0) {
+        struct stat st {};
+        if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0) {
+            const auto size = static_cast<std::size_t>(st.st_size);
+            {
+                const std::lock_guard<std::mutex> lock(ListingMutex);
+                const Listing& last = LastListing();
+                if (last.path == path_ && SameState(last.identity, st)) {
+                    headers_ = last.headers;
+                }
             }
-            inSection = SameName(*name, section);
-            if (inSection) {
-                loc.sectionLine = i;
-                loc.insertAt = i + 1;
+            // A text that is scanned is read at once; a listed one only where it is used.
+            const int populate = headers_ ? 0 : MAP_POPULATE;
+            void* data = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE | populate, fd, 0);
+            if (data != MAP_FAILED) {
+                mapping_ = std::make_unique<Mapping>(data, size);
+                read_ = st;
+                text = std::string_view(static_cast<const char*>(data), size);
             }
-            continue;
         }
-        if (!inSection) {
-            continue;
-        }
-        if (!Trim(lines_[i]).empty()) {
-            loc.insertAt = i + 1;
-        }
-        if (auto k = KeyOf(lines_[i]); k && SameName(*k, key) && loc.keyLine == npos) {
-            loc.keyLine = i;
+        ::close(fd);
+    }
+    if (!mapping_) {
+        headers_.reset();
+        cleaned_ = ReadWholeFile(path_); // not a plain file, or it could not be mapped
+        text = cleaned_;
+    }
+    // Editors may put a UTF-8 byte-order mark in front of the first section header.
+    if (text.substr(0, 3) == "\xEF\xBB\xBF") {
+        text.remove_prefix(3);
+    }
+    // CR LF stays in the text (the parsing trims the CR) and is left out when it is written.
+    if (text.empty() || text.back() == '\n') {
+        text_ = text;
+        return;
+    }
+    cleaned_ = std::string(text) + '\n';
+    mapping_.reset();
+    headers_.reset(); // never listed from a mapping: only a clean text's listing is kept
+    text_ = cleaned_;
+}
+
+// One pass over the text for its header lines. Headers are rare, so the pass jumps from
+// one "[" to the next and looks only at the lines that hold one.
+void IniFile::IndexSections() {
+    auto headers = std::make_shared<std::vector<Header>>();
+    std::size_t pos = 0;
+    while ((pos = text_.find('[', pos)) != npos) {
+        const std::size_t lineBegin = pos == 0 ? 0 : text_.rfind('\n', pos - 1) + 1;
+        const std::size_t lineEnd = text_.find('\n', pos);
+        const std::string_view line = text_.substr(lineBegin, lineEnd - lineBegin);
+        const bool leadingBlanks =
+            std::all_of(text_.begin() + static_cast<std::ptrdiff_t>(lineBegin),
+                        text_.begin() + static_cast<std::ptrdiff_t>(pos), IsBlank);
+        pos = lineEnd + 1;
+        if (const auto name = leadingBlanks ? SectionOf(line) : std::nullopt) {
+            headers->push_back({lineBegin, lineEnd + 1,
+                                static_cast<std::size_t>(name->data() - text_.data()),
+                                name->size()});
         }
     }
-    return loc;
+    headers_ = std::move(headers);
+    if (mapping_ && SettledBeforeNow(read_)) {
+        const std::lock_guard<std::mutex> lock(ListingMutex);
+        LastListing() = Listing{path_, read_, headers_};
+    }
+}
+
+// A section of the text comes before any new one: the text's are looked for among those
+// used so far, then once among its headers (the first of a name is the one used; any header
+// ends the section before it); the new ones last.
+IniFile::Section* IniFile::FindSection(const std::string& name) const {
+    const std::string folded = Fold(name);
+    for (const auto& section : sections_) {
+        if (section->bodyBegin != npos && section->folded == folded) {
+            return section.get();
+        }
+    }
+    if (std::find(absent_.begin(), absent_.end(), folded) == absent_.end()) {
+        const std::vector<Header>& headers = *headers_;
+        for (std::size_t i = 0; i < headers.size(); ++i) {
+            const Header& header = headers[i];
+            if (!MatchesFolded(text_.substr(header.nameBegin, header.nameSize), folded)) {
+                continue;
+            }
+            auto section = std::make_unique<Section>();
+            section->folded = folded;
+            section->bodyBegin = header.bodyBegin;
+            section->bodyEnd = i + 1 < headers.size() ? headers[i + 1].lineBegin : text_.size();
+            sections_.push_back(std::move(section));
+            return sections_.back().get();
+        }
+        absent_.push_back(folded);
+    }
+    for (const auto& section : sections_) {
+        if (section->bodyBegin == npos && section->folded == folded) {
+            return section.get();
+        }
+    }
+    return nullptr;
+}
+
+std::string_view IniFile::OriginalLine(std::size_t begin) const {
+    return std::string_view(text_.data() + begin, text_.find('\n', begin) - begin);
+}
+
+std::string_view IniFile::CurrentLine(std::size_t begin) const {
+    const auto changed = changedLines_.find(begin);
+    return changed == changedLines_.end() ? OriginalLine(begin) : std::string_view(changed->second);
+}
+
+void IniFile::IndexKeys(Section& section) const {
+    if (section.indexed) {
+        return;
+    }
+    section.indexed = true;
+    if (section.bodyBegin == npos) {
+        return;
+    }
+    section.insertAt = section.bodyBegin;
+    for (std::size_t at = section.bodyBegin; at < section.bodyEnd;) {
+        const std::string_view line = OriginalLine(at);
+        const std::size_t next = at + line.size() + 1;
+        if (!Trim(line).empty()) {
+            section.insertAt = next;
+        }
+        if (const auto key = KeyOf(line)) {
+            section.keys.try_emplace(Fold(*key), at);
+        }
+        at = next;
+    }
 }
 
 std::optional<std::string> IniFile::Find(const std::string& section, const std::string& key) const {
-    const Location loc = Locate(section, key);
-    if (loc.keyLine == npos) {
+    Section* found = FindSection(section);
+    if (found == nullptr) {
         return std::nullopt;
     }
-    const std::string& line = lines_[loc.keyLine];
-    return CutUtf8(Unquote(Trim(line.substr(line.find('=') + 1))), MaxValueLength);
+    IndexKeys(*found);
+    const std::string folded = Fold(key);
+    if (const auto it = found->keys.find(folded); it != found->keys.end()) {
+        return ValueOf(CurrentLine(it->second));
+    }
+    if (const auto it = found->addedKeys.find(folded); it != found->addedKeys.end()) {
+        return ValueOf(found->added[it->second]);
+    }
+    return std::nullopt;
 }
 
 std::string IniFile::ReadString(const std::string& section, const std::string& key,
@@ -192,17 +419,35 @@ bool IniFile::ReadBool(const std::string& section, const std::string& key, bool 
 
 void IniFile::WriteString(const std::string& section, const std::string& key,
                           const std::string& value) {
-    const Location loc = Locate(section, key);
-    const std::string line = key + "=" + value;
-    if (loc.keyLine != npos) {
-        // The key keeps the spelling it already has in the file.
-        lines_[loc.keyLine] = *KeyOf(lines_[loc.keyLine]) + "=" + value;
-    } else if (loc.sectionLine != npos) {
-        lines_.insert(lines_.begin() + static_cast<std::ptrdiff_t>(loc.insertAt), line);
-    } else {
-        lines_.push_back("[" + section + "]");
-        lines_.push_back(line);
+    Section* target = FindSection(section);
+    if (target == nullptr) {
+        sections_.push_back(std::make_unique<Section>());
+        target = sections_.back().get();
+        // Found later by the name its header line gives, as when the file is read again.
+        target->folded = Fold(*SectionOf("[" + section + "]"));
+        target->name = section;
     }
+    IndexKeys(*target);
+    const std::string folded = Fold(key);
+    if (const auto it = target->keys.find(folded); it != target->keys.end()) {
+        // The key keeps the spelling it already has in the file.
+        std::string line = std::string(*KeyOf(OriginalLine(it->second))) + "=" + value;
+        if (line != CurrentLine(it->second)) {
+            changedLines_[it->second] = std::move(line);
+            changed_ = true;
+        }
+        return;
+    }
+    changed_ = true;
+    if (const auto it = target->addedKeys.find(folded); it != target->addedKeys.end()) {
+        target->added[it->second] = std::string(*KeyOf(target->added[it->second])) + "=" + value;
+        return;
+    }
+    std::string line = key + "=" + value;
+    if (const auto added = KeyOf(line)) {
+        target->addedKeys.try_emplace(Fold(*added), target->added.size());
+    }
+    target->added.push_back(std::move(line));
 }
 
 void IniFile::WriteInteger(const std::string& section, const std::string& key, long long value) {
@@ -213,22 +458,104 @@ void IniFile::WriteBool(const std::string& section, const std::string& key, bool
     WriteString(section, key, value ? "1" : "0");
 }
 
+std::string IniFile::NewSectionsText() const {
+    std::string text;
+    for (const auto& section : sections_) {
+        if (section->bodyBegin == npos) {
+            text += '[' + section->name + "]\n";
+            for (const auto& line : section->added) {
+                text += line + '\n';
+            }
+        }
+    }
+    return text;
+}
+
+// When writes only added sections and the file is still the one that was read, byte for
+// byte as the text (mapped, so no clean-up), the new sections are appended to it in place:
+// a large file is not copied for a few lines. A failed append is cut off again.
+bool IniFile::AppendNewSections() const {
+    struct stat st {};
+    if (!mapping_ || ::stat(path_.c_str(), &st) != 0 || !SameState(st, read_)) {
+        return false;
+    }
+    const std::string text = NewSectionsText();
+    const int fd = ::open(path_.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+    if (fd < 0) {
+        return false; // the whole file is written instead, and reports what fails
+    }
+    std::size_t done = 0;
+    while (done < text.size()) {
+        const ssize_t put = ::write(fd, text.data() + done, text.size() - done);
+        if (put < 0 && errno == EINTR) {
+            continue;
+        }
+        if (put <= 0) {
+            break;
+        }
+        done += static_cast<std::size_t>(put);
+    }
+    const bool ok = done == text.size();
+    if (!ok && ::ftruncate(fd, st.st_size) != 0) {
+        std::perror(("vellorine: cannot cut off a failed append to " + path_).c_str());
+    }
+    ::close(fd);
+    if (!ok) {
+        throw std::runtime_error("Unable to write to " + path_);
+    }
+    return true;
+}
+
 void IniFile::UpdateFile() const {
     struct stat st {};
     if (::stat(path_.c_str(), &st) == 0 && (st.st_mode & S_IWUSR) == 0) {
         throw std::runtime_error("Unable to write to " + path_); // a read-only file stays as it is
     }
+    // The text as read, with changed lines in place of their old text and added keys after
+    // the last non-blank line of their section; new sections follow at the end.
+    struct Edit {
+        std::size_t at;
+        std::size_t skip; // bytes of the text replaced
+        const std::string* line;
+        const Section* keys;
+    };
+    std::vector<Edit> edits;
+    for (const auto& [at, line] : changedLines_) {
+        edits.push_back({at, OriginalLine(at).size() + 1, &line, nullptr});
+    }
+    for (const auto& section : sections_) {
+        if (section->bodyBegin != npos && !section->added.empty()) {
+            edits.push_back({section->insertAt, 0, nullptr, section.get()});
+        }
+    }
+    std::sort(edits.begin(), edits.end(), [](const Edit& a, const Edit& b) { return a.at < b.at; });
+    if (edits.empty() && AppendNewSections()) {
+        return;
+    }
+
     const std::string temp = path_ + ".tmp";
     bool ok = false;
     {
         std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-        if (out) {
-            for (const auto& line : lines_) {
+        const auto lines = [&out](const std::vector<std::string>& added) {
+            for (const auto& line : added) {
                 out << line << '\n';
             }
-            out.flush();
-            ok = static_cast<bool>(out);
+        };
+        std::size_t from = 0;
+        for (const Edit& edit : edits) {
+            WriteWithoutCarriageReturns(out, text_.substr(from, edit.at - from));
+            if (edit.line != nullptr) {
+                out << *edit.line << '\n';
+            } else {
+                lines(edit.keys->added);
+            }
+            from = edit.at + edit.skip;
         }
+        WriteWithoutCarriageReturns(out, text_.substr(from));
+        out << NewSectionsText();
+        out.flush();
+        ok = static_cast<bool>(out);
     }
     if (ok) {
         ok = std::rename(temp.c_str(), path_.c_str()) == 0;

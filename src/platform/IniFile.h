@@ -5,12 +5,29 @@
 // order of lines (comments included) is kept. Reads accept LF and CR LF and skip a UTF-8
 // byte-order mark; writes use LF and no mark.
 //
-// The file is read once when the object is made; writes change the text in memory and
-// UpdateFile() stores it, replacing the file in one step so that a failed write never
-// leaves it half-written. A refused write throws std::runtime_error("Unable to write to
-// <path>").
+// The file is read once when the object is made (mapped, not copied, when its last line
+// ends) and its section headers are listed in that one pass; a section's keys are
+// indexed the first time the section is used, so no lookup scans the text again. The
+// listing of the last file listed is kept while that file stays as it was (same file, size,
+// modification and change times), so the same file read again is not scanned again.
+//
+// Writes are kept beside the text (changed lines, keys added to a section, new sections)
+// and UpdateFile() streams the text with them, replacing the file in one step so that a
+// failed write never leaves it half-written. When the writes only added sections and the
+// file is unchanged since it was read, they are appended to it in place instead (a failed
+// append is cut off again). A refused write throws
+// std::runtime_error("Unable to write to <path>").
+//
+// One thread uses an object at a time (the key index is filled in by const lookups).
+#include <sys/stat.h>
+
+#include <cstddef>
+#include <map>
+#include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
+#include <unordered_map>
 #include <vector>
 
 namespace platform {
@@ -18,6 +35,9 @@ namespace platform {
 class IniFile {
 public:
     explicit IniFile(std::string path);
+    ~IniFile();
+    IniFile(const IniFile&) = delete;
+    IniFile& operator=(const IniFile&) = delete;
 
     const std::string& FileName() const { return path_; }
 
@@ -33,21 +53,48 @@ public:
     void WriteInteger(const std::string& section, const std::string& key, long long value);
     void WriteBool(const std::string& section, const std::string& key, bool value);
 
+    // Whether a write has changed the text since the file was read.
+    bool Changed() const { return changed_; }
     void UpdateFile() const;
 
     static constexpr std::size_t MaxValueLength = 2047;
     static std::optional<long long> ParseInteger(const std::string& text);
 
 private:
-    struct Location {
-        std::size_t sectionLine = 0; // header line, or npos
-        std::size_t keyLine = 0;     // key line, or npos
-        std::size_t insertAt = 0;    // where a new key of this section goes
+    struct Mapping;
+    struct Section;
+    struct Header {
+        std::size_t lineBegin;
+        std::size_t bodyBegin;
+        std::size_t nameBegin;
+        std::size_t nameSize;
     };
-    Location Locate(const std::string& section, const std::string& key) const;
+
+    struct Listing;
+    static Listing& LastListing();
+    void Read();
+    std::string NewSectionsText() const;
+    bool AppendNewSections() const;
+    Section* FindSection(const std::string& name) const;
+    void IndexKeys(Section& section) const;
+    std::string_view OriginalLine(std::size_t begin) const;
+    // The line as it stands now: changed by a write, or as read.
+    std::string_view CurrentLine(std::size_t begin) const;
+    void IndexSections();
 
     std::string path_;
-    std::vector<std::string> lines_;
+    std::unique_ptr<Mapping> mapping_;
+    struct stat read_ {};   // the file's identity and time when it was mapped
+    std::string cleaned_;   // the text when its last line had no line end
+    std::string_view text_; // as read: every line (the last too) ends in '\n'
+    // Every section header of the text, in order; shared with the last listing kept.
+    std::shared_ptr<const std::vector<Header>> headers_;
+    // The sections used so far (of the text or new in this object, the new ones in the
+    // order they were made), and the names the text does not have.
+    mutable std::vector<std::unique_ptr<Section>> sections_;
+    mutable std::vector<std::string> absent_;         // case-folded
+    std::map<std::size_t, std::string> changedLines_; // line start in text_ -> new line
+    bool changed_ = false;
 };
 
 } // namespace platform

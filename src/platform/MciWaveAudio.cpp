@@ -689,6 +689,11 @@ uint64_t MciWaveAudio::BytesAt(int64_t ms) const {
     if (ms <= 0 || block == 0) {
         return 0;
     }
+    // The length shown is cut to whole milliseconds: a position at (or past) it means the
+    // end of the sound, not up to a millisecond before the last frames.
+    if (ms >= MsOf(layout_.dataBytes)) {
+        return layout_.dataBytes;
+    }
     const uint64_t frames = static_cast<uint64_t>(ms) * layout_.rate / 1000;
     return std::min(frames * block, layout_.dataBytes);
 }

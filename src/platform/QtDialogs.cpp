@@ -72,30 +72,66 @@ QString StartPath(const FileDialogRequest& request) {
 }
 } // namespace
 
+QString BreakableText(const QString& text) {
+    constexpr QChar kZeroWidthSpace(0x200B);
+    QString out;
+    out.reserve(text.size() + text.size() / kBreakEvery);
+    int run = 0; // characters since the last place a line may break
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const QChar c = text[i];
+        out += c;
+        if (c.isSpace() || c == kZeroWidthSpace || c == QLatin1Char('-')) {
+            run = 0;
+            continue;
+        }
+        ++run;
+        // Never inside a character: not between the halves of a surrogate pair, nor before
+        // an accent that belongs to the letter before it.
+        const bool inside =
+            i + 1 < text.size() &&
+            (text[i + 1].isLowSurrogate() || text[i + 1].category() == QChar::Mark_NonSpacing);
+        if (!inside && (c == QLatin1Char('/') || run >= kBreakEvery)) {
+            out += kZeroWidthSpace;
+            run = 0;
+        }
+    }
+    return out;
+}
+
 MbResult QtDialogs::MessageBox(QWidget* parent, const QString& text, const QString& caption,
                                MbIcon icon, MbButtons buttons, MbResult defaultButton) {
-    QMessageBox box(ToQt(icon), caption, text, ToQt(buttons), parent);
+    QMessageBox box(ToQt(icon), caption, BreakableText(text), ToQt(buttons), parent);
     box.setDefaultButton(ToQt(defaultButton));
-    return FromQt(box.exec());
+    const int answer = box.exec();
+    ReturnFocusToOwner(parent);
+    return FromQt(answer);
 }
 
 QStringList QtDialogs::OpenFiles(QWidget* parent, const FileDialogRequest& request) {
     const QString filter = ConvertFilter(request.filter);
+    QStringList files;
     if (request.multiSelect) {
-        return QFileDialog::getOpenFileNames(parent, request.title, StartPath(request), filter);
+        files = QFileDialog::getOpenFileNames(parent, request.title, StartPath(request), filter);
+    } else if (const QString file =
+                   QFileDialog::getOpenFileName(parent, request.title, StartPath(request), filter);
+               !file.isEmpty()) {
+        files << file;
     }
-    const QString file =
-        QFileDialog::getOpenFileName(parent, request.title, StartPath(request), filter);
-    return file.isEmpty() ? QStringList() : QStringList{file};
+    ReturnFocusToOwner(parent);
+    return files;
 }
 
 QString QtDialogs::SaveFile(QWidget* parent, const FileDialogRequest& request) {
-    return QFileDialog::getSaveFileName(parent, request.title, StartPath(request),
-                                        ConvertFilter(request.filter));
+    const QString file = QFileDialog::getSaveFileName(parent, request.title, StartPath(request),
+                                                      ConvertFilter(request.filter));
+    ReturnFocusToOwner(parent);
+    return file;
 }
 
 QString QtDialogs::BrowseFolder(QWidget* parent, const QString& title, const QString& initialDir) {
-    return QFileDialog::getExistingDirectory(parent, title, initialDir);
+    const QString folder = QFileDialog::getExistingDirectory(parent, title, initialDir);
+    ReturnFocusToOwner(parent);
+    return folder;
 }
 
 } // namespace platform

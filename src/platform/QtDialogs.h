@@ -4,6 +4,12 @@
 
 namespace platform {
 
+// The text as a box shows it: a box wraps only where a line may break, so a long run
+// without one (a path, a title without blanks) would be cut off at the box's edge. Such runs
+// get invisible break opportunities (U+200B) after each "/" and every kBreakEvery characters.
+constexpr int kBreakEvery = 24;
+QString BreakableText(const QString& text);
+
 class QtDialogs : public Dialogs {
 public:
     MbResult MessageBox(QWidget* parent, const QString& text, const QString& caption, MbIcon icon,

@@ -1,8 +1,7 @@
 #include "platform/TerminationSignals.h"
 
-#include <QPointer>
+#include <QObject>
 #include <QSocketNotifier>
-#include <QWidget>
 #include <csignal>
 #include <fcntl.h>
 #include <unistd.h>
@@ -18,24 +17,22 @@ void OnSignal(int signo) {
 }
 } // namespace
 
-void CloseOnTerminationSignals(QWidget* window) {
+void OnTerminationSignals(QObject* context, std::function<void()> handler) {
     if (signalPipe[0] < 0 && ::pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) != 0) {
         return;
     }
-    auto* notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, window);
-    QPointer<QWidget> target(window);
-    QObject::connect(notifier, &QSocketNotifier::activated, window, [target] {
-        char buffer[16];
-        while (::read(signalPipe[0], buffer, sizeof buffer) > 0) {
-        }
-        if (target) {
-            target->close();
-        }
-    });
+    auto* notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, context);
+    QObject::connect(notifier, &QSocketNotifier::activated, context,
+                     [handler = std::move(handler)] {
+                         char buffer[16];
+                         while (::read(signalPipe[0], buffer, sizeof buffer) > 0) {
+                         }
+                         handler();
+                     });
     struct sigaction action {};
     action.sa_handler = OnSignal;
     sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART;
+    action.sa_flags = static_cast<int>(SA_RESTART | SA_RESETHAND);
     sigaction(SIGTERM, &action, nullptr);
     sigaction(SIGINT, &action, nullptr);
 }

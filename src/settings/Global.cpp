@@ -5,10 +5,13 @@
 #include <chrono>
 #include <fcntl.h>
 #include <limits>
+#include <map>
+#include <optional>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include "cd/akrip32.h"
+#include "platform/FileLock.h"
 #include "platform/IniFile.h"
 #include "platform/ProgramFolder.h"
 #include "platform/UserFolders.h"
@@ -20,46 +23,97 @@ TDiscInfo DiscInfo;
 
 namespace {
 
+// Every key of one file as this process last read or wrote it: the text the record gave
+// it then, and the file's own text then. Saving leaves a key as the file has it when this
+// process did not change it and another process did (the file's text moved on), so that
+// two instances on one settings folder keep each other's changes.
+struct Synced {
+    struct Entry {
+        std::string text;               // the record's value, as it would be written
+        std::optional<std::string> raw; // the file's value, if it had the key
+    };
+    std::string path;
+    std::map<std::pair<std::string, std::string>, Entry> values; // (section, key)
+};
+std::optional<Synced> SyncedOptions;
+std::optional<Synced> SyncedDisc;
+
 // Reads (load) or writes one key, so that the loading and saving halves share one
-// table of keys and can never disagree about names, order or defaults.
+// table of keys and can never disagree about names, order or defaults. A third mode
+// notes every key as synced (the record's text and the file's).
 class Binder {
 public:
-    Binder(platform::IniFile& ini, bool load) : ini_(ini), load_(load) {}
-    void Text(const char* section, const char* key, std::string& field, const std::string& def) {
-        if (load_) {
-            field = ini_.ReadString(section, key, def);
+    enum class Mode { Load, Save, Note };
+    Binder(platform::IniFile* ini, Mode mode, Synced* synced)
+        : ini_(ini), mode_(mode), synced_(synced) {}
+    void Text(const std::string& section, const std::string& key, std::string& field,
+              const std::string& def) {
+        if (mode_ == Mode::Load) {
+            field = ini_->ReadString(section, key, def);
         } else {
-            ini_.WriteString(section, key, field);
+            Put(section, key, field);
         }
     }
-    void Int(const char* section, const char* key, int& field, int def) {
-        if (load_) {
+    void Int(const std::string& section, const std::string& key, int& field, int def) {
+        if (mode_ == Mode::Load) {
             // A number the 32-bit field cannot hold counts as not converting.
-            const long long value = ini_.ReadInteger(section, key, def);
+            const long long value = ini_->ReadInteger(section, key, def);
             const bool fits = value >= std::numeric_limits<std::int32_t>::min() &&
                               value <= std::numeric_limits<std::int32_t>::max();
             field = fits ? static_cast<int>(value) : def;
         } else {
-            ini_.WriteInteger(section, key, field);
+            Put(section, key, std::to_string(field));
         }
     }
-    void Format(const char* section, const char* key, TOutputFormat& field, TOutputFormat def) {
+    void Format(const std::string& section, const std::string& key, TOutputFormat& field,
+                TOutputFormat def) {
         int stored = StoredFormat(field);
         Int(section, key, stored, StoredFormat(def));
         field = FormatFromStored(stored);
     }
-    void Bool(const char* section, const char* key, bool& field, bool def) {
-        if (load_) {
-            field = ini_.ReadBool(section, key, def);
+    void Bool(const std::string& section, const std::string& key, bool& field, bool def) {
+        if (mode_ == Mode::Load) {
+            field = ini_->ReadBool(section, key, def);
         } else {
-            ini_.WriteBool(section, key, field);
+            Put(section, key, field ? "1" : "0");
         }
     }
 
 private:
-    platform::IniFile& ini_;
-    bool load_;
+    void Put(const std::string& section, const std::string& key, const std::string& text) {
+        if (mode_ == Mode::Note) {
+            synced_->values[{section, key}] = {text, ini_->Find(section, key)};
+            return;
+        }
+        if (synced_ != nullptr) {
+            const auto was = synced_->values.find({section, key});
+            if (was != synced_->values.end()) {
+                const auto now = ini_->Find(section, key);
+                const bool ours = text != was->second.text;
+                const bool theirs = now != was->second.raw;
+                if (now && theirs && !ours) {
+                    return; // another instance's value
+                }
+            }
+        }
+        ini_->WriteString(section, key, text);
+    }
+
+    platform::IniFile* ini_;
+    Mode mode_;
+    Synced* synced_;
 };
+
+// What was synced with this file, or nothing when the record was last synced with another
+// file (or never): then every key is written.
+Synced* SyncedWith(std::optional<Synced>& synced, const std::string& path) {
+    return synced && synced->path == path ? &*synced : nullptr;
+}
+
+// The lock two instances on one settings folder take around reading, merging and writing.
+std::string SettingsLockPath() {
+    return platform::ProgramFolder() + ".settings.lock";
+}
 
 // Music belongs where the desktop keeps music; the folder is made only when an
 // extraction first offers to, and then one level only, so the music folder itself must
@@ -114,6 +168,9 @@ void BindOptions(Binder& b, TSettings& s) {
     b.Bool("SecureRip", "TestAndCopy", r.TestAndCopy, d.SecureRip.TestAndCopy);
     b.Bool("SecureRip", "AccurateRip", r.AccurateRip, d.SecureRip.AccurateRip);
     b.Text("SecureRip", "AccurateRipServer", r.AccurateRipServer, d.SecureRip.AccurateRipServer);
+    b.Bool("SecureRip", "CTDB", r.CTDB, r.AccurateRip); // read after AccurateRip
+    b.Text("SecureRip", "CTDBServer", r.CTDBServer, d.SecureRip.CTDBServer);
+    b.Int("SecureRip", "SectorRetries", r.SectorRetries, d.SecureRip.SectorRetries);
     // A file that has the window's section already gets this one appended after it.
     b.Int("Performance", "Encoders", s.Performance.Encoders, d.Performance.Encoders);
     auto& w = s.MainWindow;
@@ -129,12 +186,20 @@ void BindOptions(Binder& b, TSettings& s) {
 }
 
 void BindDiscFields(Binder& b, const std::string& key, TDiscInfo& info) {
-    b.Text(key.c_str(), "Artist", info.Artist, "");
-    b.Text(key.c_str(), "Album", info.Album, "");
-    b.Text(key.c_str(), "Year", info.Year, "");
-    b.Int(key.c_str(), "Genre", info.Genre, -1);
-    b.Text(key.c_str(), "Comment", info.Comment, "");
-    b.Int(key.c_str(), "TrackNumber", info.TrackNumber, 100);
+    b.Text(key, "Artist", info.Artist, "");
+    b.Text(key, "Album", info.Album, "");
+    b.Text(key, "Year", info.Year, "");
+    b.Int(key, "Genre", info.Genre, -1);
+    b.Text(key, "Comment", info.Comment, "");
+    b.Int(key, "TrackNumber", info.TrackNumber, 100);
+}
+
+// Titles 1 up to count (saving and noting; loading has rules of its own, LoadTitles).
+void BindTitles(Binder& b, const std::string& key, int count) {
+    for (int n = 1; n <= count; ++n) {
+        auto& title = DiscInfo.Titles[static_cast<std::size_t>(n)];
+        b.Text(key, std::to_string(n), title, title);
+    }
 }
 
 std::string DefaultTitle(int n) {
@@ -157,41 +222,89 @@ void LoadTitles(const platform::IniFile& ini, const std::string& key) {
     }
 }
 
+// Notes the record's values as now synced with the file (as read, or as just written).
+void NoteOptions(platform::IniFile& ini) {
+    SyncedOptions = Synced{ini.FileName(), {}};
+    Binder note(&ini, Binder::Mode::Note, &*SyncedOptions);
+    BindOptions(note, Settings);
+}
+
+void NoteDisc(platform::IniFile& ini, const std::string& key) {
+    SyncedDisc = Synced{ini.FileName(), {}};
+    Binder note(&ini, Binder::Mode::Note, &*SyncedDisc);
+    BindDiscFields(note, key, DiscInfo);
+    BindTitles(note, key, 100);
+}
+
 } // namespace
 
+int TQueryCDDB::PortOf(const std::string& text) {
+    const auto first = text.find_first_not_of(" \t");
+    const auto last = text.find_last_not_of(" \t");
+    if (first == std::string::npos || last - first + 1 > 5) {
+        return 80;
+    }
+    int port = 0;
+    for (std::size_t i = first; i <= last; ++i) {
+        if (text[i] < '0' || text[i] > '9') {
+            return 80;
+        }
+        port = port * 10 + (text[i] - '0');
+    }
+    return port >= 1 && port <= 65535 ? port : 80;
+}
+
 void LoadSaveOptions(bool Load) {
-    platform::IniFile ini(platform::ProgramFolder() + "options.ini");
-    Binder binder(ini, Load);
-    BindOptions(binder, Settings);
+    const std::string path = platform::ProgramFolder() + "options.ini";
     if (Load) {
+        platform::IniFile ini(path);
+        Binder binder(&ini, Binder::Mode::Load, nullptr);
+        BindOptions(binder, Settings);
         Settings.OggOptions.CompressPosition =
             std::clamp(Settings.OggOptions.CompressPosition, 30, 100);
         Settings.SecureRip.ReadOffset = std::clamp(
             Settings.SecureRip.ReadOffset, -TSecureRip::MaxReadOffset, TSecureRip::MaxReadOffset);
+        Settings.SecureRip.SectorRetries =
+            std::clamp(Settings.SecureRip.SectorRetries, 0, TSecureRip::MaxSectorRetries);
         Settings.Performance.Encoders =
             std::clamp(Settings.Performance.Encoders, 1, TPerformance::MaxEncoders);
-    } else {
+        NoteOptions(ini);
+        return;
+    }
+    // Merged into the file as it is now, which another instance may have saved since.
+    const platform::FileLock lock(SettingsLockPath());
+    platform::IniFile ini(path);
+    Binder binder(&ini, Binder::Mode::Save, SyncedWith(SyncedOptions, path));
+    BindOptions(binder, Settings);
+    if (ini.Changed()) {
         ini.UpdateFile();
     }
+    NoteOptions(ini);
 }
 
 void LoadSaveDiscInfo(const std::string& key, bool Load) {
     if (key.empty()) {
         return;
     }
-    platform::IniFile ini(platform::ProgramFolder() + "cdinfo.dat");
-    Binder binder(ini, Load);
-    BindDiscFields(binder, key, DiscInfo);
+    const std::string path = platform::ProgramFolder() + "cdinfo.dat";
     if (Load) {
+        platform::IniFile ini(path);
+        Binder binder(&ini, Binder::Mode::Load, nullptr);
+        BindDiscFields(binder, key, DiscInfo);
         LoadTitles(ini, key);
+        NoteDisc(ini, key);
         return;
     }
+    const platform::FileLock lock(SettingsLockPath());
+    platform::IniFile ini(path);
+    Binder binder(&ini, Binder::Mode::Save, SyncedWith(SyncedDisc, path));
+    BindDiscFields(binder, key, DiscInfo);
     // Never past the title array, whatever the caller left in TrackNumber.
-    const int count = std::min(DiscInfo.TrackNumber, 100);
-    for (int n = 1; n <= count; ++n) {
-        ini.WriteString(key, std::to_string(n), DiscInfo.Titles[static_cast<std::size_t>(n)]);
+    BindTitles(binder, key, std::min(DiscInfo.TrackNumber, 100));
+    if (ini.Changed()) {
+        ini.UpdateFile();
     }
-    ini.UpdateFile();
+    NoteDisc(ini, key);
 }
 
 std::string DiscKey() {

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "settings/OutputFormat.h"
+#include "platform/HttpClient.h"
 #include "tags/Genres.h"
 
 namespace settings {
@@ -61,6 +62,10 @@ struct TQueryCDDB {
     bool UseProxy = false;
     std::string ProxyAddress;
     std::string Port = "80";
+    // The proxy every network lookup uses (CDDB, AccurateRip, CTDB).
+    platform::HttpProxy Proxy() const { return {UseProxy, ProxyAddress, PortOf(Port)}; }
+    // A port text as a number: 1..65535 in decimal (blanks around it allowed), else 80.
+    static int PortOf(const std::string& text);
 };
 
 struct TID3Options {
@@ -68,14 +73,19 @@ struct TID3Options {
 };
 
 // Secure extraction (off by default): paranoia reads with the drive's read offset,
-// optional test-and-copy, AccurateRip verification and a rip log.
+// optional test-and-copy, AccurateRip and CTDB verification and a rip log.
 struct TSecureRip {
     bool Enabled = false;
     int ReadOffset = 0; // samples, -MaxReadOffset..MaxReadOffset
     bool TestAndCopy = false;
     bool AccurateRip = true;
     std::string AccurateRipServer = "http://www.accuraterip.com";
+    bool CTDB = true; // the CUETools database check of the whole disc; when options.ini
+                      // has no CTDB key it follows AccurateRip
+    std::string CTDBServer = "http://db.cuetools.net";
+    int SectorRetries = 20; // re-reads of a damaged sector before it is given up
     static constexpr int MaxReadOffset = 44100; // one second
+    static constexpr int MaxSectorRetries = 100;
 };
 
 // Where the main window was and how wide the track list's columns were when it last
@@ -125,10 +135,14 @@ struct TDiscInfo {
 extern TSettings Settings;
 extern TDiscInfo DiscInfo;
 
-// Reads (Load) or writes options.ini in the program folder. A refused write throws
+// Reads (Load) or writes options.ini in the program folder. Writing merges into the file
+// as it is on disk then, under a lock shared by every instance on the folder: a key is
+// left as the file has it when this process did not change it since it last read or wrote
+// the file and another process did. A refused write throws
 // std::runtime_error("Unable to write to <path>").
 void LoadSaveOptions(bool Load);
-// Reads or writes the disc's section of cdinfo.dat; nothing happens for an empty key.
+// Reads or writes the disc's section of cdinfo.dat, merging as LoadSaveOptions does;
+// nothing happens for an empty key.
 void LoadSaveDiscInfo(const std::string& DiscKey, bool Load);
 // The disc id of the first drive holding an audio CD, as signed decimal; "" for none.
 std::string DiscKey();

@@ -44,9 +44,19 @@ TSecureRipPage::TSecureRipPage(QWidget* parent) : QWidget(parent) {
     eAccurateRipServer->setMaxLength(2047); // what an INI value holds
     server->addRow(QStringLiteral("AccurateRip server:"), eAccurateRipServer);
     page->addLayout(server);
+    ckCTDB = NamedCheck(this, "ckCTDB",
+                        QStringLiteral("Verify the disc with the CUETools database (CTDB)"));
+    page->addWidget(ckCTDB);
+    auto* ctdbServer = new QFormLayout;
+    eCTDBServer = new QLineEdit(this);
+    eCTDBServer->setObjectName(QStringLiteral("eCTDBServer"));
+    eCTDBServer->setMaxLength(2047);
+    ctdbServer->addRow(QStringLiteral("CTDB server:"), eCTDBServer);
+    page->addLayout(ctdbServer);
     page->addStretch();
     connect(ckSecureRip, &QCheckBox::toggled, this, [this] { UpdateEnabled(); });
     connect(ckAccurateRip, &QCheckBox::toggled, this, [this] { UpdateEnabled(); });
+    connect(ckCTDB, &QCheckBox::toggled, this, [this] { UpdateEnabled(); });
     UpdateEnabled();
 }
 
@@ -56,6 +66,8 @@ void TSecureRipPage::Load(const TSecureRip& options) {
     ckTestAndCopy->setChecked(options.TestAndCopy);
     ckAccurateRip->setChecked(options.AccurateRip);
     eAccurateRipServer->setText(QString::fromStdString(options.AccurateRipServer));
+    ckCTDB->setChecked(options.CTDB);
+    eCTDBServer->setText(QString::fromStdString(options.CTDBServer));
     UpdateEnabled();
 }
 
@@ -65,6 +77,8 @@ void TSecureRipPage::Store(TSecureRip& options) const {
     options.TestAndCopy = ckTestAndCopy->isChecked();
     options.AccurateRip = ckAccurateRip->isChecked();
     options.AccurateRipServer = eAccurateRipServer->text().trimmed().toStdString();
+    options.CTDB = ckCTDB->isChecked();
+    options.CTDBServer = eCTDBServer->text().trimmed().toStdString();
 }
 
 void TSecureRipPage::UpdateEnabled() {
@@ -73,6 +87,8 @@ void TSecureRipPage::UpdateEnabled() {
     ckTestAndCopy->setEnabled(on);
     ckAccurateRip->setEnabled(on);
     eAccurateRipServer->setEnabled(on && ckAccurateRip->isChecked());
+    ckCTDB->setEnabled(on);
+    eCTDBServer->setEnabled(on && ckCTDB->isChecked());
 }
 
 } // namespace settings

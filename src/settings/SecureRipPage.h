@@ -1,8 +1,8 @@
 #pragma once
 // The Options dialog's "Secure rip" page: secure extraction on or off, the drive's read
-// offset in samples, test and copy, and the AccurateRip check with its server. The other
-// controls follow the main box (disabled while secure extraction is off), and the server
-// box follows the AccurateRip box.
+// offset in samples, test and copy, the AccurateRip check with its server and the CTDB
+// check with its server. The other controls follow the main box (disabled while secure
+// extraction is off), and each server box follows its check box.
 //
 // Load fills the controls from a record; Store copies them back (the dialog calls it on
 // OK only). GUI thread only; the dialog's page control owns the page.
@@ -29,6 +29,8 @@ public:
     QCheckBox* ckTestAndCopy = nullptr;
     QCheckBox* ckAccurateRip = nullptr;
     QLineEdit* eAccurateRipServer = nullptr;
+    QCheckBox* ckCTDB = nullptr;
+    QLineEdit* eCTDBServer = nullptr;
 
 private:
     void UpdateEnabled();

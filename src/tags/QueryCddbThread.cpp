@@ -86,19 +86,7 @@ std::string TQueryCDDBThread::UserEmail() {
 }
 
 int TQueryCDDBThread::ProxyPort(const std::string& text) {
-    const auto first = text.find_first_not_of(" \t");
-    const auto last = text.find_last_not_of(" \t");
-    if (first == std::string::npos || last - first + 1 > 5) {
-        return 80;
-    }
-    int port = 0;
-    for (std::size_t i = first; i <= last; ++i) {
-        if (text[i] < '0' || text[i] > '9') {
-            return 80;
-        }
-        port = port * 10 + (text[i] - '0');
-    }
-    return port >= 1 && port <= 65535 ? port : 80;
+    return settings::TQueryCDDB::PortOf(text);
 }
 
 void TQueryCDDBThread::SetOptions() const {

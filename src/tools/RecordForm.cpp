@@ -88,6 +88,29 @@ bool EndsWithWav(const QString& name) {
     return name.endsWith(".wav", Qt::CaseInsensitive);
 }
 
+// Whether two names lead to one file, however they are spelled (dot segments, links).
+bool SameFile(const QString& a, const QString& b) {
+    std::error_code ec;
+    if (fs::equivalent(Path(a), Path(b), ec)) {
+        return true;
+    }
+    return fs::weakly_canonical(Path(a), ec) == fs::weakly_canonical(Path(b), ec);
+}
+
+// A name for sound that could not be saved to its document: beside the recorder's own
+// files, after the document, never replacing a file.
+QString FreeKeptName(const QString& document) {
+    const QString folder = QString::fromStdString(platform::ProgramFolder());
+    const QString base = QFileInfo(document).completeBaseName();
+    for (int n = 1;; ++n) {
+        const QString suffix = n == 1 ? " (unsaved).wav" : QString(" (unsaved %1).wav").arg(n);
+        const QString name = folder + base + suffix;
+        if (!Exists(name)) {
+            return name;
+        }
+    }
+}
+
 } // namespace
 
 QString DurationText(int64_t ms) {
@@ -234,7 +257,38 @@ void TfrmRecord::FormClose() {
     Timer1->stop();
     SaveIfModified(true); // the answer cannot keep the window open
     MediaPlayer1->Close();
-    RemoveIfExists(WorkFile_);
+    // Cancel or a failed save leaves a named document's new sound only in the work file,
+    // which the next document opened would replace.
+    if (Modified_ && !IsScratch() && Exists(WorkFile_)) {
+        KeepUnsavedWork();
+    } else {
+        RemoveIfExists(WorkFile_);
+    }
+}
+
+void TfrmRecord::KeepUnsavedWork() {
+    const QString kept = FreeKeptName(CurrentFile_);
+    if (MoveFile(WorkFile_, kept)) {
+        platform::InfoBox(this, "The recording was not saved to " + CurrentFile_ +
+                                    ".\r\nIt is kept in " + kept + ".");
+    } else {
+        platform::ErrorBox(this, "The recording was not saved to " + CurrentFile_ +
+                                     ".\r\nIt is left in " + WorkFile_ +
+                                     "; copy it elsewhere before recording again.");
+    }
+}
+
+bool TfrmRecord::IsReserved(const QString& path) const {
+    return SameFile(path, ScratchFile()) || SameFile(path, WorkFile_);
+}
+
+bool TfrmRecord::RefuseReservedTarget(const QString& path) {
+    if (!IsReserved(path)) {
+        return false;
+    }
+    platform::InfoBox(this, path + " is the recorder's own working file.\r\n"
+                                   "Please save the sound under another name.");
+    return true;
 }
 
 // ---- media-player buttons -------------------------------------------------------------
@@ -455,6 +509,16 @@ void TfrmRecord::miOpenClick() {
         if (path == CurrentFile_) {
             return;
         }
+        if (Exists(path) && IsReserved(path)) {
+            // The recorder writes these files itself: as a document, its own work would
+            // replace the sound in them.
+            platform::TheDialogs().MessageBox(
+                this,
+                path + " is the recorder's own working file and cannot be opened.\r\n"
+                       "Copy it under another name to open it.",
+                "Vellorine", MbIcon::Warning, MbButtons::Ok);
+            continue;
+        }
         if (Exists(path)) {
             CurrentFile_ = path;
             SetCaption(path);
@@ -546,7 +610,7 @@ bool TfrmRecord::CheckWavName(const QString& name) {
 
 bool TfrmRecord::SaveNewRecording() {
     const QString chosen = platform::TheDialogs().SaveFile(this, SaveRequest());
-    if (chosen.isEmpty() || !CheckWavName(chosen)) {
+    if (chosen.isEmpty() || !CheckWavName(chosen) || RefuseReservedTarget(chosen)) {
         return false;
     }
     if (Exists(chosen)) {
@@ -580,7 +644,7 @@ void TfrmRecord::actSaveExecute() {
 
 void TfrmRecord::actSaveAsExecute() {
     const QString chosen = platform::TheDialogs().SaveFile(this, SaveRequest());
-    if (chosen.isEmpty() || !CheckWavName(chosen)) {
+    if (chosen.isEmpty() || !CheckWavName(chosen) || RefuseReservedTarget(chosen)) {
         return;
     }
     if (Exists(chosen)) {

@@ -12,8 +12,12 @@
 // - The device reports the end of a recording that failed on its own (full disk, sound server
 //   gone) through MediaPlayer1's notification; the window then ends the recording as Stop
 //   would and tells the user, and the sound recorded up to then stays in the file.
+// - The scratch and work files are reserved: neither opens as a document nor is accepted as
+//   a save target (the user is told why).
 // - Closing asks to save a modified document (Cancel does not keep the window open), closes
-//   the device and deletes the work file; the scratch file stays.
+//   the device and deletes the work file; the scratch file stays. When a named document's
+//   new sound was not saved (Cancel, or the save failed), the work file is moved to
+//   "<document> (unsaved).wav" in the program folder instead, and the user is told.
 // - RecordOptions/SaveMp3 of the settings record is read when the window is created and
 //   written back when it closes; an MP3 export sets CommonOptions/OutputFormat to MP3.
 #include <QDialog>
@@ -108,6 +112,12 @@ private:
     void ShowLength();
     void SetCaption(const QString& name);
     bool IsScratch() const { return CurrentFile_ == ScratchFile(); }
+    // The scratch and work files are the recorder's own: never a document nor a save target.
+    bool IsReserved(const QString& path) const;
+    // Tells the user and answers true when path is one of them.
+    bool RefuseReservedTarget(const QString& path);
+    // Moves the work file's unsaved sound to a free name and tells the user where it is.
+    void KeepUnsavedWork();
     platform::FileDialogRequest SaveRequest() const;
     bool CheckWavName(const QString& name);
 

@@ -206,6 +206,13 @@ void TWmaEncoder::State::OpenResampler() {
                                  &decoder->ch_layout, decoder->sample_fmt, decoder->sample_rate, 0,
                                  nullptr);
     resampler.reset(raw);
+    if (rc >= 0 && decoder->ch_layout.nb_channels == 1 && encoder->ch_layout.nb_channels > 1) {
+        // The default matrix spreads one channel over two at -3 dB each, so the speakers
+        // together keep the loudness; a mono recording should instead sound on each side
+        // as loud as it was.
+        const std::vector<double> everySide(static_cast<std::size_t>(preset.Channels), 1.0);
+        rc = swr_set_matrix(raw, everySide.data(), 1);
+    }
     if (rc < 0 || (rc = swr_init(raw)) < 0) {
         Fail("cannot convert the input's sample format", rc);
     }

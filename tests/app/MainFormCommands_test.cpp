@@ -144,6 +144,21 @@ TEST_F(MainWindowCommands, TheFolderButtonOpensTheOutputFolderOrSaysItIsMissing)
     EXPECT_EQ(dialogs_->boxes.size(), 1);
 }
 
+// Like the help, the folder says so when no program could show it, instead of nothing.
+TEST_F(MainWindowCommands, TheFolderCommandSaysWhenNoProgramCouldShowTheFolder) {
+    Start();
+    const std::string folder = images_.Path();
+    settings::Settings.CommonOptions.OutputFolder = folder;
+    shell_->answer = false;
+    form_->Action("Openoutputdirectory1")->trigger();
+    ASSERT_EQ(shell_->requests.size(), 1);
+    EXPECT_EQ(shell_->requests[0].target.toStdString(), folder);
+    ASSERT_EQ(dialogs_->boxes.size(), 1);
+    EXPECT_EQ(dialogs_->boxes[0].text.toStdString(),
+              "No program to show the folder was found. The output folder is " + folder + ".");
+    EXPECT_EQ(dialogs_->boxes[0].icon, platform::MbIcon::Error);
+}
+
 TEST_F(MainWindowCommands, VolumeControlStartsPavucontrolOrSaysItIsNotInstalled) {
     Start();
     form_->Action("VolumeControlMenu")->trigger();

@@ -158,6 +158,14 @@ TEST_F(MainWindowJobs, ExtractChecksComeInOrderAndEachRefusalStopsTheCommand) {
               ",The output directory does not exist.\r\ncreates a new directory?",
           "Cannot create " + QString::fromStdString((missing / "deeper").string()) + "."},
          false},
+        {"empty folder setting", // not the working folder, nor the root
+         true,
+         true,
+         "",
+         platform::MbResult::Yes,
+         false,
+         {",The output directory does not exist.\r\ncreates a new directory?", "Cannot create "},
+         false},
     };
     const std::string image = cdtest::MakeImage(work, "disc", {150});
     for (const Case& c : cases) {
@@ -215,13 +223,18 @@ TEST_F(MainWindowJobs, EachConversionAsksForFilesAndConvertsThemIntoTheOutputFol
         ASSERT_TRUE(action->isEnabled());
         const QStringList chosen = {QString::fromStdString(work.File(c.input))};
 
-        settings::Settings.CommonOptions.OutputFolder = out.string(); // not there yet
-        dialogs->openAnswers = {chosen};
-        action->trigger();
-        EXPECT_EQ(dialogs->BoxTexts(),
-                  QStringList({"The output directory does not exist.Please check the "
-                               "output directory setting."}));
-        EXPECT_EQ(modalRuns, 0);
+        for (const std::string& folder : {std::string(), out.string()}) { // empty, not there yet
+            settings::Settings.CommonOptions.OutputFolder = folder;
+            dialogs->boxes.clear();
+            dialogs->openAnswers = {chosen};
+            action->trigger();
+            EXPECT_EQ(dialogs->BoxTexts(),
+                      QStringList({"The output directory does not exist.Please check the "
+                                   "output directory setting."}))
+                << folder;
+            EXPECT_EQ(modalRuns, 0);
+        }
+        settings::Settings.CommonOptions.OutputFolder = out.string();
 
         fs::create_directories(out);
         dialogs->boxes.clear();
@@ -240,6 +253,80 @@ TEST_F(MainWindowJobs, EachConversionAsksForFilesAndConvertsThemIntoTheOutputFol
         dialogs->boxes.clear();
         dialogs->fileRequests.clear();
         modalRuns = 0;
+    }
+}
+
+} // namespace
+
+namespace {
+
+// Titles are checked before the job starts: one that cannot name a file is refused while
+// the user is there; any other goes to the job as it is (the file name is made from it there).
+TEST(MainWindowTitles, ExtractRefusesEmptyTitlesBeforeTheJobAndPassesOthersUnchanged) {
+    struct Case {
+        const char* what;
+        QStringList titles;
+        QList<bool> checked;
+        const char* box; // empty: the job opens
+        const char* jobCaption;
+    };
+    const Case cases[] = {
+        {"plain titles", {"Morning", "Noon"}, {true, true}, "", "Extracting(01/02): Morning"},
+        {"a slash stays in the title",
+         {"AC/DC", "Remix / Edit"},
+         {true, true},
+         "",
+         "Extracting(01/02): AC/DC"},
+        {"an empty title",
+         {"Morning", ""},
+         {true, true},
+         "The title of track 2 is empty: no file can be named after it. Please rename the "
+         "Title in the CD tracks list.",
+         ""},
+        {"two empty titles",
+         {"", "", "Night"},
+         {true, true, true},
+         "The titles of tracks 1, 2 are empty: no file can be named after them. Please rename "
+         "the Title in the CD tracks list.",
+         ""},
+        {"an empty title left unchecked",
+         {"", "Noon"},
+         {false, true},
+         "",
+         "Extracting(01/01): Noon"},
+    };
+    for (const Case& c : cases) {
+        cdtest::ScratchFolder work;
+        cdtest::ScratchFolder home;
+        const testsupport::ScopedEnv homeEnv{"VELLORINE_HOME", home.Path().c_str()};
+        const testsupport::ScopedDialogs scripted;
+        std::vector<int> frames(static_cast<std::size_t>(c.titles.size()), 75);
+        cdtest::UseImages({cdtest::MakeImage(work, "disc", frames)});
+        settings::Settings = settings::TSettings{};
+        settings::DiscInfo = settings::TDiscInfo{};
+        QStringList captions;
+        scripted.get()->onModal = [&](QWidget* w) {
+            captions << w->windowTitle();
+            return 0;
+        };
+        app::TMainForm main;
+        main.show();
+        settings::Settings.CommonOptions.OutputFolder = work.Path();
+        for (int i = 0; i < c.titles.size(); ++i) {
+            main.ListView()->topLevelItem(i)->setText(1, c.titles[i]);
+            main.ListView()->topLevelItem(i)->setCheckState(0, c.checked[i] ? Qt::Checked
+                                                                            : Qt::Unchecked);
+        }
+        main.Action("ActionExtract")->trigger();
+        if (*c.box == '\0') {
+            EXPECT_TRUE(scripted.get()->boxes.isEmpty()) << c.what;
+            EXPECT_EQ(captions, QStringList({c.jobCaption})) << c.what;
+        } else {
+            EXPECT_EQ(scripted.get()->BoxTexts(), QStringList({c.box})) << c.what;
+            EXPECT_EQ(scripted.get()->boxes.value(0).icon, platform::MbIcon::Information);
+            EXPECT_TRUE(captions.isEmpty()) << c.what << ": no job window";
+        }
+        main.close();
     }
 }
 

@@ -50,10 +50,14 @@ inline Bytes SinePcm(std::int32_t rate, const std::vector<double>& freqs, double
     return Pcm16(s);
 }
 
-// Signal to noise-and-distortion of a tone of known frequency in x (one channel): the
-// least-squares sine is the signal, everything else (an offset included) is noise and
-// distortion.
-inline double SinadDb(const std::vector<double>& x, double freq, double rate) {
+// The least-squares sine of a known frequency in x (one channel): x ~ a sin + b cos.
+struct ToneFit {
+    double a = 0;
+    double b = 0;
+    double Amplitude() const { return std::hypot(a, b); }
+};
+
+inline ToneFit FitTone(const std::vector<double>& x, double freq, double rate) {
     double ss = 0, sc = 0, cc = 0, xs = 0, xc = 0;
     for (std::size_t i = 0; i < x.size(); ++i) {
         const double w = 2 * std::numbers::pi * freq * static_cast<double>(i) / rate;
@@ -64,12 +68,18 @@ inline double SinadDb(const std::vector<double>& x, double freq, double rate) {
         xc += x[i] * std::cos(w);
     }
     const double det = ss * cc - sc * sc;
-    const double a = (xs * cc - xc * sc) / det;
-    const double b = (xc * ss - xs * sc) / det;
+    return {(xs * cc - xc * sc) / det, (xc * ss - xs * sc) / det};
+}
+
+// Signal to noise-and-distortion of a tone of known frequency in x (one channel): the
+// least-squares sine is the signal, everything else (an offset included) is noise and
+// distortion.
+inline double SinadDb(const std::vector<double>& x, double freq, double rate) {
+    const ToneFit tone = FitTone(x, freq, rate);
     double signal = 0, noise = 0;
     for (std::size_t i = 0; i < x.size(); ++i) {
         const double w = 2 * std::numbers::pi * freq * static_cast<double>(i) / rate;
-        const double fit = a * std::sin(w) + b * std::cos(w);
+        const double fit = tone.a * std::sin(w) + tone.b * std::cos(w);
         signal += fit * fit;
         noise += (x[i] - fit) * (x[i] - fit);
     }

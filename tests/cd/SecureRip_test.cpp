@@ -5,6 +5,7 @@
 #include "cd/CddbServer.h"
 #include "cd/DiscImages.h"
 #include "cd/FaultySectors.h"
+#include "cd/ReadOffsetFinder.h"
 #include "cd/RipHarness.h"
 #include "cd/RipSession.h"
 #include "cd/ripthread.h"
@@ -18,6 +19,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -426,6 +429,110 @@ TEST_F(SecureRip, TheLookupJudgesEachTrackAgainstTheDatabaseAndNeverFailsTheRip)
     }
 }
 
+TEST_F(SecureRip, TheDatabaseLookupTakesTheProxySettingAndOnlyThat) {
+    UseDisc({40, 12, 30});
+    ScratchFolder served;
+    const auto made = RunCommand("python3 " + Quoted(Helper) + " database " + Quoted(bin) + " " +
+                                 Quoted(served.File("answer")) + " match 40 12 30");
+    ASSERT_EQ(made.ExitCode, 0) << made.Output;
+    const std::string name = made.Output.substr(0, made.Output.find('\n'));
+    std::filesystem::rename(served.File("answer"), served.File(name));
+    DatabaseServer server(served.Path(), 2);
+    ScratchFolder none;
+    cdtest::CddbServer proxy(none.Path(), {"--proxy"});
+    // The environment's proxy, which only the setting may decide about.
+    const std::string viaEnvironment = "http://127.0.0.1:" + std::to_string(proxy.Port());
+    const ScopedEnv httpProxy("http_proxy", viaEnvironment.c_str());
+    const ScopedEnv noProxy("no_proxy", "");
+    for (const bool useProxy : {true, false}) {
+        SCOPED_TRACE(useProxy ? "proxy on" : "proxy off");
+        RipSessionOptions options;
+        options.accurateRipServer = server.Url();
+        options.lookupTimeout = std::chrono::seconds(10);
+        options.proxy = {useProxy, "127.0.0.1", proxy.Port()};
+        auto session = MakeSession(options);
+        Rip(1, session);
+        ASSERT_TRUE(session->WaitForLookup(std::chrono::seconds(15)));
+        EXPECT_EQ(session->Tracks().at(0).ar, ArVerdict::Match);
+        EXPECT_EQ(proxy.Requests().size(), 1u);
+    }
+    ASSERT_FALSE(proxy.Requests().empty());
+    EXPECT_EQ(proxy.Requests()[0], "PROXY " + server.Url() + "/accuraterip/" +
+                                       ArDatabasePath(SumsOf(bin, {40, 12, 30}).ids));
+}
+
+TEST_F(SecureRip,
+       TheWholeDiscIsCheckedAgainstTheCtdbWithTheChecksumOfTheIndependentImplementation) {
+    const std::string ctdbHelper = VELLORINE_SOURCE_DIR "/tests/cd/ctdb.py";
+    UseDisc({40, 12, 30});
+    const auto oracle = RunCommand("python3 " + Quoted(ctdbHelper) + " crc " + Quoted(bin));
+    ASSERT_EQ(oracle.ExitCode, 0) << oracle.Output;
+    const std::string discCrc = oracle.Output.substr(0, 8);
+    std::string upper = discCrc;
+    std::transform(upper.begin(), upper.end(), upper.begin(),
+                   [](char c) { return static_cast<char>(std::toupper(c)); });
+    struct Case {
+        const char* scenario; // what the server holds
+        std::vector<int> tracks;
+        CtdbVerdict verdict;
+        const char* logText;
+    };
+    const std::vector<Case> cases = {
+        {"match",
+         {1, 2, 3},
+         CtdbVerdict::Match,
+         "CTDB:            accurately ripped (confidence 7 of 10)"},
+        {"match", {3, 1, 2}, CtdbVerdict::Match, "accurately ripped (confidence 7 of 10)"},
+        {"match", {1, 3}, CtdbVerdict::Incomplete, "not verified (it needs every track"},
+        {"mismatch", {1, 2, 3}, CtdbVerdict::Mismatch, "mismatch (confidence 0 of 6)"},
+        {"missing", {1, 2, 3}, CtdbVerdict::NotInDatabase, "CTDB:            not in database"},
+        {"empty", {1, 2, 3}, CtdbVerdict::NotInDatabase, "CTDB:            not in database"},
+        {"garbage", {1, 2, 3}, CtdbVerdict::NotVerified, "not verified (the database's answer"},
+        {"dead", {1, 2, 3}, CtdbVerdict::NotVerified, "not verified (no answer from the database"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.scenario + std::string(" with ") + std::to_string(c.tracks.size()) +
+                     " tracks");
+        ScratchFolder served;
+        if (c.scenario != std::string("missing") && c.scenario != std::string("dead")) {
+            const auto made =
+                RunCommand("python3 " + Quoted(ctdbHelper) + " reply " + Quoted(bin) + " " +
+                           Quoted(served.File("lookup2.php")) + " " + c.scenario);
+            ASSERT_EQ(made.ExitCode, 0) << made.Output;
+        }
+        ScratchFolder records;
+        cdtest::CddbServer server(records.Path(), {"--files", served.Path()});
+        RipSessionOptions options;
+        options.ctdb = true;
+        options.ctdbServer = c.scenario == std::string("dead")
+                                 ? "http://127.0.0.1:" + std::to_string(cdtest::UnusedPort())
+                                 : "http://" + server.Address();
+        options.lookupTimeout = std::chrono::seconds(10);
+        auto session = MakeSession(options);
+        for (const int track : c.tracks) {
+            Rip(track, session);
+            EXPECT_EQ(receiver.LastStatus(settings::PI_TRACK_EXTRACTED), RipStatusOk);
+        }
+        ASSERT_TRUE(session->WaitForLookup(std::chrono::seconds(15)));
+        const RipLogCtdb ctdb = session->Ctdb();
+        EXPECT_EQ(ctdb.verdict, c.verdict) << CtdbVerdictText(ctdb);
+        const std::string log = testsupport::ReadText(session->LogPath());
+        EXPECT_NE(log.find(c.logText), std::string::npos) << log;
+        if (c.tracks.size() == 3) {
+            ASSERT_TRUE(ctdb.crc);
+            EXPECT_EQ(cdtest::HexId(*ctdb.crc), discCrc);
+            EXPECT_NE(log.find("Disc CRC32:      " + upper), std::string::npos) << log;
+        } else {
+            EXPECT_FALSE(ctdb.crc);
+        }
+        if (c.scenario != std::string("dead")) {
+            EXPECT_EQ(server.Requests(),
+                      (std::vector<std::string>{
+                          "GET /lookup2.php?version=3&ctdb=1&fuzzy=1&toc=0:40:52:82"}));
+        }
+    }
+}
+
 TEST_F(SecureRip, ASilentServerNeitherHoldsUpTheRipNorLeavesTheLogWaiting) {
     // Accepts connections (the kernel's backlog) and never answers.
     const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
@@ -452,6 +559,81 @@ TEST_F(SecureRip, ASilentServerNeitherHoldsUpTheRipNorLeavesTheLogWaiting) {
                   "not verified (the job ended before the database answered)"),
               std::string::npos);
     ::close(listener);
+}
+
+TEST_F(SecureRip, TheDrivesReadOffsetIsFoundFromTheDatabase) {
+    struct Case {
+        const char* served; // the database the server holds, as the helper names it
+        ReadOffsetResult::Kind kind;
+        int offset;
+    };
+    const Case cases[] = {
+        {"shifted:667", ReadOffsetResult::Kind::Found, 667},
+        {"shifted:-48", ReadOffsetResult::Kind::Found, -48},
+        {"shifted:2900", ReadOffsetResult::Kind::Found, 2900},
+        {"match", ReadOffsetResult::Kind::Found, 0},
+        {"shifted:3000", ReadOffsetResult::Kind::NoMatch, 0}, // beyond the search
+        {"mismatch", ReadOffsetResult::Kind::NoMatch, 0},
+        {"", ReadOffsetResult::Kind::NotInDatabase, 0},
+    };
+    UseDisc({40, 12, 30});
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.served);
+        ScratchFolder served;
+        if (*c.served != '\0') {
+            const auto made =
+                RunCommand("python3 " + Quoted(Helper) + " database " + Quoted(bin) + " " +
+                           Quoted(served.File("answer")) + " " + c.served + " 40 12 30");
+            ASSERT_EQ(made.ExitCode, 0) << made.Output;
+            std::filesystem::rename(served.File("answer"),
+                                    served.File(made.Output.substr(0, made.Output.find('\n'))));
+        }
+        DatabaseServer server(served.Path(), 1);
+        const ReadOffsetResult got = FindReadOffset(handle, server.Url());
+        EXPECT_EQ(got.kind, c.kind) << got.error;
+        EXPECT_EQ(got.offset, c.offset);
+        if (c.kind == ReadOffsetResult::Kind::Found) {
+            EXPECT_EQ(got.confidence, 5) << "the v1 submissions";
+            EXPECT_EQ(got.track, 2) << "a track inside the disc";
+        }
+    }
+    // A search the user gave up on ends without an answer.
+    const std::atomic<bool> cancel{true};
+    const ReadOffsetResult cancelled =
+        FindReadOffset(handle, "http://127.0.0.1:" + std::to_string(cdtest::UnusedPort()),
+                       DefaultOffsetSearch, LookupOptions{std::chrono::seconds(10), {}}, &cancel);
+    EXPECT_EQ(cancelled.kind, ReadOffsetResult::Kind::Failed);
+    EXPECT_EQ(cancelled.error, "cancelled");
+}
+
+TEST(SecureRipParts, TheShiftedChecksumEqualsTheChecksumTakenAfresh) {
+    std::mt19937 random(11);
+    constexpr std::uint32_t Margin = 40;
+    constexpr std::uint32_t Samples = 6000; // a first or last track leaves 2940 out
+    Bytes pcm(4 * (Samples + 2 * Margin));
+    for (auto& b : pcm) {
+        b = static_cast<std::uint8_t>(random());
+    }
+    for (const bool first : {false, true}) {
+        for (const bool last : {false, true}) {
+            SCOPED_TRACE(std::string(first ? "first " : "") + (last ? "last" : ""));
+            // A database entry for each of a few offsets, taken sample by sample.
+            const std::vector<int> offsets = {-40, -1, 0, 17, 40};
+            ArChunk chunk;
+            for (const int offset : offsets) {
+                ArChecksum sums(Samples, first, last);
+                sums.Add(std::span<const std::uint8_t>(pcm).subspan(
+                    4 * static_cast<std::size_t>(static_cast<int>(Margin) + offset), 4 * Samples));
+                chunk.tracks = {{1, sums.V1(), 0}};
+                const auto matches = MatchArOffsets(pcm, Margin, first, last, {chunk}, 0);
+                ASSERT_EQ(matches.size(), 1u) << "offset " << offset;
+                EXPECT_EQ(matches[0].offset, offset);
+                EXPECT_EQ(matches[0].confidence, 1);
+                EXPECT_TRUE(MatchArOffsets(pcm, Margin, first, last, {chunk}, 1).empty())
+                    << "another track's entry";
+            }
+        }
+    }
 }
 
 TEST(SecureRipParts, DatabaseFilesWithABrokenLayoutAreRefused) {
@@ -509,11 +691,26 @@ TEST(SecureRipParts, TheSessionComesFromTheSettingsOnlyWhenSecureModeIsOn) {
     settings::Settings.SecureRip.ReadOffset = 48;
     settings::Settings.SecureRip.TestAndCopy = true;
     settings::Settings.SecureRip.AccurateRipServer = "http://127.0.0.1:9";
+    settings::Settings.SecureRip.SectorRetries = 7;
     const auto session = SecureSessionFromSettings();
     ASSERT_NE(session, nullptr);
     EXPECT_EQ(session->Options().readOffset, 48);
     EXPECT_TRUE(session->Options().testAndCopy);
     EXPECT_EQ(session->Options().accurateRipServer, "http://127.0.0.1:9");
+    EXPECT_EQ(session->Options().sectorRetries, 7);
+    EXPECT_FALSE(session->Options().proxy.use);
+    EXPECT_TRUE(session->Options().ctdb) << "on by default";
+    EXPECT_EQ(session->Options().ctdbServer, "http://db.cuetools.net");
+    // Every lookup takes the one proxy setting, kept with the CDDB options.
+    settings::Settings.QueryCDDB.UseProxy = true;
+    settings::Settings.QueryCDDB.ProxyAddress = "proxy.example";
+    settings::Settings.QueryCDDB.Port = "3128";
+    const auto proxied = SecureSessionFromSettings();
+    ASSERT_NE(proxied, nullptr);
+    EXPECT_TRUE(proxied->Options().proxy.use);
+    EXPECT_EQ(proxied->Options().proxy.host, "proxy.example");
+    EXPECT_EQ(proxied->Options().proxy.port, 3128);
+    settings::Settings.QueryCDDB = settings::TQueryCDDB{};
     settings::Settings.SecureRip = settings::TSecureRip{};
 }
 

@@ -8,7 +8,11 @@ algorithm and file format, independent of the program's code.
                                              writes a database file for the image:
                                              match (two pressings, v1 then v2 checksums,
                                              confidence 5 and 3, and a chunk of another
-                                             disc), mismatch (wrong checksums), garbage
+                                             disc), mismatch (wrong checksums), garbage,
+                                             shifted:N (v1 and v2 checksums, confidence 5
+                                             and 3, of the image as read by a drive that
+                                             needs read offset N: sample k is image
+                                             sample k + N, silence beyond the image)
   accuraterip.py serve DIR PORTFILE MAX      serves DIR's files by base name on a free
                                              loopback port (written to PORTFILE) for at
                                              most MAX requests or 60 seconds
@@ -53,9 +57,16 @@ def disc_ids(frames):
     return len(starts), id1, id2, cddb
 
 
-def all_sums(bin_path, frames):
+def shifted(image, offset):
+    shift = 4 * offset
+    if shift >= 0:
+        return image[shift:] + bytes(min(shift, len(image)))
+    return bytes(min(-shift, len(image))) + image[:shift]
+
+
+def all_sums(bin_path, frames, offset=0):
     with open(bin_path, "rb") as f:
-        image = f.read()
+        image = shifted(f.read(), offset)
     sums, at = [], 0
     for index, count in enumerate(frames):
         data = image[at:at + count * FRAME_BYTES]
@@ -73,8 +84,12 @@ def chunk(ids, entries):
 
 def database(bin_path, out_path, kind, frames):
     ids = disc_ids(frames)
-    sums = all_sums(bin_path, frames)
-    if kind == "match":
+    offset = int(kind.split(":")[1]) if kind.startswith("shifted:") else 0
+    sums = all_sums(bin_path, frames, offset)
+    if offset != 0:
+        body = (chunk(ids, [(5, s[0]) for s in sums]) +
+                chunk(ids, [(3, s[1]) for s in sums]))
+    elif kind == "match":
         other = (ids[0], ids[1] ^ 1, ids[2], ids[3])
         body = (chunk(other, [(9, s[0]) for s in sums]) +
                 chunk(ids, [(5, s[0]) for s in sums]) +

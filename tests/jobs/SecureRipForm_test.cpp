@@ -12,6 +12,7 @@ TEST_F(JobWindowTest, SecureModeLogsEveryTrackAndWarnsAboutUnreliableFrames) {
     settings::Settings.CommonOptions.OutputFormat = settings::TOutputFormat::ofWav;
     settings::Settings.SecureRip.Enabled = true;
     settings::Settings.SecureRip.AccurateRip = false;
+    settings::Settings.SecureRip.CTDB = false; // no outside hosts in tests
     const JobOutcome run = Run(jobs::jkExtract, {"01Song A", "02Song B"});
     ASSERT_TRUE(run.ended);
     const std::string log = Out("rip-06000402.log");

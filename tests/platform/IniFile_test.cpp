@@ -2,7 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <csignal>
 #include <filesystem>
+#include <fstream>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <thread>
 
 #include "support/TestSupport.h"
 
@@ -79,6 +85,186 @@ TEST(IniFile, AFileThatCannotBeWrittenRaisesAndKeepsItsText) {
     } catch (const std::runtime_error& e) {
         EXPECT_STREQ(e.what(), "Unable to write to /nonexistent-folder-for-vellorine/x.ini");
     }
+}
+
+} // namespace
+
+namespace {
+
+struct Write {
+    const char* section;
+    const char* key;
+    const char* value;
+};
+
+TEST(IniFile, WritesLandWhereTheFirstMatchingSectionEndsAndTheRestIsKeptByteForByte) {
+    const struct {
+        const char* name;
+        std::string before;
+        std::vector<Write> writes;
+        std::string after;
+    } cases[] = {
+        {"a repeated section: the first is used, the second left alone",
+         "[S]\na=1\n[t]\nb=2\n[s]\na=9\n",
+         {{"s", "a", "5"}, {"S", "new", "n"}},
+         "[S]\na=5\nnew=n\n[t]\nb=2\n[s]\na=9\n"},
+        {"blank lines after a section's last key stay after the new key",
+         "[a]\nk=1\n\n\n[b]\n",
+         {{"a", "x", "2"}, {"b", "y", "3"}},
+         "[a]\nk=1\nx=2\n\n\n[b]\ny=3\n"},
+        {"lines before the first section and a bracket inside a value are no sections",
+         "top=1\n[a]\nt=Song [Live]\n  [ b ]  \nk=2\n",
+         {{"a", "top", "x"}, {"b", "k", "3"}, {"live", "k", "4"}},
+         "top=1\n[a]\nt=Song [Live]\ntop=x\n  [ b ]  \nk=3\n[live]\nk=4\n"},
+        {"a key written twice, a new section written twice",
+         "[a]\n;k=comment\nK = old \n",
+         {{"A", "k", "1"}, {"a", "k", "2"}, {"n", "x", "1"}, {"N", "X", "2"}, {"n", "y", "3"}},
+         "[a]\n;k=comment\nK=2\n[n]\nx=2\ny=3\n"},
+        {"CR LF, a mark and no last line end",
+         "\xEF\xBB\xBF[a]\r\nk=1\r\nz=\"q\"",
+         {{"a", "k", "2"}},
+         "[a]\nk=2\nz=\"q\"\n"},
+        {"an empty file", "", {{"a", "k", "v"}}, "[a]\nk=v\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string path = TempPath(c.before);
+        IniFile ini(path);
+        for (const Write& w : c.writes) {
+            ini.WriteString(w.section, w.key, w.value);
+            EXPECT_EQ(ini.ReadString(w.section, w.key, "?"), w.value) << w.section << "/" << w.key;
+        }
+        ini.UpdateFile();
+        EXPECT_EQ(ReadText(path), c.after);
+        // Read back, the file holds what the object read after its writes.
+        IniFile again(path);
+        for (const Write& w : c.writes) {
+            EXPECT_EQ(again.ReadString(w.section, w.key, "?"),
+                      ini.ReadString(w.section, w.key, "!"))
+                << w.section << "/" << w.key;
+        }
+    }
+}
+
+// Names are matched as given against the names the lines give (trimmed), so a section
+// written under a padded name is a new one, and a later write under the plain name still
+// goes to the section the file had.
+TEST(IniFile, ASectionMadeByAWriteNeverHidesTheFilesSectionOfTheSameName) {
+    const std::string path = TempPath("[a]\nk=1\n");
+    IniFile ini(path);
+    ini.WriteString(" a", "x", "1");
+    ini.WriteString("a", "y", "2");
+    ini.WriteString("a", " k", "3"); // a padded key is a new one too
+    EXPECT_EQ(ini.ReadString("A", "k", "?"), "1");
+    EXPECT_EQ(ini.ReadString("a", "y", "?"), "2");
+    ini.UpdateFile();
+    EXPECT_EQ(ReadText(path), "[a]\nk=1\ny=2\n k=3\n[ a]\nx=1\n");
+}
+
+TEST(IniFile, OnlyAWriteOfAnotherValueCountsAsAChange) {
+    const struct {
+        Write write;
+        bool changed;
+    } cases[] = {
+        {{"a", "k", "1"}, false},  // the value it has
+        {{"A", "K", "1"}, false},  // in other letter case
+        {{"a", "k", "2"}, true},   //
+        {{"a", "new", "1"}, true}, // a new key
+        {{"new", "k", "1"}, true}, // a new section
+        {{"a", "q", "x"}, true},   // "x" is read from 'x', but the line changes
+    };
+    const std::string path = TempPath("[a]\nk=1\nq='x'\n");
+    for (const auto& c : cases) {
+        IniFile ini(path);
+        EXPECT_FALSE(ini.Changed());
+        ini.WriteString(c.write.section, c.write.key, c.write.value);
+        EXPECT_EQ(ini.Changed(), c.changed) << c.write.section << "/" << c.write.key;
+    }
+}
+
+ino_t InodeOf(const std::string& path) {
+    struct stat st {};
+    ::stat(path.c_str(), &st);
+    return st.st_ino;
+}
+
+// New sections go onto the end of the file the object read, in place; a file that changed
+// since, or whose text needed clean-up, is written whole from the object's text.
+TEST(IniFile, NewSectionsAreAppendedInPlaceOnlyToTheFileAsItWasRead) {
+    const struct {
+        const char* name;
+        std::string before;
+        std::string replacedBy; // another writer's file put in its place after the read
+        bool inPlace;
+        std::string after;
+    } cases[] = {
+        {"unchanged", "[a]\nk=1\n", "", true, "[a]\nk=1\n[n]\nx=1\n"},
+        {"replaced meanwhile", "[a]\nk=1\n", "[a]\nk=2\n", false, "[a]\nk=1\n[n]\nx=1\n"},
+        {"CR LF", "[a]\r\nk=1\r\n", "", true, "[a]\r\nk=1\r\n[n]\nx=1\n"},
+        {"no last line end", "[a]\nk=1", "", false, "[a]\nk=1\n[n]\nx=1\n"},
+        {"a byte-order mark", "\xEF\xBB\xBF[a]\nk=1\n", "", true,
+         "\xEF\xBB\xBF[a]\nk=1\n[n]\nx=1\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string path = TempPath(c.before);
+        IniFile ini(path);
+        if (!c.replacedBy.empty()) {
+            const std::string other = TempPath(c.replacedBy);
+            fs::rename(other, path);
+        }
+        const ino_t inode = InodeOf(path);
+        ini.WriteString("n", "x", "1");
+        ini.UpdateFile();
+        EXPECT_EQ(ReadText(path), c.after);
+        EXPECT_EQ(InodeOf(path) == inode, c.inPlace);
+    }
+}
+
+TEST(IniFile, AnAppendThatDoesNotFitIsCutOffAndReported) {
+    const std::string before = "[a]\nk=1\n";
+    const std::string path = TempPath(before);
+    IniFile ini(path);
+    ini.WriteString("new section", "key", "a value longer than the room left");
+    std::signal(SIGXFSZ, SIG_IGN);
+    rlimit old{};
+    getrlimit(RLIMIT_FSIZE, &old);
+    rlimit limit = old;
+    limit.rlim_cur = before.size() + 6; // room for a part of the new section only
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limit), 0);
+    EXPECT_THROW(ini.UpdateFile(), std::runtime_error);
+    setrlimit(RLIMIT_FSIZE, &old);
+    std::signal(SIGXFSZ, SIG_DFL);
+    EXPECT_EQ(ReadText(path), before);
+}
+
+// A file read again is listed again unless it is the same file with the same times as when
+// it was listed. The waits let the file's times move past the coarse clock's tick, which
+// is when a listing is kept at all.
+TEST(IniFile, AFileReadAgainSeesEveryChangeMadeSinceItWasListed) {
+    const auto settle = [] { std::this_thread::sleep_for(std::chrono::milliseconds(150)); };
+    const std::string path = TempPath("[a]\nk=1\n[b]\nk=2\n");
+    settle();
+    EXPECT_EQ(IniFile(path).ReadString("b", "k", "?"), "2"); // listed, and the listing kept
+    EXPECT_EQ(IniFile(path).ReadString("b", "k", "?"), "2");
+
+    {
+        IniFile appender(path); // appends in place: the same file, longer
+        appender.WriteString("c", "k", "3");
+        appender.UpdateFile();
+    }
+    EXPECT_EQ(IniFile(path).ReadString("c", "k", "?"), "3");
+
+    settle();
+    EXPECT_EQ(IniFile(path).ReadString("b", "k", "?"), "2"); // listed again, and kept
+    // Rewritten in place to the same length: "[b]" becomes a key of section a.
+    {
+        std::ofstream same(path, std::ios::binary | std::ios::in | std::ios::out);
+        same.write("[a]\nk=1\nb=0\nk=2\n", 16);
+    }
+    const IniFile changed(path);
+    EXPECT_EQ(changed.ReadString("a", "b", "?"), "0");
+    EXPECT_EQ(changed.ReadString("b", "k", "?"), "?");
 }
 
 } // namespace

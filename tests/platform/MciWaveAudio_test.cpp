@@ -194,6 +194,54 @@ TEST_F(MciRecording, InsertsInTheMiddleThroughOneRenameAndAppendsAfterIt) {
                 static_cast<double>(2000 + elapsed + more), 80);
 }
 
+// Recording at the length the device reports (what the recorder's track bar at its end
+// gives) appends after the last frame, also when the sound is not a whole number of
+// milliseconds long: the old sound stays whole in front of the new one.
+TEST_F(MciRecording, RecordingAtTheReportedLengthKeepsEveryOldFrameInFront) {
+    const struct {
+        const char* name;
+        int rate;
+        int channels;
+        int bits;
+        int frames;
+    } cases[] = {
+        {"8k-mono.wav", 8000, 1, 16, 2001},        // 250.125 ms
+        {"44k-stereo.wav", 44100, 2, 16, 44143},   // 1000.95 ms
+        {"22k-mono-8bit.wav", 22050, 1, 8, 11030}, // 500.23 ms
+    };
+    MonitorAsDefaultSource monitor;
+    TonePlayer tone(kToneHz);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string path = folder_.File(c.name);
+        ASSERT_EQ(RunCommand("sox -r " + std::to_string(c.rate) + " -n -c " +
+                             std::to_string(c.channels) + " -b " + std::to_string(c.bits) + " " +
+                             Quoted(path) + " synth " + std::to_string(c.frames) +
+                             "s sine 300 vol 0.5")
+                      .ExitCode,
+                  0);
+        std::string error;
+        const auto layout = ReadWavLayout(path, error);
+        ASSERT_TRUE(layout) << error;
+        ASSERT_EQ(layout->dataBytes, static_cast<uint64_t>(c.frames) * layout->BlockAlign());
+        const Bytes before = ReadAll(path);
+        const Bytes oldSound(
+            before.begin() + static_cast<std::ptrdiff_t>(layout->dataOffset),
+            before.begin() + static_cast<std::ptrdiff_t>(layout->dataOffset + layout->dataBytes));
+
+        MciWaveAudio device;
+        ASSERT_TRUE(device.Open(path)) << device.LastError();
+        RecordFor(device, device.LengthMs(), 200);
+        device.Close();
+
+        const Bytes after = ReadAll(path);
+        ASSERT_GT(after.size(), before.size());
+        EXPECT_TRUE(std::equal(oldSound.begin(), oldSound.end(),
+                               after.begin() + static_cast<std::ptrdiff_t>(layout->dataOffset)))
+            << "the old sound's last frames moved behind the new sound";
+    }
+}
+
 // A note chunk before the sound and a tag chunk after it (both odd-sized) survive an
 // insertion and an append after it, and the sizes describe the whole file.
 TEST_F(MciRecording, InsertionAndAppendKeepTheDocumentsOtherChunks) {

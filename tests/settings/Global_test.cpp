@@ -2,12 +2,16 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <sys/stat.h>
+#include <thread>
 
+#include "platform/FileLock.h"
 #include "platform/IniFile.h"
 #include "platform/ProgramFolder.h"
 #include "support/TestSupport.h"
@@ -52,6 +56,7 @@ TEST_F(SettingsStore, WithoutAFileEverySettingHasItsDefault) {
     EXPECT_FALSE(Settings.SecureRip.Enabled); // a new mode stays off until asked for
     EXPECT_EQ(Settings.SecureRip.ReadOffset, 0);
     EXPECT_FALSE(Settings.SecureRip.TestAndCopy);
+    EXPECT_EQ(Settings.SecureRip.SectorRetries, 20);
 }
 
 TEST_F(SettingsStore, SavingWritesEverySectionWithItsKeysInOrderNewestSectionLast) {
@@ -72,7 +77,7 @@ TEST_F(SettingsStore, SavingWritesEverySectionWithItsKeysInOrderNewestSectionLas
                                                   "[WMAOptions]", "[CDOptions]", "[RecordOptions]",
                                                   "[QueryCDDB]", "[ID3]", "[SecureRip]",
                                                   "[Performance]", "[MainWindow]"}));
-    ASSERT_EQ(keys.size(), 44u);
+    ASSERT_EQ(keys.size(), 47u);
     EXPECT_EQ(keys[0], "OutputFolder");
     EXPECT_EQ(keys[13], "StereoMode");
     EXPECT_EQ(keys[16], "MaxBitRate");
@@ -80,9 +85,12 @@ TEST_F(SettingsStore, SavingWritesEverySectionWithItsKeysInOrderNewestSectionLas
     EXPECT_EQ(keys[28], "Use");
     EXPECT_EQ(keys[29], "Enabled");
     EXPECT_EQ(keys[33], "AccurateRipServer");
-    EXPECT_EQ(keys[34], "Encoders");
-    EXPECT_EQ(keys[35], "Left");
-    EXPECT_EQ(keys[43], "Column3Width");
+    EXPECT_EQ(keys[34], "CTDB");
+    EXPECT_EQ(keys[35], "CTDBServer");
+    EXPECT_EQ(keys[36], "SectorRetries");
+    EXPECT_EQ(keys[37], "Encoders");
+    EXPECT_EQ(keys[38], "Left");
+    EXPECT_EQ(keys[46], "Column3Width");
     EXPECT_EQ(text.find('\r'), std::string::npos);
 }
 
@@ -145,11 +153,40 @@ TEST_F(SettingsStore, TheMainWindowSectionIsAppendedAfterTheOthersAndKeepsItsVal
     EXPECT_EQ(Settings.QueryCDDB.Server, "cddb.example");
 }
 
+TEST_F(SettingsStore, TheCtdbCheckFollowsAccurateRipUntilItIsStoredItself) {
+    struct Case {
+        const char* options;
+        bool ctdb;
+        std::string server;
+    };
+    const Case cases[] = {
+        {"", true, "http://db.cuetools.net"},
+        {"[SecureRip]\nAccurateRip=0\n", false, "http://db.cuetools.net"},
+        {"[SecureRip]\nAccurateRip=1\n", true, "http://db.cuetools.net"},
+        {"[SecureRip]\nAccurateRip=0\nCTDB=1\n", true, "http://db.cuetools.net"},
+        {"[SecureRip]\nAccurateRip=1\nCTDB=0\nCTDBServer=http://127.0.0.1:81\n", false,
+         "http://127.0.0.1:81"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.options);
+        Write("options.ini", c.options);
+        LoadSaveOptions(true);
+        EXPECT_EQ(Settings.SecureRip.CTDB, c.ctdb);
+        EXPECT_EQ(Settings.SecureRip.CTDBServer, c.server);
+        // Stored once, the key keeps its value whatever AccurateRip becomes.
+        Settings.SecureRip.AccurateRip = !c.ctdb;
+        LoadSaveOptions(false);
+        LoadSaveOptions(true);
+        EXPECT_EQ(Settings.SecureRip.CTDB, c.ctdb);
+        EXPECT_EQ(Settings.SecureRip.CTDBServer, c.server);
+    }
+}
+
 TEST_F(SettingsStore, LoadClampsCompressionAndFallsBackOnBadNumbers) {
     Write("options.ini", "[oggoptions]\r\nCompressPosition=5\r\n[Mp3Options]\r\n"
                          "VBRQuality=abc\r\nbitrate = \"0x80\"\r\nMaxBitRate=0x\r\n"
                          "[CommonOptions]\r\nIsKeepWav=7\r\nRipTime=-12\r\n"
-                         "[SecureRip]\r\nReadOffset=-99999\r\n");
+                         "[SecureRip]\r\nReadOffset=-99999\r\nSectorRetries=500\r\n");
     LoadSaveOptions(true);
     EXPECT_EQ(Settings.OggOptions.CompressPosition, 30);
     EXPECT_EQ(Settings.Mp3Options.VBRQuality, 4);
@@ -158,10 +195,12 @@ TEST_F(SettingsStore, LoadClampsCompressionAndFallsBackOnBadNumbers) {
     EXPECT_TRUE(Settings.CommonOptions.IsKeepWav);
     EXPECT_EQ(Settings.CommonOptions.RipTime, -12);
     EXPECT_EQ(Settings.SecureRip.ReadOffset, -44100);
+    EXPECT_EQ(Settings.SecureRip.SectorRetries, 100);
 
-    Write("options.ini", "[OggOptions]\nCompressPosition=250\n");
+    Write("options.ini", "[OggOptions]\nCompressPosition=250\n[SecureRip]\nSectorRetries=-3\n");
     LoadSaveOptions(true);
     EXPECT_EQ(Settings.OggOptions.CompressPosition, 100);
+    EXPECT_EQ(Settings.SecureRip.SectorRetries, 0);
 }
 
 TEST_F(SettingsStore, ValuesSurviveARoundTripAndTrueIsWrittenAsOne) {
@@ -329,6 +368,103 @@ TEST(Helpers, WaitMsWaitsAtLeastTheTimeAsked) {
     WaitMs(0);
     WaitMs(15);
     EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(15));
+}
+
+} // namespace
+
+namespace {
+
+// Another instance on the same settings folder saves between this one's load and save:
+// each keeps what the other changed; a key both changed is the last saver's.
+TEST_F(SettingsStore, SavingADiscMergesWithWhatAnotherInstanceSavedMeanwhile) {
+    const std::string start = "[9]\nArtist=A\nAlbum=\nYear=\nGenre=-1\nComment=\nTrackNumber=2\n"
+                              "1=One\n2=Two\n";
+    const struct {
+        const char* name;
+        std::string before; // cdinfo.dat when this instance loads
+        std::string theirs; // cdinfo.dat as the other instance left it
+        const char* title1; // this instance's titles at close
+        const char* title2;
+        std::string after;
+    } cases[] = {
+        {"each changed another title", start, "[9]\nArtist=A\nTrackNumber=2\n1=Theirs\n2=Two\n",
+         "One", "Mine",
+         "[9]\nArtist=A\nTrackNumber=2\n1=Theirs\n2=Mine\nAlbum=\nYear=\nGenre=-1\nComment=\n"},
+        {"this one changed nothing", start,
+         "[9]\nArtist=B\nAlbum=\nYear=\nGenre=-1\nComment=\nTrackNumber=2\n1=Theirs\n2=Two\n",
+         "One", "Two",
+         "[9]\nArtist=B\nAlbum=\nYear=\nGenre=-1\nComment=\nTrackNumber=2\n1=Theirs\n2=Two\n"},
+        {"both changed one title", start,
+         "[9]\nArtist=A\nAlbum=\nYear=\nGenre=-1\nComment=\nTrackNumber=2\n1=Theirs\n2=Two\n"
+         "[other]\nx=1\n",
+         "Mine", "Two",
+         "[9]\nArtist=A\nAlbum=\nYear=\nGenre=-1\nComment=\nTrackNumber=2\n1=Mine\n2=Two\n"
+         "[other]\nx=1\n"},
+        {"a new disc named in both", "",
+         "[9]\nArtist=\nAlbum=\nYear=\nGenre=-1\nComment=\nTrackNumber=2\n1=Theirs\n2=Track02\n",
+         "Track01", "Mine",
+         "[9]\nArtist=\nAlbum=\nYear=\nGenre=-1\nComment=\nTrackNumber=2\n1=Theirs\n2=Mine\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Write("cdinfo.dat", c.before);
+        DiscInfo = TDiscInfo{};
+        LoadSaveDiscInfo("9", true);
+        Write("cdinfo.dat", c.theirs);
+        DiscInfo.TrackNumber = 2; // the close sets the count of the list's rows
+        DiscInfo.Titles[1] = c.title1;
+        DiscInfo.Titles[2] = c.title2;
+        LoadSaveDiscInfo("9", false);
+        EXPECT_EQ(Read("cdinfo.dat"), c.after);
+    }
+}
+
+TEST_F(SettingsStore, SavingOptionsMergesWithWhatAnotherInstanceSavedMeanwhile) {
+    LoadSaveOptions(true);
+    LoadSaveOptions(false); // a whole file, as the first close leaves it
+    LoadSaveOptions(true);
+    // The other instance changed the bit rate and the server; this one the ID3 flag and
+    // the server.
+    std::string theirs = Read("options.ini");
+    const auto replace = [&theirs](const std::string& from, const std::string& to) {
+        const auto at = theirs.find(from);
+        ASSERT_NE(at, std::string::npos) << from;
+        theirs.replace(at, from.size(), to);
+    };
+    replace("BitRate=128\n", "BitRate=256\n");
+    replace("Server=gnudb.gnudb.org\n", "Server=theirs.example\n");
+    Write("options.ini", theirs);
+    Settings.ID3.Use = true;
+    Settings.QueryCDDB.Server = "mine.example";
+    LoadSaveOptions(false);
+
+    Settings = TSettings{};
+    LoadSaveOptions(true);
+    EXPECT_EQ(Settings.Mp3Options.BitRate, 256);
+    EXPECT_TRUE(Settings.ID3.Use);
+    EXPECT_EQ(Settings.QueryCDDB.Server, "mine.example");
+    EXPECT_EQ(Settings.Mp3Options.MaxBitRate, 320);
+}
+
+TEST_F(SettingsStore, SavingWaitsForTheOtherInstancesSaveToEnd) {
+    LoadSaveOptions(true);
+    Settings.Mp3Options.BitRate = 64;
+    std::atomic<bool> saved{false};
+    std::thread saver;
+    {
+        const platform::FileLock other(platform::ProgramFolder() + ".settings.lock");
+        ASSERT_TRUE(other.Held());
+        saver = std::thread([&saved] {
+            LoadSaveOptions(false);
+            saved = true;
+        });
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        EXPECT_FALSE(saved.load()) << "saved while the other instance held the lock";
+        EXPECT_FALSE(fs::exists(Path("options.ini")));
+    }
+    saver.join();
+    EXPECT_TRUE(saved.load());
+    EXPECT_NE(Read("options.ini").find("BitRate=64\n"), std::string::npos);
 }
 
 } // namespace

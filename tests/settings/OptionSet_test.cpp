@@ -148,6 +148,8 @@ TEST_F(OptionsDialog, OkStoresWhatWasTypedAndClickedCancelStoresNothing) {
         Click(secure.ckTestAndCopy);
         Type(secure.eAccurateRipServer, " http://127.0.0.1:8080 ");
         Click(secure.ckAccurateRip);
+        Type(secure.eCTDBServer, " http://127.0.0.1:8081 ");
+        Click(secure.ckCTDB);
         Click(ok ? f.btOk : f.btCancel);
 
         if (!ok) {
@@ -182,6 +184,8 @@ TEST_F(OptionsDialog, OkStoresWhatWasTypedAndClickedCancelStoresNothing) {
         EXPECT_TRUE(r.TestAndCopy);
         EXPECT_FALSE(r.AccurateRip);
         EXPECT_EQ(r.AccurateRipServer, "http://127.0.0.1:8080");
+        EXPECT_FALSE(r.CTDB);
+        EXPECT_EQ(r.CTDBServer, "http://127.0.0.1:8081");
     }
 }
 
@@ -191,12 +195,13 @@ TEST_F(OptionsDialog, DependentControlsFollowTheirBoxes) {
         QAbstractButton* box;
         std::vector<QWidget*> dependents;
     };
-    const Rule rules[] = {{f.ckNormalize, {f.SpinEdit1}},
-                          {f.cbRipTime, {f.eRipTime}},
-                          {f.ckbSelectVBR, {f.ckbVBRHead, f.cbMaxBitRate, f.cbVBRQuality}},
-                          {f.TabSheet7->ckSecureRip,
-                           {f.TabSheet7->seReadOffset, f.TabSheet7->ckTestAndCopy,
-                            f.TabSheet7->ckAccurateRip, f.TabSheet7->eAccurateRipServer}}};
+    const Rule rules[] = {
+        {f.ckNormalize, {f.SpinEdit1}},
+        {f.cbRipTime, {f.eRipTime}},
+        {f.ckbSelectVBR, {f.ckbVBRHead, f.cbMaxBitRate, f.cbVBRQuality}},
+        {f.TabSheet7->ckSecureRip,
+         {f.TabSheet7->seReadOffset, f.TabSheet7->ckTestAndCopy, f.TabSheet7->ckAccurateRip,
+          f.TabSheet7->eAccurateRipServer, f.TabSheet7->ckCTDB, f.TabSheet7->eCTDBServer}}};
     for (const Rule& r : rules) {
         SCOPED_TRACE(r.box->objectName().toStdString());
         for (int click = 0; click < 2; ++click) {
@@ -209,6 +214,9 @@ TEST_F(OptionsDialog, DependentControlsFollowTheirBoxes) {
     Click(f.TabSheet7->ckSecureRip);
     Click(f.TabSheet7->ckAccurateRip);
     EXPECT_FALSE(f.TabSheet7->eAccurateRipServer->isEnabled()) << "no server without AccurateRip";
+    EXPECT_TRUE(f.TabSheet7->eCTDBServer->isEnabled()) << "CTDB has its own box";
+    Click(f.TabSheet7->ckCTDB);
+    EXPECT_FALSE(f.TabSheet7->eCTDBServer->isEnabled()) << "no server without CTDB";
     for (const settings::TOutputFormatRow& row : settings::OutputFormats()) {
         f.cbOutputFormat->setCurrentIndex(settings::StoredFormat(row.Format));
         EXPECT_EQ(f.ckbKeepWav->isEnabled(), row.Format != settings::TOutputFormat::ofWav)

@@ -464,3 +464,106 @@ TEST_F(RecorderWithSound, AServerGoneMidRecordingEndsItWithAMessageAndKeepsTheSo
     EXPECT_EQ(RunCommand("soxi " + Quoted(Home() + "MyNoName.wav")).ExitCode, 0);
     EXPECT_EQ(form_->lbLength->text(), DurationText(form_->MediaPlayer1->Length()));
 }
+
+TEST_F(RecorderWindow, TheScratchAndWorkFilesNeverOpenAsDocuments) {
+    fs::create_directories(Home() + "sub");
+    const std::string spellings[] = {Home() + "MyNoName.wav", Home() + "MyTemp.wav",
+                                     Home() + "sub/../MyNoName.wav"};
+    for (const std::string& path : spellings) {
+        SCOPED_TRACE(path);
+        for (const char* name : {"MyNoName.wav", "MyTemp.wav"}) {
+            ASSERT_EQ(RunCommand("sox -n -r 8000 -c 1 -b 16 " + Quoted(Home() + name) +
+                                 " synth 0.3 sine 440")
+                          .ExitCode,
+                      0);
+        }
+        const Bytes before = ReadAll(path);
+        dialogs_->boxes.clear();
+        Open(path); // refused, then the dialog comes again and is cancelled
+        ASSERT_EQ(dialogs_->boxes.size(), 1);
+        EXPECT_TRUE(dialogs_->boxes[0].text.contains("recorder's own working file"))
+            << dialogs_->boxes[0].text.toStdString();
+        EXPECT_TRUE(form_->CurrentFile().isEmpty());
+        EXPECT_TRUE(form_->MediaPlayer1->EnabledButtons().empty());
+        EXPECT_EQ(ReadAll(path), before);
+    }
+}
+
+TEST_F(RecorderWindow, ANewRecordingIsNeverSavedOntoTheScratchOrWorkFile) {
+    const struct {
+        const char* target;
+        bool saveAs;
+    } cases[] = {{"MyNoName.wav", false},
+                 {"MyNoName.wav", true},
+                 {"MyTemp.wav", false},
+                 {"MyTemp.wav", true},
+                 {"sub/../MyNoName.wav", false}};
+    fs::create_directories(Home() + "sub");
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.target) + (c.saveAs ? " (Save As)" : " (Save)"));
+        New({"8000", false, true});
+        // Sound in the scratch file, as a recording leaves it.
+        form_->MediaPlayer1->Close();
+        ASSERT_EQ(RunCommand("sox -n -r 8000 -c 1 -b 16 " + Quoted(Home() + "MyNoName.wav") +
+                             " synth 0.3 sine 440")
+                      .ExitCode,
+                  0);
+        ASSERT_TRUE(form_->MediaPlayer1->Open(form_->ScratchFile()));
+        const Bytes recording = ReadAll(Home() + "MyNoName.wav");
+        dialogs_->boxes.clear();
+        dialogs_->saveAnswers = {QString::fromStdString(Home() + c.target)};
+        dialogs_->answers = {MbResult::Yes, MbResult::Yes};
+        (c.saveAs ? form_->miSaveAs : form_->miSave)->trigger();
+        ASSERT_EQ(dialogs_->boxes.size(), 1);
+        EXPECT_TRUE(dialogs_->boxes[0].text.contains("recorder's own working file"))
+            << dialogs_->boxes[0].text.toStdString();
+        EXPECT_EQ(form_->CurrentFile(), form_->ScratchFile());
+        EXPECT_EQ(ReadAll(Home() + "MyNoName.wav"), recording);
+        EXPECT_TRUE(form_->MediaPlayer1->IsOpen());
+    }
+}
+
+TEST_F(RecorderWithSound, ANamedDocumentsUnsavedSoundIsKeptWhenClosingDoesNotSaveIt) {
+    const struct {
+        const char* name;
+        MbResult answer;
+        bool readOnly;
+        bool kept;
+    } cases[] = {
+        {"failing.wav", MbResult::Yes, true, true}, // the save fails: the sound is kept
+        {"cancelled.wav", MbResult::Cancel, false, true},
+        {"discarded.wav", MbResult::No, false, false}, // the user said so
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string doc = Home() + c.name;
+        ASSERT_EQ(RunCommand("sox -n -r 8000 -c 1 -b 16 " + Quoted(doc) + " trim 0 1").ExitCode, 0);
+        const Bytes original = ReadAll(doc);
+        form_ = std::make_unique<TfrmRecord>(nullptr, 0);
+        form_->show();
+        Open(doc);
+        {
+            TonePlayer tone(kToneHz);
+            Record(100);
+        }
+        const Bytes recorded = ReadAll(Home() + "MyTemp.wav");
+        ASSERT_GT(recorded.size(), original.size());
+        if (c.readOnly) {
+            chmod(doc.c_str(), 0444);
+        }
+        dialogs_->boxes.clear();
+        dialogs_->answers = {c.answer};
+        form_->close();
+        chmod(doc.c_str(), 0644);
+
+        EXPECT_EQ(ReadAll(doc), original);
+        EXPECT_FALSE(fs::exists(Home() + "MyTemp.wav"));
+        const std::string kept = Home() + fs::path(c.name).stem().string() + " (unsaved).wav";
+        EXPECT_EQ(fs::exists(kept), c.kept);
+        if (c.kept) {
+            EXPECT_EQ(ReadAll(kept), recorded);
+            EXPECT_TRUE(dialogs_->BoxTexts().back().contains(QString::fromStdString(kept)))
+                << dialogs_->BoxTexts().back().toStdString();
+        }
+    }
+}

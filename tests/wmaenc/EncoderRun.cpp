@@ -69,4 +69,12 @@ double DecodedRms(const std::string& path) {
     return at == std::string::npos ? 0 : std::atof(result.Output.c_str() + at + 18);
 }
 
+double DecodedChannelRms(const std::string& path, int channel) {
+    const auto result =
+        RunCommand("ffmpeg -v error -i " + Quoted(path) + " -f wav - | sox -t wav - -n remix " +
+                   std::to_string(channel) + " stat");
+    const auto at = result.Output.find("RMS     amplitude:");
+    return at == std::string::npos ? 0 : std::atof(result.Output.c_str() + at + 18);
+}
+
 } // namespace wmatests

@@ -32,5 +32,7 @@ Probe ProbeFile(const std::string& path);
 
 // Root mean square amplitude (0..1) of the file as decoded by ffmpeg, measured by sox.
 double DecodedRms(const std::string& path);
+// The same for one channel (1 = left) of the decoded file.
+double DecodedChannelRms(const std::string& path, int channel);
 
 } // namespace wmatests

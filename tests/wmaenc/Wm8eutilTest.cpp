@@ -164,6 +164,34 @@ TEST_F(Wm8eutil, InputsOfOtherRatesAndLayoutsAreResampledAndRemixed) {
     }
 }
 
+TEST_F(Wm8eutil, EveryOutputChannelKeepsTheInputsLevel) {
+    // A half-scale sine has an RMS of 0.354; 3 dB less would be 0.25.
+    const struct {
+        int Channels;
+        const char* Preset;
+        int OutputChannels;
+    } cases[] = {
+        {1, "128_44_2", 2}, // mono recording to a stereo preset: both sides at its level
+        {1, "32_22_2", 2},  // also when resampled
+        {2, "128_44_2", 2},
+        {1, "48_44_1", 1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.Preset) + " from " + std::to_string(c.Channels));
+        const std::string name = std::string(c.Preset) + "_" + std::to_string(c.Channels);
+        const std::string input = MakeWav(name + ".wav", 44100, c.Channels, 16, 2.0);
+        const std::string output = folder.File(name + ".wma");
+        ExpectFinishedCleanly(
+            RunEncoder({"-input", input, "-output", output, "-a_setting", c.Preset}));
+        ASSERT_EQ(ProbeFile(output).Channels, c.OutputChannels);
+        for (int channel = 1; channel <= c.OutputChannels; ++channel) {
+            const double rms = DecodedChannelRms(output, channel);
+            EXPECT_GT(rms, 0.32) << "channel " << channel;
+            EXPECT_LT(rms, 0.39) << "channel " << channel;
+        }
+    }
+}
+
 TEST_F(Wm8eutil, FailuresPrintOneErrorLineAndLeaveNoOutput) {
     const std::string input = MakeWav("in.wav", 44100, 2, 16, 0.5);
     const std::string output = folder.File("out.wma");

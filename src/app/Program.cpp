@@ -1,0 +1,35 @@
+#include "app/Program.h"
+
+#include <QIcon>
+#include <QTimer>
+
+#include "app/MainForm.h"
+#include "app/SignalShutdown.h"
+#include "platform/ErrorDisplay.h"
+#include "platform/TerminationSignals.h"
+
+namespace app {
+
+int RunProgram(int argc, char** argv, const std::function<void(TMainForm&)>& started) {
+    platform::TApplication application(argc, argv);
+    // Lets the desktop match the window to the installed menu entry and its icon.
+    QGuiApplication::setDesktopFileName(QStringLiteral("org.vellorine.Vellorine"));
+    QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("org.vellorine.Vellorine")));
+    QFont font(QStringLiteral("Verdana"));
+    if (font.exactMatch()) {
+        QApplication::setFont(font);
+    }
+    TMainForm mainForm;
+    // Logout and Ctrl+C end a running job and close the window as the user would, saving
+    // titles and settings.
+    auto* shutdown = new SignalShutdown(
+        &mainForm, [&mainForm] { mainForm.CloseUnattended(); }, [] { QCoreApplication::exit(0); });
+    platform::OnTerminationSignals(shutdown, [shutdown] { shutdown->Begin(); });
+    mainForm.show();
+    if (started) {
+        QTimer::singleShot(0, &mainForm, [&mainForm, started] { started(mainForm); });
+    }
+    return QApplication::exec();
+}
+
+} // namespace app
