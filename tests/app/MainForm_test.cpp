@@ -300,13 +300,14 @@ using apptest::MainWindow;
 
 TEST_F(MainWindow, VerifyFilesOpensModallyOnTheDiscInTheDriveAndChecksTheOutputFolder) {
     cdtest::UseImages({ThreeTrackImage()});
+    app::TMainForm& form = Start();
+    // After the start, which reads the settings.
     cdtest::ScratchFolder output;
     settings::Settings.CommonOptions.OutputFolder = output.Path();
     // Nobody answers: no check of this test may reach a real database.
     const std::string nobody = "http://127.0.0.1:" + std::to_string(cdtest::UnusedPort());
     settings::Settings.SecureRip.AccurateRipServer = nobody;
     settings::Settings.SecureRip.CTDBServer = nobody;
-    app::TMainForm& form = Start();
     ASSERT_EQ(form.ListView()->topLevelItemCount(), 3);
 
     // The entry comes last in the Actions menu, after the designed ones.
