@@ -82,7 +82,8 @@ VerifyFilesForm::VerifyFilesForm(QWidget* parent, int cdHandle, const QString& f
     table_->setEditTriggers(QAbstractItemView::NoEditTriggers);
     table_->verticalHeader()->hide();
     table_->horizontalHeader()->setStretchLastSection(true);
-    table_->setColumnWidth(ColFile, 220);
+    table_->setColumnWidth(ColTrack, 50);
+    table_->setColumnWidth(ColFile, 240);
     ctdbLabel_ = new QLabel;
     ctdbLabel_->setObjectName("CtdbLabel");
     statusLabel_ = new QLabel;
