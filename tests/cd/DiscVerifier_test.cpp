@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 
@@ -346,6 +347,68 @@ TEST(VerifyParts, RipLogsAndCueSheetsThatDoNotDescribeADiscAreRefused) {
             EXPECT_EQ(d->leadOut, 100u);
         }
     }
+}
+
+TEST(VerifyParts, AudioTracksEndBeforeTheGapToADataTrackThatFollowsThem) {
+    struct Case {
+        const char* name;
+        RipDisc disc;
+        std::vector<std::uint32_t> frames; // per track in the TOC; 0 for data tracks
+        std::vector<int> audioIndex;
+    };
+    const auto toc = [](std::vector<std::pair<std::uint32_t, bool>> tracks, std::uint32_t end) {
+        RipDisc d;
+        for (const auto& [start, data] : tracks) {
+            d.toc.push_back({static_cast<int>(d.toc.size()) + 1, start, 0, data});
+        }
+        d.leadOut = end;
+        return d;
+    };
+    const std::vector<Case> cases = {
+        {"audio only", toc({{0, false}, {40, false}, {52, false}}, 82), {40, 12, 30}, {0, 1, 2}},
+        {"data last",
+         toc({{0, false}, {15047, false}, {30797, true}}, 332850),
+         {15047, 30797 - 11400 - 15047, 0},
+         {0, 1, -1}},
+        {"data first",
+         toc({{0, true}, {4500, false}, {21000, false}}, 40000),
+         {0, 16500, 19000},
+         {-1, 0, 1}},
+    };
+    for (const Case& c : cases) {
+        for (std::size_t i = 0; i < c.disc.toc.size(); ++i) {
+            const int number = static_cast<int>(i) + 1;
+            EXPECT_EQ(AudioFramesOf(c.disc, number), c.frames[i]) << c.name << " " << number;
+            EXPECT_EQ(AudioIndexIn(c.disc, number), c.audioIndex[i]) << c.name << " " << number;
+        }
+        const auto audio = std::count_if(c.audioIndex.begin(), c.audioIndex.end(),
+                                         [](int index) { return index >= 0; });
+        EXPECT_EQ(AudioTracksOf(c.disc).size(), static_cast<std::size_t>(audio)) << c.name;
+    }
+}
+
+TEST(VerifyParts, ACueSheetWithADataTrackGivesTheDrivesLayout) {
+    ScratchFolder dir;
+    const std::string cue = MakeImage(dir, "extra", {300, 200, 400}, "--data-track-last");
+    cdtest::UseImages({cue});
+    const int handle = cdtest::OpenFirstDrive();
+    ASSERT_GT(handle, 0);
+    const auto fromDrive = ReadDiscOf(handle);
+    CloseCDHandle(handle);
+    ASSERT_TRUE(fromDrive);
+    std::string error;
+    const auto fromCue = ReadCueSheetDisc(cue, error);
+    ASSERT_TRUE(fromCue) << error;
+    ASSERT_EQ(fromCue->toc.size(), 3u);
+    ASSERT_EQ(fromDrive->toc.size(), 3u);
+    for (std::size_t i = 0; i < 3; ++i) {
+        EXPECT_EQ(fromCue->toc[i].start, fromDrive->toc[i].start) << i;
+        EXPECT_EQ(fromCue->toc[i].data, fromDrive->toc[i].data) << i;
+    }
+    EXPECT_TRUE(fromCue->toc[2].data);
+    EXPECT_EQ(fromCue->leadOut, fromDrive->leadOut);
+    EXPECT_EQ(fromCue->cddbId, fromDrive->cddbId);
+    EXPECT_EQ(ArDiscIdsOf(*fromCue).trackCount, 2);
 }
 
 } // namespace
