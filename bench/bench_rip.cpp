@@ -25,7 +25,12 @@
 //   BM_StopDuringStuckRead/0  Stop while every read of the track stalls in the drive
 //                       (plain read; /1 secure): the time the owner's delete takes,
 //                       longest of five (goal < 200 ms)
+//   BM_VerifyFiles      the check of a ripped folder (Verify Files) on the WAV file of
+//                       the same track: header scan, file reads and every sum; no
+//                       database answers (nobody listens); x_realtime as above
 #include "cd/DiscImages.h"
+#include "cd/DiscToc.h"
+#include "cd/DiscVerifier.h"
 #include "cd/FaultySectors.h"
 #include "cd/RipSession.h"
 #include "cd/TrackSums.h"
@@ -248,6 +253,42 @@ void BM_StopDuringStuckRead(benchmark::State& state) {
     state.counters["longest_ms"] = longest;
 }
 
+void BM_VerifyFiles(benchmark::State& state) {
+    Fixture& f = Shared();
+    const auto disc = cd::ReadDiscOf(f.handle);
+    testsupport::ScratchFolder ripped;
+    settings::Settings.CommonOptions.OutputFolder = ripped.Path();
+    Sink sink;
+    auto thread = std::make_unique<cd::TCDRipThread>(
+        1, "01 bench", cd::TRipOptions{ripped.Path() + "/01 bench.wav"});
+    thread->CDHandle = f.handle;
+    thread->NotifyWindow = &sink;
+    thread->Resume();
+    thread.reset();
+    QCoreApplication::sendPostedEvents(&sink);
+    settings::Settings.CommonOptions.OutputFolder = f.dir.Path();
+    if (!disc) {
+        state.SkipWithError("no disc layout");
+        return;
+    }
+    cd::VerifyOptions options;
+    options.accurateRipServer = "http://127.0.0.1:9"; // refused at once
+    options.ctdbServer = options.accurateRipServer;
+    const cd::DiscVerifier verifier(*disc, ripped.Path(), options);
+    const std::atomic<bool> stop{false};
+    for (auto _ : state) {
+        const cd::VerifyReport report = verifier.Run(stop);
+        if (report.tracks.size() != 1 || !report.tracks[0].arV1) {
+            state.SkipWithError("the file was not summed");
+            return;
+        }
+    }
+    state.SetBytesProcessed(
+        static_cast<std::int64_t>(static_cast<double>(state.iterations()) * TrackBytes));
+    state.counters["x_realtime"] = benchmark::Counter(
+        TrackSeconds * static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
+}
+
 BENCHMARK(BM_ReadFrames)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_RipTrack)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_RipAndNormalize)->Unit(benchmark::kMillisecond)->UseRealTime();
@@ -266,6 +307,7 @@ BENCHMARK(BM_StopDuringStuckRead)
     ->Iterations(5)
     ->Unit(benchmark::kMillisecond)
     ->UseManualTime();
+BENCHMARK(BM_VerifyFiles)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 } // namespace
 

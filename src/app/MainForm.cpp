@@ -30,6 +30,7 @@
 #include "app/NoDeviceHint.h"
 #include "app/TrackRows.h"
 #include "app/WindowPlacement.h"
+#include "cd/VerifyFilesForm.h"
 #include "cd/akrip32.h"
 #include "jobs/Mp3EncodeThread.h"
 #include "jobs/WMAEncodeThread.h"
@@ -328,6 +329,11 @@ void TMainForm::CreateMenus() {
     connect(mediaPlayer, &QAction::triggered, this,
             platform::Guarded(this, &TMainForm::miWindowsMediaPlayerClick));
     history->addAction(mediaPlayer);
+    actions->addSeparator();
+    QAction* verify = MenuItem("miVerifyFiles", "Verify &Files...");
+    connect(verify, &QAction::triggered, this,
+            platform::Guarded(this, &TMainForm::miVerifyFilesClick));
+    actions->addAction(verify);
 
     QMenu* edit = menuBar()->addMenu("&Edit");
     edit->addActions({Action("ActionSelectAll"), Action("ActionNoSelect")});
@@ -668,6 +674,12 @@ void TMainForm::VolumeControlMenuClick() {
     if (!platform::OpenVolumeControl(false)) {
         platform::ErrorBox(this, platform::VolumeControlMissingText());
     }
+}
+
+void TMainForm::miVerifyFilesClick() {
+    cd::VerifyFilesForm form(this, CDHandle_,
+                             QString::fromStdString(settings::Settings.CommonOptions.OutputFolder));
+    platform::TheDialogs().ExecModal(&form);
 }
 
 void TMainForm::miRealOnePlayerClick() {

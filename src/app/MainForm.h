@@ -115,6 +115,8 @@ private:
     void EjectMenuClick();
     void CloseCdRomMenuClick();
     void VolumeControlMenuClick();
+    // Opens the window that checks ripped files against the checksum databases.
+    void miVerifyFilesClick();
     void miRealOnePlayerClick();
     void miWindowsMediaPlayerClick();
     void ClearPlayerHistory(const std::string& program, const QString& question,

@@ -1,6 +1,7 @@
 #include "cd/ReadOffsetFinder.h"
 
 #include "bytes/LittleEndian.h"
+#include "cd/DiscToc.h"
 #include "cd/ParanoiaReader.h"
 #include "cd/RipSession.h"
 #include "cd/ripthread.h"
@@ -60,14 +61,6 @@ ReadOffsetResult Failed(std::string error) {
     return result;
 }
 
-// The audio lead-out, as the disc ids count it (before a data session).
-std::uint32_t AudioLeadOut(const RipDisc& disc) {
-    const RipLogTocEntry& last = disc.toc.back();
-    return last.data && disc.toc.size() > 1 && last.start > ArDataTrackGap
-               ? last.start - ArDataTrackGap
-               : disc.leadOut;
-}
-
 } // namespace
 
 std::vector<ArOffsetMatch> MatchArOffsets(std::span<const std::uint8_t> pcm, std::uint32_t margin,
@@ -114,7 +107,7 @@ ReadOffsetResult FindReadOffset(HCDROM handle, const std::string& server, int ma
     if (ModifyCDParms(handle, CDP_MSF_ADDRESSES, 1) == 0 || ReadTOC(handle, toc) != 1) {
         return Failed("the table of contents is unreadable");
     }
-    const RipDisc disc = TCDRipThread::DescribeDisc(handle, toc);
+    const RipDisc disc = DescribeDiscOf(handle, toc);
     std::vector<RipLogTocEntry> audio;
     std::copy_if(disc.toc.begin(), disc.toc.end(), std::back_inserter(audio),
                  [](const RipLogTocEntry& e) { return !e.data; });
@@ -142,7 +135,7 @@ ReadOffsetResult FindReadOffset(HCDROM handle, const std::string& server, int ma
     // A track inside the disc when there is one: the edge tracks leave samples out.
     const std::size_t index = audio.size() >= 3 ? 1 : 0;
     const std::uint32_t end =
-        index + 1 < audio.size() ? audio[index + 1].start : AudioLeadOut(disc);
+        index + 1 < audio.size() ? audio[index + 1].start : AudioLeadOutOf(disc);
     const std::uint32_t frames = end - std::min(end, audio[index].start);
     const auto margin = static_cast<std::uint32_t>(std::clamp(maxOffset, 0, 44100));
     const std::uint64_t samples = std::uint64_t{frames} * SamplesPerFrame + 2ULL * margin;

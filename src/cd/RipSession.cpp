@@ -1,5 +1,6 @@
 #include "cd/RipSession.h"
 
+#include "cd/DiscToc.h"
 #include "cd/RipStatus.h"
 
 #include <algorithm>
@@ -22,41 +23,11 @@ bool SameLayout(const RipDisc& a, const RipDisc& b) {
     return true;
 }
 
-constexpr std::uint64_t CdFrameSamples = 588;
-
-std::uint32_t FirstAudioLsn(const RipDisc& disc) {
-    for (const RipLogTocEntry& e : disc.toc) {
-        if (!e.data) {
-            return e.start;
-        }
-    }
-    return 0;
-}
-
-// Where the disc's audio ends: before the gap to a data track that follows the audio.
-std::uint32_t AudioLeadOut(const RipDisc& disc) {
-    const std::size_t n = disc.toc.size();
-    if (n > 1 && disc.toc[n - 1].data && disc.toc[n - 1].start > ArDataTrackGap) {
-        return disc.toc[n - 1].start - ArDataTrackGap;
-    }
-    return disc.leadOut;
-}
-
 bool Failed(const RipLogTrack& t) {
     return t.status == RipStatusReadFailed || t.status == RipStatusFileFailed;
 }
 
 } // namespace
-
-ArDiscIds ArDiscIdsOf(const RipDisc& disc) {
-    std::vector<std::uint32_t> starts;
-    for (const RipLogTocEntry& e : disc.toc) {
-        if (!e.data) {
-            starts.push_back(e.start);
-        }
-    }
-    return ComputeArDiscIds(starts, AudioLeadOut(disc), disc.cddbId);
-}
 
 RipSession::RipSession(RipSessionOptions options) : options_(std::move(options)) {}
 
@@ -176,7 +147,7 @@ std::vector<int> RipSession::AudioTrackNumbers() const {
 }
 
 std::uint64_t RipSession::AudioStartOf(int number) const {
-    const std::uint32_t first = FirstAudioLsn(*disc_);
+    const std::uint32_t first = FirstAudioLsnOf(*disc_);
     for (const RipLogTocEntry& e : disc_->toc) {
         if (!e.data && e.number == number) {
             return std::uint64_t{e.start - std::min(e.start, first)} * CdFrameSamples;
@@ -187,13 +158,7 @@ std::uint64_t RipSession::AudioStartOf(int number) const {
 
 CtdbRange RipSession::CtdbRangeOf(int number, std::uint64_t trackSamples) const {
     std::lock_guard lock(mutex_);
-    if (!disc_ || AudioIndexOf(number) < 0) {
-        return {};
-    }
-    const std::uint32_t first = FirstAudioLsn(*disc_);
-    const std::uint32_t end = AudioLeadOut(*disc_);
-    const std::uint64_t discSamples = std::uint64_t{end - std::min(end, first)} * CdFrameSamples;
-    return CtdbCrc::RangeOf(discSamples, AudioStartOf(number), trackSamples);
+    return disc_ ? CtdbRangeIn(*disc_, number, trackSamples) : CtdbRange{};
 }
 
 RipLogCtdb RipSession::JudgeDisc() const {

@@ -46,9 +46,6 @@ struct RipDisc {
     std::uint32_t cddbId = 0;
 };
 
-// The disc's AccurateRip ids: the audio tracks, the audio ending before a data session.
-ArDiscIds ArDiscIdsOf(const RipDisc& disc);
-
 class RipSession {
 public:
     explicit RipSession(RipSessionOptions options);

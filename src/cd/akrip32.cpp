@@ -204,7 +204,7 @@ void FillTOC(const DiscLayout& layout, bool msf, TTOC& toc) {
     toc.tocLen[1] = static_cast<std::uint8_t>(length);
 }
 
-int DigitSum(long n) {
+int DigitSum(std::int64_t n) {
     int sum = 0;
     for (; n > 0; n /= 10) {
         sum += static_cast<int>(n % 10);
@@ -212,19 +212,9 @@ int DigitSum(long n) {
     return sum;
 }
 
-// The freedb disc id: digit sums of the track start seconds (LBA / 75, the 2-second
-// lead-in included), the playing time in whole seconds, and the track count.
 std::uint32_t CddbDiscId(const DiscLayout& layout) {
-    const std::size_t tracks = layout.starts.size() - 1;
-    long checksum = 0;
-    for (std::size_t i = 0; i < tracks; ++i) {
-        checksum += DigitSum((layout.starts[i] + CDIO_PREGAP_SECTORS) / 75);
-    }
-    const long total = (layout.starts.back() + CDIO_PREGAP_SECTORS) / 75 -
-                       (layout.starts.front() + CDIO_PREGAP_SECTORS) / 75;
-    return (static_cast<std::uint32_t>(checksum % 0xFF) << 24) |
-           (static_cast<std::uint32_t>(total & 0xFFFF) << 8) |
-           static_cast<std::uint32_t>(tracks & 0xFF);
+    return CddbDiscIdOfStarts(
+        std::vector<std::int64_t>(layout.starts.begin(), layout.starts.end()));
 }
 
 // Opens the entry of the drive list at that position for a short look.
@@ -516,6 +506,24 @@ bool IsAudioCDInDrive(int driveIndex) {
                        cdio_get_track_format(cdio.get(), first) == TRACK_FORMAT_AUDIO;
     LockedClose(cdio);
     return audio;
+}
+
+// The freedb disc id: digit sums of the track start seconds (LBA / 75, the 2-second
+// lead-in included), the playing time in whole seconds, and the track count.
+std::uint32_t CddbDiscIdOfStarts(const std::vector<std::int64_t>& starts) {
+    if (starts.size() < 2) {
+        return 0;
+    }
+    const std::size_t tracks = starts.size() - 1;
+    std::int64_t checksum = 0;
+    for (std::size_t i = 0; i < tracks; ++i) {
+        checksum += DigitSum((starts[i] + CDIO_PREGAP_SECTORS) / 75);
+    }
+    const std::int64_t total =
+        (starts.back() + CDIO_PREGAP_SECTORS) / 75 - (starts.front() + CDIO_PREGAP_SECTORS) / 75;
+    return (static_cast<std::uint32_t>(checksum % 0xFF) << 24) |
+           (static_cast<std::uint32_t>(total & 0xFFFF) << 8) |
+           static_cast<std::uint32_t>(tracks & 0xFF);
 }
 
 bool DiscIdOfDrive(int driveIndex, std::uint32_t& discId) {

@@ -16,6 +16,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace cd {
 
@@ -156,6 +157,8 @@ int CDDriveCount();
 bool IsAudioCDInDrive(int driveIndex);
 // The 32-bit CDDB disc id of the disc in that drive; false when there is none.
 bool DiscIdOfDrive(int driveIndex, std::uint32_t& discId);
+// The same id from every track's start LSN followed by the lead-out LSN.
+std::uint32_t CddbDiscIdOfStarts(const std::vector<std::int64_t>& starts);
 // The same id for the disc behind an open handle; false (and an error code) otherwise.
 bool DiscIdOfHandle(HCDROM handle, std::uint32_t& discId);
 // The drive (or image) behind an open handle; false for an unknown handle.

@@ -1,5 +1,7 @@
 #include "cd/ripthread.h"
 
+#include "cd/DiscToc.h"
+
 #include "bytes/LittleEndian.h"
 #include "bytes/WavHeader.h"
 #include "settings/ProcessInfo.h"
@@ -249,28 +251,7 @@ std::shared_ptr<RipSession> SecureSessionFromSettings() {
 
 // The disc as the rip log shows it: LSNs (the TOC's addresses hold the 150-frame lead-in).
 RipDisc TCDRipThread::DescribeDisc(HCDROM handle, const TTOC& toc) {
-    constexpr std::int64_t LeadIn = 150;
-    constexpr std::uint8_t DataTrackBit = 0x04;
-    RipDisc disc;
-    for (int t = toc.firstTrack; t <= toc.lastTrack && t <= 99; ++t) {
-        const TTOCEntry& e = toc.tracks[t - 1];
-        const std::int64_t lsn = std::max<std::int64_t>(FrameOf(e) - LeadIn, 0);
-        const std::int64_t next = std::max<std::int64_t>(FrameOf(toc.tracks[t]) - LeadIn, 0);
-        disc.toc.push_back({t, static_cast<std::uint32_t>(lsn),
-                            static_cast<std::uint32_t>(std::max<std::int64_t>(next - lsn, 0)),
-                            (e.adr & DataTrackBit) != 0});
-    }
-    const int last = std::min<int>(toc.lastTrack, 99);
-    disc.leadOut =
-        static_cast<std::uint32_t>(std::max<std::int64_t>(FrameOf(toc.tracks[last]) - LeadIn, 0));
-    if (!DiscIdOfHandle(handle, disc.cddbId)) {
-        disc.cddbId = 0;
-    }
-    TDriveSpec drive;
-    if (DriveOfHandle(handle, drive)) {
-        disc.drive = drive.vendor + " " + drive.product + " (" + drive.path + ")";
-    }
-    return disc;
+    return DescribeDiscOf(handle, toc);
 }
 
 std::shared_ptr<ParanoiaReader> TCDRipThread::OpenReader(std::string& error) {

@@ -31,7 +31,9 @@ TEST_F(MainWindowCommands, MenusToolBarAndPopUpCarryTheCommandsInTheirDesignedOr
                            "&Eject CD", "&Close CD", "-", "E&xit"}));
     EXPECT_EQ(Entries(Menu("&Actions")->actions()),
               QStringList({"E&xtract", "-", "&Record", "-", "&OGG Player...", "-", "&Play",
-                           "P&ause", "&Stop", "-", "&Volume Control...", "-", "&Clear History"}));
+                           "P&ause", "&Stop", "-", "&Volume Control...", "-", "&Clear History",
+                           // appended after the designed entries
+                           "-", "Verify &Files..."}));
     EXPECT_EQ(Entries(Menu("&Edit")->actions()),
               QStringList({"Select &All", "Select &None", "-", "&Query Freedb", "-",
                            "Rename &Title", "&ID3 Tag Edit", "-", "&Options...\tCtrl+O"}));

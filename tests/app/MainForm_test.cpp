@@ -12,12 +12,19 @@
 #include <unistd.h>
 
 #include "app/MainWindowFixture.h"
+#include "cd/CddbServer.h"
+#include "cd/VerifyFilesForm.h"
+
 #include "cd/akrip32.h"
 #include "jobs/Mp3EncodeThread.h"
 #include "jobs/WMAEncodeThread.h"
 #include "jobs/rip.h"
 #include "platform/IniFile.h"
 #include "settings/Global.h"
+#include <QComboBox>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTableWidget>
 
 namespace fs = std::filesystem;
 
@@ -283,6 +290,66 @@ TEST_F(MainWindow, TheToolEntriesOpenTheirWindowsModallyWithTheMainWindowAsOwner
     EXPECT_EQ(opened[1].title, "Ogg Player");
     EXPECT_EQ(opened[0].owner, &form);
     EXPECT_EQ(opened[1].owner, &form);
+}
+
+} // namespace
+
+namespace {
+
+using apptest::MainWindow;
+
+TEST_F(MainWindow, VerifyFilesOpensModallyOnTheDiscInTheDriveAndChecksTheOutputFolder) {
+    cdtest::UseImages({ThreeTrackImage()});
+    app::TMainForm& form = Start();
+    // After the start, which reads the settings.
+    cdtest::ScratchFolder output;
+    settings::Settings.CommonOptions.OutputFolder = output.Path();
+    // Nobody answers: no check of this test may reach a real database.
+    const std::string nobody = "http://127.0.0.1:" + std::to_string(cdtest::UnusedPort());
+    settings::Settings.SecureRip.AccurateRipServer = nobody;
+    settings::Settings.SecureRip.CTDBServer = nobody;
+    ASSERT_EQ(form.ListView()->topLevelItemCount(), 3);
+
+    // The entry comes last in the Actions menu, after the designed ones.
+    QMenu* actions = nullptr;
+    for (QAction* menu : form.menuBar()->actions()) {
+        if (menu->text() == "&Actions") {
+            actions = menu->menu();
+        }
+    }
+    ASSERT_NE(actions, nullptr);
+    ASSERT_FALSE(actions->actions().isEmpty());
+    QAction* entry = actions->actions().back();
+    EXPECT_EQ(entry->objectName(), "miVerifyFiles");
+    EXPECT_EQ(entry, form.Action("miVerifyFiles"));
+
+    QStringList results;
+    QString title;
+    QWidget* owner = nullptr;
+    dialogs_->onModal = [&](QWidget* window) {
+        title = window->windowTitle();
+        owner = window->parentWidget();
+        auto* verifyForm = qobject_cast<cd::VerifyFilesForm*>(window);
+        if (!verifyForm) {
+            ADD_FAILURE() << "not the Verify Files window";
+            return 0;
+        }
+        EXPECT_EQ(testsupport::Child<QComboBox>(window, "SourceBox")->currentIndex(),
+                  cd::VerifyFilesForm::FromDrive);
+        EXPECT_EQ(testsupport::Child<QLineEdit>(window, "FolderEdit")->text().toStdString(),
+                  output.Path());
+        QTest::mouseClick(testsupport::Child<QPushButton>(window, "VerifyButton"), Qt::LeftButton);
+        EXPECT_TRUE(testsupport::PumpUntil([&] { return verifyForm->Report().has_value(); }));
+        auto* table = testsupport::Child<QTableWidget>(window, "ResultTable");
+        for (int row = 0; row < table->rowCount(); ++row) {
+            results << table->item(row, 2)->text();
+        }
+        return 0;
+    };
+    entry->trigger();
+    EXPECT_EQ(title, "Verify Files");
+    EXPECT_EQ(owner, &form);
+    EXPECT_EQ(results, QStringList({"missing file", "missing file", "missing file"}));
 }
 
 } // namespace
