@@ -37,7 +37,7 @@ const std::vector<Layer> kLayers = {
     {"platform_base", "platform", {}, {"bytes"}, true},
     {"platform",
      "platform",
-     {"Dialogs", "QtDialogs", "ScriptedDialogs", "Messages", "ErrorDisplay", "DeviceMonitor",
+     {"Dialogs", "QtDialogs", "ScriptedDialogs", "Messages", "ProcessInfo", "ErrorDisplay", "DeviceMonitor",
       "Shell", "TerminationSignals", "UserFolders"},
      {"platform_base"},
      false},
