@@ -107,20 +107,7 @@ void RipSession::SetDisc(const RipDisc& disc) {
 }
 
 int RipSession::AudioIndexOf(int number) const {
-    if (!disc_) {
-        return -1;
-    }
-    int index = 0;
-    for (const RipLogTocEntry& e : disc_->toc) {
-        if (e.data) {
-            continue;
-        }
-        if (e.number == number) {
-            return index;
-        }
-        ++index;
-    }
-    return -1;
+    return disc_ ? AudioIndexIn(*disc_, number) : -1;
 }
 
 bool RipSession::IsFirstAudioTrack(int number) const {

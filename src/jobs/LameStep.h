@@ -2,28 +2,18 @@
 // The encode step over the lame child: WAV to MP3, or (Decode) MP3 to WAV. It ends with
 // PI_MP3_ENDED; the output was made when lame exited with 0 after some progress came for
 // the item (lame says nothing useful about a file it could not read, and still exits 0).
-#include "jobs/EncodeStep.h"
+#include "jobs/ChildProcessStep.h"
 #include "jobs/Mp3EncodeThread.h"
 
 namespace jobs {
 
-class TLameStep final : public TEncodeStep {
+class TLameStep final : public TChildProcessStep<TMp3EncodeProcess> {
 public:
     TLameStep(TEncodeRequest request, platform::HWND window);
 
-    void Start() override;
     bool Succeeded(const settings::TProcessInfo& end, bool progressSeen) const override;
-    bool Running() const override;
-    int ExitCode() const override { return process_.LastExitCode; }
 
     const TMp3EncodeProcess& Process() const { return process_; }
-
-protected:
-    void StopEncoder() override;
-    bool Launched() const override { return process_.Launched; }
-
-private:
-    TMp3EncodeProcess process_;
 };
 
 } // namespace jobs

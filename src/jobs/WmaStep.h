@@ -3,30 +3,20 @@
 // artist and comment on its command line when tags are on. It ends with PI_WMA_ENDED (sent,
 // so it can arrive inside Start); the output was made when the helper exited with 0 without
 // an error line.
-#include "jobs/EncodeStep.h"
+#include "jobs/ChildProcessStep.h"
 #include "jobs/WMAEncodeThread.h"
 
 namespace jobs {
 
-class TWmaStep final : public TEncodeStep {
+class TWmaStep final : public TChildProcessStep<TWMAEncodeProcess> {
 public:
     TWmaStep(TEncodeRequest request, platform::HWND window);
 
-    void Start() override;
     bool Succeeded(const settings::TProcessInfo& end, bool progressSeen) const override;
-    bool Running() const override;
-    int ExitCode() const override { return process_.LastExitCode; }
 
     // The file the helper is writing (for the size-based estimate).
     const std::string& Writing() const { return process_.OutputFile; }
     bool Active() const { return process_.Active; }
-
-protected:
-    void StopEncoder() override;
-    bool Launched() const override { return process_.Launched; }
-
-private:
-    TWMAEncodeProcess process_;
 };
 
 } // namespace jobs
