@@ -22,7 +22,7 @@ int RunProgram(int argc, char** argv, const std::function<void(TMainForm&)>& sta
         QApplication::setFont(font);
     }
     // The Options dialog's Detect button runs the search of the rip library.
-    settings::TSecureRipPage::InstallFinder(&cd::FindReadOffset);
+    settings::TSecureRipPage::InstallFinder(settings::AdaptFinder(&cd::FindReadOffset));
     TMainForm mainForm;
     // Logout and Ctrl+C end a running job and close the window as the user would, saving
     // titles and settings.

@@ -8,18 +8,18 @@ namespace settings {
 
 namespace {
 
-cd::ReadOffsetResult Failure(std::string why) {
-    cd::ReadOffsetResult result;
-    result.kind = cd::ReadOffsetResult::Kind::Failed;
+DetectedOffset Failure(std::string why) {
+    DetectedOffset result;
+    result.kind = DetectedOffset::Kind::Failed;
     result.error = std::move(why);
     return result;
 }
 
 } // namespace
 
-cd::ReadOffsetResult SearchFirstDrive(const ReadOffsetFinder& finder, const std::string& server,
-                                      int maxOffset, const cd::LookupOptions& lookup,
-                                      const std::atomic<bool>* cancel) {
+DetectedOffset SearchFirstDrive(const ReadOffsetFinder& finder, const std::string& server,
+                                int maxOffset, const cd::LookupOptions& lookup,
+                                const std::atomic<bool>* cancel) {
     cd::TCDList list{};
     list.max = 1;
     if (cd::GetCDList(list) != 1 || list.num == 0) {
@@ -31,7 +31,7 @@ cd::ReadOffsetResult SearchFirstDrive(const ReadOffsetFinder& finder, const std:
     if (handle <= 0) {
         return Failure("the drive could not be opened (is a disc in it?)");
     }
-    cd::ReadOffsetResult result = finder(handle, server, maxOffset, lookup, cancel);
+    DetectedOffset result = finder(handle, server, maxOffset, lookup, cancel);
     cd::CloseCDHandle(handle);
     return result;
 }
@@ -74,7 +74,7 @@ void TReadOffsetSearch::showEvent(QShowEvent* e) {
 
 void TReadOffsetSearch::Start() {
     worker_ = std::thread([this] {
-        const cd::ReadOffsetResult result =
+        const DetectedOffset result =
             SearchFirstDrive(finder_, server_, maxOffset_, lookup_, &cancel_);
         // A posted call: it runs on the GUI thread, or is dropped with the box if the
         // destructor (which waits for this thread) comes first.
@@ -83,7 +83,7 @@ void TReadOffsetSearch::Start() {
     });
 }
 
-void TReadOffsetSearch::Finished(const cd::ReadOffsetResult& result) {
+void TReadOffsetSearch::Finished(const DetectedOffset& result) {
     if (cancel_) {
         return;
     }

@@ -16,18 +16,48 @@
 #include <thread>
 
 #include "cd/DatabaseLookup.h"
-#include "cd/ReadOffsetFinder.h"
+#include "cd/akrip32.h"
 
 class QLabel;
 class QPushButton;
 
 namespace settings {
 
-// The search itself; the program installs cd::FindReadOffset (the settings library sits
-// below the rip code, so it cannot call it directly).
+// What a search found, as the page shows it.
+struct DetectedOffset {
+    enum class Kind { Found, NoMatch, NotInDatabase, Failed };
+    Kind kind = Kind::Failed;
+    int offset = 0;
+    int confidence = 0;
+    int track = 0;
+    std::string error;
+};
+
+// The search itself. The settings library sits below the rip code, which holds the real
+// search, so the program installs it: AdaptFinder(&cd::FindReadOffset).
 using ReadOffsetFinder =
-    std::function<cd::ReadOffsetResult(cd::HCDROM, const std::string& server, int maxOffset,
-                                       const cd::LookupOptions&, const std::atomic<bool>* cancel)>;
+    std::function<DetectedOffset(cd::HCDROM, const std::string& server, int maxOffset,
+                                 const cd::LookupOptions&, const std::atomic<bool>* cancel)>;
+
+// Wraps a search whose result has the fields of DetectedOffset and a kind with the same
+// names.
+template <typename Find> ReadOffsetFinder AdaptFinder(Find find) {
+    return [find](cd::HCDROM handle, const std::string& server, int maxOffset,
+                  const cd::LookupOptions& lookup, const std::atomic<bool>* cancel) {
+        const auto found = find(handle, server, maxOffset, lookup, cancel);
+        using Kind = decltype(found.kind);
+        DetectedOffset result;
+        result.kind = found.kind == Kind::Found           ? DetectedOffset::Kind::Found
+                      : found.kind == Kind::NoMatch       ? DetectedOffset::Kind::NoMatch
+                      : found.kind == Kind::NotInDatabase ? DetectedOffset::Kind::NotInDatabase
+                                                          : DetectedOffset::Kind::Failed;
+        result.offset = found.offset;
+        result.confidence = found.confidence;
+        result.track = found.track;
+        result.error = found.error;
+        return result;
+    };
+}
 
 class TReadOffsetSearch : public QDialog {
     Q_OBJECT
@@ -37,7 +67,7 @@ public:
     ~TReadOffsetSearch() override;
 
     // The outcome; valid after the box ended with Accepted.
-    const cd::ReadOffsetResult& Result() const { return result_; }
+    const DetectedOffset& Result() const { return result_; }
 
 public slots:
     void reject() override; // Escape and closing the window behave as Cancel
@@ -47,7 +77,7 @@ protected:
 
 private:
     void Start();
-    void Finished(const cd::ReadOffsetResult& result);
+    void Finished(const DetectedOffset& result);
 
     QLabel* lStatus = nullptr;
     QPushButton* bCancel = nullptr;
@@ -58,12 +88,12 @@ private:
     int maxOffset_;
     std::atomic<bool> cancel_{false};
     std::thread worker_;
-    cd::ReadOffsetResult result_;
+    DetectedOffset result_;
 };
 
 // Runs the search on the first drive: opens it, calls `finder`, closes it.
-cd::ReadOffsetResult SearchFirstDrive(const ReadOffsetFinder& finder, const std::string& server,
-                                      int maxOffset, const cd::LookupOptions& lookup,
-                                      const std::atomic<bool>* cancel);
+DetectedOffset SearchFirstDrive(const ReadOffsetFinder& finder, const std::string& server,
+                                int maxOffset, const cd::LookupOptions& lookup,
+                                const std::atomic<bool>* cancel);
 
 } // namespace settings

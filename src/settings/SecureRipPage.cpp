@@ -21,6 +21,9 @@ ReadOffsetFinder& Finder() {
     return finder;
 }
 
+// Samples either way the search covers: a few frames, well beyond what drives need.
+constexpr int DefaultOffsetSearch = 5 * 588;
+
 QString Signed(int value) {
     return value > 0 ? QStringLiteral("+%1").arg(value) : QString::number(value);
 }
@@ -130,15 +133,15 @@ void TSecureRipPage::bDetectOffsetClick() {
     }
     cd::LookupOptions lookup;
     lookup.proxy = Settings.QueryCDDB.Proxy();
-    const int maxOffset = std::min(cd::DefaultOffsetSearch, TSecureRip::MaxReadOffset);
+    const int maxOffset = std::min(DefaultOffsetSearch, TSecureRip::MaxReadOffset);
     TReadOffsetSearch search(this, Finder(), server, lookup, maxOffset);
     if (platform::TheDialogs().ExecModal(&search) == QDialog::Accepted) {
         ShowOutcome(search.Result(), maxOffset);
     }
 }
 
-void TSecureRipPage::ShowOutcome(const cd::ReadOffsetResult& result, int maxOffset) {
-    using Kind = cd::ReadOffsetResult::Kind;
+void TSecureRipPage::ShowOutcome(const DetectedOffset& result, int maxOffset) {
+    using Kind = DetectedOffset::Kind;
     switch (result.kind) {
     case Kind::Found:
         if (platform::YesNoBox(this, QStringLiteral("Read offset %1 found (confidence %2, "

@@ -47,7 +47,7 @@ public:
 private:
     void UpdateEnabled();
     void bDetectOffsetClick();
-    void ShowOutcome(const cd::ReadOffsetResult& result, int maxOffset);
+    void ShowOutcome(const DetectedOffset& result, int maxOffset);
 };
 
 } // namespace settings

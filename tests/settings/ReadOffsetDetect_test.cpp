@@ -90,7 +90,7 @@ class DetectReadOffset : public ::testing::Test {
 protected:
     void SetUp() override {
         Settings = TSettings{};
-        previous_ = TSecureRipPage::InstallFinder(&cd::FindReadOffset);
+        previous_ = TSecureRipPage::InstallFinder(AdaptFinder(&cd::FindReadOffset));
         cue_ = cdtest::MakeImage(images_, "disc", {40, 12, 30});
         cdtest::UseImages({cue_});
         dialogs_.get()->onModal = [this](QWidget* w) {
