@@ -5,8 +5,10 @@
 
 #include "app/MainForm.h"
 #include "app/SignalShutdown.h"
+#include "cd/ReadOffsetFinder.h"
 #include "platform/ErrorDisplay.h"
 #include "platform/TerminationSignals.h"
+#include "settings/SecureRipPage.h"
 
 namespace app {
 
@@ -19,6 +21,8 @@ int RunProgram(int argc, char** argv, const std::function<void(TMainForm&)>& sta
     if (font.exactMatch()) {
         QApplication::setFont(font);
     }
+    // The Options dialog's Detect button runs the search of the rip library.
+    settings::TSecureRipPage::InstallFinder(settings::AdaptFinder(&cd::FindReadOffset));
     TMainForm mainForm;
     // Logout and Ctrl+C end a running job and close the window as the user would, saving
     // titles and settings.

@@ -2,14 +2,31 @@
 
 #include <QCheckBox>
 #include <QFormLayout>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QSpinBox>
 #include <QVBoxLayout>
+#include <algorithm>
+
+#include "platform/Dialogs.h"
 
 namespace settings {
 
 namespace {
+
+ReadOffsetFinder& Finder() {
+    static ReadOffsetFinder finder;
+    return finder;
+}
+
+// Samples either way the search covers: a few frames, well beyond what drives need.
+constexpr int DefaultOffsetSearch = 5 * 588;
+
+QString Signed(int value) {
+    return value > 0 ? QStringLiteral("+%1").arg(value) : QString::number(value);
+}
 
 QCheckBox* NamedCheck(QWidget* parent, const char* name, const QString& caption) {
     auto* box = new QCheckBox(caption, parent);
@@ -30,7 +47,15 @@ TSecureRipPage::TSecureRipPage(QWidget* parent) : QWidget(parent) {
     seReadOffset->setObjectName(QStringLiteral("seReadOffset"));
     seReadOffset->setRange(-TSecureRip::MaxReadOffset, TSecureRip::MaxReadOffset);
     seReadOffset->setSuffix(QStringLiteral(" samples"));
-    form->addRow(QStringLiteral("Drive read offset:"), seReadOffset);
+    bDetectOffset = new QPushButton(QStringLiteral("Detect..."), this);
+    bDetectOffset->setObjectName(QStringLiteral("bDetectOffset"));
+    bDetectOffset->setToolTip(
+        QStringLiteral("Find the offset from the AccurateRip database with the disc in the "
+                       "first drive"));
+    auto* offsetRow = new QHBoxLayout;
+    offsetRow->addWidget(seReadOffset, 1);
+    offsetRow->addWidget(bDetectOffset);
+    form->addRow(QStringLiteral("Drive read offset:"), offsetRow);
     page->addLayout(form);
     ckTestAndCopy =
         NamedCheck(this, "ckTestAndCopy", QStringLiteral("Test and copy (read every track twice)"));
@@ -57,6 +82,7 @@ TSecureRipPage::TSecureRipPage(QWidget* parent) : QWidget(parent) {
     connect(ckSecureRip, &QCheckBox::toggled, this, [this] { UpdateEnabled(); });
     connect(ckAccurateRip, &QCheckBox::toggled, this, [this] { UpdateEnabled(); });
     connect(ckCTDB, &QCheckBox::toggled, this, [this] { UpdateEnabled(); });
+    connect(bDetectOffset, &QPushButton::clicked, this, [this] { bDetectOffsetClick(); });
     UpdateEnabled();
 }
 
@@ -84,11 +110,65 @@ void TSecureRipPage::Store(TSecureRip& options) const {
 void TSecureRipPage::UpdateEnabled() {
     const bool on = ckSecureRip->isChecked();
     seReadOffset->setEnabled(on);
+    bDetectOffset->setEnabled(on && Finder() != nullptr);
     ckTestAndCopy->setEnabled(on);
     ckAccurateRip->setEnabled(on);
     eAccurateRipServer->setEnabled(on && ckAccurateRip->isChecked());
     ckCTDB->setEnabled(on);
     eCTDBServer->setEnabled(on && ckCTDB->isChecked());
+}
+
+ReadOffsetFinder TSecureRipPage::InstallFinder(ReadOffsetFinder finder) {
+    std::swap(Finder(), finder);
+    return finder;
+}
+
+void TSecureRipPage::bDetectOffsetClick() {
+    if (!Finder()) {
+        return;
+    }
+    std::string server = eAccurateRipServer->text().trimmed().toStdString();
+    if (server.empty()) {
+        server = TSecureRip{}.AccurateRipServer;
+    }
+    cd::LookupOptions lookup;
+    lookup.proxy = Settings.QueryCDDB.Proxy();
+    const int maxOffset = std::min(DefaultOffsetSearch, TSecureRip::MaxReadOffset);
+    TReadOffsetSearch search(this, Finder(), server, lookup, maxOffset);
+    if (platform::TheDialogs().ExecModal(&search) == QDialog::Accepted) {
+        ShowOutcome(search.Result(), maxOffset);
+    }
+}
+
+void TSecureRipPage::ShowOutcome(const DetectedOffset& result, int maxOffset) {
+    using Kind = DetectedOffset::Kind;
+    switch (result.kind) {
+    case Kind::Found:
+        if (platform::YesNoBox(this, QStringLiteral("Read offset %1 found (confidence %2, "
+                                                    "track %3). Use it?")
+                                         .arg(Signed(result.offset))
+                                         .arg(result.confidence)
+                                         .arg(result.track))) {
+            seReadOffset->setValue(result.offset);
+        }
+        break;
+    case Kind::NotInDatabase:
+        platform::InfoBox(this, QStringLiteral("The disc in the first drive is not in the "
+                                               "AccurateRip database.\nInsert a better-known "
+                                               "disc (a widely sold album) and try again."));
+        break;
+    case Kind::NoMatch:
+        platform::InfoBox(this, QStringLiteral("The AccurateRip database knows this disc, but no "
+                                               "read offset within %1 samples matches it.\n"
+                                               "Try a better-known disc (one with more "
+                                               "submissions).")
+                                    .arg(QChar(0x00B1) + QString::number(maxOffset)));
+        break;
+    case Kind::Failed:
+        platform::ErrorBox(this, QStringLiteral("The read offset could not be found: %1.")
+                                     .arg(QString::fromStdString(result.error)));
+        break;
+    }
 }
 
 } // namespace settings

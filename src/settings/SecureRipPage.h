@@ -4,14 +4,21 @@
 // check with its server. The other controls follow the main box (disabled while secure
 // extraction is off), and each server box follows its check box.
 //
+// Detect looks the read offset up for the disc in the first drive (see TReadOffsetSearch)
+// with the AccurateRip server of the page and the user's proxy, and on the user's Yes puts
+// it in the offset box; it needs the finder the program installs (the button is disabled
+// without one).
+//
 // Load fills the controls from a record; Store copies them back (the dialog calls it on
 // OK only). GUI thread only; the dialog's page control owns the page.
 #include <QWidget>
 
 #include "settings/Global.h"
+#include "settings/ReadOffsetSearch.h"
 
 class QCheckBox;
 class QLineEdit;
+class QPushButton;
 class QSpinBox;
 
 namespace settings {
@@ -24,8 +31,13 @@ public:
     void Load(const TSecureRip& options);
     void Store(TSecureRip& options) const;
 
+    // The search Detect runs; the program installs it once at start-up. Returns the
+    // previous one.
+    static ReadOffsetFinder InstallFinder(ReadOffsetFinder finder);
+
     QCheckBox* ckSecureRip = nullptr;
     QSpinBox* seReadOffset = nullptr;
+    QPushButton* bDetectOffset = nullptr;
     QCheckBox* ckTestAndCopy = nullptr;
     QCheckBox* ckAccurateRip = nullptr;
     QLineEdit* eAccurateRipServer = nullptr;
@@ -34,6 +46,8 @@ public:
 
 private:
     void UpdateEnabled();
+    void bDetectOffsetClick();
+    void ShowOutcome(const DetectedOffset& result, int maxOffset);
 };
 
 } // namespace settings
