@@ -176,6 +176,7 @@ void TCDRipThread::ExtractTrack() {
 void TCDRipThread::RipTrack(const std::string& path, std::uint32_t start, std::uint32_t length) {
     FilePtr file = OpenBufferedFile(path, "wb");
     if (!file || !WriteWavHeader(file.get(), 0)) {
+        NoteFileError();
         PostDone(RipStatusFileFailed);
         return;
     }
@@ -287,6 +288,7 @@ void TCDRipThread::SecureRipTrack(const std::string& path, std::uint32_t start,
         std::fprintf(stderr, "secure read of track %d: %s\n", TrackNumber, error.c_str());
     }
     if (!file || !WriteWavHeader(file.get(), 0)) {
+        NoteFileError();
         PostDone(reader ? RipStatusFileFailed : RipStatusReadFailed);
         return;
     }
@@ -383,6 +385,7 @@ TCDRipThread::ReadResult TCDRipThread::ReadSecurely(const std::shared_ptr<Parano
         sums.Add(std::span<const std::uint8_t>(block->data(), bytes));
         if (pass.out != nullptr) {
             if (std::fwrite(block->data(), 1, bytes, pass.out) != bytes) {
+                NoteFileError();
                 return ReadResult::WriteFailed;
             }
             written += bytes;
@@ -419,6 +422,7 @@ TCDRipThread::ReadResult TCDRipThread::ReadFrames(std::uint32_t first, std::uint
     const std::uint8_t* audio = storage->data() + TrackBufHeaderSize + buffer->startOffset;
     const std::size_t len = std::min<std::size_t>(buffer->len, buffer->maxLen);
     if (std::fwrite(audio, 1, len, out) != len) {
+        NoteFileError();
         return ReadResult::WriteFailed;
     }
     written += len;
@@ -430,6 +434,9 @@ std::int32_t TCDRipThread::FinishFile(FilePtr file, std::uint64_t audioBytes) {
     const bool headerOk = std::fseek(file.get(), 0, SEEK_SET) == 0 &&
                           WriteWavHeader(file.get(), static_cast<std::uint32_t>(audioBytes));
     const bool closed = std::fclose(file.release()) == 0;
+    if (!headerOk || !closed) {
+        NoteFileError();
+    }
     return headerOk && closed ? RipStatusOk : RipStatusFileFailed;
 }
 

@@ -37,6 +37,7 @@
 
 #include <array>
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
@@ -96,6 +97,9 @@ public:
     platform::HWND NotifyWindow = nullptr;
     std::atomic<bool> StopFlag{false};
     std::shared_ptr<RipSession> Session; // set before Resume for a secure rip
+    // The errno of the open, write or close that ended the rip with RipStatusFileFailed
+    // (0 when none did): the job window shows the system's reason beside its own text.
+    std::atomic<int> FileError{0};
 
     // The wall clock used for the time texts; set before Resume (tests step it).
     void SetClock(Clock clock) { clock_ = std::move(clock); }
@@ -108,6 +112,7 @@ protected:
 
 private:
     using FilePtr = BufferedFilePtr;
+    void NoteFileError() { FileError = errno; }
     enum class ReadResult { Ok, ReadFailed, WriteFailed, Stopped };
     enum class NormalizeResult { Done, Stopped, Failed };
 

@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <set>
 
+#include "settings/FileNames.h"
 #include "settings/ProcessInfo.h"
 
 namespace jobs {
@@ -14,6 +15,20 @@ using settings::TOutputFormat;
 using settings::TStepMaker;
 
 constexpr int kDefaultWmaPreset = 8;
+constexpr std::size_t kRipSuffixRoom = 20; // " (rip 123456789012)"
+
+// The longest start of text within max bytes that ends at a whole UTF-8 character.
+std::string CutAtCharacter(std::string text, std::size_t max) {
+    if (text.size() <= max) {
+        return text;
+    }
+    std::size_t end = max;
+    while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0U) == 0x80U) {
+        --end;
+    }
+    text.resize(end);
+    return text;
+}
 
 bool Exists(const std::string& path) {
     std::error_code ec;
@@ -60,7 +75,8 @@ TJobPlan::TJobPlan(TJobKind kind, std::vector<std::string> items, TJobSettings s
 
 std::string TJobPlan::FileName(const std::string& folder, const std::string& stem,
                                const std::string& extension) {
-    return settings::IncludeBackslash(folder) + stem + extension;
+    // A stem from a title may hold "/" or be ".."; the file stays in the folder all the same.
+    return settings::IncludeBackslash(folder) + settings::FileNameFromTitle(stem) + extension;
 }
 
 std::string TJobPlan::PartialName(const std::string& path, int item) {
@@ -78,9 +94,12 @@ void TJobPlan::NameWavs() {
     for (int i = 0; i < ItemCount(); ++i) {
         std::string wav = DesignedWav(i);
         if (intermediate && UsableTitle(i)) {
+            // Room for the number, or a long title would cut it off again and never differ.
+            const std::string base = CutAtCharacter(settings::FileNameFromTitle(Title(i)),
+                                                    settings::kMaxFileNameBytes - kRipSuffixRoom);
             for (int n = 1; Exists(wav) || taken.count(wav) != 0; ++n) {
-                wav = FileName(settings_.OutputFolder,
-                               Title(i) + " (rip " + std::to_string(n) + ")", ".wav");
+                wav = FileName(settings_.OutputFolder, base + " (rip " + std::to_string(n) + ")",
+                               ".wav");
             }
         }
         taken.insert(wav);
@@ -157,12 +176,9 @@ std::string TJobPlan::Title(int i) const {
     return item.size() > 2 ? item.substr(2) : std::string();
 }
 
-// A title becomes a file name in the output folder; one that names another folder (or
-// none) must not be written anywhere.
+// Every title but an empty one names a file in the output folder (FileName makes it safe).
 bool TJobPlan::UsableTitle(int i) const {
-    const std::string title = Title(i);
-    return !title.empty() && title != "." && title != ".." &&
-           title.find_first_of(std::string("/\0", 2)) == std::string::npos;
+    return !Title(i).empty();
 }
 
 std::string TJobPlan::DesignedWav(int i) const {

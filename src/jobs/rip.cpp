@@ -23,8 +23,10 @@
 #include "jobs/EncodeStep.h"
 #include "jobs/Mp3EncodeThread.h"
 #include "jobs/OutputLines.h"
+#include "jobs/PhaseCaption.h"
 #include "jobs/WMAEncodeThread.h"
 #include "jobs/WmaStep.h"
+#include "jobs/WriteCause.h"
 #include "platform/Dialogs.h"
 #include "settings/Global.h"
 #include "settings/ProcessInfo.h"
@@ -306,12 +308,16 @@ int TRipForm::RunningEncodes() const {
 }
 
 void TRipForm::SetPhase(const QString& phase, int i) {
-    setWindowTitle(phase + "(" + Q(settings::TwoDigits(i + 1)) + "/" +
-                   Q(settings::TwoDigits(ItemCount())) + "): " + Q(plan_->CaptionName(i)));
+    setWindowTitle(PhaseCaption(phase, i, ItemCount(), Q(plan_->CaptionName(i)), width()));
 }
 
 void TRipForm::SetGroupCaption(const QString& caption) {
     GroupBox1->setTitle(caption);
+}
+
+// The system's reason on a line of its own below the window's text, when there is one.
+static QString WithCause(const QString& text, const std::string& cause) {
+    return cause.empty() ? text : text + "\n" + QString::fromStdString(cause);
 }
 
 void TRipForm::ShowError(const QString& text) {
@@ -585,11 +591,14 @@ void TRipForm::SettleRipFile(int t, std::int32_t status) {
         if (plan_->UsableTitle(t) && IsUnfinishedRip(written)) {
             // Created but not completely written: nothing half-written stays behind.
             Remove(written);
-            ShowError(Q(wav) + " could not be written completely (is the disk full?).");
+            ShowError(WithCause(Q(wav) + " could not be written completely (is the disk full?).",
+                                ErrorText(ripFileError_)));
             return;
         }
-        ShowError(Q(plan_->Settings().OutputFolder) + "/" + Q(plan_->Title(t)) + ".wav" +
-                  " is not a valid file name.Please rename the Title in the CD tracks list.");
+        ShowError(WithCause(Q(plan_->Settings().OutputFolder) + "/" + Q(plan_->Title(t)) + ".wav" +
+                                " is not a valid file name.Please rename the Title in the CD "
+                                "tracks list.",
+                            ErrorText(ripFileError_)));
     } else if (status == cd::RipStatusNormalizeFailed) {
         ShowError(Q(wav) + " could not be normalized; it is kept as it was extracted.");
     } else if (status == cd::RipStatusUncorrectable && RipSession_) {
@@ -609,6 +618,7 @@ void TRipForm::SettleRipFile(int t, std::int32_t status) {
 void TRipForm::OnTrackExtracted(const TProcessInfo& info) {
     const int t = RipIndex_;
     ripping_ = false;
+    ripFileError_ = RipThread ? RipThread->FileError.load() : 0;
     RipThread.reset(); // it has posted its last message
     SettleRipFile(t, info.Status);
     RipIndex_ += 1;
@@ -645,8 +655,10 @@ bool TRipForm::ReportEnd(const TProcessInfo& info, const TRunningStep& running, 
         if (info.Status == EncodeStatusInUse && !progressSeen) {
             ShowError(item + "maybe be used,operate fail!");
         } else if (info.Status == EncodeStatusEnded && (!progressSeen || failedExit)) {
-            ShowError(QStringLiteral("Create MP3 file error!\nPlease check the output and lame "
-                                     "options or run application again."));
+            // lame does not say why; the output's folder can.
+            ShowError(WithCause(QStringLiteral("Create MP3 file error!\nPlease check the output "
+                                               "and lame options or run application again."),
+                                WriteCause(TJobPlan::PartialName(output, running.item))));
         }
         break;
     case settings::PI_WMA_ENDED:

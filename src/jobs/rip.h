@@ -203,6 +203,7 @@ private:
     // whether each item has had progress since its last step began.
     int firstStepItem_ = -1;
     bool ripping_ = false;
+    int ripFileError_ = 0; // the errno the last rip's file failed with
     bool resampling_ = false;
     int nextItem_ = 0; // file jobs: items started
     std::vector<bool> progressSeen_;

@@ -1,5 +1,6 @@
 // The job plan alone: no window, no worker; every name and rule a job follows.
 #include "jobs/JobPlan.h"
+#include "settings/FileNames.h"
 
 #include <gtest/gtest.h>
 
@@ -213,14 +214,69 @@ TEST(JobPlan, ARipReadsTheTrackNumberAndTitleAndGivesTheThreadItsOptions) {
     EXPECT_EQ(plan.DesignedWav(0), "/out/Seven Seas.wav");
     EXPECT_TRUE(plan.UsableTitle(0));
     EXPECT_FALSE(plan.UsableTitle(1)) << "no title";
-    EXPECT_FALSE(plan.UsableTitle(2)) << "names another folder";
-    EXPECT_FALSE(plan.UsableTitle(3));
+    EXPECT_TRUE(plan.UsableTitle(2)) << "named as a-b";
+    EXPECT_TRUE(plan.UsableTitle(3)) << "named as __";
     const cd::TRipOptions rip = plan.RipOptions(0);
     EXPECT_EQ(fs::path(rip.WavPath).parent_path(), "/out");
     EXPECT_TRUE(rip.EnableRipTime);
     EXPECT_EQ(rip.RipTime, 30);
     EXPECT_TRUE(rip.IsNormalize);
     EXPECT_EQ(rip.NormalizePercent, 50);
+}
+
+// Titles from a lookup name files in the output folder whatever they hold; the title itself
+// (caption, tag) keeps its characters.
+TEST(JobPlan, EveryFileATitleNamesStaysInTheOutputFolder) {
+    struct Case {
+        std::string item;
+        TOutputFormat format;
+        std::string wav;
+        std::string output;
+    };
+    const Case cases[] = {
+        {"01AC/DC", TOutputFormat::ofWav, "/out/AC-DC.wav", "/out/AC-DC.wav"},
+        {"02Remix / Edit", TOutputFormat::ofMp3, "/out/Remix - Edit.wav", "/out/Remix - Edit.mp3"},
+        {"03..", TOutputFormat::ofOgg, "/out/__.wav", "/out/__.ogg"},
+        {"04../../etc/passwd", TOutputFormat::ofWma, "/out/..-..-etc-passwd.wav",
+         "/out/..-..-etc-passwd.wma"},
+        {"05/abs", TOutputFormat::ofWav, "/out/-abs.wav", "/out/-abs.wav"},
+        {"06Tab\there", TOutputFormat::ofMp3, "/out/Tab here.wav", "/out/Tab here.mp3"},
+    };
+    for (const Case& c : cases) {
+        jobs::TJobSettings s = SettingsFor("/out", c.format);
+        s.Tags = true;
+        const TJobPlan plan(jobs::jkExtract, {c.item}, s);
+        EXPECT_TRUE(plan.UsableTitle(0)) << c.item;
+        EXPECT_EQ(plan.Wav(0), c.wav) << c.item;
+        EXPECT_EQ(plan.Output(0), c.output) << c.item;
+        EXPECT_EQ(fs::path(plan.RipOptions(0).WavPath).parent_path(), "/out") << c.item;
+        EXPECT_EQ(plan.CaptionName(0), c.item.substr(2)) << c.item;
+        if (c.format == TOutputFormat::ofMp3) {
+            EXPECT_EQ(plan.EncodeRequest(0, plan.Wav(0)).TagTitle, c.item.substr(2)) << c.item;
+        }
+    }
+    // Scratch names made from a title are made safe the same way.
+    testsupport::ScratchFolder out;
+    out.WriteText("AC-DC.wav", "the user's");
+    const TJobPlan plan(jobs::jkExtract, {"01AC/DC"},
+                        SettingsFor(out.Path(), TOutputFormat::ofMp3));
+    EXPECT_EQ(fs::path(plan.Wav(0)).filename(), "AC-DC (rip 1).wav");
+
+    // A title longer than a name may be keeps its number when its own name is taken.
+    std::string longTitle;
+    for (int i = 0; i < 130; ++i) {
+        longTitle += "\xC3\xA9"; // e acute, two bytes
+    }
+    const std::string cut = settings::FileNameFromTitle(longTitle);
+    out.WriteText(cut + ".wav", "the user's");
+    const TJobPlan longPlan(jobs::jkExtract, {"01" + longTitle, "02" + longTitle},
+                            SettingsFor(out.Path(), TOutputFormat::ofMp3));
+    const std::string first = fs::path(longPlan.Wav(0)).filename().string();
+    const std::string second = fs::path(longPlan.Wav(1)).filename().string();
+    EXPECT_TRUE(first.ends_with("\xC3\xA9 (rip 1).wav")) << first;
+    EXPECT_TRUE(second.ends_with("\xC3\xA9 (rip 2).wav")) << second;
+    EXPECT_LE(first.size(), settings::kMaxFileNameBytes);
+    EXPECT_EQ(fs::path(longPlan.Output(0)).filename().string(), cut + ".mp3");
 }
 
 // An extracted WAV on its way to another format takes no name that is already taken: not a
