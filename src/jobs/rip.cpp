@@ -19,11 +19,14 @@
 
 #include "audio/ACS_Converters.h"
 #include "audio/ACS_Wave.h"
+#include "cd/RipSession.h"
+#include "cd/RipSummary.h"
 #include "cd/ripthread.h"
 #include "jobs/EncodeStep.h"
 #include "jobs/Mp3EncodeThread.h"
 #include "jobs/OutputLines.h"
 #include "jobs/PhaseCaption.h"
+#include "jobs/RipSummaryPanel.h"
 #include "jobs/WMAEncodeThread.h"
 #include "jobs/WmaStep.h"
 #include "jobs/WriteCause.h"
@@ -52,6 +55,10 @@ constexpr std::int32_t kExtractionFailed = 4;
 // Progress rows of a parallel job, under the designed window.
 constexpr int kDesignedHeight = 117;
 constexpr int kRowHeight = 22;
+// The summary of a secure rip, in place of the progress.
+constexpr int kSummaryWidth = 420;
+constexpr int kSummaryHeight = 260;
+constexpr auto kSummaryRefresh = std::chrono::milliseconds(250);
 
 const QString kCaption = QStringLiteral("Vellorine");
 constexpr auto kDisplayInterval = std::chrono::milliseconds(40);
@@ -851,9 +858,45 @@ void TRipForm::StopSink(audio::TACSOutput& sink) {
 
 void TRipForm::FinishAndClose() {
     FinishJob();
+    if (RipSession_) {
+        ShowSummary(); // the user reads how each track ended, then closes the window
+        return;
+    }
     // Later, not now: this may run inside an encoder's sent hand-over, which must return
     // before the window goes.
     QTimer::singleShot(0, this, [this] { done(QDialog::Accepted); });
+}
+
+void TRipForm::ShowSummary() {
+    GroupBox1->hide();
+    Image1->hide();
+    btStop->hide();
+    summary_ = new TRipSummaryPanel(this);
+    connect(summary_->CloseButton(), &QPushButton::clicked, this,
+            [this] { done(QDialog::Accepted); });
+    setFixedSize(kSummaryWidth, kSummaryHeight);
+    summary_->setGeometry(0, 0, kSummaryWidth, kSummaryHeight);
+    summary_->show();
+    summary_->CloseButton()->setFocus();
+    summaryTimer_ = new QTimer(this);
+    summaryTimer_->setInterval(kSummaryRefresh);
+    connect(summaryTimer_, &QTimer::timeout, this, &TRipForm::RefreshSummary);
+    summaryTimer_->start();
+    RefreshSummary();
+}
+
+void TRipForm::RefreshSummary() {
+    std::vector<cd::RipSummaryItem> items;
+    for (int i = 0; i < itemCount_; ++i) {
+        items.push_back(
+            {plan_->Track(i), std::filesystem::path(plan_->Output(i)).filename().string()});
+    }
+    const bool answered = RipSession_->WaitForLookup(std::chrono::milliseconds(0));
+    summary_->SetRows(cd::SummarizeRip(items, RipSession_->Tracks()),
+                      cd::DiscResultText(RipSession_->Ctdb()));
+    if (answered) {
+        summaryTimer_->stop();
+    }
 }
 
 void TRipForm::FinishJob() {

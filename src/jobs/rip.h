@@ -67,6 +67,7 @@ struct TProcessInfo;
 namespace jobs {
 
 class TEncodeStep;
+class TRipSummaryPanel;
 
 // Input bytes per 1000 output bytes of WM8EUTIL, by position of the WMA preset.
 extern const std::array<int, 33> WmaSizeRatio;
@@ -94,6 +95,8 @@ public:
     int EncodeIndex() const { return EncodeIndex_; }
     int OggIndex() const { return OggIndex_; }
     bool JobFinished() const { return !Items.has_value(); }
+    // A secure rip's end: the summary panel is up, waiting for the user.
+    bool ShowsSummary() const { return summary_ != nullptr; }
     // Encode steps running now, and the most that ran at once in this job.
     int RunningEncodes() const;
     int MostEncodesAtOnce() const { return mostAtOnce_; }
@@ -149,8 +152,12 @@ private:
     void SettleRipFile(int i, std::int32_t status);
 
     void FinishJob();
-    // FinishJob, then the window closes as soon as control is back in the event loop.
+    // FinishJob, then the window closes as soon as control is back in the event loop; a
+    // secure rip shows how each track ended instead and waits for the user to close it.
     void FinishAndClose();
+    void ShowSummary();
+    // Takes the rows from the session again; stops once every database has answered.
+    void RefreshSummary();
     // Stops a running pipeline sink and waits until it has let go of its files.
     static void StopSink(audio::TACSOutput& sink);
     // Steps whose end has been handled; freed once control is back in the event loop (a
@@ -183,6 +190,8 @@ private:
     QLabel* Image1 = nullptr;
     QPushButton* btStop = nullptr;
     QTimer* Timer1 = nullptr;
+    TRipSummaryPanel* summary_ = nullptr;
+    QTimer* summaryTimer_ = nullptr;
     std::unique_ptr<audio::TWaveIn> WaveIn1;
     std::unique_ptr<audio::TRateConverter> RateConverter1;
     std::unique_ptr<audio::TWaveOut> WaveOut1;

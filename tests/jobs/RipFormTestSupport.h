@@ -2,9 +2,11 @@
 // The job window's tests: a disc image on the CD layer, an output folder, and one call that
 // runs a job in the real window (offscreen) to its end, recording the window captions it
 // went through and the message boxes it showed. Stop can be pressed when a caption shows up.
+#include <QLabel>
 #include <QPushButton>
 #include <QStringList>
 #include <QTimer>
+#include <QTreeWidget>
 
 #include <dirent.h>
 #include <unistd.h>
@@ -45,6 +47,10 @@ struct JobOutcome {
     bool ended = false;   // the job finished and the window closed
     int childrenAfter = -1;
     int mostAtOnce = 0; // the most encode steps that ran at the same time
+    // A secure rip's summary, once no database answer was awaited: "<track> <file>: <result>"
+    // per row, and the disc's line. The case closes it with its Close button.
+    QStringList summary;
+    QString disc;
 };
 
 // Presses Stop once a caption starting with this text has been shown for delayMs.
@@ -107,8 +113,30 @@ protected:
             seen(form.windowTitle()); // the first step starts while the window is made
             QObject::connect(&form, &QWidget::windowTitleChanged, &form, seen);
             form.show();
-            outcome.ended =
-                PumpUntil([&] { return form.JobFinished() && !form.isVisible(); }, timeout);
+            auto closeSummary = [&] {
+                if (!form.ShowsSummary() || !outcome.summary.isEmpty()) {
+                    return;
+                }
+                QStringList rows;
+                const auto* table = form.findChild<QTreeWidget*>("SummaryTable");
+                for (int i = 0; i < table->topLevelItemCount(); ++i) {
+                    const QTreeWidgetItem* row = table->topLevelItem(i);
+                    rows << row->text(0) + " " + row->text(1) + ": " + row->text(2);
+                }
+                const QString disc = form.findChild<QLabel*>("SummaryDisc")->text();
+                if (rows.join("\n").contains("waiting") || disc.contains("waiting")) {
+                    return; // a database has not answered yet
+                }
+                outcome.summary = rows;
+                outcome.disc = disc;
+                form.findChild<QPushButton*>("SummaryClose")->click();
+            };
+            outcome.ended = PumpUntil(
+                [&] {
+                    closeSummary();
+                    return form.JobFinished() && !form.isVisible();
+                },
+                timeout);
             outcome.mostAtOnce = form.MostEncodesAtOnce();
         }
         for (qsizetype i = before; i < dialogs->boxes.size(); ++i) {

@@ -3,6 +3,8 @@
 #include "cd/RipSession.h"
 #include "jobs/RipFormTestSupport.h"
 
+#include <csignal>
+
 namespace jobs_test {
 namespace {
 
@@ -25,6 +27,91 @@ TEST_F(JobWindowTest, SecureModeLogsEveryTrackAndWarnsAboutUnreliableFrames) {
     EXPECT_NE(text.find("Track 01"), std::string::npos) << text;
     EXPECT_NE(text.find("Track 02"), std::string::npos);
     EXPECT_NE(text.find("There were errors: 1 track(s) with frames"), std::string::npos);
+}
+
+const std::string ArHelper = VELLORINE_SOURCE_DIR "/tests/cd/accuraterip.py";
+
+// The loopback AccurateRip server, serving a database file made for the image whose
+// checksums all match it ("match": two pressings, confidence 5 and 3).
+class ArServer {
+public:
+    ArServer(const std::string& bin, const std::vector<int>& frames) {
+        using testsupport::Quoted;
+        std::string command = "python3 " + Quoted(ArHelper) + " database " + Quoted(bin) + " " +
+                              Quoted(dir_.File("answer")) + " match";
+        for (int f : frames) {
+            command += " " + std::to_string(f);
+        }
+        const auto made = testsupport::RunCommand(command);
+        EXPECT_EQ(made.ExitCode, 0) << made.Output;
+        fs::rename(dir_.File("answer"), dir_.File(made.Output.substr(0, made.Output.find('\n'))));
+        const std::string portFile = dir_.File("port");
+        testsupport::RunCommand("python3 " + Quoted(ArHelper) + " serve " + Quoted(dir_.Path()) +
+                                " " + Quoted(portFile) + " 2 >/dev/null 2>&1 & echo $! > " +
+                                Quoted(dir_.File("pid")));
+        testsupport::WaitUntil([&] { return fs::exists(portFile); }, 5s);
+        port_ = std::stoi(testsupport::ReadText(portFile));
+        pid_ = std::stoi(testsupport::ReadText(dir_.File("pid")));
+    }
+    ~ArServer() { ::kill(pid_, SIGTERM); }
+    std::string Url() const { return "http://127.0.0.1:" + std::to_string(port_); }
+
+private:
+    testsupport::ScratchFolder dir_;
+    int port_ = 0;
+    int pid_ = 0;
+};
+
+// A damaged track neither ends the job nor hides the others: every track is produced, and
+// the window stays with a line per track until its Close button is pressed.
+TEST_F(JobWindowTest, ASecureRipGoesOnPastADamagedTrackAndEndsWithASummary) {
+    const std::vector<int> frames = {40, 40, 40};
+    testsupport::ScopedEnv damage("VELLORINE_FAULTY_SECTORS", "55-56=noise"); // inside track 2
+    OpenDisc(frames);
+    ArServer server(BinPath(), frames);
+    struct Case {
+        settings::TOutputFormat format;
+        const char* extension;
+    };
+    for (const Case& c : {Case{settings::TOutputFormat::ofWav, ".wav"},
+                          Case{settings::TOutputFormat::ofOgg, ".ogg"}}) {
+        SCOPED_TRACE(c.extension);
+        settings::Settings.CommonOptions.OutputFormat = c.format;
+        settings::Settings.SecureRip.Enabled = true;
+        settings::Settings.SecureRip.AccurateRip = true;
+        settings::Settings.SecureRip.AccurateRipServer = server.Url();
+        settings::Settings.SecureRip.CTDB = false;
+        const JobOutcome run = Run(jobs::jkExtract, {"01One", "02Two", "03Three"});
+        ASSERT_TRUE(run.ended) << run.summary.join("\n").toStdString();
+        for (const char* name : {"One", "Two", "Three"}) {
+            EXPECT_TRUE(Exists(name + std::string(c.extension))) << name;
+        }
+        ASSERT_EQ(run.summary.size(), 3) << run.summary.join("\n").toStdString();
+        EXPECT_EQ(run.summary[0].toStdString(),
+                  std::string("1 One") + c.extension + ": verified (confidence 8)");
+        EXPECT_EQ(run.summary[1].toStdString(),
+                  std::string("2 Two") + c.extension + ": damaged (2 sectors uncorrectable)");
+        EXPECT_EQ(run.summary[2].toStdString(),
+                  std::string("3 Three") + c.extension + ": verified (confidence 8)");
+        EXPECT_EQ(run.disc.toStdString(), "CTDB: not checked (CTDB is off)");
+        // Only the damaged track is worth a box on the way.
+        EXPECT_EQ(run.boxes.size(), 1) << run.boxes.join("\n").toStdString();
+        for (const char* name : {"One", "Two", "Three"}) {
+            fs::remove(out / (name + std::string(c.extension)));
+        }
+    }
+}
+
+// Without secure extraction the window closes itself at the end of the job, summary-less.
+TEST_F(JobWindowTest, APlainRipClosesWithoutASummary) {
+    OpenDisc({40, 40});
+    settings::Settings.CommonOptions.OutputFormat = settings::TOutputFormat::ofWav;
+    settings::Settings.SecureRip.Enabled = false;
+    const JobOutcome run = Run(jobs::jkExtract, {"01One", "02Two"});
+    ASSERT_TRUE(run.ended);
+    EXPECT_TRUE(run.summary.isEmpty()) << run.summary.join("\n").toStdString();
+    EXPECT_TRUE(Exists("One.wav"));
+    EXPECT_TRUE(Exists("Two.wav"));
 }
 
 } // namespace
