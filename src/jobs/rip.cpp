@@ -31,6 +31,7 @@
 #include "jobs/WmaStep.h"
 #include "jobs/WriteCause.h"
 #include "platform/Dialogs.h"
+#include "platform/FileRelease.h"
 #include "settings/Global.h"
 #include "settings/ProcessInfo.h"
 
@@ -73,9 +74,11 @@ void Remove(const std::string& path) {
     std::filesystem::remove(path, ec);
 }
 
+// The end of a job removes every track's WAV at once: the freeing of their cached data
+// would keep the GUI thread busy for tens of milliseconds, so it happens elsewhere.
 void DeleteUnlessInUse(const std::string& path) {
     if (Exists(path) && !settings::IsFileInUse(path)) {
-        Remove(path);
+        platform::RemoveFreeingLater(path);
     }
 }
 
