@@ -7,8 +7,9 @@
 
 namespace jobs {
 
-// What the window manager's icon and buttons take of the title bar.
-constexpr int kTitleBarReserve = 112;
+// What the window manager's icon and buttons take of the title bar (a small icon and three
+// compact buttons).
+constexpr int kTitleBarReserve = 64;
 
 // The caption for item i (0-based) of count in the given phase, for a window `width`
 // pixels wide, measured with the application's default font.
