@@ -82,23 +82,5 @@ TEST_F(JobWindowTest, AVanishedOutputFolderIsReportedWithTheSystemsReason) {
     }
 }
 
-TEST_F(JobWindowTest, ADiskThatFillsUpDuringARipSaysWhy) {
-    OpenDisc({kFrames * 4});
-    settings::Settings.CommonOptions.OutputFormat = settings::TOutputFormat::ofWav;
-    std::signal(SIGXFSZ, SIG_IGN);
-    rlimit old{};
-    ::getrlimit(RLIMIT_FSIZE, &old);
-    rlimit small = old;
-    small.rlim_cur = 200000;
-    ::setrlimit(RLIMIT_FSIZE, &small);
-    const JobOutcome run = Run(jobs::jkExtract, {"01Big"});
-    ::setrlimit(RLIMIT_FSIZE, &old);
-    ASSERT_TRUE(run.ended);
-    ASSERT_EQ(run.boxes.size(), 1);
-    EXPECT_TRUE(run.boxes[0].endsWith(QString::fromStdString(
-        " could not be written completely (is the disk full?).\n" + ErrorText(EFBIG))))
-        << run.boxes[0].toStdString();
-}
-
 } // namespace
 } // namespace jobs_test

@@ -9,6 +9,7 @@
 #include <tuple>
 
 #include "jobs/RipFormTestSupport.h"
+#include "jobs/WriteCause.h"
 #include "tags/Genres.h"
 
 namespace jobs_test {
@@ -177,6 +178,10 @@ TEST_F(JobWindowTest, ADiskThatFillsUpReportsTheFileAndLeavesNoPartialWav) {
     ASSERT_TRUE(run.ended);
     ASSERT_EQ(run.boxes.size(), 1);
     EXPECT_TRUE(run.boxes[0].contains("could not be written")) << run.boxes[0].toStdString();
+    // The system's reason follows the designed text on a line of its own.
+    EXPECT_TRUE(run.boxes[0].endsWith(QString::fromStdString(
+        " could not be written completely (is the disk full?).\n" + jobs::ErrorText(EFBIG))))
+        << run.boxes[0].toStdString();
     EXPECT_FALSE(Exists("Big.wav"));
 }
 
