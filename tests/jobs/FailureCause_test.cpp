@@ -1,10 +1,8 @@
 // What an error box adds below its text: the system's reason the output could not be written.
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <csignal>
 
 #include "jobs/RipFormTestSupport.h"
 #include "jobs/WriteCause.h"
