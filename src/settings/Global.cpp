@@ -46,6 +46,7 @@ public:
     enum class Mode { Load, Save, Note };
     Binder(platform::IniFile* ini, Mode mode, Synced* synced)
         : ini_(ini), mode_(mode), synced_(synced) {}
+    bool Loading() const { return mode_ == Mode::Load; }
     void Text(const std::string& section, const std::string& key, std::string& field,
               const std::string& def) {
         if (mode_ == Mode::Load) {
@@ -194,6 +195,25 @@ void BindDiscFields(Binder& b, const std::string& key, TDiscInfo& info) {
     b.Int(key, "TrackNumber", info.TrackNumber, 100);
 }
 
+// Keys added later to a disc's section, after its titles: written when they have a value or are in
+// the file already (so a value the user clears is cleared), loaded when present.
+void BindDiscExtras(Binder& b, platform::IniFile& ini, const std::string& key, TDiscInfo& info) {
+    const auto bind = [&](const std::string& name, std::string& field) {
+        if (!b.Loading() && field.empty() && !ini.Find(key, name)) {
+            return;
+        }
+        b.Text(key, name.c_str(), field, "");
+    };
+    bind("AlbumArtist", info.AlbumArtist);
+    bind("DiscNumber", info.DiscNumber);
+    bind("MBReleaseId", info.MbReleaseId);
+    bind("CoverFile", info.CoverFile);
+    for (std::size_t n = 1; n < info.TrackArtists.size(); ++n) {
+        bind("Artist" + std::to_string(n), info.TrackArtists[n]);
+        bind("MBRecordingId" + std::to_string(n), info.MbRecordingIds[n]);
+    }
+}
+
 // Titles 1 up to count (saving and noting; loading has rules of its own, LoadTitles).
 void BindTitles(Binder& b, const std::string& key, int count) {
     for (int n = 1; n <= count; ++n) {
@@ -233,6 +253,7 @@ void NoteDisc(platform::IniFile& ini, const std::string& key) {
     SyncedDisc = Synced{ini.FileName(), {}};
     Binder note(&ini, Binder::Mode::Note, &*SyncedDisc);
     BindDiscFields(note, key, DiscInfo);
+    BindDiscExtras(note, ini, key, DiscInfo);
     BindTitles(note, key, 100);
 }
 
@@ -291,6 +312,7 @@ void LoadSaveDiscInfo(const std::string& key, bool Load) {
         platform::IniFile ini(path);
         Binder binder(&ini, Binder::Mode::Load, nullptr);
         BindDiscFields(binder, key, DiscInfo);
+        BindDiscExtras(binder, ini, key, DiscInfo);
         LoadTitles(ini, key);
         NoteDisc(ini, key);
         return;
@@ -301,6 +323,7 @@ void LoadSaveDiscInfo(const std::string& key, bool Load) {
     BindDiscFields(binder, key, DiscInfo);
     // Never past the title array, whatever the caller left in TrackNumber.
     BindTitles(binder, key, std::min(DiscInfo.TrackNumber, 100));
+    BindDiscExtras(binder, ini, key, DiscInfo);
     if (ini.Changed()) {
         ini.UpdateFile();
     }

@@ -9,8 +9,8 @@
 #include <span>
 #include <string>
 
-#include "settings/OutputFormat.h"
 #include "platform/HttpClient.h"
+#include "settings/OutputFormat.h"
 #include "tags/Genres.h"
 
 namespace settings {
@@ -129,6 +129,14 @@ struct TDiscInfo {
     std::string Comment;
     int TrackNumber = 0;
     std::array<std::string, 101> Titles; // 1..100 are used; [0] is unused
+    // Kept for the tags and file names when a lookup or the user supplies them; each is
+    // stored only once it has a value, so older sections keep their bytes.
+    std::string AlbumArtist;
+    std::string DiscNumber;                      // "1" or "1/2"
+    std::string MbReleaseId;                     // MusicBrainz release id
+    std::string CoverFile;                       // the disc's front cover image
+    std::array<std::string, 101> TrackArtists;   // a track's artist where it differs
+    std::array<std::string, 101> MbRecordingIds; // MusicBrainz recording ids
 };
 
 // The one settings record and the one disc record of the process.

@@ -10,14 +10,15 @@ namespace {
 
 using enum TOutputFormat;
 using enum TStepMaker;
+using enum TTagKind;
 
 // WAV as an output is what a rip writes or what lame decodes: it asks before replacing a
 // file only in a conversion, like every child-process output.
 constexpr std::array<TOutputFormatRow, 4> kRows = {{
-    {ofMp3, "MP3 file(*.MP3)", ".mp3", true, true, smLame, PI_MP3_ENDED, "LAME"},
-    {ofWav, "WAV file(*.WAV)", ".wav", false, true, smNone, 0, ""},
-    {ofOgg, "OGG file(*.OGG)", ".ogg", true, false, smVorbis, PI_OGG_DONE, "OGG"},
-    {ofWma, "WMA file(*.WMA)", ".wma", false, true, smWmaHelper, PI_WMA_ENDED, "WMA"},
+    {ofMp3, "MP3 file(*.MP3)", ".mp3", true, true, smLame, PI_MP3_ENDED, "LAME", tkId3},
+    {ofWav, "WAV file(*.WAV)", ".wav", false, true, smNone, 0, "", tkNone},
+    {ofOgg, "OGG file(*.OGG)", ".ogg", true, false, smVorbis, PI_OGG_DONE, "OGG", tkVorbisComment},
+    {ofWma, "WMA file(*.WMA)", ".wma", false, true, smWmaHelper, PI_WMA_ENDED, "WMA", tkWma},
 }};
 
 } // namespace

@@ -14,6 +14,9 @@ enum class TOutputFormat : int { ofMp3 = 0, ofWav = 1, ofOgg = 2, ofWma = 3 };
 // How a format's encode step is made (jobs turns this into a step object).
 enum class TStepMaker { smNone, smLame, smWmaHelper, smVorbis };
 
+// The tag a finished file of the format carries (written by its encode step's Finish).
+enum class TTagKind { tkNone, tkId3, tkVorbisComment, tkWma };
+
 struct TOutputFormatRow {
     TOutputFormat Format;
     const char* Label;       // the Options dialog's format list
@@ -23,6 +26,7 @@ struct TOutputFormatRow {
     TStepMaker Step;         // smNone: the extracted WAV is the output
     std::int32_t EndCode;    // the event that ends its step (0 when there is no step)
     const char* OptionsPage; // title of its Options page; "" for none
+    TTagKind Tags;
 };
 
 // Every row, in stored-number order.

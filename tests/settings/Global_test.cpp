@@ -330,6 +330,35 @@ TEST_F(SettingsStore, SavingADiscWritesItsFieldsThenItsTitlesAndKeepsOtherDiscs)
     EXPECT_EQ(DiscInfo.TrackNumber, 250);
 }
 
+TEST_F(SettingsStore, LaterDiscKeysFollowTheTitlesOnlyOnceTheyHaveAValue) {
+    Write("cdinfo.dat", "[9]\nArtist=A\nAlbum=\nYear=\nGenre=-1\nComment=\nTrackNumber=2\n"
+                        "1=One\n2=Two\n");
+    const std::string untouched = Read("cdinfo.dat");
+    LoadSaveDiscInfo("9", true);
+    LoadSaveDiscInfo("9", false);
+    EXPECT_EQ(Read("cdinfo.dat"), untouched);
+
+    DiscInfo.AlbumArtist = "Various";
+    DiscInfo.DiscNumber = "1/2";
+    DiscInfo.TrackArtists[2] = "Guest";
+    DiscInfo.MbRecordingIds[1] = "rec-1";
+    LoadSaveDiscInfo("9", false);
+    EXPECT_EQ(Read("cdinfo.dat"), untouched + "AlbumArtist=Various\nDiscNumber=1/2\n"
+                                              "MBRecordingId1=rec-1\nArtist2=Guest\n");
+    DiscInfo = TDiscInfo{};
+    LoadSaveDiscInfo("9", true);
+    EXPECT_EQ(DiscInfo.AlbumArtist, "Various");
+    EXPECT_EQ(DiscInfo.TrackArtists[2], "Guest");
+    EXPECT_EQ(DiscInfo.MbRecordingIds[1], "rec-1");
+    EXPECT_EQ(DiscInfo.MbReleaseId, "");
+
+    DiscInfo.AlbumArtist.clear(); // a cleared value is cleared in the file
+    LoadSaveDiscInfo("9", false);
+    LoadSaveDiscInfo("9", true);
+    EXPECT_EQ(DiscInfo.AlbumArtist, "");
+    EXPECT_EQ(DiscInfo.DiscNumber, "1/2");
+}
+
 TEST(Helpers, TwoDigitsPadsOnlySingleDigits) {
     EXPECT_EQ(TwoDigits(0), "00");
     EXPECT_EQ(TwoDigits(9), "09");
