@@ -87,6 +87,7 @@ public:
     TJobKind Kind() const { return kind_; }
     const TJobSettings& Settings() const { return settings_; }
     int ItemCount() const { return static_cast<int>(items_.size()); }
+    const std::string& Item(int i) const { return items_.at(static_cast<std::size_t>(i)); }
 
     // The single place where a name stem becomes a file name in a folder.
     static std::string FileName(const std::string& folder, const std::string& stem,
