@@ -167,6 +167,7 @@ TEST_F(CommandLine, BadArgumentsAndMissingInputDoNothingAndExitWithTwo) {
          "no file"},
         {"convert --format ogg --output " + never + " " + Quoted(cue), "cannot convert"},
         {"verify " + Quoted((dir / "none").string()), "no folder"},
+        {"rip --output " + never + " --drive /dev/no-such-drive", "no CD drive /dev/no-such-drive"},
         {"help frobnicate", "no command named"},
     };
     for (const Case& c : cases) {
@@ -288,6 +289,78 @@ TEST_F(CommandLine, VerifyChecksARipAgainstTheDatabase) {
                   std::string::npos)
             << c.kind << "\n"
             << run.Output;
+    }
+}
+
+// ---- secure rips --------------------------------------------------------------------------
+
+// An AccurateRip database for the disc image, served on a loopback port.
+class ServedDatabase {
+public:
+    ServedDatabase(const std::string& bin, const std::vector<int>& frames, const char* kind) {
+        std::string command = "python3 " + Quoted(kArHelper) + " database " + Quoted(bin) + " " +
+                              Quoted(served_.File("ar.bin")) + " " + kind;
+        for (int f : frames) {
+            command += " " + std::to_string(f);
+        }
+        const auto made = RunCommand(command);
+        EXPECT_EQ(made.ExitCode, 0) << made.Output;
+        fs::rename(served_.File("ar.bin"),
+                   served_.File(made.Output.substr(0, made.Output.find('\n'))));
+        server_ = std::make_unique<cdtest::CddbServer>(
+            records_.Path(), std::vector<std::string>{"--files", served_.Path()});
+    }
+    std::string Url() const { return "http://" + server_->Address(); }
+
+private:
+    testsupport::ScratchFolder served_;
+    testsupport::ScratchFolder records_;
+    std::unique_ptr<cdtest::CddbServer> server_;
+};
+
+TEST_F(CommandLine, SecureRipSaysHowEachTrackWasVerifiedAndWhereTheLogIs) {
+    const std::vector<int> frames = {300, 225};
+    OpenDisc(frames);
+    struct Case {
+        const char* what;
+        bool served; // else nothing answers on the servers' port
+        int exitCode;
+        const char* status;
+        const char* detail;
+    };
+    const Case cases[] = {
+        {"in the database", true, 0, "ok", "verified (confidence"},
+        {"no answer", false, 1, "not verified", ""},
+    };
+    for (const Case& c : cases) {
+        fs::remove_all(cliOut);
+        std::unique_ptr<ServedDatabase> database;
+        std::string url = "http://127.0.0.1:9";
+        if (c.served) {
+            database = std::make_unique<ServedDatabase>(BinPath(), frames, "match");
+            url = database->Url();
+        }
+        settings::Settings.SecureRip.AccurateRipServer = url;
+        settings::Settings.SecureRip.CTDBServer = url;
+        StoreSettings();
+        // The image is the CD layer's drive here: --drive names it.
+        const auto run =
+            RunCommand(Quoted(kProgram) + " rip --secure --json --format wav --drive " +
+                       Quoted(cue) + " --output " + Quoted(cliOut.string()) + " 2>/dev/null");
+        EXPECT_EQ(run.ExitCode, c.exitCode) << c.what << "\n" << run.Output;
+        const QJsonObject root =
+            QJsonDocument::fromJson(QByteArray::fromStdString(run.Output)).object();
+        const QJsonArray items = root["items"].toArray();
+        ASSERT_EQ(items.size(), 2) << c.what << "\n" << run.Output;
+        for (const QJsonValue& item : items) {
+            EXPECT_EQ(item.toObject()["status"].toString().toStdString(), c.status) << c.what;
+            EXPECT_TRUE(item.toObject()["detail"].toString().startsWith(c.detail))
+                << c.what << ": " << item.toObject()["detail"].toString().toStdString();
+        }
+        const std::string log = root["log"].toString().toStdString();
+        EXPECT_EQ(fs::path(log).parent_path(), cliOut) << c.what;
+        EXPECT_NE(testsupport::ReadText(log).find("Track01.wav"), std::string::npos) << log;
+        EXPECT_EQ(root["exitCode"].toInt(), c.exitCode);
     }
 }
 
