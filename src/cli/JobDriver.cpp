@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <numeric>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include "cd/RipSession.h"
@@ -16,7 +17,7 @@ namespace cli {
 
 namespace {
 
-constexpr std::size_t kLineWidth = 79;
+constexpr std::size_t kLineWidth = 79; // when the width cannot be asked
 // How long a finished secure rip waits for the databases' verdicts at most; each lookup
 // has its own time limit as well.
 constexpr auto kVerdictWait = std::chrono::seconds(60);
@@ -35,6 +36,15 @@ std::string ExtractionStatus(std::int32_t status) {
     }
 }
 
+// The terminal's width less one (a full line would wrap on some terminals).
+std::size_t LineWidth(std::FILE* stream) {
+    winsize size{};
+    if (::ioctl(::fileno(stream), TIOCGWINSZ, &size) == 0 && size.ws_col > 20) {
+        return static_cast<std::size_t>(size.ws_col) - 1;
+    }
+    return kLineWidth;
+}
+
 std::FILE* ProgressStream(const TDriverOptions& options) {
     return options.progressOnStderr ? stderr : stdout;
 }
@@ -44,7 +54,7 @@ std::FILE* ProgressStream(const TDriverOptions& options) {
 TJobDriver::TJobDriver(TConsoleApplication& app, TInterrupt& interrupt, TDriverOptions options)
     : app_(app), interrupt_(interrupt), options_(options),
       printer_(ProgressStream(options), ::isatty(::fileno(ProgressStream(options))) != 0,
-               kLineWidth) {}
+               LineWidth(ProgressStream(options))) {}
 
 TJobDriver::~TJobDriver() {
     interrupt_.SetAction({});
@@ -126,7 +136,9 @@ void TJobDriver::WaitForVerdicts(TJobOutcome& outcome) {
     for (std::size_t i = 0; i < rows.size() && i < results_.size(); ++i) {
         TItemResult& r = results_[i];
         r.detail = rows[i].result;
-        if (r.status == "ok" && r.detail.rfind("verified", 0) != 0) {
+        // Without AccurateRip nothing was asked to be verified.
+        if (r.status == "ok" && session->Options().accurateRip &&
+            r.detail.rfind("verified", 0) != 0) {
             r.status = "not verified";
         }
     }

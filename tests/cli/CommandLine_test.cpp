@@ -323,14 +323,16 @@ TEST_F(CommandLine, SecureRipSaysHowEachTrackWasVerifiedAndWhereTheLogIs) {
     OpenDisc(frames);
     struct Case {
         const char* what;
+        bool accurateRip;
         bool served; // else nothing answers on the servers' port
         int exitCode;
         const char* status;
         const char* detail;
     };
     const Case cases[] = {
-        {"in the database", true, 0, "ok", "verified (confidence"},
-        {"no answer", false, 1, "not verified", ""},
+        {"in the database", true, true, 0, "ok", "verified (confidence"},
+        {"no answer", true, false, 1, "not verified", ""},
+        {"AccurateRip off", false, false, 0, "ok", "not checked"},
     };
     for (const Case& c : cases) {
         fs::remove_all(cliOut);
@@ -342,6 +344,7 @@ TEST_F(CommandLine, SecureRipSaysHowEachTrackWasVerifiedAndWhereTheLogIs) {
         }
         settings::Settings.SecureRip.AccurateRipServer = url;
         settings::Settings.SecureRip.CTDBServer = url;
+        settings::Settings.SecureRip.AccurateRip = c.accurateRip;
         StoreSettings();
         // The image is the CD layer's drive here: --drive names it.
         const auto run =
