@@ -282,7 +282,9 @@ void TRipForm::btStopClick() {
 
 void TRipForm::done(int result) {
     displayTimer_->stop();
-    runner_->Stop();
+    if (runner_) {
+        runner_->Stop();
+    }
     QDialog::done(result);
 }
 

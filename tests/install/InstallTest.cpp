@@ -178,4 +178,28 @@ TEST(UnpackedProgram, FindsItsHelpAndEncoderHelperInItsOwnTreeAndEncodesAWavToWm
     EXPECT_EQ(codec.Output, "wmav2\n");
 }
 
+TEST(UnpackedProgram, ItsCommandLineRipsWithoutAnyDisplayUsingItsOwnEncoderHelper) {
+    testsupport::ScratchFolder scratch;
+    const std::string disc = scratch.File("disc/demo.cue");
+    const auto made = RunCommand(Quoted(VELLORINE_SOURCE_DIR "/scripts/make-disc-image") + " " +
+                                 Quoted(disc) + " --tracks 2 3 --tones");
+    ASSERT_EQ(made.ExitCode, 0) << made.Output;
+    // No display and no Qt platform named: the command line needs neither.
+    const std::string command =
+        "env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM PATH=/usr/bin:/bin VELLORINE_HOME=" +
+        Quoted(scratch.File("home")) + " " + Quoted((kUsr / "bin/vellorine").string()) +
+        " rip --quiet --format wma --image " + Quoted(disc) + " --output " +
+        Quoted(scratch.File("out")) + " 2>&1";
+    const auto run = RunCommand(command);
+    EXPECT_EQ(run.ExitCode, 0) << run.Output;
+    for (const char* name : {"Track01.wma", "Track02.wma"}) {
+        const auto codec = RunCommand("ffprobe -v error -select_streams a:0 -show_entries "
+                                      "stream=codec_name -of csv=p=0 " +
+                                      Quoted(scratch.File(std::string("out/") + name)));
+        EXPECT_EQ(codec.Output, "wmav2\n") << name;
+    }
+    EXPECT_FALSE(fs::exists(scratch.File("home/options.ini")))
+        << "settings were not asked to be stored";
+}
+
 } // namespace

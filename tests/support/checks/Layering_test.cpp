@@ -55,7 +55,8 @@ const std::vector<Layer> kLayers = {
     {"tags", "tags", {}, {"tags_base", "settings", "cd", "platform"}, false},
     {"jobs", "jobs", {}, {"settings", "cd", "tags", "audio", "platform"}, false},
     {"tools", "tools", {}, {"jobs", "settings", "cd", "tags", "audio", "platform"}, false},
-    {"app", "app", {}, {"jobs", "tags", "settings", "cd", "platform", "tools"}, false},
+    {"cli", "cli", {}, {"jobs", "settings", "cd", "platform"}, false},
+    {"app", "app", {}, {"cli", "jobs", "tags", "settings", "cd", "platform", "tools"}, false},
     {"wmaenc", "wmaenc", {}, {}, true},
 };
 
