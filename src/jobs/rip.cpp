@@ -335,6 +335,18 @@ void TRipForm::ShowError(const QString& text) {
                                       platform::MbButtons::Ok);
 }
 
+// The full-length tag failed: the item has no output. A cover that could not be saved
+// beside the files costs nothing else.
+void TRipForm::ShowTagErrors(const TFinishResult& result, const std::string& output) {
+    if (!result.TagError.empty()) {
+        ShowError(WithCause("Could not save the tags of " + Q(output) + ".", result.TagError));
+    }
+    if (!result.CoverError.empty()) {
+        ShowError(WithCause(QStringLiteral("Could not save the cover beside the files."),
+                            result.CoverError));
+    }
+}
+
 // ---- step starters --------------------------------------------------------------------
 
 void TRipForm::StartRip(int i) {
@@ -712,6 +724,7 @@ void TRipForm::OnEncodeEnded(const TProcessInfo& info, std::intptr_t stepId) {
             this, QStringLiteral("Error #%1! Could not save Tag!").arg(result.TagResult), kCaption,
             platform::MbIcon::None, platform::MbButtons::Ok);
     }
+    ShowTagErrors(result, running.step ? running.step->Request().Output : std::string());
     EndItem(std::move(running), result.Produced, info.Code);
 }
 

@@ -67,6 +67,7 @@ struct TProcessInfo;
 namespace jobs {
 
 class TEncodeStep;
+struct TFinishResult;
 class TRipSummaryPanel;
 
 // Input bytes per 1000 output bytes of WM8EUTIL, by position of the WMA preset.
@@ -174,6 +175,7 @@ private:
     void SetPhase(const QString& phase, int i);
     void SetGroupCaption(const QString& caption);
     void ShowError(const QString& text);
+    void ShowTagErrors(const TFinishResult& result, const std::string& output);
     bool Parallel() const { return encoders_ > 1; }
     void AddRow(TRunningStep& running);
     void RemoveRow(TRunningStep& running);
