@@ -1,11 +1,13 @@
 #include "jobs/EncodeStep.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <filesystem>
 
 #include "jobs/LameStep.h"
 #include "jobs/VorbisStep.h"
 #include "jobs/WmaStep.h"
+#include "tags/Genres.h"
 #include "tags/id3.h"
 
 namespace jobs {
@@ -40,9 +42,20 @@ TFinishResult TEncodeStep::Finish(bool succeeded) {
         if (request_.WriteId3) {
             result.TagResult = WriteId3();
         }
-        std::error_code ec;
-        std::filesystem::rename(request_.Partial, request_.Output, ec);
-        result.Produced = !ec;
+        // A version 1 tag that failed has its own message; the file is as it was then.
+        if (request_.WriteTags && tags::Id3Succeeded(result.TagResult)) {
+            result.TagError = tags::WriteTagSet(
+                request_.Partial, std::filesystem::path(request_.Output).extension().string(),
+                FullTagSet());
+        }
+        if (result.TagError.empty()) {
+            std::error_code ec;
+            std::filesystem::rename(request_.Partial, request_.Output, ec);
+            result.Produced = !ec;
+        }
+    }
+    if (result.Produced && !request_.SaveCoverIn.empty()) {
+        result.CoverError = SaveCoverOnce(request_.Tag.Cover, request_.SaveCoverIn);
     }
     if (!result.Produced && Launched()) {
         Remove(request_.Partial);
@@ -61,6 +74,32 @@ std::uint16_t TEncodeStep::WriteId3() const {
     tag.SetComment(v.Comment);
     tag.SetTrack(static_cast<std::uint8_t>(std::clamp(request_.TagTrack, 0, 255)));
     return tag.WriteTag(request_.Partial);
+}
+
+tags::TTagSet TEncodeStep::FullTagSet() const {
+    const TTagValues& v = request_.Tag;
+    tags::TTagSet set;
+    set.Title = request_.TagTitle;
+    set.Artist = request_.TagArtist;
+    set.Album = v.Album;
+    set.AlbumArtist = v.AlbumArtist;
+    set.Year = v.Year;
+    if (v.Genre > 0 && static_cast<std::size_t>(v.Genre) < tags::GenreList.size()) {
+        set.Genre = tags::GenreList[static_cast<std::size_t>(v.Genre)];
+    }
+    set.Comment = v.Comment;
+    set.Track = request_.TagTrack;
+    set.TrackTotal = v.TrackTotal;
+    // "2" or "2/3"; anything else is no disc number.
+    set.Disc = std::atoi(v.DiscNumber.c_str());
+    const std::size_t slash = v.DiscNumber.find('/');
+    if (slash != std::string::npos) {
+        set.DiscTotal = std::atoi(v.DiscNumber.c_str() + slash + 1);
+    }
+    set.MbReleaseId = v.MbReleaseId;
+    set.MbRecordingId = request_.TagRecordingId;
+    set.Cover = v.Cover.Art;
+    return set;
 }
 
 void TEncodeStep::Post(std::int32_t code, std::int32_t status, std::string elapsed,

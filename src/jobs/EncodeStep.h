@@ -10,15 +10,18 @@
 //   code (posted; the WMA helper's is sent, so it may arrive inside Start or inside a
 //   hand-over from its monitor). A stopped step sends nothing more.
 // - The step writes only under the request's Partial name. Finish gives a made output its
-//   tag and its final name; anything else it wrote is removed, so a killed or failed step
-//   never leaves a file under a final name.
+//   tags and its final name; anything else it wrote is removed, so a killed or failed step
+//   never leaves a file under a final name. An output whose full-length tag cannot be
+//   written counts as not made.
 // - The configuration is the request's; a step never reads the settings record.
 #include <cstdint>
 #include <memory>
+#include <string>
 
 #include "jobs/JobPlan.h"
 #include "platform/Messages.h"
 #include "settings/ProcessInfo.h"
+#include "tags/TagWriter.h"
 
 namespace jobs {
 
@@ -30,6 +33,8 @@ constexpr std::int32_t JobStatusWriterFailed = 7;
 struct TFinishResult {
     bool Produced = false;       // the output is there under its final name
     std::uint16_t TagResult = 0; // the ID3 write's result (above 255 is a failure)
+    std::string TagError;        // why the full-length tag failed (the output was not made)
+    std::string CoverError;      // why the cover could not be saved beside the output
 };
 
 class TEncodeStep {
@@ -70,6 +75,7 @@ protected:
 
 private:
     std::uint16_t WriteId3() const;
+    tags::TTagSet FullTagSet() const;
 };
 
 // The step that makes the request's format (lame also decodes).

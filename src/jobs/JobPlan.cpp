@@ -43,6 +43,30 @@ std::string ParentFolder(const std::string& path) {
     return std::filesystem::path(path).parent_path().string();
 }
 
+// The values only the full-length tags carry; the cover is read here, once for the job.
+void SnapshotFullTags(const settings::TTagOptions& options, const settings::TDiscInfo& d,
+                      TJobSettings& j) {
+    j.TagOptions = options;
+    j.Tag.AlbumArtist = d.AlbumArtist;
+    j.Tag.DiscNumber = d.DiscNumber;
+    j.Tag.MbReleaseId = d.MbReleaseId;
+    j.Tag.TrackTotal = d.TrackNumber;
+    j.TrackArtists = d.TrackArtists;
+    j.MbRecordingIds = d.MbRecordingIds;
+    if ((j.Tags && (options.ID3v2 || options.VorbisComments)) || options.SaveCover) {
+        j.Tag.Cover = PrepareCover(d.CoverFile);
+    }
+}
+
+// Whether a rip's output of the format gets a full-length tag.
+bool WritesFullTags(const settings::TOutputFormatRow* row, const TJobSettings& s) {
+    if (row == nullptr || !s.Tags) {
+        return false;
+    }
+    return (row->Tags == settings::TTagKind::tkId3 && s.TagOptions.ID3v2) ||
+           (row->Tags == settings::TTagKind::tkVorbisComment && s.TagOptions.VorbisComments);
+}
+
 } // namespace
 
 TJobSettings SnapshotSettings() {
@@ -63,8 +87,13 @@ TJobSettings SnapshotSettings() {
     j.WmaPreset = s.WMAOptions.BitRate;
     j.Tags = s.ID3.Use;
     const settings::TDiscInfo& d = settings::DiscInfo;
-    j.Tag = TTagValues{d.Artist, d.Album, d.Year, d.Genre, d.Comment};
+    j.Tag.Artist = d.Artist;
+    j.Tag.Album = d.Album;
+    j.Tag.Year = d.Year;
+    j.Tag.Genre = d.Genre;
+    j.Tag.Comment = d.Comment;
     j.Encoders = s.Performance.Encoders;
+    SnapshotFullTags(s.Tags, d, j);
     return j;
 }
 
@@ -248,8 +277,24 @@ TEncodeRequest TJobPlan::EncodeRequest(int i, const std::string& input) const {
     if (kind_ == jkExtract) {
         r.TagTitle = Title(i);
         r.TagTrack = Track(i);
+        FillFullTags(r, row);
     }
     return r;
+}
+
+void TJobPlan::FillFullTags(TEncodeRequest& r, const settings::TOutputFormatRow* row) const {
+    r.WriteTags = WritesFullTags(row, settings_);
+    const auto track = static_cast<std::size_t>(r.TagTrack);
+    if (track < settings_.TrackArtists.size()) {
+        r.TagArtist = settings_.TrackArtists[track];
+        r.TagRecordingId = settings_.MbRecordingIds[track];
+    }
+    if (r.TagArtist.empty()) {
+        r.TagArtist = settings_.Tag.Artist;
+    }
+    if (settings_.TagOptions.SaveCover) {
+        r.SaveCoverIn = ParentFolder(r.Output);
+    }
 }
 
 std::vector<std::string> TJobPlan::CleanUp(int extracted, const std::vector<bool>& encoded) const {

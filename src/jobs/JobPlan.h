@@ -5,12 +5,14 @@
 //
 // Made and used on the GUI thread; it holds no thread, no widget and no open file. The job
 // window runs it and shows its progress.
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "cd/RipOptions.h"
+#include "jobs/CoverImage.h"
 #include "settings/Global.h"
 
 namespace jobs {
@@ -35,6 +37,12 @@ struct TTagValues {
     std::string Year;
     int Genre = -1; // position in the genre list
     std::string Comment;
+    // For the full-length tags only.
+    std::string AlbumArtist;
+    std::string DiscNumber; // "1" or "1/2"
+    std::string MbReleaseId;
+    int TrackTotal = 0;
+    TPreparedCover Cover;
 };
 
 // The settings a job runs with, taken on the GUI thread when it starts: what the Options
@@ -53,6 +61,9 @@ struct TJobSettings {
     bool Tags = false; // ID3/Use
     TTagValues Tag;
     int Encoders = 1; // encode steps that may run at once (extraction jobs)
+    settings::TTagOptions TagOptions;
+    std::array<std::string, 101> TrackArtists;   // by track number, "" where the disc's
+    std::array<std::string, 101> MbRecordingIds; // by track number
 };
 
 // Reads the settings record and the disc record. A WMA preset outside the table is put
@@ -78,6 +89,12 @@ struct TEncodeRequest {
     std::string TagTitle;
     int TagTrack = 0;
     std::intptr_t StepId = 0; // carried by every record the step sends
+    // The full-length tag (ID3v2 or Vorbis comments) the step writes before the rename,
+    // from Tag with these values of the track; a failure fails the item.
+    bool WriteTags = false;
+    std::string TagArtist; // the track's artist
+    std::string TagRecordingId;
+    std::string SaveCoverIn; // the folder the cover is saved into once; "" for none
 };
 
 class TJobPlan {
@@ -132,6 +149,7 @@ public:
 
 private:
     void NameWavs();
+    void FillFullTags(TEncodeRequest& r, const settings::TOutputFormatRow* row) const;
 
     TJobKind kind_;
     std::vector<std::string> items_;

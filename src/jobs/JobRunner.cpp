@@ -628,6 +628,15 @@ void TJobRunner::OnEncodeEnded(const TProcessInfo& info, std::intptr_t stepId) {
         observer_->Notify("Error #" + std::to_string(result.TagResult) + "! Could not save Tag!",
                           TNoticeKind::Plain);
     }
+    // The full-length tag failed: the item has no output. A cover that could not be saved
+    // beside the files costs nothing else.
+    if (!result.TagError.empty()) {
+        const std::string output = running.step ? running.step->Request().Output : std::string();
+        ShowError(WithCause("Could not save the tags of " + output + ".", result.TagError));
+    }
+    if (!result.CoverError.empty()) {
+        ShowError(WithCause("Could not save the cover beside the files.", result.CoverError));
+    }
     if (running.hasRow) {
         observer_->StepRemoved(stepId);
     }

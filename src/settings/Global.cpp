@@ -174,6 +174,9 @@ void BindOptions(Binder& b, TSettings& s) {
     b.Int("SecureRip", "SectorRetries", r.SectorRetries, d.SecureRip.SectorRetries);
     // A file that has the window's section already gets this one appended after it.
     b.Int("Performance", "Encoders", s.Performance.Encoders, d.Performance.Encoders);
+    b.Bool("Tags", "ID3v2", s.Tags.ID3v2, d.Tags.ID3v2);
+    b.Bool("Tags", "VorbisComments", s.Tags.VorbisComments, d.Tags.VorbisComments);
+    b.Bool("Tags", "SaveCover", s.Tags.SaveCover, d.Tags.SaveCover);
     auto& w = s.MainWindow;
     b.Int("MainWindow", "Left", w.Left, d.MainWindow.Left);
     b.Int("MainWindow", "Top", w.Top, d.MainWindow.Top);

@@ -107,6 +107,14 @@ struct TPerformance {
     static constexpr int MaxEncoders = 8;
 };
 
+// Full-length tags beside the ID3 version 1 tag, and the disc's cover (a section of its own
+// at the end of options.ini). ID3/Use stays the switch for every tag.
+struct TTagOptions {
+    bool ID3v2 = true;          // MP3 files also get an ID3 version 2.4 tag
+    bool VorbisComments = true; // Ogg, Opus and FLAC files get Vorbis comments
+    bool SaveCover = false;     // the cover is saved once as cover.jpg/.png beside the files
+};
+
 struct TSettings {
     TCommonOptions CommonOptions;
     TMp3Options Mp3Options;
@@ -119,6 +127,7 @@ struct TSettings {
     TSecureRip SecureRip;
     TWindowOptions MainWindow;
     TPerformance Performance;
+    TTagOptions Tags;
 };
 
 struct TDiscInfo {

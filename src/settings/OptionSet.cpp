@@ -2,6 +2,7 @@
 
 #include "settings/PerformancePage.h"
 #include "settings/SecureRipPage.h"
+#include "settings/TagsPanel.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -332,6 +333,8 @@ void TOptionSetForm::CreateId3Page() {
     form->addRow(QStringLiteral("Genre:"), ID3genre);
     form->addRow(QStringLiteral("Comment:"), ID3comment);
     page->addLayout(form);
+    TagsPanel = new TTagsPanel(TabSheet4);
+    page->addWidget(TagsPanel);
     page->addStretch();
     PageControl1->addTab(TabSheet4, QStringLiteral("ID3 Tag"));
 }
@@ -397,6 +400,7 @@ void TOptionSetForm::LoadControls() {
     ID3year->setText(Text(DiscInfo.Year));
     ID3comment->setText(Text(DiscInfo.Comment));
     ID3genre->setCurrentIndex(DiscInfo.Genre);
+    TagsPanel->Load(Settings.Tags, DiscInfo);
     TabSheet7->Load(Settings.SecureRip);
     TabSheet8->Load(Settings.Performance);
     // Every dependent control follows its box, whether or not the box changed state.
@@ -442,6 +446,7 @@ void TOptionSetForm::StoreControls() {
     DiscInfo.Year = ID3year->text().toStdString();
     DiscInfo.Genre = ID3genre->currentIndex();
     DiscInfo.Comment = ID3comment->text().toStdString();
+    TagsPanel->Store(Settings.Tags, DiscInfo);
 }
 
 void TOptionSetForm::ckNormalizeClick() {

@@ -27,6 +27,7 @@ namespace settings {
 
 class TPerformancePage;
 class TSecureRipPage;
+class TTagsPanel;
 
 class TOptionSetForm : public QDialog {
     Q_OBJECT
@@ -89,6 +90,7 @@ public:
     QLineEdit* ID3year = nullptr;
     QComboBox* ID3genre = nullptr;
     QLineEdit* ID3comment = nullptr;
+    TTagsPanel* TagsPanel = nullptr; // full-length tags and the cover, below the fields
 
     QComboBox* cbCDList = nullptr;
     QCheckBox* ckbCDDb = nullptr;

@@ -13,6 +13,7 @@
 
 #include "settings/Global.h"
 #include "tags/Genres.h"
+#include "tags/TagReader.h"
 #include "tags/id3.h"
 
 namespace tags {
@@ -58,6 +59,7 @@ TfrmID3Edit::TfrmID3Edit(QWidget* owner) : QDialog(owner) {
         new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]{0,2}")), this));
     ID3track->installEventFilter(this);
     layout->addWidget(group);
+    CreateVersion2Group(layout);
 
     auto* buttons = new QHBoxLayout;
     auto button = [this, buttons](const QString& caption, const char* name) {
@@ -94,6 +96,59 @@ QLineEdit* TfrmID3Edit::AddEdit(QFormLayout* form, const QString& label, const c
     edit->setMaxLength(maxLength);
     form->addRow(label, edit);
     return edit;
+}
+
+void TfrmID3Edit::CreateVersion2Group(QLayout* layout) {
+    ID3v2group = new QGroupBox(QStringLiteral("ID3v2 Tag (read-only)"), this);
+    ID3v2group->setObjectName(QStringLiteral("ID3v2group"));
+    auto* form = new QFormLayout(ID3v2group);
+    auto edit = [form](const QString& label, const char* name) {
+        auto* e = new QLineEdit(form->parentWidget());
+        e->setObjectName(QLatin1String(name));
+        e->setReadOnly(true);
+        form->addRow(label, e);
+        return e;
+    };
+    v2title = edit(QStringLiteral("Title:"), "v2title");
+    v2artist = edit(QStringLiteral("Artist:"), "v2artist");
+    v2album = edit(QStringLiteral("Album:"), "v2album");
+    v2albumArtist = edit(QStringLiteral("Album artist:"), "v2albumArtist");
+    v2year = edit(QStringLiteral("Year:"), "v2year");
+    v2genre = edit(QStringLiteral("Genre:"), "v2genre");
+    v2comment = edit(QStringLiteral("Comment:"), "v2comment");
+    v2track = edit(QStringLiteral("Track #:"), "v2track");
+    v2disc = edit(QStringLiteral("Disc #:"), "v2disc");
+    v2cover = edit(QStringLiteral("Cover:"), "v2cover");
+    ID3v2group->hide();
+    layout->addWidget(ID3v2group);
+}
+
+void TfrmID3Edit::ShowVersion2(const std::string& path) {
+    TId3v2Contents contents;
+    if (!ReadId3v2(path, contents)) {
+        ID3v2group->hide();
+        adjustSize();
+        return;
+    }
+    const TTagSet& set = contents.Set;
+    ID3v2group->setTitle(QStringLiteral("ID3v2.%1 Tag (read-only)").arg(contents.Version));
+    v2title->setText(FromUtf8(set.Title));
+    v2artist->setText(FromUtf8(set.Artist));
+    v2album->setText(FromUtf8(set.Album));
+    v2albumArtist->setText(FromUtf8(set.AlbumArtist));
+    v2year->setText(FromUtf8(set.Year));
+    v2genre->setText(FromUtf8(set.Genre));
+    v2comment->setText(FromUtf8(set.Comment));
+    v2track->setText(FromUtf8(CountText(set.Track, set.TrackTotal)));
+    v2disc->setText(FromUtf8(CountText(set.Disc, set.DiscTotal)));
+    v2cover->setText(set.Cover ? QStringLiteral("%1, %2 bytes")
+                                     .arg(FromUtf8(set.Cover->Mime))
+                                     .arg(set.Cover->Bytes.size())
+                               : QString());
+    for (QLineEdit* e : {v2title, v2artist, v2album, v2albumArtist, v2comment}) {
+        e->setCursorPosition(0); // the start of a long text, not its end
+    }
+    ID3v2group->show();
 }
 
 void TfrmID3Edit::FormCreate() {
@@ -170,6 +225,7 @@ void TfrmID3Edit::bLoadTagClick() {
     } else {
         ClearControls(); // no tag, or the file could not be read: start from blank
     }
+    ShowVersion2(path.toStdString());
     SetFileCaption(path);
 }
 
@@ -206,6 +262,7 @@ void TfrmID3Edit::bSaveASClick() {
         return;
     }
     if (WriteInto(path.toStdString())) {
+        ShowVersion2(path.toStdString());
         SetFileCaption(path);
     }
 }

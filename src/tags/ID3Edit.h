@@ -1,6 +1,9 @@
 #pragma once
 // The "ID3 Tag Edit" window: loads the ID3 version 1 tag of an MP3 file the user picks,
 // lets the user edit it, saves it back or into another existing file, or removes it.
+// When the loaded file also has an ID3 version 2 tag, a read-only group below shows it
+// whole (full-length UTF-8 text, the fields version 1 cannot hold); the version 1 edits
+// never touch it.
 //
 // The window owns one Tid3tag for its lifetime. Its caption doubles as its state: "ID3
 // Tag Edit" until a file was chosen, then "<path>: ID3 Tag Edit"; Save Tag and Remove Tag
@@ -16,7 +19,9 @@
 
 class QComboBox;
 class QFormLayout;
+class QGroupBox;
 class QKeyEvent;
+class QLayout;
 class QLineEdit;
 class QPushButton;
 
@@ -43,6 +48,19 @@ public:
     QPushButton* bSaveAS = nullptr;
     QPushButton* bClose = nullptr;
 
+    // The version 2 tag, read-only; hidden while the file has none.
+    QGroupBox* ID3v2group = nullptr;
+    QLineEdit* v2title = nullptr;
+    QLineEdit* v2artist = nullptr;
+    QLineEdit* v2album = nullptr;
+    QLineEdit* v2albumArtist = nullptr;
+    QLineEdit* v2year = nullptr;
+    QLineEdit* v2genre = nullptr;
+    QLineEdit* v2comment = nullptr;
+    QLineEdit* v2track = nullptr;
+    QLineEdit* v2disc = nullptr;
+    QLineEdit* v2cover = nullptr;
+
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
@@ -57,6 +75,8 @@ private:
     bool ID3trackKeyPress(const QKeyEvent& key) const;
     QString ChooseFile(const QString& title);
     void ShowTag();
+    void CreateVersion2Group(QLayout* layout);
+    void ShowVersion2(const std::string& path);
     void ClearControls();
     void FillTag();
     bool WriteInto(const std::string& path);

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <QComboBox>
+#include <QGroupBox>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
@@ -15,6 +16,8 @@
 #include "support/QtTestSupport.h"
 #include "support/ScopedStandIns.h"
 #include "tags/ID3Edit.h"
+#include "tags/TagWriter.h"
+#include "tags/id3.h"
 
 namespace fs = std::filesystem;
 using namespace tagtests;
@@ -242,6 +245,72 @@ TEST_F(ID3EditWindow, SaveAsWritesIntoTheChosenFileWhichLaterSavesFollow) {
     EXPECT_FALSE(fs::exists(folder_.File("new.mp3")));
     EXPECT_EQ(dialogs_->BoxTexts(), QStringList{"Could not save Tag!"});
     EXPECT_EQ(form_->windowTitle(), QString::fromStdString(target) + ": ID3 Tag Edit");
+}
+
+// A version 2 tag is shown whole beside the version 1 fields, and neither saving nor
+// removing the version 1 tag changes a byte of it.
+TEST_F(ID3EditWindow, AVersion2TagIsShownWholeAndVersion1EditsLeaveItsBytes) {
+    const std::string tokyo = "\xe6\x9d\xb1\xe4\xba\xac \xe2\x80\x93 "; // 東京 –
+    const std::string longTitle = tokyo + std::string(200, 'y');
+    const struct {
+        const char* name;
+        bool withVersion1;
+        bool remove; // Remove Tag instead of Save Tag
+    } cases[] = {
+        {"v2only.mp3", false, false},
+        {"both.mp3", true, false},
+        {"removed.mp3", true, true},
+    };
+    for (const auto& c : cases) {
+        const std::string path = folder_.File(c.name);
+        fs::copy_file(mp3_, path);
+        if (c.withVersion1) {
+            tags::Tid3tag v1;
+            v1.SetTitle("Short");
+            ASSERT_EQ(v1.WriteTag(path), tags::ID3_DONE);
+        }
+        tags::TTagSet set;
+        set.Title = longTitle;
+        set.AlbumArtist = "Various";
+        set.Track = 7;
+        set.TrackTotal = 12;
+        ASSERT_EQ(tags::WriteTagSet(path, ".mp3", set), "");
+        const Bytes before = ReadAll(path);
+        const std::size_t v2size = before.size() - audio_.size() - (c.withVersion1 ? 128 : 0);
+
+        Load(path);
+        ASSERT_TRUE(form_->ID3v2group->isVisible()) << c.name;
+        EXPECT_EQ(form_->ID3v2group->title(), "ID3v2.4 Tag (read-only)");
+        EXPECT_EQ(form_->v2title->text().toStdString(), longTitle) << c.name;
+        EXPECT_TRUE(form_->v2title->isReadOnly());
+        EXPECT_EQ(form_->v2albumArtist->text(), "Various");
+        EXPECT_EQ(form_->v2track->text(), "7/12");
+        EXPECT_EQ(form_->ID3title->text(), c.withVersion1 ? "Short" : "") << c.name;
+
+        if (c.remove) {
+            dialogs_->answers.push_back(platform::MbResult::Yes);
+            QTest::mouseClick(form_->bRemoveTag, Qt::LeftButton);
+        } else {
+            Type(form_->ID3title, "Edited");
+            QTest::mouseClick(form_->bSaveTag, Qt::LeftButton);
+        }
+        const Bytes after = ReadAll(path);
+        ASSERT_GE(after.size(), v2size) << c.name;
+        EXPECT_TRUE(
+            std::equal(before.begin(), before.begin() + static_cast<long>(v2size), after.begin()))
+            << c.name << ": the version 2 tag changed";
+        EXPECT_EQ(
+            Bytes(after.begin() + static_cast<long>(v2size), after.end() - (c.remove ? 0 : 128)),
+            audio_)
+            << c.name << ": the audio changed";
+        tags::Tid3tag v1;
+        EXPECT_EQ(tags::Id3Succeeded(v1.ReadTag(path)), !c.remove) << c.name;
+        EXPECT_FALSE(dialogs_->BoxTexts().join("\n").contains("Could not")) << c.name;
+    }
+
+    // A file without one hides the group again.
+    Load(mp3_);
+    EXPECT_FALSE(form_->ID3v2group->isVisible());
 }
 
 } // namespace

@@ -81,4 +81,44 @@ Bytes AudioPart(const Bytes& file) {
     return Bytes(file.begin(), file.end() - (tagged ? 128 : 0));
 }
 
+std::string MakeAudio(const ScratchFolder& folder, const std::string& name) {
+    const std::string wav = folder.File(name + ".wav");
+    const std::string out = folder.File(name);
+    const std::string extension = out.substr(out.rfind('.'));
+    std::string encode;
+    if (extension == ".mp3") {
+        encode = "lame --quiet " + Quoted(wav) + " " + Quoted(out);
+    } else if (extension == ".ogg") {
+        encode = "oggenc --quiet -o " + Quoted(out) + " " + Quoted(wav);
+    } else if (extension == ".opus") {
+        encode = "opusenc --quiet " + Quoted(wav) + " " + Quoted(out);
+    } else if (extension == ".flac") {
+        encode = "flac --silent -o " + Quoted(out) + " " + Quoted(wav);
+    } else {
+        return {};
+    }
+    const auto result = RunCommand("sox -n -r 44100 -c 2 -b 16 " + Quoted(wav) +
+                                   " synth 1 sine 440 && " + encode + " && rm " + Quoted(wav));
+    return result.ExitCode == 0 ? out : std::string();
+}
+
+TagFields ReadTagFields(const std::string& path, const std::string& kind) {
+    const auto result =
+        RunCommand("/usr/bin/python3 " VELLORINE_SOURCE_DIR "/tests/tags/read_tags.py " +
+                   Quoted(path) + " " + kind);
+    TagFields fields;
+    if (result.ExitCode != 0) {
+        fields.emplace_back("ERROR", result.Output);
+        return fields;
+    }
+    std::istringstream lines(result.Output);
+    for (std::string line; std::getline(lines, line);) {
+        const auto equals = line.find('=');
+        if (equals != std::string::npos) {
+            fields.emplace_back(line.substr(0, equals), line.substr(equals + 1));
+        }
+    }
+    return fields;
+}
+
 } // namespace tagtests

@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <map>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "support/TestSupport.h"
 
@@ -29,5 +31,14 @@ std::string MakeMp3(const ScratchFolder& folder, const std::string& name, double
 // The file without its trailing ID3 version 1 tag: the audio frames, which tag edits must
 // never change.
 Bytes AudioPart(const Bytes& file);
+
+// A short sine in a file of the kind its name ends with (.mp3, .ogg, .opus, .flac), made by
+// the format's own command-line encoder; empty when that failed.
+std::string MakeAudio(const ScratchFolder& folder, const std::string& name);
+
+// Every field of a file's full-length tag as mutagen reads it (tests/tags/read_tags.py):
+// kind is "mp3", "ogg", "opus" or "flac".
+using TagFields = std::vector<std::pair<std::string, std::string>>;
+TagFields ReadTagFields(const std::string& path, const std::string& kind);
 
 } // namespace tagtests
