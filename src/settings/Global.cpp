@@ -174,6 +174,12 @@ void BindOptions(Binder& b, TSettings& s) {
     b.Int("SecureRip", "SectorRetries", r.SectorRetries, d.SecureRip.SectorRetries);
     // A file that has the window's section already gets this one appended after it.
     b.Int("Performance", "Encoders", s.Performance.Encoders, d.Performance.Encoders);
+    auto& md = s.Metadata;
+    b.Text("Metadata", "Order", md.Order, d.Metadata.Order);
+    b.Bool("Metadata", "MusicBrainz", md.MusicBrainz, d.Metadata.MusicBrainz);
+    b.Text("Metadata", "MusicBrainzServer", md.MusicBrainzServer, d.Metadata.MusicBrainzServer);
+    b.Text("Metadata", "CoverArtServer", md.CoverArtServer, d.Metadata.CoverArtServer);
+    b.Text("Metadata", "CddbEmail", md.CddbEmail, d.Metadata.CddbEmail);
     auto& w = s.MainWindow;
     b.Int("MainWindow", "Left", w.Left, d.MainWindow.Left);
     b.Int("MainWindow", "Top", w.Top, d.MainWindow.Top);

@@ -107,6 +107,17 @@ struct TPerformance {
     static constexpr int MaxEncoders = 8;
 };
 
+// Disc metadata beyond the CDDB window (a section of its own at the end of options.ini):
+// which sources the automatic lookup at disc open tries, the MusicBrainz and cover
+// servers, and the address the CDDB hello gives.
+struct TMetadata {
+    std::string Order = "cddb"; // comma list of musicbrainz, cddb, cdtext, tried in turn
+    bool MusicBrainz = true;    // off: MusicBrainz is never asked
+    std::string MusicBrainzServer = "https://musicbrainz.org";
+    std::string CoverArtServer = "https://coverartarchive.org";
+    std::string CddbEmail; // empty: the login name at the host name
+};
+
 struct TSettings {
     TCommonOptions CommonOptions;
     TMp3Options Mp3Options;
@@ -119,6 +130,7 @@ struct TSettings {
     TSecureRip SecureRip;
     TWindowOptions MainWindow;
     TPerformance Performance;
+    TMetadata Metadata;
 };
 
 struct TDiscInfo {
