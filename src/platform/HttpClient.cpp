@@ -286,6 +286,11 @@ HttpReply HttpClient::Get(const HttpRequest& request) {
         type != nullptr) {
         reply.contentType = type;
     }
+    curl_header* retry = nullptr;
+    if (curl_easy_header(easy.get(), "Retry-After", 0, CURLH_HEADER, -1, &retry) == CURLHE_OK &&
+        retry != nullptr && retry->value != nullptr) {
+        reply.retryAfter = retry->value;
+    }
     curl_multi_remove_handle(multi.get(), easy.get());
 
     reply.outcome = finished ? OutcomeOf(result, reception.cut) : HttpOutcome::Cancelled;

@@ -58,6 +58,7 @@ struct HttpReply {
     std::string body;        // bytes as they came (after content decoding)
     std::string contentType; // as sent, e.g. "text/plain; charset=ISO-8859-1"
     std::string error;       // libcurl's words when the outcome is not Ok
+    std::string retryAfter;  // the last response's Retry-After header; empty without one
     // The body as UTF-8 text (see the contract).
     std::string Text() const;
     // The charset parameter of contentType, lower case; empty when there is none.

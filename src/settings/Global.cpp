@@ -177,6 +177,12 @@ void BindOptions(Binder& b, TSettings& s) {
     b.Bool("Tags", "ID3v2", s.Tags.ID3v2, d.Tags.ID3v2);
     b.Bool("Tags", "VorbisComments", s.Tags.VorbisComments, d.Tags.VorbisComments);
     b.Bool("Tags", "SaveCover", s.Tags.SaveCover, d.Tags.SaveCover);
+    auto& md = s.Metadata;
+    b.Text("Metadata", "Order", md.Order, d.Metadata.Order);
+    b.Bool("Metadata", "MusicBrainz", md.MusicBrainz, d.Metadata.MusicBrainz);
+    b.Text("Metadata", "MusicBrainzServer", md.MusicBrainzServer, d.Metadata.MusicBrainzServer);
+    b.Text("Metadata", "CoverArtServer", md.CoverArtServer, d.Metadata.CoverArtServer);
+    b.Text("Metadata", "CddbEmail", md.CddbEmail, d.Metadata.CddbEmail);
     auto& w = s.MainWindow;
     b.Int("MainWindow", "Left", w.Left, d.MainWindow.Left);
     b.Int("MainWindow", "Top", w.Top, d.MainWindow.Top);

@@ -115,6 +115,17 @@ struct TTagOptions {
     bool SaveCover = false;     // the cover is saved once as cover.jpg/.png beside the files
 };
 
+// Disc metadata beyond the CDDB window (a section of its own at the end of options.ini):
+// which sources the automatic lookup at disc open tries, the MusicBrainz and cover
+// servers, and the address the CDDB hello gives.
+struct TMetadata {
+    std::string Order = "cddb"; // comma list of musicbrainz, cddb, cdtext, tried in turn
+    bool MusicBrainz = true;    // off: MusicBrainz is never asked
+    std::string MusicBrainzServer = "https://musicbrainz.org";
+    std::string CoverArtServer = "https://coverartarchive.org";
+    std::string CddbEmail; // empty: the login name at the host name
+};
+
 struct TSettings {
     TCommonOptions CommonOptions;
     TMp3Options Mp3Options;
@@ -128,6 +139,7 @@ struct TSettings {
     TWindowOptions MainWindow;
     TPerformance Performance;
     TTagOptions Tags;
+    TMetadata Metadata;
 };
 
 struct TDiscInfo {

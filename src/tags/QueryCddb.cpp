@@ -13,6 +13,7 @@
 
 #include "platform/Dialogs.h"
 #include "settings/Global.h"
+#include "tags/QueryCddbThread.h"
 #include "tags/StopQuery.h"
 
 namespace tags {
@@ -27,13 +28,9 @@ QString Text(const std::string& s) {
 } // namespace
 
 const QStringList& TfrmQueryCDDB::ServerNames() {
-    // gnudb carries on the freedb database; the freedb.org mirrors are the national
-    // servers of the original network, kept for setups that still point at them.
-    static const QStringList names = {
-        "gnudb.gnudb.org", "freedb.dbpoweramp.com", "gnudb.org",     "at.freedb.org",
-        "ca.freedb.org",   "de.freedb.org",         "es.freedb.org", "fi.freedb.org",
-        "ru.freedb.org",   "uk.freedb.org",         "us.freedb.org", "www.gnudb.org",
-    };
+    // gnudb carries on the freedb database and is the public server still answering; the
+    // national mirrors of the original network have closed.
+    static const QStringList names = {"gnudb.gnudb.org", "gnudb.org", "www.gnudb.org"};
     return names;
 }
 
@@ -80,9 +77,18 @@ TfrmQueryCDDB::TfrmQueryCDDB(QWidget* owner, std::uint8_t firstTrack, std::uint8
     buttons->addWidget(bQuery);
     buttons->addWidget(bClose);
 
+    // The public server asks clients for a real address in the hello.
+    auto* identity = new QGroupBox("Identification", this);
+    auto* identityForm = new QFormLayout(identity);
+    eEmail = new QLineEdit(identity);
+    eEmail->setObjectName("eEmail");
+    eEmail->setPlaceholderText(QString::fromStdString(TQueryCDDBThread::UserEmail()));
+    identityForm->addRow("E-mail:", eEmail);
+
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(server);
     layout->addWidget(proxy);
+    layout->addWidget(identity);
     layout->addLayout(buttons);
     setMinimumWidth(360);
 
@@ -106,6 +112,7 @@ void TfrmQueryCDDB::FormShow() {
     cbProxy->setChecked(q.UseProxy);
     eAddress->setText(Text(q.ProxyAddress));
     ePort->setText(Text(q.Port));
+    eEmail->setText(Text(settings::Settings.Metadata.CddbEmail));
     cbProxyClick();
 }
 
@@ -128,6 +135,7 @@ void TfrmQueryCDDB::bQueryClick() {
     q.UseProxy = cbProxy->isChecked();
     q.ProxyAddress = eAddress->text().toStdString();
     q.Port = ePort->text().toStdString();
+    settings::Settings.Metadata.CddbEmail = eEmail->text().trimmed().toStdString();
     TfrmStopQuery stop(this, FirstTrack, LastTrack, CDHandle);
     if (platform::TheDialogs().ExecModal(&stop) == ModalYes) {
         ApplyResult(stop.Result(), TrackList);

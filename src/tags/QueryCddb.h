@@ -1,7 +1,7 @@
 #pragma once
-// The CDDB settings window: server, query script and proxy, and the Query button that
-// looks the disc up (through TfrmStopQuery). A finished lookup puts artist, album, year
-// and genre into DiscInfo and the track titles into the main window's track list, then
+// The CDDB settings window: server, query script, proxy and the hello's e-mail address, and the
+// Query button that looks the disc up (through TfrmStopQuery). A finished lookup puts artist,
+// album, year and genre into DiscInfo and the track titles into the main window's track list, then
 // this window closes too (accepted).
 //
 // GUI thread only. The caller owns the window and the track list, which must outlive it;
@@ -47,6 +47,7 @@ private:
     QCheckBox* cbProxy = nullptr;
     QLineEdit* eAddress = nullptr;
     QLineEdit* ePort = nullptr;
+    QLineEdit* eEmail = nullptr; // the hello's address; empty: login name at host name
     QPushButton* bQuery = nullptr;
     QPushButton* bClose = nullptr;
     QPushButton* bDefault = nullptr;

@@ -46,7 +46,8 @@ TQueryCDDBThread::TQueryCDDBThread(std::uint8_t firstTrack, std::uint8_t lastTra
                                    const settings::TQueryCDDB& options,
                                    std::shared_ptr<TCddbLookupState> state)
     : TThread(true), FirstTrack(firstTrack), LastTrack(lastTrack), CDHandle(cdHandle),
-      Options(options), State(std::move(state)) {
+      Options(options), Email(HelloEmail(settings::Settings.Metadata.CddbEmail)),
+      State(std::move(state)) {
     std::lock_guard lock(liveMutex);
     ++live;
 }
@@ -85,6 +86,12 @@ std::string TQueryCDDBThread::UserEmail() {
     return (user.empty() ? "user" : user) + "@" + host.data();
 }
 
+std::string TQueryCDDBThread::HelloEmail(const std::string& userSet) {
+    // The hello is a space-separated line: an address with blanks would break it.
+    const bool usable = !userSet.empty() && userSet.find_first_of(" \t\r\n") == std::string::npos;
+    return usable ? userSet : UserEmail();
+}
+
 int TQueryCDDBThread::ProxyPort(const std::string& text) {
     return settings::TQueryCDDB::PortOf(text);
 }
@@ -92,7 +99,7 @@ int TQueryCDDBThread::ProxyPort(const std::string& text) {
 void TQueryCDDBThread::SetOptions() const {
     cd::CDDBSetOption(cd::CDDB_OPT_SERVER, Options.Server.c_str(), 0);
     cd::CDDBSetOption(cd::CDDB_OPT_CGI, Options.Script.c_str(), 0);
-    cd::CDDBSetOption(cd::CDDB_OPT_USER, UserEmail().c_str(), 0);
+    cd::CDDBSetOption(cd::CDDB_OPT_USER, Email.c_str(), 0);
     cd::CDDBSetOption(cd::CDDB_OPT_AGENT, "Vellorine 2.5", 0);
     cd::CDDBSetOption(cd::CDDB_OPT_TIMEOUT, "", 0);
     if (Options.UseProxy) {

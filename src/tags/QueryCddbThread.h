@@ -52,8 +52,10 @@ public:
     static int Running();
     static bool WaitForAll(std::chrono::milliseconds timeout);
 
-    // The address the hello gives: the login name at the host name.
+    // The address the hello gives by default: the login name at the host name.
     static std::string UserEmail();
+    // The address the hello gives: the user's own once set, else UserEmail().
+    static std::string HelloEmail(const std::string& userSet);
     // QueryCDDB/Port as a number; 80 when it is not a port number.
     static int ProxyPort(const std::string& text);
 
@@ -73,6 +75,7 @@ private:
     std::uint8_t LastTrack;
     int CDHandle;
     settings::TQueryCDDB Options; // a copy taken on the GUI thread
+    std::string Email;            // the same
     std::shared_ptr<TCddbLookupState> State;
 };
 

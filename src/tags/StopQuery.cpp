@@ -4,6 +4,7 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include "cd/akrip32.h"
 #include "settings/Global.h"
 #include "settings/ProcessInfo.h"
 #include "tags/QueryCddbThread.h"
@@ -63,11 +64,17 @@ void TfrmStopQuery::FormShow() {
     TQueryCDDBThread::Start(FirstTrack, LastTrack, CDHandle, settings::Settings.QueryCDDB, lookup_);
 }
 
-std::intptr_t TfrmStopQuery::HandleMessage(unsigned msg, std::intptr_t wParam, std::intptr_t) {
+std::intptr_t TfrmStopQuery::HandleMessage(unsigned msg, std::intptr_t wParam,
+                                           std::intptr_t lParam) {
     if (msg != settings::WM_CDDB || !lookup_ || lookup_->Abandoned()) {
         return 0;
     }
     if (wParam == CddbNoMatch) {
+        if (lParam == cd::ALERR_CDDB_NETWORK) {
+            // Not "no match": nobody answered, and the user should know that.
+            Panel1->setText("The CDDB server could not be reached.\n"
+                            "Check the server name, the proxy and the network.");
+        }
         lHint->hide();
         Panel1->show();
         bStop->setText("Close");

@@ -76,8 +76,9 @@ TEST_F(SettingsStore, SavingWritesEverySectionWithItsKeysInOrderNewestSectionLas
     EXPECT_EQ(sections, (std::vector<std::string>{"[CommonOptions]", "[Mp3Options]", "[OggOptions]",
                                                   "[WMAOptions]", "[CDOptions]", "[RecordOptions]",
                                                   "[QueryCDDB]", "[ID3]", "[SecureRip]",
-                                                  "[Performance]", "[Tags]", "[MainWindow]"}));
-    ASSERT_EQ(keys.size(), 50u);
+                                                  "[Performance]", "[Tags]", "[Metadata]",
+                                                  "[MainWindow]"}));
+    ASSERT_EQ(keys.size(), 55u);
     EXPECT_EQ(keys[0], "OutputFolder");
     EXPECT_EQ(keys[13], "StereoMode");
     EXPECT_EQ(keys[16], "MaxBitRate");
@@ -92,8 +93,10 @@ TEST_F(SettingsStore, SavingWritesEverySectionWithItsKeysInOrderNewestSectionLas
     EXPECT_EQ(keys[38], "ID3v2");
     EXPECT_EQ(keys[39], "VorbisComments");
     EXPECT_EQ(keys[40], "SaveCover");
-    EXPECT_EQ(keys[41], "Left");
-    EXPECT_EQ(keys[49], "Column3Width");
+    EXPECT_EQ(keys[41], "Order");
+    EXPECT_EQ(keys[45], "CddbEmail");
+    EXPECT_EQ(keys[46], "Left");
+    EXPECT_EQ(keys[54], "Column3Width");
     EXPECT_EQ(text.find('\r'), std::string::npos);
 }
 
@@ -154,6 +157,36 @@ TEST_F(SettingsStore, TheMainWindowSectionIsAppendedAfterTheOthersAndKeepsItsVal
     EXPECT_TRUE(Settings.MainWindow.Maximized);
     EXPECT_EQ(Settings.MainWindow.ColumnWidths, (std::array<int, 4>{50, 300, 90, 80}));
     EXPECT_EQ(Settings.QueryCDDB.Server, "cddb.example");
+}
+
+TEST_F(SettingsStore, TheMetadataSectionKeepsTodaysLookupUntilToldOtherwise) {
+    struct Case {
+        const char* options;
+        std::string order, server, email;
+        bool musicBrainz;
+    };
+    const Case cases[] = {
+        {"", "cddb", "https://musicbrainz.org", "", true},
+        {"[Metadata]\nOrder=musicbrainz,cdtext\nMusicBrainz=0\nCddbEmail=me@example.org\n"
+         "MusicBrainzServer=http://127.0.0.1:5000\n",
+         "musicbrainz,cdtext", "http://127.0.0.1:5000", "me@example.org", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.options);
+        Write("options.ini", c.options);
+        Settings = TSettings{};
+        LoadSaveOptions(true);
+        EXPECT_EQ(Settings.Metadata.Order, c.order);
+        EXPECT_EQ(Settings.Metadata.MusicBrainzServer, c.server);
+        EXPECT_EQ(Settings.Metadata.CoverArtServer, "https://coverartarchive.org");
+        EXPECT_EQ(Settings.Metadata.CddbEmail, c.email);
+        EXPECT_EQ(Settings.Metadata.MusicBrainz, c.musicBrainz);
+        Settings.Metadata.CddbEmail = "new@example.org";
+        LoadSaveOptions(false);
+        Settings.Metadata.CddbEmail.clear();
+        LoadSaveOptions(true);
+        EXPECT_EQ(Settings.Metadata.CddbEmail, "new@example.org");
+    }
 }
 
 TEST_F(SettingsStore, TheCtdbCheckFollowsAccurateRipUntilItIsStoredItself) {

@@ -108,7 +108,7 @@ protected:
 
 TEST_F(CddbWindows, TheWindowShowsTheSettingsAndItsButtonsSetTheControls) {
     auto& q = settings::Settings.QueryCDDB;
-    q.Server = "de.freedb.org";
+    q.Server = "www.gnudb.org";
     q.Script = "/cgi/x.cgi";
     q.UseProxy = true;
     q.ProxyAddress = "proxy.lan";
@@ -117,8 +117,8 @@ TEST_F(CddbWindows, TheWindowShowsTheSettingsAndItsButtonsSetTheControls) {
     auto* server = Child<QComboBox>(form.get(), "cbServer");
     auto* proxy = Child<QCheckBox>(form.get(), "cbProxy");
     auto* address = Child<QLineEdit>(form.get(), "eAddress");
-    EXPECT_EQ(server->currentText(), "de.freedb.org");
-    EXPECT_EQ(server->count(), 12);
+    EXPECT_EQ(server->currentText(), "www.gnudb.org");
+    EXPECT_EQ(server->count(), 3);
     EXPECT_EQ(Child<QLineEdit>(form.get(), "eScript")->text(), "/cgi/x.cgi");
     EXPECT_TRUE(address->isEnabled());
     EXPECT_EQ(Child<QLineEdit>(form.get(), "ePort")->text(), "3128");
@@ -135,7 +135,7 @@ TEST_F(CddbWindows, TheWindowShowsTheSettingsAndItsButtonsSetTheControls) {
     EXPECT_FALSE(proxy->isChecked());
     EXPECT_FALSE(address->isEnabled());
     EXPECT_EQ(address->text(), "proxy.lan") << "texts stay";
-    EXPECT_EQ(q.Server, "de.freedb.org") << "nothing is stored before Query";
+    EXPECT_EQ(q.Server, "www.gnudb.org") << "nothing is stored before Query";
 
     QTest::mouseClick(Child<QPushButton>(form.get(), "bClose"), Qt::LeftButton);
     EXPECT_FALSE(form->isVisible());
@@ -261,6 +261,65 @@ TEST(CddbLookupThread, TheProxyPortIsANumberOr80AndTheHelloNamesUserAndHost) {
     ASSERT_NE(at, std::string::npos);
     EXPECT_GT(at, 0u);
     EXPECT_LT(at + 1, email.size());
+}
+
+TEST(CddbLookupThread, TheHelloGivesTheUsersOwnAddressOnceItIsSet) {
+    const std::string fallback = tags::TQueryCDDBThread::UserEmail();
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"", fallback},
+        {"me@example.org", "me@example.org"},
+        {"two words@example.org", fallback}, // the hello is split at blanks
+        {"tab\t@x", fallback},
+    };
+    for (const auto& [set, hello] : cases) {
+        EXPECT_EQ(tags::TQueryCDDBThread::HelloEmail(set), hello) << set;
+    }
+}
+
+TEST_F(CddbWindows, TheEmailFieldIsStoredOnQueryAndTheHelloCarriesIt) {
+    settings::Settings.Metadata.CddbEmail = "old@example.org";
+    cdtest::WriteRecord(records_, "rock", id_, cdtest::XmcdRecord(kFrames, kFullRecord));
+    cdtest::CddbServer server(records_.Path());
+    auto form = Open();
+    auto* email = Child<QLineEdit>(form.get(), "eEmail");
+    EXPECT_EQ(email->text(), "old@example.org");
+    QTest::mouseClick(Child<QPushButton>(form.get(), "bDefault"), Qt::LeftButton);
+    EXPECT_EQ(email->text(), "old@example.org") << "Default keeps the user's address";
+    email->clear();
+    QTest::keyClicks(email, " me@example.org ");
+    TypeServer(*form, server.Address());
+    QTest::mouseClick(Child<QPushButton>(form.get(), "bQuery"), Qt::LeftButton);
+    EXPECT_EQ(settings::Settings.Metadata.CddbEmail, "me@example.org");
+    EXPECT_EQ(Titles(), QStringList({"Opening", "Middle", "Closing"}));
+    const auto requests = server.Requests();
+    ASSERT_FALSE(requests.empty());
+    for (const std::string& r : requests) {
+        EXPECT_NE(r.find("hello=me+example.org+"), std::string::npos) << r;
+        EXPECT_NE(r.find("proto=6"), std::string::npos) << r;
+    }
+}
+
+TEST_F(CddbWindows, AnUnreachableServerIsNamedSoAndAnEmptyOneSaysNoMatch) {
+    cdtest::CddbServer empty(records_.Path());
+    const std::vector<std::pair<std::string, QString>> cases = {
+        {empty.Address(), "No match found"},
+        {"127.0.0.1:" + std::to_string(cdtest::UnusedPort()), "could not be reached"},
+    };
+    for (const auto& [address, words] : cases) {
+        auto form = Open();
+        TypeServer(*form, address);
+        QString said;
+        dialogs_->onModal = [&](QWidget* w) {
+            auto* stop = qobject_cast<TfrmStopQuery*>(w);
+            ClickWhen(stop, "bStop", [&, stop] {
+                said = Child<QLabel>(stop, "Panel1")->text();
+                return stop->NoMatchShown();
+            });
+            return stop->exec();
+        };
+        QTest::mouseClick(Child<QPushButton>(form.get(), "bQuery"), Qt::LeftButton);
+        EXPECT_TRUE(said.contains(words)) << address << ": " << said.toStdString();
+    }
 }
 
 } // namespace
