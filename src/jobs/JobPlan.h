@@ -5,6 +5,7 @@
 //
 // Made and used on the GUI thread; it holds no thread, no widget and no open file. The job
 // window runs it and shows its progress.
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -12,6 +13,7 @@
 
 #include "cd/RipOptions.h"
 #include "settings/Global.h"
+#include "settings/NameTemplate.h"
 
 namespace jobs {
 
@@ -53,6 +55,11 @@ struct TJobSettings {
     bool Tags = false; // ID3/Use
     TTagValues Tag;
     int Encoders = 1; // encode steps that may run at once (extraction jobs)
+    // How a rip names its files and what it writes beside them; the template's disc-wide
+    // values (Track and Title come from each item) and each track's own artist.
+    settings::TNaming Naming;
+    settings::TNameFields NameDisc;
+    std::array<std::string, 101> TrackArtists;
 };
 
 // Reads the settings record and the disc record. A WMA preset outside the table is put
@@ -111,6 +118,9 @@ public:
     std::string Title(int i) const;
     bool UsableTitle(int i) const;
     std::string DesignedWav(int i) const;
+    // Kind 1: the template's values for item i, and the folders and name they give.
+    settings::TNameFields NameFields(int i) const;
+    settings::TItemName ItemName(int i) const;
     std::string Wav(int i) const;
     // The name in the window's caption: the title (kind 1) or the chosen file.
     std::string CaptionName(int i) const;
@@ -131,6 +141,7 @@ public:
 
 private:
     void NameWavs();
+    std::string ItemFolder(const settings::TItemName& name) const;
 
     TJobKind kind_;
     std::vector<std::string> items_;

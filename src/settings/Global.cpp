@@ -174,6 +174,9 @@ void BindOptions(Binder& b, TSettings& s) {
     b.Int("SecureRip", "SectorRetries", r.SectorRetries, d.SecureRip.SectorRetries);
     // A file that has the window's section already gets this one appended after it.
     b.Int("Performance", "Encoders", s.Performance.Encoders, d.Performance.Encoders);
+    b.Text("Naming", "Template", s.Naming.Template, d.Naming.Template);
+    b.Bool("Naming", "Playlist", s.Naming.Playlist, d.Naming.Playlist);
+    b.Bool("Naming", "CueSheet", s.Naming.CueSheet, d.Naming.CueSheet);
     auto& w = s.MainWindow;
     b.Int("MainWindow", "Left", w.Left, d.MainWindow.Left);
     b.Int("MainWindow", "Top", w.Top, d.MainWindow.Top);

@@ -107,6 +107,14 @@ struct TPerformance {
     static constexpr int MaxEncoders = 8;
 };
 
+// How a rip names its files and what it writes beside them (a section of its own at the end
+// of options.ini). The default template names each file after its title, in the output folder.
+struct TNaming {
+    std::string Template = "%t";
+    bool Playlist = false; // an M3U8 playlist of the files each rip made
+    bool CueSheet = false; // a cue sheet of the files each rip made
+};
+
 struct TSettings {
     TCommonOptions CommonOptions;
     TMp3Options Mp3Options;
@@ -119,6 +127,7 @@ struct TSettings {
     TSecureRip SecureRip;
     TWindowOptions MainWindow;
     TPerformance Performance;
+    TNaming Naming;
 };
 
 struct TDiscInfo {

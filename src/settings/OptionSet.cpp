@@ -1,5 +1,6 @@
 #include "settings/OptionSet.h"
 
+#include "settings/NamingPage.h"
 #include "settings/PerformancePage.h"
 #include "settings/SecureRipPage.h"
 
@@ -153,6 +154,8 @@ TOptionSetForm::TOptionSetForm(QWidget* owner, std::function<void(int)> reopenDe
     PageControl1->addTab(TabSheet7, QStringLiteral("Secure rip"));
     TabSheet8 = new TPerformancePage;
     PageControl1->addTab(TabSheet8, QStringLiteral("Performance"));
+    TabSheet9 = new TNamingPage;
+    PageControl1->addTab(TabSheet9, QStringLiteral("Naming"));
 
     btOk = Button(this, "btOk", QStringLiteral("OK"));
     btOk->setDefault(true); // Enter confirms, as in any dialog
@@ -399,6 +402,10 @@ void TOptionSetForm::LoadControls() {
     ID3genre->setCurrentIndex(DiscInfo.Genre);
     TabSheet7->Load(Settings.SecureRip);
     TabSheet8->Load(Settings.Performance);
+    TabSheet9->Load(Settings.Naming, DiscInfo,
+                    FormatRow(Settings.CommonOptions.OutputFormat) != nullptr
+                        ? FormatRow(Settings.CommonOptions.OutputFormat)->Extension
+                        : ".wav");
     // Every dependent control follows its box, whether or not the box changed state.
     ckNormalizeClick();
     cbRipTimeClick();
@@ -435,6 +442,7 @@ void TOptionSetForm::StoreControls() {
     Settings.CDOptions.Index = cbCDList->currentIndex();
     TabSheet7->Store(Settings.SecureRip);
     TabSheet8->Store(Settings.Performance);
+    TabSheet9->Store(Settings.Naming);
     Settings.CDOptions.CDDb = ckbCDDb->isChecked();
     Settings.ID3.Use = cbUseID3->isChecked();
     DiscInfo.Artist = ID3artist->text().toStdString();
