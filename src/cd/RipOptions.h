@@ -11,6 +11,9 @@ struct TRipOptions {
     int RipTime = 0;
     bool IsNormalize = false; // then scale every sample by NormalizePercent / 100
     int NormalizePercent = 95;
+    // When set, the folders between this one (which must exist) and WavPath's are made
+    // before the track is written, so a rip makes only the folders of the tracks it reads.
+    std::string MakeFoldersUnder{};
 };
 
 } // namespace cd

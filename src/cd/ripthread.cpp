@@ -59,6 +59,18 @@ void ScaleBlock(std::uint8_t* data, std::size_t size, float gain) {
     }
 }
 
+// A failure here is left to the file's open, which reports it as the rip's file error.
+void MakeFolders(const TRipOptions& options) {
+    if (options.MakeFoldersUnder.empty()) {
+        return;
+    }
+    std::error_code ec;
+    if (std::filesystem::is_directory(options.MakeFoldersUnder, ec)) {
+        std::filesystem::create_directories(std::filesystem::path(options.WavPath).parent_path(),
+                                            ec);
+    }
+}
+
 } // namespace
 
 std::array<std::uint8_t, WavHeaderSize> WavHeaderBytes(std::uint32_t dataSize) {
@@ -164,6 +176,7 @@ void TCDRipThread::ExtractTrack() {
     }
     length = std::max<std::int64_t>(length, 0);
     const std::string& path = options_.WavPath;
+    MakeFolders(options_);
     const auto first = static_cast<std::uint32_t>(std::max<std::int64_t>(start, 0));
     if (secure) {
         Session->SetDisc(*layout->disc);

@@ -67,6 +67,12 @@ bool WritesFullTags(const settings::TOutputFormatRow* row, const TJobSettings& s
            (row->Tags == settings::TTagKind::tkVorbisComment && s.TagOptions.VorbisComments);
 }
 
+std::string GenreName(int position) {
+    return position >= 0 && position < settings::GenreNameCount
+               ? settings::GenreNames[static_cast<std::size_t>(position)]
+               : std::string();
+}
+
 } // namespace
 
 TJobSettings SnapshotSettings() {
@@ -94,6 +100,13 @@ TJobSettings SnapshotSettings() {
     j.Tag.Comment = d.Comment;
     j.Encoders = s.Performance.Encoders;
     SnapshotFullTags(s.Tags, d, j);
+    j.Naming = s.Naming;
+    j.NameDisc.Artist = d.Artist;
+    j.NameDisc.AlbumArtist = d.AlbumArtist.empty() ? d.Artist : d.AlbumArtist;
+    j.NameDisc.Album = d.Album;
+    j.NameDisc.Year = d.Year;
+    j.NameDisc.Genre = GenreName(d.Genre);
+    j.NameDisc.Disc = d.DiscNumber;
     return j;
 }
 
@@ -124,11 +137,11 @@ void TJobPlan::NameWavs() {
         std::string wav = DesignedWav(i);
         if (intermediate && UsableTitle(i)) {
             // Room for the number, or a long title would cut it off again and never differ.
-            const std::string base = CutAtCharacter(settings::FileNameFromTitle(Title(i)),
-                                                    settings::kMaxFileNameBytes - kRipSuffixRoom);
+            const settings::TItemName name = ItemName(i);
+            const std::string base =
+                CutAtCharacter(name.Stem, settings::kMaxFileNameBytes - kRipSuffixRoom);
             for (int n = 1; Exists(wav) || taken.count(wav) != 0; ++n) {
-                wav = FileName(settings_.OutputFolder, base + " (rip " + std::to_string(n) + ")",
-                               ".wav");
+                wav = FileName(ItemFolder(name), base + " (rip " + std::to_string(n) + ")", ".wav");
             }
         }
         taken.insert(wav);
@@ -211,7 +224,29 @@ bool TJobPlan::UsableTitle(int i) const {
 }
 
 std::string TJobPlan::DesignedWav(int i) const {
-    return FileName(settings_.OutputFolder, Title(i), ".wav");
+    const settings::TItemName name = ItemName(i);
+    return FileName(ItemFolder(name), name.Stem, ".wav");
+}
+
+settings::TNameFields TJobPlan::NameFields(int i) const {
+    settings::TNameFields fields = settings_.NameDisc;
+    fields.Track = Track(i);
+    fields.Title = Title(i);
+    const int track = fields.Track;
+    if (track >= 1 && track < static_cast<int>(settings_.TrackArtists.size()) &&
+        !settings_.TrackArtists[static_cast<std::size_t>(track)].empty()) {
+        fields.Artist = settings_.TrackArtists[static_cast<std::size_t>(track)];
+    }
+    return fields;
+}
+
+settings::TItemName TJobPlan::ItemName(int i) const {
+    return settings::ExpandNameTemplate(settings_.Naming.Template, NameFields(i));
+}
+
+std::string TJobPlan::ItemFolder(const settings::TItemName& name) const {
+    return name.Folders.empty() ? settings_.OutputFolder
+                                : settings::IncludeBackslash(settings_.OutputFolder) + name.Folders;
 }
 
 std::string TJobPlan::Wav(int i) const {
@@ -233,7 +268,8 @@ std::string TJobPlan::Output(int i) const {
     }
     const std::string extension = settings::FormatRow(*format)->Extension;
     if (kind_ == jkExtract) {
-        return FileName(settings_.OutputFolder, Title(i), extension);
+        const settings::TItemName name = ItemName(i);
+        return FileName(ItemFolder(name), name.Stem, extension);
     }
     const std::string& item = items_.at(static_cast<std::size_t>(i));
     const std::string folder =
@@ -253,6 +289,9 @@ cd::TRipOptions TJobPlan::RipOptions(int i) const {
     rip.RipTime = settings_.RipTime;
     rip.IsNormalize = settings_.Normalize;
     rip.NormalizePercent = settings_.NormalizePercent;
+    if (kind_ == jkExtract && !ItemName(i).Folders.empty()) {
+        rip.MakeFoldersUnder = settings_.OutputFolder;
+    }
     return rip;
 }
 

@@ -14,6 +14,7 @@
 #include "cd/RipOptions.h"
 #include "jobs/CoverImage.h"
 #include "settings/Global.h"
+#include "settings/NameTemplate.h"
 
 namespace jobs {
 
@@ -64,6 +65,10 @@ struct TJobSettings {
     settings::TTagOptions TagOptions;
     std::array<std::string, 101> TrackArtists;   // by track number, "" where the disc's
     std::array<std::string, 101> MbRecordingIds; // by track number
+    // How a rip names its files and what it writes beside them; the template's disc-wide
+    // values (Track and Title come from each item) and each track's own artist.
+    settings::TNaming Naming;
+    settings::TNameFields NameDisc;
 };
 
 // Reads the settings record and the disc record. A WMA preset outside the table is put
@@ -129,6 +134,9 @@ public:
     std::string Title(int i) const;
     bool UsableTitle(int i) const;
     std::string DesignedWav(int i) const;
+    // Kind 1: the template's values for item i, and the folders and name they give.
+    settings::TNameFields NameFields(int i) const;
+    settings::TItemName ItemName(int i) const;
     std::string Wav(int i) const;
     // The name in the window's caption: the title (kind 1) or the chosen file.
     std::string CaptionName(int i) const;
@@ -150,6 +158,7 @@ public:
 private:
     void NameWavs();
     void FillFullTags(TEncodeRequest& r, const settings::TOutputFormatRow* row) const;
+    std::string ItemFolder(const settings::TItemName& name) const;
 
     TJobKind kind_;
     std::vector<std::string> items_;

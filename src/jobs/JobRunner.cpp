@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <thread>
@@ -16,6 +17,7 @@
 #include "jobs/EncodeStep.h"
 #include "jobs/Mp3EncodeThread.h"
 #include "jobs/OutputLines.h"
+#include "jobs/RipExtras.h"
 #include "jobs/WMAEncodeThread.h"
 #include "jobs/WmaStep.h"
 #include "jobs/WriteCause.h"
@@ -801,6 +803,12 @@ void TJobRunner::FinishJob() {
     }
     sendDone_.notify_all();
     StopSink(*WaveOut1);
+    // Before the clean-up: the playlist's lengths come from the extracted WAVs. The job may
+    // be closing with the program, so a failure is noted on stderr rather than in a box.
+    const std::string extras = WriteRipExtras(*plan_, RipIndex_, encoded_, CDHandle);
+    if (!extras.empty()) {
+        std::fprintf(stderr, "vellorine: %s\n", extras.c_str());
+    }
     for (const std::string& file : plan_->CleanUp(RipIndex_, encoded_)) {
         DeleteUnlessInUse(file);
     }

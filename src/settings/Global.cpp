@@ -183,6 +183,9 @@ void BindOptions(Binder& b, TSettings& s) {
     b.Text("Metadata", "MusicBrainzServer", md.MusicBrainzServer, d.Metadata.MusicBrainzServer);
     b.Text("Metadata", "CoverArtServer", md.CoverArtServer, d.Metadata.CoverArtServer);
     b.Text("Metadata", "CddbEmail", md.CddbEmail, d.Metadata.CddbEmail);
+    b.Text("Naming", "Template", s.Naming.Template, d.Naming.Template);
+    b.Bool("Naming", "Playlist", s.Naming.Playlist, d.Naming.Playlist);
+    b.Bool("Naming", "CueSheet", s.Naming.CueSheet, d.Naming.CueSheet);
     auto& w = s.MainWindow;
     b.Int("MainWindow", "Left", w.Left, d.MainWindow.Left);
     b.Int("MainWindow", "Top", w.Top, d.MainWindow.Top);

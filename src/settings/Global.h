@@ -126,6 +126,14 @@ struct TMetadata {
     std::string CddbEmail; // empty: the login name at the host name
 };
 
+// How a rip names its files and what it writes beside them (a section of its own at the end
+// of options.ini). The default template names each file after its title, in the output folder.
+struct TNaming {
+    std::string Template = "%t";
+    bool Playlist = false; // an M3U8 playlist of the files each rip made
+    bool CueSheet = false; // a cue sheet of the files each rip made
+};
+
 struct TSettings {
     TCommonOptions CommonOptions;
     TMp3Options Mp3Options;
@@ -140,6 +148,7 @@ struct TSettings {
     TPerformance Performance;
     TTagOptions Tags;
     TMetadata Metadata;
+    TNaming Naming;
 };
 
 struct TDiscInfo {

@@ -1,5 +1,6 @@
 #include "settings/OptionSet.h"
 
+#include "settings/NamingPage.h"
 #include "settings/PerformancePage.h"
 #include "settings/SecureRipPage.h"
 #include "settings/TagsPanel.h"
@@ -154,6 +155,8 @@ TOptionSetForm::TOptionSetForm(QWidget* owner, std::function<void(int)> reopenDe
     PageControl1->addTab(TabSheet7, QStringLiteral("Secure rip"));
     TabSheet8 = new TPerformancePage;
     PageControl1->addTab(TabSheet8, QStringLiteral("Performance"));
+    TabSheet9 = new TNamingPage;
+    PageControl1->addTab(TabSheet9, QStringLiteral("Naming"));
 
     btOk = Button(this, "btOk", QStringLiteral("OK"));
     btOk->setDefault(true); // Enter confirms, as in any dialog
@@ -403,6 +406,10 @@ void TOptionSetForm::LoadControls() {
     TagsPanel->Load(Settings.Tags, DiscInfo);
     TabSheet7->Load(Settings.SecureRip);
     TabSheet8->Load(Settings.Performance);
+    TabSheet9->Load(Settings.Naming, DiscInfo,
+                    FormatRow(Settings.CommonOptions.OutputFormat) != nullptr
+                        ? FormatRow(Settings.CommonOptions.OutputFormat)->Extension
+                        : ".wav");
     // Every dependent control follows its box, whether or not the box changed state.
     ckNormalizeClick();
     cbRipTimeClick();
@@ -439,6 +446,7 @@ void TOptionSetForm::StoreControls() {
     Settings.CDOptions.Index = cbCDList->currentIndex();
     TabSheet7->Store(Settings.SecureRip);
     TabSheet8->Store(Settings.Performance);
+    TabSheet9->Store(Settings.Naming);
     Settings.CDOptions.CDDb = ckbCDDb->isChecked();
     Settings.ID3.Use = cbUseID3->isChecked();
     DiscInfo.Artist = ID3artist->text().toStdString();

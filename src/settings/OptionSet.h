@@ -25,6 +25,7 @@ class QTabWidget;
 
 namespace settings {
 
+class TNamingPage;
 class TPerformancePage;
 class TSecureRipPage;
 class TTagsPanel;
@@ -56,6 +57,7 @@ public:
     QWidget* TabSheet3 = nullptr;          // CD-ROM
     TSecureRipPage* TabSheet7 = nullptr;   // Secure rip
     TPerformancePage* TabSheet8 = nullptr; // Performance
+    TNamingPage* TabSheet9 = nullptr;      // Naming
 
     QLineEdit* editOutputDir = nullptr;
     QPushButton* btBrowser = nullptr;

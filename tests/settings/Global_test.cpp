@@ -77,8 +77,8 @@ TEST_F(SettingsStore, SavingWritesEverySectionWithItsKeysInOrderNewestSectionLas
                                                   "[WMAOptions]", "[CDOptions]", "[RecordOptions]",
                                                   "[QueryCDDB]", "[ID3]", "[SecureRip]",
                                                   "[Performance]", "[Tags]", "[Metadata]",
-                                                  "[MainWindow]"}));
-    ASSERT_EQ(keys.size(), 55u);
+                                                  "[Naming]", "[MainWindow]"}));
+    ASSERT_EQ(keys.size(), 58u);
     EXPECT_EQ(keys[0], "OutputFolder");
     EXPECT_EQ(keys[13], "StereoMode");
     EXPECT_EQ(keys[16], "MaxBitRate");
@@ -95,8 +95,10 @@ TEST_F(SettingsStore, SavingWritesEverySectionWithItsKeysInOrderNewestSectionLas
     EXPECT_EQ(keys[40], "SaveCover");
     EXPECT_EQ(keys[41], "Order");
     EXPECT_EQ(keys[45], "CddbEmail");
-    EXPECT_EQ(keys[46], "Left");
-    EXPECT_EQ(keys[54], "Column3Width");
+    EXPECT_EQ(keys[46], "Template");
+    EXPECT_EQ(keys[48], "CueSheet");
+    EXPECT_EQ(keys[49], "Left");
+    EXPECT_EQ(keys[57], "Column3Width");
     EXPECT_EQ(text.find('\r'), std::string::npos);
 }
 
