@@ -7,6 +7,7 @@
 #include <cstdio>
 
 #include "cd/DiscToc.h"
+#include "cd/MbDiscId.h"
 
 namespace cli {
 
@@ -43,8 +44,12 @@ TDiscIds DiscIdsOf(const cd::RipDisc& disc) {
     return ids;
 }
 
-std::optional<std::string> MusicBrainzIdOf(const cd::RipDisc&) {
-    return std::nullopt;
+std::optional<std::string> MusicBrainzIdOf(const cd::RipDisc& disc) {
+    std::string id = cd::MbDiscIdOf(disc);
+    if (id.empty()) {
+        return std::nullopt;
+    }
+    return id;
 }
 
 std::string AccurateRipIdText(const cd::ArDiscIds& ids) {
