@@ -110,6 +110,7 @@ TJobOutcome TJobDriver::Run(std::unique_ptr<jobs::TJobPlan> plan, int cdHandle) 
     outcome.interrupted = interrupt_.Requested();
     if (runner_->Session() && !outcome.interrupted) {
         WaitForVerdicts(outcome);
+        outcome.interrupted = interrupt_.Requested(); // Ctrl+C while the databases were asked
     }
     for (TItemResult& r : results_) {
         if (r.status == "stopped" && !outcome.interrupted) {
