@@ -47,7 +47,7 @@ const std::vector<Layer> kLayers = {
      "cd",
      {"akrip32", "CdImageList", "CddbClient", "DriveWorker", "FaultySectors", "ParanoiaReader",
       "TrackSums", "AccurateRip", "DatabaseLookup", "RipSession", "RipLog", "RipSummary",
-      "RipStatus", "CtdbLookup", "CtdbCrc", "DiscToc", "DiscVerifier"},
+      "RipStatus", "CtdbLookup", "CtdbCrc", "DiscToc", "DiscVerifier", "CueSheet"},
      {"bytes", "platform_base", "audio"},
      true},
     {"settings", "settings", {}, {"platform", "cd_base", "tags_base"}, false},
