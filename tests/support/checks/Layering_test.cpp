@@ -42,7 +42,7 @@ const std::vector<Layer> kLayers = {
      {"platform_base"},
      false},
     {"audio", "audio", {}, {"bytes", "platform_base"}, true},
-    {"tags_base", "tags", {"id3", "Genres", "CddbRecord"}, {}, true},
+    {"tags_base", "tags", {"id3", "Genres", "CddbRecord", "TagWriter", "TagReader"}, {}, true},
     {"cd_base",
      "cd",
      {"akrip32", "CdImageList", "CddbClient", "DriveWorker", "FaultySectors", "ParanoiaReader",
