@@ -449,11 +449,20 @@ void TOptionSetForm::StoreControls() {
     TabSheet9->Store(Settings.Naming);
     Settings.CDOptions.CDDb = ckbCDDb->isChecked();
     Settings.ID3.Use = cbUseID3->isChecked();
-    DiscInfo.Artist = ID3artist->text().toStdString();
-    DiscInfo.Album = ID3album->text().toStdString();
-    DiscInfo.Year = ID3year->text().toStdString();
+    // The edits hold what a version 1 tag can; a longer value (from CDDB) that the user did
+    // not edit stays whole for the full-length tags.
+    auto keep = [](const QLineEdit* edit, std::string& value) {
+        const bool cutOnly =
+            !edit->isModified() && Text(value).left(edit->maxLength()) == edit->text();
+        if (!cutOnly) {
+            value = edit->text().toStdString();
+        }
+    };
+    keep(ID3artist, DiscInfo.Artist);
+    keep(ID3album, DiscInfo.Album);
+    keep(ID3year, DiscInfo.Year);
     DiscInfo.Genre = ID3genre->currentIndex();
-    DiscInfo.Comment = ID3comment->text().toStdString();
+    keep(ID3comment, DiscInfo.Comment);
     TagsPanel->Store(Settings.Tags, DiscInfo);
 }
 

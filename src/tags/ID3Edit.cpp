@@ -58,8 +58,11 @@ TfrmID3Edit::TfrmID3Edit(QWidget* owner) : QDialog(owner) {
     ID3track->setValidator(
         new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]{0,2}")), this));
     ID3track->installEventFilter(this);
-    layout->addWidget(group);
-    CreateVersion2Group(layout);
+    // The version 2 tag stands beside the version 1 fields, so the window stays low.
+    auto* groups = new QHBoxLayout;
+    groups->addWidget(group, 1);
+    CreateVersion2Group(groups);
+    layout->addLayout(groups);
 
     auto* buttons = new QHBoxLayout;
     auto button = [this, buttons](const QString& caption, const char* name) {
@@ -119,6 +122,7 @@ void TfrmID3Edit::CreateVersion2Group(QLayout* layout) {
     v2track = edit(QStringLiteral("Track #:"), "v2track");
     v2disc = edit(QStringLiteral("Disc #:"), "v2disc");
     v2cover = edit(QStringLiteral("Cover:"), "v2cover");
+    ID3v2group->setMinimumWidth(360);
     ID3v2group->hide();
     layout->addWidget(ID3v2group);
 }

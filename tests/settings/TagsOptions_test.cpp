@@ -5,7 +5,9 @@
 #include <QCheckBox>
 #include <QImage>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
+#include <QTest>
 
 #include "settings/CoverChoice.h"
 #include "settings/Global.h"
@@ -118,6 +120,41 @@ TEST(TagsSettings, ACoverThatIsNoImageIsRefusedAndNoCoverClearsTheChoice) {
     EXPECT_FALSE(choice.bNoCover->isEnabled());
     EXPECT_TRUE(choice.imgCover->pixmap().isNull());
     EXPECT_EQ(choice.imgCover->text(), "No cover");
+}
+
+// The ID3 page's edits hold 30 characters; a longer album or artist from a lookup must not
+// be cut by merely pressing OK, while whatever the user types is stored.
+TEST(TagsSettings, OkKeepsALongValueTheUserDidNotEdit) {
+    testsupport::ScratchFolder home;
+    testsupport::ScratchFolder output;
+    const testsupport::ScopedEnv env{"VELLORINE_HOME", home.Path().c_str()};
+    testsupport::ScopedDialogs scripted;
+    const std::string longAlbum = "Songs From the Long Road \xe2\x80\x93 Live 1999 to 2003";
+    const struct {
+        const char* typed; // nullptr: left alone
+        std::string stored;
+    } cases[] = {
+        {nullptr, longAlbum},
+        {"Short", "Short"},
+        {"", ""},
+    };
+    for (const auto& c : cases) {
+        Settings = TSettings{};
+        Settings.CommonOptions.OutputFolder = output.Path();
+        DiscInfo = TDiscInfo{};
+        DiscInfo.Album = longAlbum;
+        TOptionSetForm form(nullptr, [](int) {});
+        EXPECT_EQ(form.ID3album->text().size(), 30);
+        if (c.typed != nullptr) {
+            form.ID3album->selectAll();
+            QTest::keyClick(form.ID3album, Qt::Key_Backspace);
+            QTest::keyClicks(form.ID3album, c.typed);
+        }
+        form.btOk->click();
+        EXPECT_EQ(DiscInfo.Album, c.stored) << (c.typed ? c.typed : "(untouched)");
+    }
+    Settings = TSettings{};
+    DiscInfo = TDiscInfo{};
 }
 
 } // namespace
