@@ -26,6 +26,7 @@
 #include "app/About.h"
 #include "app/CdAudioSource.h"
 #include "app/ClearHistory.h"
+#include "app/DiscLookup.h"
 #include "app/HelpFile.h"
 #include "app/NoDeviceHint.h"
 #include "app/TrackRows.h"
@@ -215,6 +216,8 @@ void TMainForm::CreateActions() {
             platform::Guarded(this, &TMainForm::mnuAboutClick));
     connect(AddAction("aQueryCDDB", "&Query Freedb", "", {}), &QAction::triggered, this,
             platform::Guarded(this, &TMainForm::aQueryCDDBExecute));
+    connect(AddAction("aQueryMusicBrainz", "Query &MusicBrainz...", "", {}), &QAction::triggered,
+            this, platform::Guarded(this, &TMainForm::aQueryMusicBrainzExecute));
 }
 
 void TMainForm::ActionRecordExecute() {
@@ -250,6 +253,7 @@ void TMainForm::UpdateActions() {
         {"aPause", Playing_ && !Paused_},
         {"aStop", Playing_},
         {"aQueryCDDB", ListView1->topLevelItemCount() > 0},
+        {"aQueryMusicBrainz", ListView1->topLevelItemCount() > 0},
     };
     for (const auto& [name, action] : ActionList1) {
         const auto rule = rules.find(name);
@@ -339,6 +343,7 @@ void TMainForm::CreateMenus() {
     edit->addActions({Action("ActionSelectAll"), Action("ActionNoSelect")});
     edit->addSeparator();
     edit->addAction(Action("aQueryCDDB"));
+    edit->addAction(Action("aQueryMusicBrainz"));
     edit->addSeparator();
     edit->addActions({Action("aEditTrackName"), Action("aID3Edit")});
     edit->addSeparator();
@@ -450,6 +455,31 @@ void TMainForm::aQueryCDDBExecute() {
     }
     tags::TfrmQueryCDDB form(this, toc.firstTrack, toc.lastTrack, CDHandle_, ListView1);
     platform::TheDialogs().ExecModal(&form);
+}
+
+void TMainForm::aQueryMusicBrainzExecute() {
+    TDiscLookup::QueryMusicBrainz(this, CDHandle_, ListView1);
+}
+
+// A disc the record does not know is looked up once the window has settled, when the
+// settings ask for it; the same disc is not asked again until another one opens.
+void TMainForm::StartAutomaticLookup() {
+    if (!TDiscLookup::AutomaticWanted() || TDiscLookup::DiscKnown()) {
+        return; // checked first: the disc key reads the drive
+    }
+    const std::string key = settings::DiscKey();
+    if (key == autoLookupDisc_) {
+        return;
+    }
+    autoLookupDisc_ = key;
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            if (CDHandle_ != 0 && ListView1->topLevelItemCount() > 0) {
+                TDiscLookup::RunAutomatic(this, CDHandle_, ListView1);
+            }
+        },
+        Qt::QueuedConnection);
 }
 
 void TMainForm::ActionOptionSetExecute() {
@@ -870,6 +900,7 @@ void TMainForm::FillTrackList() {
     SetStatusText(DeviceName_);
     UpdateActions();
     ShowDiscNotice();
+    StartAutomaticLookup();
 }
 
 // An image shorter than its cue sheet is listed without the tracks beyond its data; the

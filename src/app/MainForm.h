@@ -95,6 +95,7 @@ private:
     void mnuHelpClick();
     void ActionSelectAllExecute();
     void aQueryCDDBExecute();
+    void aQueryMusicBrainzExecute();
     void ActionNoSelectExecute();
     void ActionRecordExecute();
     void ActionExitExecute();
@@ -126,6 +127,7 @@ private:
     void aStopExecute();
     void MediaPlayer1Notify(unsigned generation, std::uint32_t result);
     void ShowDiscNotice();
+    void StartAutomaticLookup();
     void miWAVtoWAVClick();
     void miOGGPlayerClick();
     QAction* AddAction(const QString& name, const QString& caption, const QString& hint,
@@ -165,6 +167,7 @@ private:
     unsigned playGeneration_ = 0;
     std::uint32_t playEnd_ = 0;
     std::string shownDiscNotice_;
+    std::string autoLookupDisc_; // the disc the automatic lookup last ran for
 };
 
 } // namespace app

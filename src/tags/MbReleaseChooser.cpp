@@ -42,6 +42,8 @@ TfrmMbReleaseChooser::TfrmMbReleaseChooser(QWidget* owner, std::vector<MbRelease
     }
     for (int c = 0; c < lvReleases->columnCount(); ++c) {
         lvReleases->resizeColumnToContents(c);
+        // The style's cell margins are not in the measured width.
+        lvReleases->setColumnWidth(c, lvReleases->columnWidth(c) + 12);
     }
     const int remembered = IndexOfRelease(candidates_, rememberedId);
     if (!candidates_.empty()) {

@@ -5,6 +5,8 @@
 #include <QJsonObject>
 #include <QJsonValue>
 
+#include <limits>
+
 namespace tags {
 
 namespace {

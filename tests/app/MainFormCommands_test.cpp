@@ -34,9 +34,10 @@ TEST_F(MainWindowCommands, MenusToolBarAndPopUpCarryTheCommandsInTheirDesignedOr
                            "P&ause", "&Stop", "-", "&Volume Control...", "-", "&Clear History",
                            // appended after the designed entries
                            "-", "Verify &Files..."}));
-    EXPECT_EQ(Entries(Menu("&Edit")->actions()),
-              QStringList({"Select &All", "Select &None", "-", "&Query Freedb", "-",
-                           "Rename &Title", "&ID3 Tag Edit", "-", "&Options...\tCtrl+O"}));
+    EXPECT_EQ(
+        Entries(Menu("&Edit")->actions()),
+        QStringList({"Select &All", "Select &None", "-", "&Query Freedb", "Query &MusicBrainz...",
+                     "-", "Rename &Title", "&ID3 Tag Edit", "-", "&Options...\tCtrl+O"}));
     EXPECT_EQ(Entries(Menu("&Help")->actions()), QStringList({"&Help", "-", "&About..."}));
     const auto popups = form_->findChildren<QMenu*>(QString(), Qt::FindDirectChildrenOnly);
     ASSERT_EQ(popups.size(), 1);
