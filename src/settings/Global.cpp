@@ -171,6 +171,7 @@ void BindOptions(Binder& b, TSettings& s) {
     b.Bool("SecureRip", "CTDB", r.CTDB, r.AccurateRip); // read after AccurateRip
     b.Text("SecureRip", "CTDBServer", r.CTDBServer, d.SecureRip.CTDBServer);
     b.Int("SecureRip", "SectorRetries", r.SectorRetries, d.SecureRip.SectorRetries);
+    b.Bool("SecureRip", "FastFirst", r.FastFirst, d.SecureRip.FastFirst);
     // A file that has the window's section already gets this one appended after it.
     b.Int("Performance", "Encoders", s.Performance.Encoders, d.Performance.Encoders);
     auto& w = s.MainWindow;

@@ -57,6 +57,7 @@ TEST_F(SettingsStore, WithoutAFileEverySettingHasItsDefault) {
     EXPECT_EQ(Settings.SecureRip.ReadOffset, 0);
     EXPECT_FALSE(Settings.SecureRip.TestAndCopy);
     EXPECT_EQ(Settings.SecureRip.SectorRetries, 20);
+    EXPECT_FALSE(Settings.SecureRip.FastFirst);
 }
 
 TEST_F(SettingsStore, SavingWritesEverySectionWithItsKeysInOrderNewestSectionLast) {
@@ -77,7 +78,7 @@ TEST_F(SettingsStore, SavingWritesEverySectionWithItsKeysInOrderNewestSectionLas
                                                   "[WMAOptions]", "[CDOptions]", "[RecordOptions]",
                                                   "[QueryCDDB]", "[ID3]", "[SecureRip]",
                                                   "[Performance]", "[MainWindow]"}));
-    ASSERT_EQ(keys.size(), 47u);
+    ASSERT_EQ(keys.size(), 48u);
     EXPECT_EQ(keys[0], "OutputFolder");
     EXPECT_EQ(keys[13], "StereoMode");
     EXPECT_EQ(keys[16], "MaxBitRate");
@@ -88,9 +89,10 @@ TEST_F(SettingsStore, SavingWritesEverySectionWithItsKeysInOrderNewestSectionLas
     EXPECT_EQ(keys[34], "CTDB");
     EXPECT_EQ(keys[35], "CTDBServer");
     EXPECT_EQ(keys[36], "SectorRetries");
-    EXPECT_EQ(keys[37], "Encoders");
-    EXPECT_EQ(keys[38], "Left");
-    EXPECT_EQ(keys[46], "Column3Width");
+    EXPECT_EQ(keys[37], "FastFirst");
+    EXPECT_EQ(keys[38], "Encoders");
+    EXPECT_EQ(keys[39], "Left");
+    EXPECT_EQ(keys[47], "Column3Width");
     EXPECT_EQ(text.find('\r'), std::string::npos);
 }
 
