@@ -15,6 +15,7 @@
 #include "platform/IniFile.h"
 #include "platform/ProgramFolder.h"
 #include "platform/UserFolders.h"
+#include "settings/DiscHistory.h"
 
 namespace settings {
 
@@ -287,7 +288,7 @@ void LoadSaveDiscInfo(const std::string& key, bool Load) {
     if (key.empty()) {
         return;
     }
-    const std::string path = platform::ProgramFolder() + "cdinfo.dat";
+    const std::string path = DiscHistoryPath();
     if (Load) {
         platform::IniFile ini(path);
         Binder binder(&ini, Binder::Mode::Load, nullptr);
