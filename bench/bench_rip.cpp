@@ -25,6 +25,10 @@
 //   BM_StopDuringStuckRead/0  Stop while every read of the track stalls in the drive
 //                       (plain read; /1 secure): the time the owner's delete takes,
 //                       longest of five (goal < 200 ms)
+//   BM_FastFirstVsPlain/0  secure mode with fast first on the undamaged track, which the
+//                       loopback AccurateRip server holds (read once, verified, kept),
+//                       against the plain rip, in interleaved pairs; ratio = the median of
+//                       fast first over plain (goal <= 1.1); /1 also sums for the CTDB
 //   BM_VerifyFiles      the check of a ripped folder (Verify Files) on the WAV file of
 //                       the same track: header scan, file reads and every sum; no
 //                       database answers (nobody listens); x_realtime as above
@@ -41,8 +45,11 @@
 #include <QCoreApplication>
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <chrono>
+#include <csignal>
 #include <cstdlib>
+#include <filesystem>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -253,6 +260,84 @@ void BM_StopDuringStuckRead(benchmark::State& state) {
     state.counters["longest_ms"] = longest;
 }
 
+// The loopback AccurateRip server of the tests, holding the checksums of the bench track.
+class ArServer {
+public:
+    explicit ArServer(const testsupport::ScratchFolder& dir) {
+        using testsupport::Quoted;
+        const std::string helper = VELLORINE_SOURCE_DIR "/tests/cd/accuraterip.py";
+        const std::string folder = dir.File("database");
+        std::filesystem::create_directories(folder);
+        const auto made = testsupport::RunCommand(
+            "python3 " + Quoted(helper) + " database " + Quoted(dir.File("bench.bin")) + " " +
+            Quoted(folder + "/answer") + " match " + std::to_string(TrackFrames));
+        std::filesystem::rename(folder + "/answer",
+                                folder + "/" + made.Output.substr(0, made.Output.find('\n')));
+        const std::string port = dir.File("port");
+        std::filesystem::remove(port); // from an earlier server
+        testsupport::RunCommand("python3 " + Quoted(helper) + " serve " + Quoted(folder) + " " +
+                                Quoted(port) + " 1 >/dev/null 2>&1 & echo $! > " +
+                                Quoted(dir.File("pid")));
+        testsupport::WaitUntil([&] { return std::filesystem::exists(port); },
+                               std::chrono::seconds(5));
+        url_ = "http://127.0.0.1:" + testsupport::ReadText(port);
+        pid_ = std::stoi(testsupport::ReadText(dir.File("pid")));
+    }
+    ~ArServer() { ::kill(pid_, SIGTERM); }
+    const std::string& Url() const { return url_; }
+
+private:
+    std::string url_;
+    int pid_ = 0;
+};
+
+void BM_FastFirstVsPlain(benchmark::State& state) {
+    Fixture& f = Shared();
+    settings::Settings.CommonOptions.IsNormalize = false;
+    const ArServer server(f.dir);
+    Sink sink;
+    cd::RipSessionOptions options;
+    options.outputFolder = f.dir.Path();
+    options.accurateRipServer = server.Url();
+    options.ctdb = state.range(0) != 0;
+    options.ctdbServer = "http://127.0.0.1:9"; // refused at once: the sums still run
+    options.fastFirst = true;
+    // One session for the disc, as a job has: its lookup is made once, before the pairs.
+    const auto session = std::make_shared<cd::RipSession>(options);
+    const auto rip = [&](bool fast) {
+        const auto start = std::chrono::steady_clock::now();
+        auto thread = std::make_unique<cd::TCDRipThread>(
+            1, "bench", cd::TRipOptions{f.dir.Path() + (fast ? "/fast.wav" : "/plain.wav")});
+        thread->CDHandle = f.handle;
+        thread->NotifyWindow = &sink;
+        if (fast) {
+            thread->Session = session;
+        }
+        thread->Resume();
+        thread.reset();
+        const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
+        QCoreApplication::sendPostedEvents(&sink);
+        return took.count();
+    };
+    rip(true);
+    const auto first = session->Tracks();
+    if (first.size() != 1 || first[0].fastPass != cd::FastPass::Verified) {
+        state.SkipWithError("the track was not verified in the fast pass");
+        return;
+    }
+    std::vector<double> ratios;
+    for (auto _ : state) {
+        const double plain = rip(false);
+        const double fast = rip(true);
+        state.SetIterationTime(fast);
+        ratios.push_back(fast / plain);
+    }
+    std::sort(ratios.begin(), ratios.end());
+    state.counters["ratio"] = ratios.empty() ? 0.0 : ratios[ratios.size() / 2];
+    state.counters["x_realtime"] = benchmark::Counter(
+        TrackSeconds * static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
+}
+
 void BM_VerifyFiles(benchmark::State& state) {
     Fixture& f = Shared();
     const auto disc = cd::ReadDiscOf(f.handle);
@@ -308,6 +393,12 @@ BENCHMARK(BM_StopDuringStuckRead)
     ->Unit(benchmark::kMillisecond)
     ->UseManualTime();
 BENCHMARK(BM_VerifyFiles)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_FastFirstVsPlain)
+    ->Arg(0)
+    ->Arg(1)
+    ->Iterations(15)
+    ->Unit(benchmark::kMillisecond)
+    ->UseManualTime();
 
 } // namespace
 

@@ -45,6 +45,7 @@
 #include "platform/Registry.h"
 #include "platform/RunningPrograms.h"
 #include "platform/Shell.h"
+#include "settings/DiscHistory.h"
 #include "settings/FileNames.h"
 #include "settings/Global.h"
 #include "settings/OptionSet.h"
@@ -106,6 +107,9 @@ QString ColourSheet(const char* widget, int r, int g, int b) {
 } // namespace
 
 TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent) {
+    // The disc's titles are looked up once the window is built; a long history is listed
+    // meanwhile.
+    settings::ListDiscHistoryAhead();
     setObjectName(QStringLiteral("MainForm"));
     setCentralWidget(new QWidget(this));
     CreateActions();

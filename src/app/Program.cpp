@@ -8,11 +8,13 @@
 #include "cd/ReadOffsetFinder.h"
 #include "platform/ErrorDisplay.h"
 #include "platform/TerminationSignals.h"
+#include "settings/DiscHistory.h"
 #include "settings/SecureRipPage.h"
 
 namespace app {
 
 int RunProgram(int argc, char** argv, const std::function<void(TMainForm&)>& started) {
+    settings::ListDiscHistoryAhead(); // beside the start of the toolkit
     platform::TApplication application(argc, argv);
     // Lets the desktop match the window to the installed menu entry and its icon.
     QGuiApplication::setDesktopFileName(QStringLiteral("org.vellorine.Vellorine"));

@@ -125,6 +125,12 @@ void ParanoiaReader::Begin(std::uint32_t firstFrame, std::uint32_t frames, int o
     paranoiaNext_ = -1;
 }
 
+void ParanoiaReader::SetSingleRead(bool on) {
+    singleRead_ = on;
+    block_.resize(VerifyBlockSectors * CDFrameBytes);
+    blockCount_ = 0; // nothing read in one mode is taken as read in the other
+}
+
 ParanoiaReader::Counts ParanoiaReader::SpanCounts() const {
     Counts counts;
     std::set<std::int64_t> all = reread_;
@@ -159,7 +165,7 @@ const std::uint8_t* ParanoiaReader::FetchSector(std::int64_t lsn) {
     if (lsn < discBase_ || lsn >= audioEnd_) {
         return silence.data(); // before the first track or past the lead-out
     }
-    if (twoReads_) {
+    if (twoReads_ || singleRead_) {
         return SectorOfBlock(lsn);
     }
     if (!bufferValid_ || bufferedSector_ != lsn) {
@@ -318,6 +324,15 @@ bool ParanoiaReader::LoadBlock(std::int64_t lsn) {
     const auto bytes = static_cast<std::size_t>(count) * CDFrameBytes;
     blockCount_ = 0;
     blockFirst_ = lsn;
+    if (singleRead_) {
+        // Damage just past the span must not fail a read of the span.
+        const std::int64_t within = InSpan(lsn) ? std::min(count, spanLast_ + 1 - lsn) : count;
+        if (stop_ || !ReadRaw(lsn, within, block_.data())) {
+            return false;
+        }
+        blockCount_ = within;
+        return true;
+    }
     const bool first = ReadRaw(lsn, count, block_.data());
     const bool second = ReadRaw(lsn, count, second_.data());
     if (first && second && std::memcmp(block_.data(), second_.data(), bytes) == 0) {

@@ -76,6 +76,10 @@ public:
     bool Read(std::uint32_t count, std::uint8_t* out);
     Counts SpanCounts() const;
     void SetBudget(Budget budget) { budget_ = budget; }
+    // A single read of each block of sectors, offset applied but nothing verified: a read
+    // that fails ends the span (Read returns false). For a pass whose result is checked
+    // against the databases afterwards; a later Begin keeps the mode until it is turned off.
+    void SetSingleRead(bool on);
     // Makes a Read in progress (on another thread) return false soon, and every later
     // one at once; Stopped() then tells a stop from a failed read.
     void RequestStop() { stop_ = true; }
@@ -130,6 +134,7 @@ private:
     std::int64_t agreeUntil_ = 0;
 
     bool twoReads_ = false; // image drive: blocks verified by two equal reads
+    bool singleRead_ = false;
     std::vector<std::uint8_t> block_;
     std::vector<std::uint8_t> second_;
     std::int64_t blockFirst_ = 0;

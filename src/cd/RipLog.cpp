@@ -114,12 +114,47 @@ std::string RipVerdict(const std::vector<RipLogTrack>& tracks) {
            " track(s) not confirmed by AccurateRip";
 }
 
+std::string FastPassSummary(const std::vector<RipLogTrack>& tracks) {
+    int verified = 0;
+    std::string reripped;
+    int rerippedCount = 0;
+    for (const RipLogTrack& t : tracks) {
+        if (t.fastPass == FastPass::Verified) {
+            ++verified;
+        } else if (t.fastPass == FastPass::Reripped) {
+            ++rerippedCount;
+            reripped += (reripped.empty() ? "" : ", ") + std::string(t.number < 10 ? "0" : "") +
+                        std::to_string(t.number);
+        }
+    }
+    std::string text = std::to_string(verified) + " track(s) verified in the fast pass; " +
+                       std::to_string(rerippedCount) + " re-ripped in secure mode";
+    return rerippedCount > 0 ? text + " (" + reripped + ")" : text;
+}
+
+namespace {
+
+void FormatFastPass(std::ostringstream& out, const RipLogTrack& t) {
+    if (t.fastPass == FastPass::Verified) {
+        out << "  Fast pass:       " << t.fastResult << "; kept as read\n";
+    } else if (t.fastPass == FastPass::Reripped) {
+        out << "  Fast pass:       ";
+        if (t.fastCrc) {
+            out << "CRC32 " << Hex8(*t.fastCrc) << ", ";
+        }
+        out << t.fastResult << "; re-ripped in secure mode\n";
+    }
+}
+
+} // namespace
+
 std::string FormatRipLog(const RipLogData& d) {
     std::ostringstream out;
     out << d.program << " rip log\n\n";
     out << "Drive:        " << d.drive << "\n";
     out << "Read mode:    secure (libcdio-paranoia" << (d.testAndCopy ? ", test and copy" : "")
-        << ")\n";
+        << ")" << (d.fastFirst ? ", fast first (tracks the databases verify are read once)" : "")
+        << "\n";
     out << "Read offset:  " << d.readOffset << " samples\n";
     out << "CDDB disc id: " << Hex8(d.cddbId) << "\n";
     if (!d.accurateRipFile.empty()) {
@@ -138,6 +173,7 @@ std::string FormatRipLog(const RipLogData& d) {
     for (const RipLogTrack& t : d.tracks) {
         out << "\nTrack " << (t.number < 10 ? "0" : "") << t.number << "\n";
         out << "  File:            " << t.file << "\n";
+        FormatFastPass(out, t);
         if (t.partial) {
             out << "  Length:          " << Msf(t.frames) << " (cut by the rip-time limit)\n";
         }
@@ -174,6 +210,9 @@ std::string FormatRipLog(const RipLogData& d) {
             out << "  Disc CRC32:      " << Hex8(*d.ctdb.crc) << "\n";
         }
         out << "  CTDB:            " << CtdbVerdictText(d.ctdb) << "\n";
+    }
+    if (d.fastFirst) {
+        out << "\nFast first: " << FastPassSummary(d.tracks) << "\n";
     }
     if (d.ripping != 0) {
         out << "\nTrack " << (d.ripping < 10 ? "0" : "") << d.ripping

@@ -16,6 +16,10 @@ namespace cd {
 
 enum class ArVerdict { Off, Pending, Partial, NotVerified, NotInDatabase, Match, Mismatch };
 
+// Fast first: each track is read once and kept when a database verifies it; the others
+// are ripped again in secure mode.
+enum class FastPass { None, Verified, Reripped };
+
 struct RipLogTrack {
     int number = 0;
     std::string file;
@@ -34,6 +38,9 @@ struct RipLogTrack {
     int arConfidence = 0;
     std::string arReason;         // NotVerified: why
     std::optional<CtdbPart> ctdb; // the track's share of the CTDB disc checksum
+    FastPass fastPass = FastPass::None;
+    std::optional<std::uint32_t> fastCrc; // Reripped: the CRC32 of the single read, if whole
+    std::string fastResult; // what the databases said of the single read (or why it failed)
 };
 
 // The CTDB check is of the whole disc: it needs every audio track, each ripped whole.
@@ -66,6 +73,7 @@ struct RipLogData {
     std::vector<RipLogTrack> tracks;
     RipLogCtdb ctdb;
     int ripping = 0; // a track still being read: no verdict yet
+    bool fastFirst = false;
 };
 
 // "accurately ripped (confidence 3)", "not in database", "mismatch", ...
@@ -74,6 +82,8 @@ std::string ArVerdictText(const RipLogTrack& track);
 std::string CtdbVerdictText(const RipLogCtdb& ctdb);
 // The last line of the log once no track is being read.
 std::string RipVerdict(const std::vector<RipLogTrack>& tracks);
+// Fast first: "2 track(s) verified in the fast pass; 1 re-ripped in secure mode (03)".
+std::string FastPassSummary(const std::vector<RipLogTrack>& tracks);
 std::string FormatRipLog(const RipLogData& data);
 // Writes `text` to path + ".tmp" and renames it over `path`; false (and the temporary
 // file removed) on any failure.

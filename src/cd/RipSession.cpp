@@ -210,6 +210,63 @@ void RipSession::Judge(RipLogTrack& t) const {
     }
 }
 
+// Entries that list a checksum for every audio track and hold this track's share.
+int RipSession::CtdbTrackConfidence(const RipLogTrack& t) const {
+    const int index = AudioIndexOf(t.number);
+    if (ctdbLookup_ != LookupState::Loaded || !t.ctdb || t.partial || index < 0) {
+        return 0;
+    }
+    int confidence = 0;
+    for (const CtdbEntry& e : ctdbEntries_) {
+        if (static_cast<int>(e.trackCrcs.size()) == ids_.trackCount &&
+            e.trackCrcs[static_cast<std::size_t>(index)] == t.ctdb->crc) {
+            confidence += e.confidence;
+        }
+    }
+    return confidence;
+}
+
+std::string RipSession::CtdbTrackText(int confidence) const {
+    switch (ctdbLookup_) {
+    case LookupState::Loaded:
+        return confidence > 0 ? "verified by CTDB (confidence " + std::to_string(confidence) + ")"
+                              : "CTDB: no entry holds the track";
+    case LookupState::NotFound:
+        return "CTDB: not in database";
+    case LookupState::Pending:
+        return "CTDB: no answer yet";
+    default:
+        return "CTDB: not verified (" + (ctdbError_.empty() ? "no database answer" : ctdbError_) +
+               ")";
+    }
+}
+
+FastPassCheck RipSession::CheckFastPass(const RipLogTrack& track) const {
+    std::lock_guard lock(mutex_);
+    FastPassCheck check;
+    std::string said;
+    if (options_.accurateRip) {
+        RipLogTrack judged = track;
+        Judge(judged);
+        if (judged.ar == ArVerdict::Match) {
+            check.verified = true;
+            check.text =
+                "verified by AccurateRip (confidence " + std::to_string(judged.arConfidence) + ")";
+            return check;
+        }
+        said = "AccurateRip: " + ArVerdictText(judged);
+    }
+    if (options_.ctdb) {
+        const int confidence = CtdbTrackConfidence(track);
+        check.verified = confidence > 0;
+        const std::string text = CtdbTrackText(confidence);
+        check.text = check.verified ? text : said + (said.empty() ? "" : "; ") + text;
+        return check;
+    }
+    check.text = said;
+    return check;
+}
+
 void RipSession::TrackStarted(int number) {
     std::lock_guard lock(mutex_);
     ripping_ = number;
@@ -334,6 +391,7 @@ void RipSession::WriteLog() {
     data.tracks = tracks_;
     data.ctdb = JudgeDisc();
     data.ripping = ripping_;
+    data.fastFirst = FastFirst();
     const std::string path = LogPathLocked();
     if (!WriteTextAtomically(path, FormatRipLog(data))) {
         std::fprintf(stderr, "rip log: could not write %s\n", path.c_str());

@@ -37,6 +37,13 @@ struct RipSessionOptions {
     std::string ctdbServer = "http://db.cuetools.net";
     int sectorRetries = 20; // re-read budget of one damaged sector
     std::chrono::milliseconds sectorTime = std::chrono::seconds(30); // and its time limit
+    bool fastFirst = false; // read once, re-rip securely what no database verifies
+};
+
+// What the databases say of a track read once.
+struct FastPassCheck {
+    bool verified = false;
+    std::string text; // "verified by AccurateRip (confidence 8)", "AccurateRip: mismatch"
 };
 
 struct RipDisc {
@@ -54,6 +61,8 @@ public:
     RipSession& operator=(const RipSession&) = delete;
 
     const RipSessionOptions& Options() const { return options_; }
+    // Fast first is on and there is a database to verify a track against.
+    bool FastFirst() const { return options_.fastFirst && (options_.accurateRip || options_.ctdb); }
 
     // Called by the rip thread before each track. The first call (and any call with a
     // different disc) records the layout and starts the AccurateRip lookup.
@@ -79,6 +88,11 @@ public:
     RipLogCtdb Ctdb() const;
     // Waits until every lookup has an answer (or there is none to wait for).
     bool WaitForLookup(std::chrono::milliseconds timeout) const;
+    // Whether the sums of a whole track read once (`track`, not yet reported) are
+    // verified: its AccurateRip checksums match the database, or a CTDB entry lists its
+    // share of the disc checksum among its track checksums. A lookup still pending
+    // verifies nothing.
+    FastPassCheck CheckFastPass(const RipLogTrack& track) const;
 
 private:
     enum class LookupState { Off, Pending, Failed, NotFound, Loaded };
@@ -89,6 +103,8 @@ private:
     std::vector<int> AudioTrackNumbers() const;
     std::uint64_t AudioStartOf(int number) const; // samples into the disc's audio
     void Judge(RipLogTrack& track) const;
+    int CtdbTrackConfidence(const RipLogTrack& track) const;
+    std::string CtdbTrackText(int confidence) const;
     void WriteLog();
     std::string LogPathLocked() const;
     int AudioIndexOf(int number) const;

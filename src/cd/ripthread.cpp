@@ -260,6 +260,7 @@ std::shared_ptr<RipSession> SecureSessionFromSettings() {
     options.ctdb = s.CTDB;
     options.ctdbServer = s.CTDBServer;
     options.sectorRetries = std::clamp(s.SectorRetries, 0, settings::TSecureRip::MaxSectorRetries);
+    options.fastFirst = s.FastFirst;
     return std::make_shared<RipSession>(std::move(options));
 }
 
@@ -309,17 +310,125 @@ void TCDRipThread::SecureRipTrack(const std::string& path, std::uint32_t start,
     // Until the track is done the log gives no verdict: a rip that never gets there
     // (a crash, a kill) must not leave a log that reads as a success.
     Session->TrackStarted(TrackNumber);
-    const RipSessionOptions& options = Session->Options();
     RipLogTrack record;
     record.number = TrackNumber;
     record.file = path;
     record.frames = length;
     record.partial = !wholeTrack;
-    SecurePass pass{start, length, nullptr,
-                    std::uint64_t{length} * (options.testAndCopy ? 2U : 1U)};
+    const SpanOfTrack span{start, length, wholeTrack};
+    // Only a whole track has checksums a database can hold.
+    if (wholeTrack && Session->FastFirst()) {
+        switch (ReadOnceAndCheck(reader, path, file, span, record)) {
+        case FastOutcome::Reported:
+            return;
+        case FastOutcome::Stopped:
+            Session->TrackStopped(TrackNumber);
+            return;
+        case FastOutcome::RipSecurely:
+            // The single read stays in the file until the secure rip overwrites it; the
+            // file keeps its partial name meanwhile.
+            file = OpenBufferedFile(path, "wb");
+            if (!file || !WriteWavHeader(file.get(), 0)) {
+                NoteFileError();
+                record.status = RipStatusFileFailed;
+                Session->TrackDone(std::move(record));
+                PostDone(RipStatusFileFailed);
+                return;
+            }
+            break;
+        }
+    }
+    SecurePasses(reader, path, std::move(file), span, record);
+}
+
+TrackSums TCDRipThread::SumsFor(const SpanOfTrack& span) const {
+    const std::uint64_t samples = std::uint64_t{span.length} * ParanoiaReader::SamplesPerFrame;
+    if (!span.whole) {
+        return TrackSums();
+    }
+    TrackSums sums(samples, Session->IsFirstAudioTrack(TrackNumber),
+                   Session->IsLastAudioTrack(TrackNumber));
+    if (Session->Options().ctdb) {
+        sums.SumForCtdb(samples, Session->CtdbRangeOf(TrackNumber, samples));
+    }
+    return sums;
+}
+
+void TCDRipThread::NoteSums(const TrackSums& sums, RipLogTrack& record) {
+    record.crc = sums.Crc();
+    record.peak = sums.Peak();
+    record.arV1.reset();
+    record.arV2.reset();
+    if (sums.AccurateRip()) {
+        record.arV1 = sums.AccurateRip()->V1();
+        record.arV2 = sums.AccurateRip()->V2();
+    }
+    record.ctdb = sums.Ctdb();
+}
+
+// Reads the track once, without verifying reads, and keeps it when a database verifies
+// its checksums; anything else (a failed read, a mismatch, a disc the databases do not
+// know, no answer) leaves the track to the secure passes.
+TCDRipThread::FastOutcome
+TCDRipThread::ReadOnceAndCheck(const std::shared_ptr<ParanoiaReader>& reader,
+                               const std::string& path, FilePtr& file, const SpanOfTrack& span,
+                               RipLogTrack& record) {
+    SecurePass pass{span.start, span.length, file.get(), span.length};
+    TrackSums sums = SumsFor(span);
     std::uint64_t progressDone = 0;
     std::uint64_t audioBytes = 0;
-    if (length == 0) {
+    reader->SetSingleRead(true);
+    const ReadResult result = ReadSecurely(reader, pass, sums, progressDone, audioBytes);
+    if (result == ReadResult::Stopped || StopFlag || drive_->Abandoned()) {
+        return FastOutcome::Stopped;
+    }
+    reader->SetSingleRead(false);
+    if (result == ReadResult::WriteFailed) {
+        NoteSums(sums, record);
+        Report(path, std::move(file), audioBytes, result, {}, record);
+        return FastOutcome::Reported;
+    }
+    record.fastPass = FastPass::Reripped;
+    if (result == ReadResult::ReadFailed) {
+        record.fastResult = "the read failed";
+        return FastOutcome::RipSecurely;
+    }
+    NoteSums(sums, record);
+    if (!WaitForDatabases()) {
+        return FastOutcome::Stopped;
+    }
+    const FastPassCheck check = Session->CheckFastPass(record);
+    record.fastResult = check.text;
+    if (!check.verified) {
+        record.fastCrc = sums.Crc();
+        return FastOutcome::RipSecurely;
+    }
+    record.fastPass = FastPass::Verified;
+    Report(path, std::move(file), audioBytes, result, {}, record);
+    return FastOutcome::Reported;
+}
+
+// The lookups started with the disc; a stop ends the wait at once.
+bool TCDRipThread::WaitForDatabases() {
+    constexpr std::chrono::milliseconds Slice{20};
+    while (!Session->WaitForLookup(Slice)) {
+        if (StopFlag) {
+            return false;
+        }
+    }
+    return !StopFlag;
+}
+
+// The test pass (when asked for) and the copy pass, then the report.
+void TCDRipThread::SecurePasses(const std::shared_ptr<ParanoiaReader>& reader,
+                                const std::string& path, FilePtr file, const SpanOfTrack& span,
+                                RipLogTrack& record) {
+    const RipSessionOptions& options = Session->Options();
+    SecurePass pass{span.start, span.length, nullptr,
+                    std::uint64_t{span.length} * (options.testAndCopy ? 2U : 1U)};
+    std::uint64_t progressDone = 0;
+    std::uint64_t audioBytes = 0;
+    if (span.length == 0) {
         PostProgress(100);
     }
     ReadResult result = ReadResult::Ok;
@@ -333,14 +442,7 @@ void TCDRipThread::SecureRipTrack(const std::string& path, std::uint32_t start,
             counts = reader->SpanCounts();
         }
     }
-    TrackSums sums = wholeTrack ? TrackSums(std::uint64_t{length} * ParanoiaReader::SamplesPerFrame,
-                                            Session->IsFirstAudioTrack(TrackNumber),
-                                            Session->IsLastAudioTrack(TrackNumber))
-                                : TrackSums();
-    if (wholeTrack && options.ctdb) {
-        const std::uint64_t samples = std::uint64_t{length} * ParanoiaReader::SamplesPerFrame;
-        sums.SumForCtdb(samples, Session->CtdbRangeOf(TrackNumber, samples));
-    }
+    TrackSums sums = SumsFor(span);
     if (result == ReadResult::Ok && !StopFlag) {
         pass.out = file.get();
         result = ReadSecurely(reader, pass, sums, progressDone, audioBytes);
@@ -350,15 +452,16 @@ void TCDRipThread::SecureRipTrack(const std::string& path, std::uint32_t start,
             counts.uncorrectable = std::max(counts.uncorrectable, copy.uncorrectable);
         }
     }
-    record.crc = sums.Crc();
-    record.peak = sums.Peak();
+    NoteSums(sums, record);
+    Report(path, std::move(file), audioBytes, result, counts, record);
+}
+
+// Closes (and normalizes) the file, gives the session the track's results and posts
+// the completion event; a stopped rip reports nothing.
+void TCDRipThread::Report(const std::string& path, FilePtr file, std::uint64_t audioBytes,
+                          ReadResult result, ParanoiaReader::Counts counts, RipLogTrack& record) {
     record.rereadFrames = counts.reread;
     record.uncorrectableFrames = counts.uncorrectable;
-    if (sums.AccurateRip()) {
-        record.arV1 = sums.AccurateRip()->V1();
-        record.arV2 = sums.AccurateRip()->V2();
-    }
-    record.ctdb = sums.Ctdb();
     std::optional<std::int32_t> status = Complete(path, std::move(file), audioBytes, result);
     if (!status) {
         Session->TrackStopped(TrackNumber); // stopped: no completion event, nothing for the log

@@ -13,6 +13,9 @@
 // and copy), checked (CRC32, peak, AccurateRip) and reported to the session, which
 // keeps the rip log. The messages stay the same; a track whose frames could not all be
 // read reliably ends with RipStatusUncorrectable. Without a session nothing changes.
+// With the session's fast first, a whole track is first read once (offset applied, reads
+// not verified) and kept when the databases verify its checksums; otherwise the secure
+// passes rip it again into the same file. The progress runs from 0 to 100 for each.
 //
 // Threading: the owner creates the thread (suspended) on the GUI thread with its options
 // (the WAV path, rip time, normalize), sets CDHandle, NotifyWindow and
@@ -134,8 +137,24 @@ private:
         std::FILE* out = nullptr; // null for the test pass
         std::uint64_t progressTotal = 0;
     };
+    struct SpanOfTrack {
+        std::uint32_t start = 0;
+        std::uint32_t length = 0;
+        bool whole = false; // not cut by the rip-time limit
+    };
+    enum class FastOutcome { Reported, RipSecurely, Stopped };
     void SecureRipTrack(const std::string& path, std::uint32_t start, std::uint32_t length,
                         bool wholeTrack);
+    FastOutcome ReadOnceAndCheck(const std::shared_ptr<ParanoiaReader>& reader,
+                                 const std::string& path, FilePtr& file, const SpanOfTrack& span,
+                                 RipLogTrack& record);
+    bool WaitForDatabases();
+    void SecurePasses(const std::shared_ptr<ParanoiaReader>& reader, const std::string& path,
+                      FilePtr file, const SpanOfTrack& span, RipLogTrack& record);
+    void Report(const std::string& path, FilePtr file, std::uint64_t audioBytes, ReadResult result,
+                ParanoiaReader::Counts counts, RipLogTrack& record);
+    TrackSums SumsFor(const SpanOfTrack& span) const;
+    static void NoteSums(const TrackSums& sums, RipLogTrack& record);
     std::shared_ptr<ParanoiaReader> OpenReader(std::string& error);
     ReadResult ReadSecurely(const std::shared_ptr<ParanoiaReader>& reader, const SecurePass& pass,
                             TrackSums& sums, std::uint64_t& progressDone, std::uint64_t& written);

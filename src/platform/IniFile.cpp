@@ -3,9 +3,11 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 #include <fcntl.h>
 #include <fstream>
+#include <future>
 #include <mutex>
 #include <stdexcept>
 #include <sys/mman.h>
@@ -62,6 +64,16 @@ bool SettledBeforeNow(const struct stat& st) {
     };
     constexpr long long margin = 100'000'000; // ns, well above any tick
     return ns(now) - std::max(ns(st.st_mtim), ns(st.st_ctim)) > margin;
+}
+
+// FNV-1a over the name with ASCII letters folded, as the names are matched.
+std::uint32_t FoldedHash(std::string_view name) {
+    std::uint32_t hash = 2166136261U;
+    for (const char c : name) {
+        const char lower = c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+        hash = (hash ^ static_cast<unsigned char>(lower)) * 16777619U;
+    }
+    return hash;
 }
 
 bool MatchesFolded(std::string_view name, const std::string& folded) {
@@ -187,7 +199,12 @@ struct IniFile::Mapping {
     Mapping& operator=(const Mapping&) = delete;
 };
 
-IniFile::IniFile(std::string path) : path_(std::move(path)) {
+IniFile::IniFile(std::string path) : IniFile(std::move(path), true) {}
+
+IniFile::IniFile(std::string path, bool waitForListing) : path_(std::move(path)) {
+    if (waitForListing) {
+        WaitForListingAhead(path_);
+    }
     Read();
     if (!headers_) {
         IndexSections();
@@ -203,6 +220,52 @@ struct IniFile::Listing {
 IniFile::Listing& IniFile::LastListing() {
     static Listing listing;
     return listing;
+}
+
+namespace {
+
+// The file being listed ahead and the end of that work (guarded by ListingMutex).
+struct Ahead {
+    std::string path;
+    std::shared_future<void> done;
+};
+
+Ahead& AheadListing() {
+    static Ahead ahead;
+    return ahead;
+}
+
+} // namespace
+
+void IniFile::WaitForListingAhead(const std::string& path) {
+    std::shared_future<void> done;
+    {
+        const std::lock_guard<std::mutex> lock(ListingMutex);
+        if (AheadListing().path == path) {
+            done = AheadListing().done;
+        }
+    }
+    if (done.valid()) {
+        done.wait();
+    }
+}
+
+void IniFile::ListAhead(const std::string& path) {
+    // Made first, so that it outlives the task's holder at exit (whose end waits for it).
+    LastListing();
+    std::shared_future<void> previous;
+    {
+        const std::lock_guard<std::mutex> lock(ListingMutex);
+        Ahead& ahead = AheadListing();
+        if (ahead.path == path && ahead.done.valid()) {
+            return;
+        }
+        previous = std::move(ahead.done); // waited for outside the lock: it takes the lock
+        ahead.path = path;
+        ahead.done = std::async(std::launch::async, [path] {
+                         const IniFile listed(path, false); // keeps its listing as the last
+                     }).share();
+    }
 }
 
 IniFile::~IniFile() = default;
@@ -256,19 +319,27 @@ void IniFile::Read() {
 // one "[" to the next and looks only at the lines that hold one.
 void IniFile::IndexSections() {
     auto headers = std::make_shared<std::vector<Header>>();
-    std::size_t pos = 0;
-    while ((pos = text_.find('[', pos)) != npos) {
-        const std::size_t lineBegin = pos == 0 ? 0 : text_.rfind('\n', pos - 1) + 1;
-        const std::size_t lineEnd = text_.find('\n', pos);
-        const std::string_view line = text_.substr(lineBegin, lineEnd - lineBegin);
-        const bool leadingBlanks =
-            std::all_of(text_.begin() + static_cast<std::ptrdiff_t>(lineBegin),
-                        text_.begin() + static_cast<std::ptrdiff_t>(pos), IsBlank);
+    const char* const data = text_.data();
+    const std::size_t size = text_.size();
+    for (std::size_t pos = 0; pos < size;) {
+        const void* bracket = std::memchr(data + pos, '[', size - pos);
+        if (bracket == nullptr) {
+            break;
+        }
+        const auto at = static_cast<std::size_t>(static_cast<const char*>(bracket) - data);
+        std::size_t lineBegin = at;
+        while (lineBegin > 0 && IsBlank(data[lineBegin - 1]) && data[lineBegin - 1] != '\n') {
+            --lineBegin;
+        }
+        // Every line of the text ends in '\n'.
+        const auto lineEnd = static_cast<std::size_t>(
+            static_cast<const char*>(std::memchr(data + at, '\n', size - at)) - data);
         pos = lineEnd + 1;
-        if (const auto name = leadingBlanks ? SectionOf(line) : std::nullopt) {
-            headers->push_back({lineBegin, lineEnd + 1,
-                                static_cast<std::size_t>(name->data() - text_.data()),
-                                name->size()});
+        if (lineBegin > 0 && data[lineBegin - 1] != '\n') {
+            continue; // the "[" follows other text on its line
+        }
+        if (const auto name = SectionOf(text_.substr(lineBegin, lineEnd - lineBegin))) {
+            headers->push_back({lineBegin, FoldedHash(*name)});
         }
     }
     headers_ = std::move(headers);
@@ -290,14 +361,20 @@ IniFile::Section* IniFile::FindSection(const std::string& name) const {
     }
     if (std::find(absent_.begin(), absent_.end(), folded) == absent_.end()) {
         const std::vector<Header>& headers = *headers_;
+        const std::uint32_t hash = FoldedHash(folded);
         for (std::size_t i = 0; i < headers.size(); ++i) {
             const Header& header = headers[i];
-            if (!MatchesFolded(text_.substr(header.nameBegin, header.nameSize), folded)) {
+            if (header.nameHash != hash) {
+                continue;
+            }
+            const std::string_view line = OriginalLine(header.lineBegin);
+            const auto headerName = SectionOf(line);
+            if (!headerName || !MatchesFolded(*headerName, folded)) {
                 continue;
             }
             auto section = std::make_unique<Section>();
             section->folded = folded;
-            section->bodyBegin = header.bodyBegin;
+            section->bodyBegin = header.lineBegin + line.size() + 1;
             section->bodyEnd = i + 1 < headers.size() ? headers[i + 1].lineBegin : text_.size();
             sections_.push_back(std::move(section));
             return sections_.back().get();

@@ -6,7 +6,8 @@
 // byte-order mark; writes use LF and no mark.
 //
 // The file is read once when the object is made (mapped, not copied, when its last line
-// ends) and its section headers are listed in that one pass; a section's keys are
+// ends) and its section headers are listed in that one pass (or ahead, see ListAhead); a
+// section's keys are
 // indexed the first time the section is used, so no lookup scans the text again. The
 // listing of the last file listed is kept while that file stays as it was (same file, size,
 // modification and change times), so the same file read again is not scanned again.
@@ -22,6 +23,7 @@
 #include <sys/stat.h>
 
 #include <cstddef>
+#include <cstdint>
 #include <map>
 #include <memory>
 #include <optional>
@@ -57,18 +59,26 @@ public:
     bool Changed() const { return changed_; }
     void UpdateFile() const;
 
+    // Lists the section headers of the file at `path` on a thread of its own, so that the
+    // next IniFile of that file finds them listed (or waits for the rest of the listing)
+    // instead of scanning the text itself: a large file's scan overlaps what the program
+    // does before it needs the file. Does nothing when that file is being listed already.
+    static void ListAhead(const std::string& path);
+
     static constexpr std::size_t MaxValueLength = 2047;
     static std::optional<long long> ParseInteger(const std::string& text);
 
 private:
     struct Mapping;
     struct Section;
+    // A section header of the text: where its line starts and a hash of its case-folded
+    // name, so that looking a name up reads the text only where the hashes agree.
     struct Header {
         std::size_t lineBegin;
-        std::size_t bodyBegin;
-        std::size_t nameBegin;
-        std::size_t nameSize;
+        std::uint32_t nameHash;
     };
+    IniFile(std::string path, bool waitForListing);
+    static void WaitForListingAhead(const std::string& path);
 
     struct Listing;
     static Listing& LastListing();

@@ -15,6 +15,7 @@
 #include "platform/IniFile.h"
 #include "platform/ProgramFolder.h"
 #include "platform/UserFolders.h"
+#include "settings/DiscHistory.h"
 
 namespace settings {
 
@@ -172,6 +173,7 @@ void BindOptions(Binder& b, TSettings& s) {
     b.Bool("SecureRip", "CTDB", r.CTDB, r.AccurateRip); // read after AccurateRip
     b.Text("SecureRip", "CTDBServer", r.CTDBServer, d.SecureRip.CTDBServer);
     b.Int("SecureRip", "SectorRetries", r.SectorRetries, d.SecureRip.SectorRetries);
+    b.Bool("SecureRip", "FastFirst", r.FastFirst, d.SecureRip.FastFirst);
     // A file that has the window's section already gets this one appended after it.
     b.Int("Performance", "Encoders", s.Performance.Encoders, d.Performance.Encoders);
     b.Bool("Tags", "ID3v2", s.Tags.ID3v2, d.Tags.ID3v2);
@@ -319,7 +321,7 @@ void LoadSaveDiscInfo(const std::string& key, bool Load) {
     if (key.empty()) {
         return;
     }
-    const std::string path = platform::ProgramFolder() + "cdinfo.dat";
+    const std::string path = DiscHistoryPath();
     if (Load) {
         platform::IniFile ini(path);
         Binder binder(&ini, Binder::Mode::Load, nullptr);

@@ -84,6 +84,8 @@ struct TSecureRip {
                       // has no CTDB key it follows AccurateRip
     std::string CTDBServer = "http://db.cuetools.net";
     int SectorRetries = 20; // re-reads of a damaged sector before it is given up
+    bool FastFirst = false; // read each track once; re-read securely only what no
+                            // database verifies
     static constexpr int MaxReadOffset = 44100; // one second
     static constexpr int MaxSectorRetries = 100;
 };

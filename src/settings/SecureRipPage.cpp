@@ -78,6 +78,10 @@ TSecureRipPage::TSecureRipPage(QWidget* parent) : QWidget(parent) {
     eCTDBServer->setMaxLength(2047);
     ctdbServer->addRow(QStringLiteral("CTDB server:"), eCTDBServer);
     page->addLayout(ctdbServer);
+    ckFastFirst = NamedCheck(this, "ckFastFirst",
+                             QStringLiteral("Fast first (read once; re-read securely only the "
+                                            "tracks the databases do not verify)"));
+    page->addWidget(ckFastFirst);
     page->addStretch();
     connect(ckSecureRip, &QCheckBox::toggled, this, [this] { UpdateEnabled(); });
     connect(ckAccurateRip, &QCheckBox::toggled, this, [this] { UpdateEnabled(); });
@@ -94,6 +98,7 @@ void TSecureRipPage::Load(const TSecureRip& options) {
     eAccurateRipServer->setText(QString::fromStdString(options.AccurateRipServer));
     ckCTDB->setChecked(options.CTDB);
     eCTDBServer->setText(QString::fromStdString(options.CTDBServer));
+    ckFastFirst->setChecked(options.FastFirst);
     UpdateEnabled();
 }
 
@@ -105,6 +110,7 @@ void TSecureRipPage::Store(TSecureRip& options) const {
     options.AccurateRipServer = eAccurateRipServer->text().trimmed().toStdString();
     options.CTDB = ckCTDB->isChecked();
     options.CTDBServer = eCTDBServer->text().trimmed().toStdString();
+    options.FastFirst = ckFastFirst->isChecked();
 }
 
 void TSecureRipPage::UpdateEnabled() {
@@ -116,6 +122,7 @@ void TSecureRipPage::UpdateEnabled() {
     eAccurateRipServer->setEnabled(on && ckAccurateRip->isChecked());
     ckCTDB->setEnabled(on);
     eCTDBServer->setEnabled(on && ckCTDB->isChecked());
+    ckFastFirst->setEnabled(on && (ckAccurateRip->isChecked() || ckCTDB->isChecked()));
 }
 
 ReadOffsetFinder TSecureRipPage::InstallFinder(ReadOffsetFinder finder) {

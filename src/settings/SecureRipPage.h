@@ -1,8 +1,10 @@
 #pragma once
 // The Options dialog's "Secure rip" page: secure extraction on or off, the drive's read
 // offset in samples, test and copy, the AccurateRip check with its server and the CTDB
-// check with its server. The other controls follow the main box (disabled while secure
-// extraction is off), and each server box follows its check box.
+// check with its server, and fast first (a single read of each track, re-read securely
+// only when no database verifies it). The other controls follow the main box (disabled
+// while secure extraction is off), each server box follows its check box, and fast first
+// needs a database to verify against.
 //
 // Detect looks the read offset up for the disc in the first drive (see TReadOffsetSearch)
 // with the AccurateRip server of the page and the user's proxy, and on the user's Yes puts
@@ -43,6 +45,7 @@ public:
     QLineEdit* eAccurateRipServer = nullptr;
     QCheckBox* ckCTDB = nullptr;
     QLineEdit* eCTDBServer = nullptr;
+    QCheckBox* ckFastFirst = nullptr;
 
 private:
     void UpdateEnabled();

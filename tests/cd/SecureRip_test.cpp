@@ -692,12 +692,14 @@ TEST(SecureRipParts, TheSessionComesFromTheSettingsOnlyWhenSecureModeIsOn) {
     settings::Settings.SecureRip.TestAndCopy = true;
     settings::Settings.SecureRip.AccurateRipServer = "http://127.0.0.1:9";
     settings::Settings.SecureRip.SectorRetries = 7;
+    settings::Settings.SecureRip.FastFirst = true;
     const auto session = SecureSessionFromSettings();
     ASSERT_NE(session, nullptr);
     EXPECT_EQ(session->Options().readOffset, 48);
     EXPECT_TRUE(session->Options().testAndCopy);
     EXPECT_EQ(session->Options().accurateRipServer, "http://127.0.0.1:9");
     EXPECT_EQ(session->Options().sectorRetries, 7);
+    EXPECT_TRUE(session->Options().fastFirst);
     EXPECT_FALSE(session->Options().proxy.use);
     EXPECT_TRUE(session->Options().ctdb) << "on by default";
     EXPECT_EQ(session->Options().ctdbServer, "http://db.cuetools.net");

@@ -3,6 +3,7 @@
 #include "cd/RipSession.h"
 #include "jobs/RipFormTestSupport.h"
 
+#include <algorithm>
 #include <csignal>
 
 namespace jobs_test {
@@ -100,6 +101,43 @@ TEST_F(JobWindowTest, ASecureRipGoesOnPastADamagedTrackAndEndsWithASummary) {
             fs::remove(out / (name + std::string(c.extension)));
         }
     }
+}
+
+// Fast first in a job: the tracks the database verifies are read once, the damaged one is
+// ripped again securely, and every file appears under its name only once it is complete.
+TEST_F(JobWindowTest, FastFirstKeepsVerifiedReadsAndRipsTheDamagedTrackAgain) {
+    const std::vector<int> frames = {40, 40, 40};
+    testsupport::ScopedEnv damage("VELLORINE_FAULTY_SECTORS", "55-56=noise"); // inside track 2
+    OpenDisc(frames);
+    ArServer server(BinPath(), frames);
+    settings::Settings.CommonOptions.OutputFormat = settings::TOutputFormat::ofWav;
+    settings::Settings.SecureRip.Enabled = true;
+    settings::Settings.SecureRip.AccurateRip = true;
+    settings::Settings.SecureRip.AccurateRipServer = server.Url();
+    settings::Settings.SecureRip.CTDB = false;
+    settings::Settings.SecureRip.FastFirst = true;
+    const JobOutcome run = Run(jobs::jkExtract, {"01One", "02Two", "03Three"});
+    settings::Settings.SecureRip.FastFirst = false;
+    ASSERT_TRUE(run.ended) << run.summary.join("\n").toStdString();
+    ASSERT_EQ(run.summary.size(), 3) << run.summary.join("\n").toStdString();
+    EXPECT_EQ(run.summary[0].toStdString(), "1 One.wav: verified (confidence 8)");
+    EXPECT_EQ(run.summary[1].toStdString(), "2 Two.wav: damaged (2 sectors uncorrectable)");
+    EXPECT_EQ(run.summary[2].toStdString(), "3 Three.wav: verified (confidence 8)");
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(out)) {
+        names.push_back(entry.path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    ASSERT_EQ(names.size(), 4u);
+    EXPECT_EQ(names[0], "One.wav");
+    EXPECT_EQ(names[1], "Three.wav");
+    EXPECT_EQ(names[2], "Two.wav");
+    const std::string log = testsupport::ReadText(out / names[3]);
+    EXPECT_NE(log.find("Fast first: 2 track(s) verified in the fast pass; 1 re-ripped in secure "
+                       "mode (02)"),
+              std::string::npos)
+        << log;
+    EXPECT_NE(log.find("AccurateRip: mismatch; re-ripped in secure mode"), std::string::npos);
 }
 
 // Without secure extraction the window closes itself at the end of the job, summary-less.

@@ -267,4 +267,76 @@ TEST(IniFile, AFileReadAgainSeesEveryChangeMadeSinceItWasListed) {
     EXPECT_EQ(changed.ReadString("b", "k", "?"), "?");
 }
 
+// Lookups go by a hash of the name: every section of a long file is found by its own name
+// whatever its case, also when another name has the same hash, and a name the file lacks
+// finds nothing.
+TEST(IniFile, EverySectionOfALongFileIsFoundByItsNameAmongNamesOfTheSameHash) {
+    std::string text;
+    for (int i = 0; i < 4000; ++i) {
+        text += "[" + std::to_string(i * 7919 - 9000) + "]\nArtist=a" + std::to_string(i) + "\n";
+    }
+    // These two names hash alike (32-bit FNV-1a of the text); the later one is padded.
+    text += "[-2767781]\nk=first\n  [ -1226247 ]  \nk=second\n[Disc]\nk=upper\n";
+    const std::string path = TempPath(text);
+    const struct {
+        std::string section;
+        const char* key;
+        std::string value;
+    } cases[] = {
+        {"-2767781", "k", "first"},
+        {"-1226247", "k", "second"},
+        {"disc", "K", "upper"},
+        {"-9000", "artist", "a0"},
+        {std::to_string(3999 * 7919 - 9000), "Artist", "a3999"},
+        {std::to_string(2000 * 7919 - 9000), "Artist", "a2000"},
+        {"-1226248", "k", "?"},
+        {"-2767781", "Artist", "?"},
+    };
+    for (const bool ahead : {false, true}) {
+        if (ahead) {
+            IniFile::ListAhead(path);
+        }
+        const IniFile ini(path);
+        for (const auto& c : cases) {
+            EXPECT_EQ(ini.ReadString(c.section, c.key, "?"), c.value)
+                << c.section << "/" << c.key << (ahead ? " listed ahead" : "");
+        }
+    }
+}
+
+// A file listed ahead reads as one its reader lists itself, and a change made after the
+// listing is seen; files that are missing or have no line end are listed as well.
+TEST(IniFile, AFileListedAheadReadsAsItIsOnDiskWhenItIsOpened) {
+    const auto settle = [] { std::this_thread::sleep_for(std::chrono::milliseconds(150)); };
+    const struct {
+        const char* name;
+        std::string text;    // empty: no file
+        std::string rewrite; // in place after the listing, same length; empty: none
+        const char* section;
+        const char* before; // its key k before the rewrite
+        const char* value;  // and after
+    } cases[] = {
+        {"as listed", "[a]\nk=1\n[b]\nk=2\n", "", "b", "2", "2"},
+        {"changed after the listing", "[a]\nk=1\n[b]\nk=2\n", "[a]\nk=5\n[b]\nk=2\n", "a", "1",
+         "5"},
+        {"no last line end", "[a]\nk=1\n[b]\nk=4", "", "b", "4", "4"},
+        {"no file", "", "", "a", "?", "?"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string path = c.text.empty() ? TempPath("") + ".missing" : TempPath(c.text);
+        settle(); // a listing is kept only for a file that was not just written
+        IniFile::ListAhead(path);
+        EXPECT_EQ(IniFile(path).ReadString(c.section, "k", "?"), c.before);
+        if (!c.rewrite.empty()) {
+            std::ofstream same(path, std::ios::binary | std::ios::in | std::ios::out);
+            same.write(c.rewrite.data(), static_cast<std::streamsize>(c.rewrite.size()));
+        }
+        const IniFile opened(path);
+        EXPECT_EQ(opened.ReadString(c.section, "k", "?"), c.value);
+        IniFile::ListAhead(path); // again: nothing to wait for but the same answer
+        EXPECT_EQ(IniFile(path).ReadString(c.section, "k", "?"), c.value);
+    }
+}
+
 } // namespace

@@ -57,6 +57,7 @@ TEST_F(SettingsStore, WithoutAFileEverySettingHasItsDefault) {
     EXPECT_EQ(Settings.SecureRip.ReadOffset, 0);
     EXPECT_FALSE(Settings.SecureRip.TestAndCopy);
     EXPECT_EQ(Settings.SecureRip.SectorRetries, 20);
+    EXPECT_FALSE(Settings.SecureRip.FastFirst);
 }
 
 TEST_F(SettingsStore, SavingWritesEverySectionWithItsKeysInOrderNewestSectionLast) {
@@ -78,7 +79,7 @@ TEST_F(SettingsStore, SavingWritesEverySectionWithItsKeysInOrderNewestSectionLas
                                                   "[QueryCDDB]", "[ID3]", "[SecureRip]",
                                                   "[Performance]", "[Tags]", "[Metadata]",
                                                   "[Naming]", "[MainWindow]"}));
-    ASSERT_EQ(keys.size(), 58u);
+    ASSERT_EQ(keys.size(), 59u);
     EXPECT_EQ(keys[0], "OutputFolder");
     EXPECT_EQ(keys[13], "StereoMode");
     EXPECT_EQ(keys[16], "MaxBitRate");
@@ -89,16 +90,17 @@ TEST_F(SettingsStore, SavingWritesEverySectionWithItsKeysInOrderNewestSectionLas
     EXPECT_EQ(keys[34], "CTDB");
     EXPECT_EQ(keys[35], "CTDBServer");
     EXPECT_EQ(keys[36], "SectorRetries");
-    EXPECT_EQ(keys[37], "Encoders");
-    EXPECT_EQ(keys[38], "ID3v2");
-    EXPECT_EQ(keys[39], "VorbisComments");
-    EXPECT_EQ(keys[40], "SaveCover");
-    EXPECT_EQ(keys[41], "Order");
-    EXPECT_EQ(keys[45], "CddbEmail");
-    EXPECT_EQ(keys[46], "Template");
-    EXPECT_EQ(keys[48], "CueSheet");
-    EXPECT_EQ(keys[49], "Left");
-    EXPECT_EQ(keys[57], "Column3Width");
+    EXPECT_EQ(keys[37], "FastFirst");
+    EXPECT_EQ(keys[38], "Encoders");
+    EXPECT_EQ(keys[39], "ID3v2");
+    EXPECT_EQ(keys[40], "VorbisComments");
+    EXPECT_EQ(keys[41], "SaveCover");
+    EXPECT_EQ(keys[42], "Order");
+    EXPECT_EQ(keys[46], "CddbEmail");
+    EXPECT_EQ(keys[47], "Template");
+    EXPECT_EQ(keys[49], "CueSheet");
+    EXPECT_EQ(keys[50], "Left");
+    EXPECT_EQ(keys[58], "Column3Width");
     EXPECT_EQ(text.find('\r'), std::string::npos);
 }
 

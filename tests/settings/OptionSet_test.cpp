@@ -149,6 +149,7 @@ TEST_F(OptionsDialog, OkStoresWhatWasTypedAndClickedCancelStoresNothing) {
         Type(secure.eAccurateRipServer, " http://127.0.0.1:8080 ");
         Click(secure.ckAccurateRip);
         Type(secure.eCTDBServer, " http://127.0.0.1:8081 ");
+        Click(secure.ckFastFirst); // before both databases are off, which disable it
         Click(secure.ckCTDB);
         Click(ok ? f.btOk : f.btCancel);
 
@@ -186,6 +187,7 @@ TEST_F(OptionsDialog, OkStoresWhatWasTypedAndClickedCancelStoresNothing) {
         EXPECT_EQ(r.AccurateRipServer, "http://127.0.0.1:8080");
         EXPECT_FALSE(r.CTDB);
         EXPECT_EQ(r.CTDBServer, "http://127.0.0.1:8081");
+        EXPECT_TRUE(r.FastFirst);
     }
 }
 
@@ -201,7 +203,8 @@ TEST_F(OptionsDialog, DependentControlsFollowTheirBoxes) {
         {f.ckbSelectVBR, {f.ckbVBRHead, f.cbMaxBitRate, f.cbVBRQuality}},
         {f.TabSheet7->ckSecureRip,
          {f.TabSheet7->seReadOffset, f.TabSheet7->ckTestAndCopy, f.TabSheet7->ckAccurateRip,
-          f.TabSheet7->eAccurateRipServer, f.TabSheet7->ckCTDB, f.TabSheet7->eCTDBServer}}};
+          f.TabSheet7->eAccurateRipServer, f.TabSheet7->ckCTDB, f.TabSheet7->eCTDBServer,
+          f.TabSheet7->ckFastFirst}}};
     for (const Rule& r : rules) {
         SCOPED_TRACE(r.box->objectName().toStdString());
         for (int click = 0; click < 2; ++click) {
@@ -215,8 +218,12 @@ TEST_F(OptionsDialog, DependentControlsFollowTheirBoxes) {
     Click(f.TabSheet7->ckAccurateRip);
     EXPECT_FALSE(f.TabSheet7->eAccurateRipServer->isEnabled()) << "no server without AccurateRip";
     EXPECT_TRUE(f.TabSheet7->eCTDBServer->isEnabled()) << "CTDB has its own box";
+    EXPECT_TRUE(f.TabSheet7->ckFastFirst->isEnabled()) << "CTDB alone can verify";
     Click(f.TabSheet7->ckCTDB);
     EXPECT_FALSE(f.TabSheet7->eCTDBServer->isEnabled()) << "no server without CTDB";
+    EXPECT_FALSE(f.TabSheet7->ckFastFirst->isEnabled()) << "nothing to verify against";
+    Click(f.TabSheet7->ckAccurateRip);
+    EXPECT_TRUE(f.TabSheet7->ckFastFirst->isEnabled());
     for (const settings::TOutputFormatRow& row : settings::OutputFormats()) {
         f.cbOutputFormat->setCurrentIndex(settings::StoredFormat(row.Format));
         EXPECT_EQ(f.ckbKeepWav->isEnabled(), row.Format != settings::TOutputFormat::ofWav)
