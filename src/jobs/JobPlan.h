@@ -25,7 +25,10 @@ enum TJobKind : int {
     jkMp3ToWav = 3,      // MP3 files decoded by lame
     jkRecordedToMp3 = 4, // the recorder's WAV, encoded beside itself
     jkWavToOgg = 5,      // WAV files, resampled to 44 100 Hz when slower
-    jkWavToWma = 6       // WAV files through WM8EUTIL
+    jkWavToWma = 6,      // WAV files through WM8EUTIL
+    jkWavToFlac = 7,     // WAV files at their own rate, through libFLAC
+    jkWavToOpus = 8,     // WAV files at their own rate, through libopusenc
+    jkFlacToWav = 9      // FLAC files decoded by libFLAC
 };
 
 // The tag values of the current disc.
@@ -53,6 +56,8 @@ struct TJobSettings {
     bool Tags = false; // ID3/Use
     TTagValues Tag;
     int Encoders = 1; // encode steps that may run at once (extraction jobs)
+    settings::TFlacOptions Flac;
+    settings::TOpusOptions Opus;
 };
 
 // Reads the settings record and the disc record. A WMA preset outside the table is put
@@ -78,6 +83,9 @@ struct TEncodeRequest {
     std::string TagTitle;
     int TagTrack = 0;
     std::intptr_t StepId = 0; // carried by every record the step sends
+    settings::TFlacOptions Flac;
+    settings::TOpusOptions Opus;
+    bool DecodeFlac = false; // libFLAC reading FLAC into WAV
 };
 
 class TJobPlan {

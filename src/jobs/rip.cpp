@@ -299,6 +299,19 @@ void TRipForm::StartFirstStep() {
         SetGroupCaption("Encoding WAV to WMA");
         StartEncode(0, plan_->Input(0));
         break;
+    case jkWavToFlac:
+    case jkWavToOpus:
+        nextItem_ = 1;
+        SetPhase("Encoding", 0);
+        SetGroupCaption(JobKind == jkWavToFlac ? "Encoding WAV to FLAC" : "Encoding WAV to Opus");
+        StartEncode(0, plan_->Input(0));
+        break;
+    case jkFlacToWav:
+        nextItem_ = 1;
+        SetPhase("Decoding", 0);
+        SetGroupCaption("Decoding FLAC to WAV");
+        StartEncode(0, plan_->Input(0));
+        break;
     default:
         FinishJob();
         QTimer::singleShot(0, this, [this] { done(QDialog::Rejected); });
@@ -463,8 +476,9 @@ void TRipForm::Pump() {
             ResampleCheck(i);
             return;
         }
-        SetPhase(JobKind == jkMp3ToWav ? "Decoding" : "Encoding", i);
-        SetGroupCaption(JobKind == jkMp3ToWav ? "Decoding" : "Encoding");
+        const bool decodes = JobKind == jkMp3ToWav || JobKind == jkFlacToWav;
+        SetPhase(decodes ? "Decoding" : "Encoding", i);
+        SetGroupCaption(decodes ? "Decoding" : "Encoding");
         StartEncode(i, plan_->Input(i));
         return;
     }
@@ -528,6 +542,9 @@ std::intptr_t TRipForm::HandleMessage(unsigned msg, std::intptr_t wParam, std::i
     case settings::PI_MP3_ENDED:
     case settings::PI_OGG_DONE:
     case settings::PI_WMA_ENDED:
+    case settings::PI_FLAC_DONE:
+    case settings::PI_OPUS_DONE:
+    case settings::PI_FLAC_DECODED:
         OnEncodeEnded(*info, wParam);
         break;
     case settings::PI_RESAMPLE_DONE:
@@ -681,6 +698,9 @@ bool TRipForm::ReportEnd(const TProcessInfo& info, const TRunningStep& running, 
         }
         break;
     case settings::PI_OGG_DONE:
+    case settings::PI_FLAC_DONE:
+    case settings::PI_OPUS_DONE:
+    case settings::PI_FLAC_DECODED:
         if (info.Status == JobStatusWriterFailed) {
             ShowError(Q(output) + ": " + Q(info.Elapsed));
         }

@@ -1,5 +1,7 @@
 #include "settings/OptionSet.h"
 
+#include "settings/FlacPage.h"
+#include "settings/OpusPage.h"
 #include "settings/PerformancePage.h"
 #include "settings/SecureRipPage.h"
 
@@ -153,6 +155,10 @@ TOptionSetForm::TOptionSetForm(QWidget* owner, std::function<void(int)> reopenDe
     PageControl1->addTab(TabSheet7, QStringLiteral("Secure rip"));
     TabSheet8 = new TPerformancePage;
     PageControl1->addTab(TabSheet8, QStringLiteral("Performance"));
+    TabSheet9 = new TFlacPage;
+    PageControl1->addTab(TabSheet9, PageTitle(TOutputFormat::ofFlac));
+    TabSheet10 = new TOpusPage;
+    PageControl1->addTab(TabSheet10, PageTitle(TOutputFormat::ofOpus));
 
     btOk = Button(this, "btOk", QStringLiteral("OK"));
     btOk->setDefault(true); // Enter confirms, as in any dialog
@@ -399,6 +405,8 @@ void TOptionSetForm::LoadControls() {
     ID3genre->setCurrentIndex(DiscInfo.Genre);
     TabSheet7->Load(Settings.SecureRip);
     TabSheet8->Load(Settings.Performance);
+    TabSheet9->Load(Settings.FLACOptions);
+    TabSheet10->Load(Settings.OpusOptions);
     // Every dependent control follows its box, whether or not the box changed state.
     ckNormalizeClick();
     cbRipTimeClick();
@@ -435,6 +443,8 @@ void TOptionSetForm::StoreControls() {
     Settings.CDOptions.Index = cbCDList->currentIndex();
     TabSheet7->Store(Settings.SecureRip);
     TabSheet8->Store(Settings.Performance);
+    TabSheet9->Store(Settings.FLACOptions);
+    TabSheet10->Store(Settings.OpusOptions);
     Settings.CDOptions.CDDb = ckbCDDb->isChecked();
     Settings.ID3.Use = cbUseID3->isChecked();
     DiscInfo.Artist = ID3artist->text().toStdString();

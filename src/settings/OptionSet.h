@@ -26,6 +26,8 @@ class QTabWidget;
 namespace settings {
 
 class TPerformancePage;
+class TFlacPage;
+class TOpusPage;
 class TSecureRipPage;
 
 class TOptionSetForm : public QDialog {
@@ -55,6 +57,8 @@ public:
     QWidget* TabSheet3 = nullptr;          // CD-ROM
     TSecureRipPage* TabSheet7 = nullptr;   // Secure rip
     TPerformancePage* TabSheet8 = nullptr; // Performance
+    TFlacPage* TabSheet9 = nullptr;        // FLAC
+    TOpusPage* TabSheet10 = nullptr;       // Opus
 
     QLineEdit* editOutputDir = nullptr;
     QPushButton* btBrowser = nullptr;
