@@ -291,6 +291,21 @@ void TMainForm::CreateMenus() {
     connect(wavToWma, &QAction::triggered, this,
             platform::Guarded(this, &TMainForm::miWAVtoWMAClick));
     file->addAction(wavToWma);
+    QAction* wavToFlac = MenuItem("miWAVtoFLAC", "WAV to &FLAC...");
+    wavToFlac->setStatusTip("Convert WAV files to FLAC files (lossless)");
+    connect(wavToFlac, &QAction::triggered, this,
+            platform::Guarded(this, &TMainForm::miWAVtoFLACClick));
+    file->addAction(wavToFlac);
+    QAction* wavToOpus = MenuItem("miWAVtoOpus", "WAV to O&pus...");
+    wavToOpus->setStatusTip("Convert WAV files to Opus files");
+    connect(wavToOpus, &QAction::triggered, this,
+            platform::Guarded(this, &TMainForm::miWAVtoOpusClick));
+    file->addAction(wavToOpus);
+    QAction* flacToWav = MenuItem("miFLACtoWAV", "F&LAC to WAV...");
+    flacToWav->setStatusTip("Convert FLAC files to WAV files");
+    connect(flacToWav, &QAction::triggered, this,
+            platform::Guarded(this, &TMainForm::miFLACtoWAVClick));
+    file->addAction(flacToWav);
     file->addSeparator();
     QAction* folder = MenuItem("Openoutputdirectory1", "&Open output directory...");
     connect(folder, &QAction::triggered, this,
@@ -675,6 +690,18 @@ void TMainForm::miWAVtoWMAClick() {
     } catch (const std::exception& e) {
         std::fprintf(stderr, "vellorine: WAV to WMA: %s\n", e.what());
     }
+}
+
+void TMainForm::miWAVtoFLACClick() {
+    ConvertChosenFiles("Sound file(*.wav)|*.wav| Any file(*.*)|*.*", jobs::jkWavToFlac);
+}
+
+void TMainForm::miWAVtoOpusClick() {
+    ConvertChosenFiles("Sound file(*.wav)|*.wav| Any file(*.*)|*.*", jobs::jkWavToOpus);
+}
+
+void TMainForm::miFLACtoWAVClick() {
+    ConvertChosenFiles("FLAC file(*.flac)|*.flac| Any file(*.*)|*.*", jobs::jkFlacToWav);
 }
 
 void TMainForm::ActionExitExecute() {

@@ -106,6 +106,9 @@ private:
     void mnuMp3ToWavClick();
     void miWAVtoOGGClick();
     void miWAVtoWMAClick();
+    void miWAVtoFLACClick();
+    void miWAVtoOpusClick();
+    void miFLACtoWAVClick();
     bool CheckOutputFolder();
     // False (after telling the user) when a checked row's title cannot name its file.
     bool CheckTitlesNameFiles();

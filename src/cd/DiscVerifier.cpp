@@ -1,6 +1,7 @@
 #include "cd/DiscVerifier.h"
 
 #include "audio/ACS_Wave.h"
+#include "audio/FlacReader.h"
 #include "cd/AccurateRip.h"
 #include "cd/CtdbLookup.h"
 #include "cd/DiscToc.h"
@@ -34,20 +35,45 @@ std::optional<int> NumberInName(const std::string& name) {
     return std::stoi(std::string(from, to));
 }
 
-bool IsWavName(const fs::path& path) {
+std::string LowerExtension(const fs::path& path) {
     std::string ext = path.extension().string();
     std::transform(ext.begin(), ext.end(), ext.begin(), [](char c) {
         return static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     });
-    return ext == ".wav";
+    return ext;
+}
+
+bool IsFlacName(const fs::path& path) {
+    return LowerExtension(path) == ".flac";
+}
+
+// A track's file: a WAV, or a FLAC file (lossless, so it sums as the WAV it was made from).
+bool IsWavName(const fs::path& path) {
+    return LowerExtension(path) == ".wav" || IsFlacName(path);
 }
 
 // Where a CD-audio WAV file's samples lie; nothing for any other file.
 struct WavAudio {
     std::uint64_t offset = 0;
     std::uint64_t samples = 0;
+    bool flac = false; // decoded from the start rather than read at offset
 };
+std::optional<WavAudio> CdAudioOfFlac(const fs::path& path) {
+    try {
+        const audio::TFlacReader reader(path.string());
+        if (reader.Format() != audio::TPcmFormat{2, static_cast<int>(CdRate), 16}) {
+            return std::nullopt;
+        }
+        return WavAudio{0, reader.TotalFrames(), true};
+    } catch (const std::exception&) {
+        return std::nullopt;
+    }
+}
+
 std::optional<WavAudio> CdAudioOf(const fs::path& path) {
+    if (IsFlacName(path)) {
+        return CdAudioOfFlac(path);
+    }
     std::ifstream in(path, std::ios::binary);
     if (!in) {
         return std::nullopt;
@@ -91,8 +117,33 @@ std::vector<Candidate> WavFilesIn(const std::string& folder) {
 }
 
 // Sums one file's audio; false when stopped or the file cannot be read whole.
+bool SumFlacFile(const fs::path& path, const WavAudio& audio, TrackSums& sums,
+                 const std::atomic<bool>& stop,
+                 const std::function<void(std::uint64_t)>& advanced) {
+    try {
+        audio::TFlacReader reader(path.string());
+        std::vector<std::uint8_t> pcm;
+        std::uint64_t left = audio.samples * 4;
+        while (left > 0 && reader.Read(pcm)) {
+            if (stop) {
+                return false;
+            }
+            const auto n = static_cast<std::size_t>(std::min<std::uint64_t>(left, pcm.size()));
+            sums.Add({pcm.data(), n});
+            left -= n;
+            advanced(n);
+        }
+        return left == 0;
+    } catch (const std::exception&) {
+        return false; // a damaged stream
+    }
+}
+
 bool SumFile(const fs::path& path, const WavAudio& audio, TrackSums& sums,
              const std::atomic<bool>& stop, const std::function<void(std::uint64_t)>& advanced) {
+    if (audio.flac) {
+        return SumFlacFile(path, audio, sums, stop, advanced);
+    }
     std::ifstream in(path, std::ios::binary);
     in.seekg(static_cast<std::streamoff>(audio.offset));
     std::vector<std::uint8_t> block(BlockBytes);

@@ -4,7 +4,10 @@
 #include <cstdlib>
 #include <filesystem>
 
+#include "jobs/FlacDecodeStep.h"
+#include "jobs/FlacStep.h"
 #include "jobs/LameStep.h"
+#include "jobs/OpusStep.h"
 #include "jobs/VorbisStep.h"
 #include "jobs/WmaStep.h"
 #include "tags/Genres.h"
@@ -110,6 +113,9 @@ void TEncodeStep::Post(std::int32_t code, std::int32_t status, std::string elaps
 }
 
 std::unique_ptr<TEncodeStep> MakeEncodeStep(const TEncodeRequest& request, platform::HWND window) {
+    if (request.DecodeFlac) {
+        return std::make_unique<TFlacDecodeStep>(request, window);
+    }
     const settings::TOutputFormatRow* row = settings::FormatRow(request.Format);
     const settings::TStepMaker maker =
         request.Decode || row == nullptr ? settings::TStepMaker::smLame : row->Step;
@@ -118,6 +124,10 @@ std::unique_ptr<TEncodeStep> MakeEncodeStep(const TEncodeRequest& request, platf
         return std::make_unique<TWmaStep>(request, window);
     case settings::TStepMaker::smVorbis:
         return std::make_unique<TVorbisStep>(request, window);
+    case settings::TStepMaker::smFlac:
+        return std::make_unique<TFlacStep>(request, window);
+    case settings::TStepMaker::smOpus:
+        return std::make_unique<TOpusStep>(request, window);
     case settings::TStepMaker::smLame:
     case settings::TStepMaker::smNone:
         break;

@@ -107,6 +107,8 @@ TJobSettings SnapshotSettings() {
     j.NameDisc.Year = d.Year;
     j.NameDisc.Genre = GenreName(d.Genre);
     j.NameDisc.Disc = d.DiscNumber;
+    j.Flac = s.FLACOptions;
+    j.Opus = s.OpusOptions;
     return j;
 }
 
@@ -167,6 +169,12 @@ std::optional<TOutputFormat> TJobPlan::EncodeFormat() const {
         return TOutputFormat::ofOgg;
     case jkWavToWma:
         return TOutputFormat::ofWma;
+    case jkWavToFlac:
+        return TOutputFormat::ofFlac;
+    case jkWavToOpus:
+        return TOutputFormat::ofOpus;
+    case jkFlacToWav:
+        return TOutputFormat::ofWav;
     }
     return std::nullopt;
 }
@@ -178,6 +186,9 @@ bool TJobPlan::EncodesAfterExtraction() const {
 std::int32_t TJobPlan::EndCode() const {
     if (kind_ == jkMp3ToWav) {
         return settings::PI_MP3_ENDED; // lame decodes
+    }
+    if (kind_ == jkFlacToWav) {
+        return settings::PI_FLAC_DECODED;
     }
     const std::optional<TOutputFormat> format = EncodeFormat();
     return format ? settings::FormatRow(*format)->EndCode : 0;
@@ -195,7 +206,7 @@ std::vector<TStepKind> TJobPlan::Steps(int /*i*/) const {
     if (Resamples()) {
         steps.push_back(TStepKind::skResample);
     }
-    if (kind_ == jkMp3ToWav) {
+    if (kind_ == jkMp3ToWav || kind_ == jkFlacToWav) {
         steps.push_back(TStepKind::skDecode);
     } else if (kind_ != jkExtract || EncodesAfterExtraction()) {
         steps.push_back(TStepKind::skEncode);
@@ -299,6 +310,7 @@ TEncodeRequest TJobPlan::EncodeRequest(int i, const std::string& input) const {
     TEncodeRequest r;
     r.Format = EncodeFormat().value_or(TOutputFormat::ofWav);
     r.Decode = kind_ == jkMp3ToWav;
+    r.DecodeFlac = kind_ == jkFlacToWav;
     r.Input = input;
     r.Output = Output(i);
     r.Partial = PartialName(r.Output, i);
@@ -309,6 +321,8 @@ TEncodeRequest TJobPlan::EncodeRequest(int i, const std::string& input) const {
     r.Mp3 = settings_.Mp3;
     r.Ogg = settings_.Ogg;
     r.WmaPreset = settings_.WmaPreset;
+    r.Flac = settings_.Flac;
+    r.Opus = settings_.Opus;
     r.Tag = settings_.Tag;
     r.WmaTags = settings_.Tags;
     // Only a rip knows the track's title and number for an MP3's tag.

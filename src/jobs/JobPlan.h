@@ -28,7 +28,10 @@ enum TJobKind : int {
     jkMp3ToWav = 3,      // MP3 files decoded by lame
     jkRecordedToMp3 = 4, // the recorder's WAV, encoded beside itself
     jkWavToOgg = 5,      // WAV files, resampled to 44 100 Hz when slower
-    jkWavToWma = 6       // WAV files through WM8EUTIL
+    jkWavToWma = 6,      // WAV files through WM8EUTIL
+    jkWavToFlac = 7,     // WAV files at their own rate, through libFLAC
+    jkWavToOpus = 8,     // WAV files at their own rate, through libopusenc
+    jkFlacToWav = 9      // FLAC files decoded by libFLAC
 };
 
 // The tag values of the current disc.
@@ -69,6 +72,8 @@ struct TJobSettings {
     // values (Track and Title come from each item) and each track's own artist.
     settings::TNaming Naming;
     settings::TNameFields NameDisc;
+    settings::TFlacOptions Flac;
+    settings::TOpusOptions Opus;
 };
 
 // Reads the settings record and the disc record. A WMA preset outside the table is put
@@ -100,6 +105,9 @@ struct TEncodeRequest {
     std::string TagArtist; // the track's artist
     std::string TagRecordingId;
     std::string SaveCoverIn; // the folder the cover is saved into once; "" for none
+    settings::TFlacOptions Flac;
+    settings::TOpusOptions Opus;
+    bool DecodeFlac = false; // libFLAC reading FLAC into WAV
 };
 
 class TJobPlan {

@@ -252,6 +252,19 @@ void TJobRunner::StartFirstStep() {
         SetStage("Encoding WAV to WMA");
         StartEncode(0, plan_->Input(0));
         break;
+    case jkWavToFlac:
+    case jkWavToOpus:
+        nextItem_ = 1;
+        SetPhase("Encoding", 0);
+        SetStage(JobKind == jkWavToFlac ? "Encoding WAV to FLAC" : "Encoding WAV to Opus");
+        StartEncode(0, plan_->Input(0));
+        break;
+    case jkFlacToWav:
+        nextItem_ = 1;
+        SetPhase("Decoding", 0);
+        SetStage("Decoding FLAC to WAV");
+        StartEncode(0, plan_->Input(0));
+        break;
     default:
         FinishAndTell(false);
         break;
@@ -397,8 +410,9 @@ void TJobRunner::Pump() {
             ResampleCheck(i);
             return;
         }
-        SetPhase(JobKind == jkMp3ToWav ? "Decoding" : "Encoding", i);
-        SetStage(JobKind == jkMp3ToWav ? "Decoding" : "Encoding");
+        const bool decodes = JobKind == jkMp3ToWav || JobKind == jkFlacToWav;
+        SetPhase(decodes ? "Decoding" : "Encoding", i);
+        SetStage(decodes ? "Decoding" : "Encoding");
         StartEncode(i, plan_->Input(i));
         return;
     }
@@ -462,6 +476,9 @@ std::intptr_t TJobRunner::HandleMessage(unsigned msg, std::intptr_t wParam, std:
     case settings::PI_MP3_ENDED:
     case settings::PI_OGG_DONE:
     case settings::PI_WMA_ENDED:
+    case settings::PI_FLAC_DONE:
+    case settings::PI_OPUS_DONE:
+    case settings::PI_FLAC_DECODED:
         OnEncodeEnded(*info, wParam);
         break;
     case settings::PI_RESAMPLE_DONE:
@@ -600,6 +617,9 @@ bool TJobRunner::ReportEnd(const TProcessInfo& info, const TRunningStep& running
         }
         break;
     case settings::PI_OGG_DONE:
+    case settings::PI_FLAC_DONE:
+    case settings::PI_OPUS_DONE:
+    case settings::PI_FLAC_DECODED:
         if (info.Status == JobStatusWriterFailed) {
             ShowError(output + ": " + info.Elapsed);
         }

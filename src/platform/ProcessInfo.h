@@ -25,6 +25,9 @@ constexpr std::int32_t PI_MP3_ENDED = 2000;
 constexpr std::int32_t PI_OGG_DONE = 3000;
 constexpr std::int32_t PI_RESAMPLE_DONE = 4000;
 constexpr std::int32_t PI_WMA_ENDED = 5000;
+constexpr std::int32_t PI_FLAC_DONE = 6000;    // the in-process FLAC encoder's end
+constexpr std::int32_t PI_OPUS_DONE = 7000;    // the in-process Opus encoder's end
+constexpr std::int32_t PI_FLAC_DECODED = 8000; // the in-process FLAC decoder's end
 
 struct TProcessInfo {
     std::int32_t Code = 0;

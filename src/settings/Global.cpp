@@ -188,6 +188,9 @@ void BindOptions(Binder& b, TSettings& s) {
     b.Text("Naming", "Template", s.Naming.Template, d.Naming.Template);
     b.Bool("Naming", "Playlist", s.Naming.Playlist, d.Naming.Playlist);
     b.Bool("Naming", "CueSheet", s.Naming.CueSheet, d.Naming.CueSheet);
+    b.Int("FLACOptions", "Level", s.FLACOptions.Level, d.FLACOptions.Level);
+    b.Bool("FLACOptions", "Verify", s.FLACOptions.Verify, d.FLACOptions.Verify);
+    b.Int("OpusOptions", "BitRate", s.OpusOptions.BitRate, d.OpusOptions.BitRate);
     auto& w = s.MainWindow;
     b.Int("MainWindow", "Left", w.Left, d.MainWindow.Left);
     b.Int("MainWindow", "Top", w.Top, d.MainWindow.Top);
@@ -289,6 +292,13 @@ int TQueryCDDB::PortOf(const std::string& text) {
     return port >= 1 && port <= 65535 ? port : 80;
 }
 
+void ClampCodecOptions(TSettings& s) {
+    s.FLACOptions.Level =
+        std::clamp(s.FLACOptions.Level, TFlacOptions::MinLevel, TFlacOptions::MaxLevel);
+    s.OpusOptions.BitRate =
+        std::clamp(s.OpusOptions.BitRate, TOpusOptions::MinBitRate, TOpusOptions::MaxBitRate);
+}
+
 void LoadSaveOptions(bool Load) {
     const std::string path = platform::ProgramFolder() + "options.ini";
     if (Load) {
@@ -303,6 +313,7 @@ void LoadSaveOptions(bool Load) {
             std::clamp(Settings.SecureRip.SectorRetries, 0, TSecureRip::MaxSectorRetries);
         Settings.Performance.Encoders =
             std::clamp(Settings.Performance.Encoders, 1, TPerformance::MaxEncoders);
+        ClampCodecOptions(Settings);
         NoteOptions(ini);
         return;
     }

@@ -136,6 +136,22 @@ struct TNaming {
     bool CueSheet = false; // a cue sheet of the files each rip made
 };
 
+// The lossless encoder: compression level 0 (fastest) to 8 (smallest), and whether every
+// encoded frame is decoded again and compared with its input.
+struct TFlacOptions {
+    int Level = 5;
+    bool Verify = true;
+    static constexpr int MinLevel = 0;
+    static constexpr int MaxLevel = 8;
+};
+
+// The Opus encoder's variable bit rate, in kbit/s.
+struct TOpusOptions {
+    int BitRate = 160;
+    static constexpr int MinBitRate = 6;
+    static constexpr int MaxBitRate = 256;
+};
+
 struct TSettings {
     TCommonOptions CommonOptions;
     TMp3Options Mp3Options;
@@ -151,6 +167,8 @@ struct TSettings {
     TTagOptions Tags;
     TMetadata Metadata;
     TNaming Naming;
+    TFlacOptions FLACOptions;
+    TOpusOptions OpusOptions;
 };
 
 struct TDiscInfo {
@@ -181,6 +199,8 @@ extern TDiscInfo DiscInfo;
 // the file and another process did. A refused write throws
 // std::runtime_error("Unable to write to <path>").
 void LoadSaveOptions(bool Load);
+// Puts the FLAC level and the Opus bit rate back into their ranges.
+void ClampCodecOptions(TSettings& s);
 // Reads or writes the disc's section of cdinfo.dat, merging as LoadSaveOptions does;
 // nothing happens for an empty key.
 void LoadSaveDiscInfo(const std::string& DiscKey, bool Load);

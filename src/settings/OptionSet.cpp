@@ -1,6 +1,8 @@
 #include "settings/OptionSet.h"
 
+#include "settings/FlacPage.h"
 #include "settings/NamingPage.h"
+#include "settings/OpusPage.h"
 #include "settings/PerformancePage.h"
 #include "settings/SecureRipPage.h"
 #include "settings/TagsPanel.h"
@@ -157,6 +159,10 @@ TOptionSetForm::TOptionSetForm(QWidget* owner, std::function<void(int)> reopenDe
     PageControl1->addTab(TabSheet8, QStringLiteral("Performance"));
     TabSheet9 = new TNamingPage;
     PageControl1->addTab(TabSheet9, QStringLiteral("Naming"));
+    TabSheet10 = new TFlacPage;
+    PageControl1->addTab(TabSheet10, PageTitle(TOutputFormat::ofFlac));
+    TabSheet11 = new TOpusPage;
+    PageControl1->addTab(TabSheet11, PageTitle(TOutputFormat::ofOpus));
 
     btOk = Button(this, "btOk", QStringLiteral("OK"));
     btOk->setDefault(true); // Enter confirms, as in any dialog
@@ -410,6 +416,8 @@ void TOptionSetForm::LoadControls() {
                     FormatRow(Settings.CommonOptions.OutputFormat) != nullptr
                         ? FormatRow(Settings.CommonOptions.OutputFormat)->Extension
                         : ".wav");
+    TabSheet10->Load(Settings.FLACOptions);
+    TabSheet11->Load(Settings.OpusOptions);
     // Every dependent control follows its box, whether or not the box changed state.
     ckNormalizeClick();
     cbRipTimeClick();
@@ -447,6 +455,8 @@ void TOptionSetForm::StoreControls() {
     TabSheet7->Store(Settings.SecureRip);
     TabSheet8->Store(Settings.Performance);
     TabSheet9->Store(Settings.Naming);
+    TabSheet10->Store(Settings.FLACOptions);
+    TabSheet11->Store(Settings.OpusOptions);
     Settings.CDOptions.CDDb = ckbCDDb->isChecked();
     Settings.ID3.Use = cbUseID3->isChecked();
     // The edits hold what a version 1 tag can; a longer value (from CDDB) that the user did

@@ -27,6 +27,8 @@ namespace settings {
 
 class TNamingPage;
 class TPerformancePage;
+class TFlacPage;
+class TOpusPage;
 class TSecureRipPage;
 class TTagsPanel;
 
@@ -58,6 +60,8 @@ public:
     TSecureRipPage* TabSheet7 = nullptr;   // Secure rip
     TPerformancePage* TabSheet8 = nullptr; // Performance
     TNamingPage* TabSheet9 = nullptr;      // Naming
+    TFlacPage* TabSheet10 = nullptr;       // FLAC
+    TOpusPage* TabSheet11 = nullptr;       // Opus
 
     QLineEdit* editOutputDir = nullptr;
     QPushButton* btBrowser = nullptr;

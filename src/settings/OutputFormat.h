@@ -9,10 +9,17 @@
 
 namespace settings {
 
-enum class TOutputFormat : int { ofMp3 = 0, ofWav = 1, ofOgg = 2, ofWma = 3 };
+enum class TOutputFormat : int {
+    ofMp3 = 0,
+    ofWav = 1,
+    ofOgg = 2,
+    ofWma = 3,
+    ofFlac = 4,
+    ofOpus = 5
+};
 
 // How a format's encode step is made (jobs turns this into a step object).
-enum class TStepMaker { smNone, smLame, smWmaHelper, smVorbis };
+enum class TStepMaker { smNone, smLame, smWmaHelper, smVorbis, smFlac, smOpus };
 
 // The tag a finished file of the format carries (written by its encode step's Finish).
 enum class TTagKind { tkNone, tkId3, tkVorbisComment, tkWma };

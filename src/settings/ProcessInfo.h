@@ -10,9 +10,12 @@ namespace settings {
 
 using platform::AdoptProcessInfo;
 using platform::NewProcessInfo;
+using platform::PI_FLAC_DECODED;
+using platform::PI_FLAC_DONE;
 using platform::PI_MP3_ENDED;
 using platform::PI_NORMALIZE_STARTED;
 using platform::PI_OGG_DONE;
+using platform::PI_OPUS_DONE;
 using platform::PI_RESAMPLE_DONE;
 using platform::PI_TRACK_EXTRACTED;
 using platform::PI_WMA_ENDED;

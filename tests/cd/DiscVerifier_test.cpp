@@ -108,6 +108,16 @@ void Damage(const std::string& path, std::uint64_t at) {
     f.put(c);
 }
 
+// Replaces a ripped WAV by a FLAC file the flac program makes of it.
+void ToFlac(const ScratchFolder& d, int track, const std::string& options) {
+    const std::string wav = d.File(Name(track));
+    const std::string flac = fs::path(wav).replace_extension(".flac").string();
+    const auto made =
+        RunCommand("flac -s -f " + options + " -o " + Quoted(flac) + " " + Quoted(wav) + " 2>&1");
+    ASSERT_EQ(made.ExitCode, 0) << made.Output;
+    fs::remove(wav);
+}
+
 TEST_F(VerifyRippedFiles, EachTrackGetsItsVerdictAndTheDiscItsCtdbVerdict) {
     using S = VerifyStatus;
     struct Case {
@@ -181,6 +191,33 @@ TEST_F(VerifyRippedFiles, EachTrackGetsItsVerdictAndTheDiscItsCtdbVerdict) {
          {S::Unreadable, S::Verified, S::Verified},
          CtdbVerdict::Incomplete,
          "verified"},
+        // FLAC files (made by the flac program) count as the WAVs they were made from.
+        {"FLAC files instead of WAVs",
+         "match",
+         "match",
+         [](const ScratchFolder& d) {
+             for (int t = 1; t <= 3; ++t) {
+                 ToFlac(d, t, "");
+             }
+         },
+         {S::Verified, S::Verified, S::Verified},
+         CtdbVerdict::Match,
+         "verified (confidence 8)"},
+        {"a FLAC file of damaged audio, one of another rate, one that is no FLAC",
+         "match",
+         "match",
+         [](const ScratchFolder& d) {
+             Damage(d.File(Name(2)), 44 + 2352 * 5 + 17);
+             ToFlac(d, 2, "");
+             ToFlac(d, 1,
+                    "--sample-rate=48000 --force-raw-format --endian=little --sign=signed "
+                    "--channels=2 --bps=16 --skip=11");
+             fs::remove(d.File(Name(3)));
+             d.WriteText("Track 03.flac", "not a flac file");
+         },
+         {S::Unreadable, S::Mismatch, S::Unreadable},
+         CtdbVerdict::Incomplete,
+         "mismatch"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

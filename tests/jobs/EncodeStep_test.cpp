@@ -116,7 +116,9 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(StepCase{"Lame", settings::TOutputFormat::ofMp3, false, "mp3"},
                       StepCase{"LameDecode", settings::TOutputFormat::ofWav, true, "pcm_s16le"},
                       StepCase{"Vorbis", settings::TOutputFormat::ofOgg, false, "vorbis"},
-                      StepCase{"Wma", settings::TOutputFormat::ofWma, false, "wmav2"}),
+                      StepCase{"Wma", settings::TOutputFormat::ofWma, false, "wmav2"},
+                      StepCase{"Flac", settings::TOutputFormat::ofFlac, false, "flac"},
+                      StepCase{"Opus", settings::TOutputFormat::ofOpus, false, "opus"}),
     [](const auto& param) { return std::string(param.param.name); });
 
 // An output the user declined to replace is never touched, not even by the clean-up.

@@ -66,7 +66,9 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(RunningCase{"Rip", TOutputFormat::ofWav, "Extracting", "Long.wav"},
                       RunningCase{"Mp3", TOutputFormat::ofMp3, "Encoding", "Long.mp3"},
                       RunningCase{"Ogg", TOutputFormat::ofOgg, "Encoding", "Long.ogg"},
-                      RunningCase{"Wma", TOutputFormat::ofWma, "Encoding", "Long.wma"}),
+                      RunningCase{"Wma", TOutputFormat::ofWma, "Encoding", "Long.wma"},
+                      RunningCase{"Flac", TOutputFormat::ofFlac, "Encoding", "Long.flac"},
+                      RunningCase{"Opus", TOutputFormat::ofOpus, "Encoding", "Long.opus"}),
     [](const auto& param) { return std::string(param.param.name); });
 
 // A user's WAV from an earlier rip, named like this rip's intermediate WAV, stays as it was.

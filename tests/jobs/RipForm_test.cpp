@@ -113,7 +113,9 @@ INSTANTIATE_TEST_SUITE_P(Formats, ExtractTo,
                          ::testing::Values(FormatCase{TOutputFormat::ofMp3, ".mp3", "mp3"},
                                            FormatCase{TOutputFormat::ofWav, ".wav", ""},
                                            FormatCase{TOutputFormat::ofOgg, ".ogg", "vorbis"},
-                                           FormatCase{TOutputFormat::ofWma, ".wma", "wmav2"}),
+                                           FormatCase{TOutputFormat::ofWma, ".wma", "wmav2"},
+                                           FormatCase{TOutputFormat::ofFlac, ".flac", "flac"},
+                                           FormatCase{TOutputFormat::ofOpus, ".opus", "opus"}),
                          [](const auto& param) { return std::string(param.param.ext + 1); });
 
 TEST_F(JobWindowTest, KeptWavsStayAndTheNormalizePassShowsItsPhase) {

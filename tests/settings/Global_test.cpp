@@ -74,12 +74,12 @@ TEST_F(SettingsStore, SavingWritesEverySectionWithItsKeysInOrderNewestSectionLas
             keys.push_back(line.substr(0, line.find('=')));
         }
     }
-    EXPECT_EQ(sections, (std::vector<std::string>{"[CommonOptions]", "[Mp3Options]", "[OggOptions]",
-                                                  "[WMAOptions]", "[CDOptions]", "[RecordOptions]",
-                                                  "[QueryCDDB]", "[ID3]", "[SecureRip]",
-                                                  "[Performance]", "[Tags]", "[Metadata]",
-                                                  "[Naming]", "[MainWindow]"}));
-    ASSERT_EQ(keys.size(), 59u);
+    EXPECT_EQ(sections, (std::vector<std::string>{
+                            "[CommonOptions]", "[Mp3Options]", "[OggOptions]", "[WMAOptions]",
+                            "[CDOptions]", "[RecordOptions]", "[QueryCDDB]", "[ID3]", "[SecureRip]",
+                            "[Performance]", "[Tags]", "[Metadata]", "[Naming]", "[FLACOptions]",
+                            "[OpusOptions]", "[MainWindow]"}));
+    ASSERT_EQ(keys.size(), 62u);
     EXPECT_EQ(keys[0], "OutputFolder");
     EXPECT_EQ(keys[13], "StereoMode");
     EXPECT_EQ(keys[16], "MaxBitRate");
@@ -99,8 +99,10 @@ TEST_F(SettingsStore, SavingWritesEverySectionWithItsKeysInOrderNewestSectionLas
     EXPECT_EQ(keys[46], "CddbEmail");
     EXPECT_EQ(keys[47], "Template");
     EXPECT_EQ(keys[49], "CueSheet");
-    EXPECT_EQ(keys[50], "Left");
-    EXPECT_EQ(keys[58], "Column3Width");
+    EXPECT_EQ(keys[50], "Level");
+    EXPECT_EQ(keys[52], "BitRate");
+    EXPECT_EQ(keys[53], "Left");
+    EXPECT_EQ(keys[61], "Column3Width");
     EXPECT_EQ(text.find('\r'), std::string::npos);
 }
 

@@ -29,6 +29,9 @@ TEST(OutputFormatTable, EveryDesignedFormatKeepsItsNumberExtensionAndStep) {
         {1, TOutputFormat::ofWav, ".wav", false, true, TStepMaker::smNone, 0},
         {2, TOutputFormat::ofOgg, ".ogg", true, false, TStepMaker::smVorbis, PI_OGG_DONE},
         {3, TOutputFormat::ofWma, ".wma", false, true, TStepMaker::smWmaHelper, PI_WMA_ENDED},
+        // Appended after the designed ones; both take the input's own rate.
+        {4, TOutputFormat::ofFlac, ".flac", false, true, TStepMaker::smFlac, PI_FLAC_DONE},
+        {5, TOutputFormat::ofOpus, ".opus", false, true, TStepMaker::smOpus, PI_OPUS_DONE},
     };
     ASSERT_EQ(OutputFormats().size(), std::size(cases));
     for (const Case& c : cases) {
@@ -65,7 +68,7 @@ TEST(OutputFormatTable, ExtensionsLabelsAndEndEventsAreEachUsedOnce) {
 TEST(OutputFormatTable, TheStoredNumberGoesThroughOptionsIniAsItIs) {
     testsupport::ScratchFolder home;
     const testsupport::ScopedEnv env{"VELLORINE_HOME", home.Path().c_str()};
-    for (const int stored : {0, 1, 2, 3, 7, -1}) {
+    for (const int stored : {0, 1, 2, 3, 4, 5, 7, -1}) {
         SCOPED_TRACE(stored);
         home.WriteText("options.ini",
                        "[CommonOptions]\nOutputFormat=" + std::to_string(stored) + "\n");
@@ -73,7 +76,7 @@ TEST(OutputFormatTable, TheStoredNumberGoesThroughOptionsIniAsItIs) {
         LoadSaveOptions(true);
         EXPECT_EQ(StoredFormat(Settings.CommonOptions.OutputFormat), stored);
         EXPECT_EQ(FormatRow(Settings.CommonOptions.OutputFormat) != nullptr,
-                  stored >= 0 && stored <= 3);
+                  stored >= 0 && stored <= 5);
         LoadSaveOptions(false);
         const std::string text = testsupport::ReadText(home.File("options.ini"));
         EXPECT_NE(text.find("OutputFormat=" + std::to_string(stored) + "\n"), std::string::npos);
