@@ -124,21 +124,27 @@ jobs::TJobKind ConvertKind(const std::string& file, settings::TOutputFormat form
         c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     }
     using settings::TOutputFormat;
-    if (extension == ".wav" && format == TOutputFormat::ofMp3) {
-        return jobs::jkWavToMp3;
-    }
-    if (extension == ".wav" && format == TOutputFormat::ofOgg) {
-        return jobs::jkWavToOgg;
-    }
-    if (extension == ".wav" && format == TOutputFormat::ofWma) {
-        return jobs::jkWavToWma;
-    }
-    if (extension == ".mp3" && format == TOutputFormat::ofWav) {
-        return jobs::jkMp3ToWav;
+    struct Conversion {
+        const char* from;
+        TOutputFormat to;
+        jobs::TJobKind kind;
+    };
+    static constexpr Conversion kConversions[] = {
+        {".wav", TOutputFormat::ofMp3, jobs::jkWavToMp3},
+        {".wav", TOutputFormat::ofOgg, jobs::jkWavToOgg},
+        {".wav", TOutputFormat::ofWma, jobs::jkWavToWma},
+        {".mp3", TOutputFormat::ofWav, jobs::jkMp3ToWav},
+        {".wav", TOutputFormat::ofFlac, jobs::jkWavToFlac},
+        {".wav", TOutputFormat::ofOpus, jobs::jkWavToOpus},
+        {".flac", TOutputFormat::ofWav, jobs::jkFlacToWav},
+    };
+    for (const Conversion& c : kConversions) {
+        if (extension == c.from && format == c.to) {
+            return c.kind;
+        }
     }
     throw TUsageError("cannot convert " + file + " to " + settings::FormatRow(format)->Extension +
-                      " (WAV to mp3, ogg or wma, "
-                      "MP3 to wav)");
+                      " (WAV to mp3, ogg, wma, flac or opus, MP3 or FLAC to wav)");
 }
 
 std::string ReadText(const std::string& path) {

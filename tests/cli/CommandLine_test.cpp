@@ -105,7 +105,8 @@ INSTANTIATE_TEST_SUITE_P(
     Formats, RipLikeTheWindow,
     ::testing::Values(SameAsWindowCase{"wav", settings::TOutputFormat::ofWav, 1},
                       SameAsWindowCase{"mp3", settings::TOutputFormat::ofMp3, 1},
-                      SameAsWindowCase{"mp3_two_encoders", settings::TOutputFormat::ofMp3, 2}),
+                      SameAsWindowCase{"mp3_two_encoders", settings::TOutputFormat::ofMp3, 2},
+                      SameAsWindowCase{"flac_two_encoders", settings::TOutputFormat::ofFlac, 2}),
     [](const auto& param) { return std::string(param.param.name); });
 
 TEST_F(CommandLine, ConvertMakesTheSameMp3AsTheWindow) {
@@ -118,6 +119,18 @@ TEST_F(CommandLine, ConvertMakesTheSameMp3AsTheWindow) {
     EXPECT_EQ(run.ExitCode, 0) << run.Output;
     ASSERT_EQ(Names(out), std::set<std::string>{"tone.mp3"});
     EXPECT_TRUE(Files(cliOut) == Files(out)) << "the MP3 differs from the window's";
+}
+
+TEST_F(CommandLine, ConvertsWavToFlacAndBackToTheSameWav) {
+    const std::string wav = MakeWav("tone.wav", 3);
+    const auto there =
+        Vellorine("convert --format flac --output " + Quoted(cliOut.string()) + " " + Quoted(wav));
+    ASSERT_EQ(there.ExitCode, 0) << there.Output;
+    const fs::path back = dir / "back";
+    const auto again = Vellorine("convert --format wav --output " + Quoted(back.string()) + " " +
+                                 Quoted((cliOut / "tone.flac").string()));
+    ASSERT_EQ(again.ExitCode, 0) << again.Output;
+    EXPECT_TRUE(testsupport::ReadAll((back / "tone.wav").string()) == testsupport::ReadAll(wav));
 }
 
 // ---- settings -----------------------------------------------------------------------------
