@@ -73,11 +73,11 @@ TEST_F(SettingsStore, SavingWritesEverySectionWithItsKeysInOrderNewestSectionLas
             keys.push_back(line.substr(0, line.find('=')));
         }
     }
-    EXPECT_EQ(sections, (std::vector<std::string>{"[CommonOptions]", "[Mp3Options]", "[OggOptions]",
-                                                  "[WMAOptions]", "[CDOptions]", "[RecordOptions]",
-                                                  "[QueryCDDB]", "[ID3]", "[SecureRip]",
-                                                  "[Performance]", "[MainWindow]"}));
-    ASSERT_EQ(keys.size(), 47u);
+    EXPECT_EQ(sections, (std::vector<std::string>{
+                            "[CommonOptions]", "[Mp3Options]", "[OggOptions]", "[WMAOptions]",
+                            "[CDOptions]", "[RecordOptions]", "[QueryCDDB]", "[ID3]", "[SecureRip]",
+                            "[Performance]", "[FLACOptions]", "[OpusOptions]", "[MainWindow]"}));
+    ASSERT_EQ(keys.size(), 50u);
     EXPECT_EQ(keys[0], "OutputFolder");
     EXPECT_EQ(keys[13], "StereoMode");
     EXPECT_EQ(keys[16], "MaxBitRate");
@@ -89,8 +89,11 @@ TEST_F(SettingsStore, SavingWritesEverySectionWithItsKeysInOrderNewestSectionLas
     EXPECT_EQ(keys[35], "CTDBServer");
     EXPECT_EQ(keys[36], "SectorRetries");
     EXPECT_EQ(keys[37], "Encoders");
-    EXPECT_EQ(keys[38], "Left");
-    EXPECT_EQ(keys[46], "Column3Width");
+    EXPECT_EQ(keys[38], "Level");
+    EXPECT_EQ(keys[39], "Verify");
+    EXPECT_EQ(keys[40], "BitRate");
+    EXPECT_EQ(keys[41], "Left");
+    EXPECT_EQ(keys[49], "Column3Width");
     EXPECT_EQ(text.find('\r'), std::string::npos);
 }
 
