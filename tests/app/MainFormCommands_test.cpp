@@ -27,8 +27,11 @@ TEST_F(MainWindowCommands, MenusToolBarAndPopUpCarryTheCommandsInTheirDesignedOr
     Start();
     EXPECT_EQ(Entries(Menu("&File")->actions()),
               QStringList({"WA&V to WAV...", "&WAV to MP3...", "&MP3 to WAV...", "WAV to O&GG...",
-                           "WAV to WM&A...", "-", "&Open output directory...", "-", "&Refresh", "-",
-                           "&Eject CD", "&Close CD", "-", "E&xit"}));
+                           "WAV to WM&A...",
+                           // appended after the designed entries
+                           "WAV to &FLAC...", "WAV to O&pus...", "F&LAC to WAV...", "-",
+                           "&Open output directory...", "-", "&Refresh", "-", "&Eject CD",
+                           "&Close CD", "-", "E&xit"}));
     EXPECT_EQ(Entries(Menu("&Actions")->actions()),
               QStringList({"E&xtract", "-", "&Record", "-", "&OGG Player...", "-", "&Play",
                            "P&ause", "&Stop", "-", "&Volume Control...", "-", "&Clear History",

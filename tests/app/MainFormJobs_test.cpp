@@ -190,7 +190,7 @@ TEST_F(MainWindowJobs, ExtractChecksComeInOrderAndEachRefusalStopsTheCommand) {
     }
 }
 
-// The four conversions: each asks for files with its filter, then converts them into the
+// The conversions: each asks for files with its filter, then converts them into the
 // output folder; without the folder they refuse.
 TEST_F(MainWindowJobs, EachConversionAsksForFilesAndConvertsThemIntoTheOutputFolder) {
     struct Case {
@@ -208,11 +208,18 @@ TEST_F(MainWindowJobs, EachConversionAsksForFilesAndConvertsThemIntoTheOutputFol
                                       testsupport::Quoted(work.File("song.mp3")))
                   .ExitCode,
               0);
+    ASSERT_EQ(testsupport::RunCommand("flac -s -o " + testsupport::Quoted(work.File("song.flac")) +
+                                      " " + testsupport::Quoted(wav))
+                  .ExitCode,
+              0);
     const QString wavFilter = "Sound file(*.wav)|*.wav| Any file(*.*)|*.*";
     for (const Case& c : {Case{"ActionWavToMp3", "wav", "tone.wav", "tone.mp3"},
                           Case{"mnuMp3ToWav", "mp3", "song.mp3", "song.wav"},
                           Case{"miWAVtoOGG", "wav", "tone.wav", "tone.ogg"},
-                          Case{"miWAVtoWMA", "wav", "tone.wav", "tone.wma"}}) {
+                          Case{"miWAVtoWMA", "wav", "tone.wav", "tone.wma"},
+                          Case{"miWAVtoFLAC", "wav", "tone.wav", "tone.flac"},
+                          Case{"miWAVtoOpus", "wav", "tone.wav", "tone.opus"},
+                          Case{"miFLACtoWAV", "flac", "song.flac", "song.wav"}}) {
         SCOPED_TRACE(c.action);
         auto& main = Start();
         QAction* action = main.Action(c.action);
@@ -244,9 +251,11 @@ TEST_F(MainWindowJobs, EachConversionAsksForFilesAndConvertsThemIntoTheOutputFol
         EXPECT_EQ(modalRuns, 1);
         EXPECT_GT(fs::file_size(out / c.output), 1000u);
         ASSERT_FALSE(dialogs->fileRequests.isEmpty());
+        const QString filter = std::string(c.filter) == "flac"
+                                   ? "FLAC file(*.flac)|*.flac| Any file(*.*)|*.*"
+                                   : "MP3 file(*.mp3)|*.mp3| Any file(*.*)|*.*";
         EXPECT_EQ(dialogs->fileRequests.back().filter,
-                  std::string(c.filter) == "wav" ? wavFilter
-                                                 : "MP3 file(*.mp3)|*.mp3| Any file(*.*)|*.*");
+                  std::string(c.filter) == "wav" ? wavFilter : filter);
         EXPECT_TRUE(dialogs->fileRequests.back().multiSelect);
         form.reset();
         fs::remove_all(out);
