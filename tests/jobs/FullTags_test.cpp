@@ -34,6 +34,8 @@ const PlanTagCase kPlanTags[] = {
     {TOutputFormat::ofOgg, true, true, true, true, false},
     {TOutputFormat::ofOgg, true, true, false, false, false},
     {TOutputFormat::ofOgg, false, true, true, false, false},
+    {TOutputFormat::ofFlac, true, true, true, true, false},
+    {TOutputFormat::ofOpus, true, true, false, false, false},
     {TOutputFormat::ofWma, true, true, true, false, false},
     {TOutputFormat::ofWav, true, true, true, false, false},
 };
@@ -256,5 +258,7 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(StepTagCase{"Mp3Both", TOutputFormat::ofMp3, "mp3", true, true},
                       StepTagCase{"Mp3Version1Only", TOutputFormat::ofMp3, "mp3", true, false},
                       StepTagCase{"Mp3Version2Only", TOutputFormat::ofMp3, "mp3", false, true},
-                      StepTagCase{"Ogg", TOutputFormat::ofOgg, "ogg", false, true}),
+                      StepTagCase{"Ogg", TOutputFormat::ofOgg, "ogg", false, true},
+                      StepTagCase{"Flac", TOutputFormat::ofFlac, "flac", false, true},
+                      StepTagCase{"Opus", TOutputFormat::ofOpus, "opus", false, true}),
     [](const auto& param) { return std::string(param.param.name); });
