@@ -107,6 +107,7 @@ TJobSettings SnapshotSettings() {
     j.NameDisc.Year = d.Year;
     j.NameDisc.Genre = GenreName(d.Genre);
     j.NameDisc.Disc = d.DiscNumber;
+    j.ReplayGain = s.ReplayGain.Enabled;
     return j;
 }
 

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "cd/RipOptions.h"
@@ -69,6 +70,7 @@ struct TJobSettings {
     // values (Track and Title come from each item) and each track's own artist.
     settings::TNaming Naming;
     settings::TNameFields NameDisc;
+    bool ReplayGain = false; // a rip measures its tracks and tags their gains
 };
 
 // Reads the settings record and the disc record. A WMA preset outside the table is put
@@ -100,6 +102,8 @@ struct TEncodeRequest {
     std::string TagArtist; // the track's artist
     std::string TagRecordingId;
     std::string SaveCoverIn; // the folder the cover is saved into once; "" for none
+    // More fields for the full-length tag (the track's ReplayGain values).
+    std::vector<std::pair<std::string, std::string>> ExtraTags;
 };
 
 class TJobPlan {

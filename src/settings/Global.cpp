@@ -186,6 +186,7 @@ void BindOptions(Binder& b, TSettings& s) {
     b.Text("Naming", "Template", s.Naming.Template, d.Naming.Template);
     b.Bool("Naming", "Playlist", s.Naming.Playlist, d.Naming.Playlist);
     b.Bool("Naming", "CueSheet", s.Naming.CueSheet, d.Naming.CueSheet);
+    b.Bool("ReplayGain", "Enabled", s.ReplayGain.Enabled, d.ReplayGain.Enabled);
     auto& w = s.MainWindow;
     b.Int("MainWindow", "Left", w.Left, d.MainWindow.Left);
     b.Int("MainWindow", "Top", w.Top, d.MainWindow.Top);

@@ -134,6 +134,12 @@ struct TNaming {
     bool CueSheet = false; // a cue sheet of the files each rip made
 };
 
+// Loudness tags (a section of its own at the end of options.ini): a rip measures each track
+// as it writes it and tags track and album gain and peak.
+struct TReplayGain {
+    bool Enabled = false;
+};
+
 struct TSettings {
     TCommonOptions CommonOptions;
     TMp3Options Mp3Options;
@@ -149,6 +155,7 @@ struct TSettings {
     TTagOptions Tags;
     TMetadata Metadata;
     TNaming Naming;
+    TReplayGain ReplayGain;
 };
 
 struct TDiscInfo {

@@ -404,6 +404,7 @@ void TOptionSetForm::LoadControls() {
     ID3comment->setText(Text(DiscInfo.Comment));
     ID3genre->setCurrentIndex(DiscInfo.Genre);
     TagsPanel->Load(Settings.Tags, DiscInfo);
+    TagsPanel->cbReplayGain->setChecked(Settings.ReplayGain.Enabled);
     TabSheet7->Load(Settings.SecureRip);
     TabSheet8->Load(Settings.Performance);
     TabSheet9->Load(Settings.Naming, DiscInfo,
@@ -455,6 +456,7 @@ void TOptionSetForm::StoreControls() {
     DiscInfo.Genre = ID3genre->currentIndex();
     DiscInfo.Comment = ID3comment->text().toStdString();
     TagsPanel->Store(Settings.Tags, DiscInfo);
+    Settings.ReplayGain.Enabled = TagsPanel->cbReplayGain->isChecked();
 }
 
 void TOptionSetForm::ckNormalizeClick() {

@@ -77,8 +77,8 @@ TEST_F(SettingsStore, SavingWritesEverySectionWithItsKeysInOrderNewestSectionLas
                                                   "[WMAOptions]", "[CDOptions]", "[RecordOptions]",
                                                   "[QueryCDDB]", "[ID3]", "[SecureRip]",
                                                   "[Performance]", "[Tags]", "[Metadata]",
-                                                  "[Naming]", "[MainWindow]"}));
-    ASSERT_EQ(keys.size(), 58u);
+                                                  "[Naming]", "[ReplayGain]", "[MainWindow]"}));
+    ASSERT_EQ(keys.size(), 59u);
     EXPECT_EQ(keys[0], "OutputFolder");
     EXPECT_EQ(keys[13], "StereoMode");
     EXPECT_EQ(keys[16], "MaxBitRate");
@@ -97,8 +97,9 @@ TEST_F(SettingsStore, SavingWritesEverySectionWithItsKeysInOrderNewestSectionLas
     EXPECT_EQ(keys[45], "CddbEmail");
     EXPECT_EQ(keys[46], "Template");
     EXPECT_EQ(keys[48], "CueSheet");
-    EXPECT_EQ(keys[49], "Left");
-    EXPECT_EQ(keys[57], "Column3Width");
+    EXPECT_EQ(keys[49], "Enabled");
+    EXPECT_EQ(keys[50], "Left");
+    EXPECT_EQ(keys[58], "Column3Width");
     EXPECT_EQ(text.find('\r'), std::string::npos);
 }
 
