@@ -6,6 +6,8 @@
 //                       x_realtime = seconds of audio per second of wall time
 //   BM_RipAndNormalize  the same with the normalize pass; the pass's own rate is the
 //                       extra bytes over the extra time against BM_RipTrack
+//   BM_RipTrackReplayGain  BM_RipTrack measuring the track's loudness as it is written
+//   BM_LoudnessMeter    the loudness meter alone (EBU R128 with true peak) over the track
 //   BM_SecureRipTrack   the rip thread in secure mode (every block read twice and
 //                       compared, paranoia only where they differ; CRC, peak and
 //                       AccurateRip sums, the rip log); goal: at most 1.5x BM_RipTrack
@@ -32,6 +34,7 @@
 //   BM_VerifyFiles      the check of a ripped folder (Verify Files) on the WAV file of
 //                       the same track: header scan, file reads and every sum; no
 //                       database answers (nobody listens); x_realtime as above
+#include "audio/Loudness.h"
 #include "cd/DiscImages.h"
 #include "cd/DiscToc.h"
 #include "cd/DiscVerifier.h"
@@ -117,8 +120,8 @@ void BM_ReadFrames(benchmark::State& state) {
         TrackSeconds * static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
 }
 
-void RunRip(benchmark::State& state, bool normalize, bool secure = false,
-            bool testAndCopy = false) {
+void RunRip(benchmark::State& state, bool normalize, bool secure = false, bool testAndCopy = false,
+            bool replayGain = false) {
     Fixture& f = Shared();
     settings::Settings.CommonOptions.IsNormalize = normalize;
     settings::Settings.CommonOptions.NormalizePercent = 95;
@@ -136,6 +139,9 @@ void RunRip(benchmark::State& state, bool normalize, bool secure = false,
         thread->NotifyWindow = &sink;
         if (secure) {
             thread->Session = std::make_shared<cd::RipSession>(options);
+        }
+        if (replayGain) {
+            thread->Loudness = std::make_shared<audio::TLoudnessMeter>();
         }
         thread->Resume();
         thread.reset();
@@ -157,6 +163,28 @@ void BM_RipAndNormalize(benchmark::State& state) {
 }
 void BM_SecureRipTrack(benchmark::State& state) {
     RunRip(state, false, true);
+}
+void BM_RipTrackReplayGain(benchmark::State& state) {
+    RunRip(state, false, false, false, true);
+}
+// The meter alone over the track's PCM in memory, on this thread (its CPU time is the cost).
+void BM_LoudnessMeter(benchmark::State& state) {
+    Fixture& f = Shared();
+    (void)f;
+    std::vector<std::uint8_t> pcm(static_cast<std::size_t>(TrackBytes));
+    for (std::size_t i = 0; i < pcm.size(); ++i) {
+        pcm[i] = static_cast<std::uint8_t>((i * 7919U) >> 3);
+    }
+    for (auto _ : state) {
+        audio::TLoudnessMeter meter;
+        for (std::size_t at = 0; at < pcm.size(); at += 23520) {
+            meter.AddPcm(std::span(pcm).subspan(at, std::min<std::size_t>(23520, pcm.size() - at)));
+        }
+        benchmark::DoNotOptimize(meter.Loudness());
+        benchmark::DoNotOptimize(meter.Peak());
+    }
+    state.counters["x_realtime"] = benchmark::Counter(
+        TrackSeconds * static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
 }
 void BM_SecureTestAndCopy(benchmark::State& state) {
     RunRip(state, false, true, true);
@@ -377,6 +405,8 @@ void BM_VerifyFiles(benchmark::State& state) {
 BENCHMARK(BM_ReadFrames)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_RipTrack)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_RipAndNormalize)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_RipTrackReplayGain)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_LoudnessMeter)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_SecureRipTrack)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_SecureTestAndCopy)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_TrackChecks)->Arg(2)->Arg(1)->Arg(0)->Unit(benchmark::kMillisecond)->UseRealTime();

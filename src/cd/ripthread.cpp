@@ -194,6 +194,7 @@ void TCDRipThread::RipTrack(const std::string& path, std::uint32_t start, std::u
         return;
     }
     startTime_ = clock_();
+    RestartMeasure();
     trackBuffer_ = std::make_shared<std::vector<std::uint8_t>>(TrackBufHeaderSize +
                                                                FramesPerRead * CDFrameBytes);
     std::uint64_t audioBytes = 0;
@@ -487,6 +488,9 @@ TCDRipThread::ReadResult TCDRipThread::ReadSecurely(const std::shared_ptr<Parano
     const auto block =
         std::make_shared<std::vector<std::uint8_t>>(std::size_t{FramesPerRead} * CDFrameBytes);
     reader->Begin(pass.start, pass.length, Session->Options().readOffset);
+    if (pass.out != nullptr) {
+        RestartMeasure(); // only the pass that writes the file is measured
+    }
     for (std::uint32_t done = 0; done < pass.length;) {
         const std::uint32_t n = std::min(pass.length - done, FramesPerRead);
         const std::size_t bytes = std::size_t{n} * CDFrameBytes;
@@ -504,6 +508,7 @@ TCDRipThread::ReadResult TCDRipThread::ReadSecurely(const std::shared_ptr<Parano
                 NoteFileError();
                 return ReadResult::WriteFailed;
             }
+            Measure(block->data(), bytes);
             written += bytes;
         }
         done += n;
@@ -541,6 +546,7 @@ TCDRipThread::ReadResult TCDRipThread::ReadFrames(std::uint32_t first, std::uint
         NoteFileError();
         return ReadResult::WriteFailed;
     }
+    Measure(audio, len);
     written += len;
     return ReadResult::Ok;
 }
@@ -570,6 +576,7 @@ TCDRipThread::NormalizeResult TCDRipThread::Normalize(const std::string& path) {
         const auto size = std::filesystem::file_size(path, ec);
         if (in && out && !ec) {
             startTime_ = clock_();
+            RestartMeasure(); // the scaled audio is what the file keeps
             const bool copied = ScaleFile(in.get(), out.get(), size, gain);
             const bool closed = std::fclose(out.release()) == 0;
             if (StopFlag) {
@@ -591,6 +598,9 @@ TCDRipThread::NormalizeResult TCDRipThread::Normalize(const std::string& path) {
     if (tempCreated) {
         std::filesystem::remove(tempPath, ec);
     }
+    // The file keeps its unscaled audio; a measure of part of the scaled one would tag wrong
+    // gains, so the track gets none.
+    RestartMeasure();
     return result;
 }
 
@@ -618,7 +628,20 @@ bool TCDRipThread::ScaleFile(std::FILE* in, std::FILE* out, std::uint64_t fileSi
         if (std::fwrite(block.data(), 1, got, out) != got) {
             return false;
         }
+        Measure(block.data(), got);
         processed += got;
+    }
+}
+
+void TCDRipThread::Measure(const std::uint8_t* pcm, std::size_t bytes) {
+    if (Loudness) {
+        Loudness->AddPcm(std::span<const std::uint8_t>(pcm, bytes));
+    }
+}
+
+void TCDRipThread::RestartMeasure() {
+    if (Loudness) {
+        Loudness->Reset();
     }
 }
 

@@ -25,6 +25,7 @@
 // Every call that can wait on the drive runs on a DriveWorker: once StopFlag is set, the
 // rip thread waits at most StopGrace for such a call and otherwise leaves it behind, so
 // deleting a stopped thread never waits for a drive stuck in a read.
+#include "audio/Loudness.h"
 #include "bytes/WavHeader.h"
 #include "cd/DriveWorker.h"
 #include "cd/ParanoiaReader.h"
@@ -100,6 +101,9 @@ public:
     platform::HWND NotifyWindow = nullptr;
     std::atomic<bool> StopFlag{false};
     std::shared_ptr<RipSession> Session; // set before Resume for a secure rip
+    // Set before Resume to measure the track's loudness from the PCM as it is written (after
+    // the normalize pass when there is one); the owner reads it after the completion event.
+    std::shared_ptr<audio::TLoudnessMeter> Loudness;
     // The errno of the open, write or close that ended the rip with RipStatusFileFailed
     // (0 when none did): the job window shows the system's reason beside its own text.
     std::atomic<int> FileError{0};
@@ -116,6 +120,8 @@ protected:
 private:
     using FilePtr = BufferedFilePtr;
     void NoteFileError() { FileError = errno; }
+    void Measure(const std::uint8_t* pcm, std::size_t bytes);
+    void RestartMeasure();
     enum class ReadResult { Ok, ReadFailed, WriteFailed, Stopped };
     enum class NormalizeResult { Done, Stopped, Failed };
 

@@ -101,6 +101,7 @@ tags::TTagSet TEncodeStep::FullTagSet() const {
     }
     set.MbReleaseId = v.MbReleaseId;
     set.MbRecordingId = request_.TagRecordingId;
+    set.Extra = request_.ExtraTags;
     set.Cover = v.Cover.Art;
     return set;
 }

@@ -109,6 +109,7 @@ TJobSettings SnapshotSettings() {
     j.NameDisc.Disc = d.DiscNumber;
     j.Flac = s.FLACOptions;
     j.Opus = s.OpusOptions;
+    j.ReplayGain = s.ReplayGain.Enabled;
     return j;
 }
 

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "cd/RipOptions.h"
@@ -74,6 +75,7 @@ struct TJobSettings {
     settings::TNameFields NameDisc;
     settings::TFlacOptions Flac;
     settings::TOpusOptions Opus;
+    bool ReplayGain = false; // a rip measures its tracks and tags their gains
 };
 
 // Reads the settings record and the disc record. A WMA preset outside the table is put
@@ -108,6 +110,8 @@ struct TEncodeRequest {
     settings::TFlacOptions Flac;
     settings::TOpusOptions Opus;
     bool DecodeFlac = false; // libFLAC reading FLAC into WAV
+    // More fields for the full-length tag (the track's ReplayGain values).
+    std::vector<std::pair<std::string, std::string>> ExtraTags;
 };
 
 class TJobPlan {

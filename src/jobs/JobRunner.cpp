@@ -15,6 +15,7 @@
 #include "cd/RipSession.h"
 #include "cd/ripthread.h"
 #include "jobs/EncodeStep.h"
+#include "jobs/GainTags.h"
 #include "jobs/Mp3EncodeThread.h"
 #include "jobs/OutputLines.h"
 #include "jobs/RipExtras.h"
@@ -311,6 +312,13 @@ void TJobRunner::StartRip(int i) {
         RipSession_ = cd::SecureSessionFromSettings(); // null unless secure mode is on
     }
     RipThread->Session = RipSession_;
+    // Measured only when the track's file gets a tag to carry the values.
+    if (plan_->Settings().ReplayGain && plan_->EncodesAfterExtraction() &&
+        plan_->EncodeRequest(i, plan_->Wav(i)).WriteTags) {
+        meters_.resize(encoded_.size());
+        meters_[static_cast<std::size_t>(i)] = std::make_shared<audio::TLoudnessMeter>();
+        RipThread->Loudness = meters_[static_cast<std::size_t>(i)];
+    }
     RipThread->Resume();
 }
 
@@ -350,6 +358,9 @@ void TJobRunner::StartEncode(int i, const std::string& input) {
     }
     TEncodeRequest request = plan_->EncodeRequest(i, input);
     request.StepId = nextStepId_++;
+    if (const audio::TLoudnessMeter* meter = Meter(i); meter != nullptr && request.WriteTags) {
+        request.ExtraTags = audio::TrackGainFields(*meter, IsOpusName(request.Output));
+    }
     std::unique_ptr<TEncodeStep> step = MakeEncodeStep(request, this);
     TEncodeStep& started = *step;
     const std::intptr_t id = AddStep(i, std::move(step));
@@ -583,6 +594,9 @@ void TJobRunner::OnTrackExtracted(const TProcessInfo& info) {
     if (failed) {
         // The track's encode step is skipped: its end event comes at once.
         progressSeen_[static_cast<std::size_t>(t)] = true;
+        if (Meter(t) != nullptr) {
+            meters_[static_cast<std::size_t>(t)].reset(); // not the track's audio
+        }
         SkipEncode(t, kExtractionFailed);
     } else {
         waiting_.push_back(t);
@@ -774,7 +788,36 @@ void TJobRunner::StopSink(audio::TACSOutput& sink) {
     }
 }
 
+const audio::TLoudnessMeter* TJobRunner::Meter(int i) const {
+    const auto at = static_cast<std::size_t>(i);
+    return at < meters_.size() ? meters_[at].get() : nullptr;
+}
+
+void TJobRunner::WriteAlbumGain() {
+    std::vector<TGainItem> files;
+    std::vector<const audio::TLoudnessMeter*> album;
+    for (int i = 0; i < ItemCount(); ++i) {
+        const audio::TLoudnessMeter* meter = Meter(i);
+        if (meter == nullptr) {
+            continue;
+        }
+        album.push_back(meter);
+        const std::string output = plan_->Output(i);
+        if (encoded_[static_cast<std::size_t>(i)] && plan_->EncodeRequest(i, output).WriteTags) {
+            files.push_back({output, TJobPlan::PartialName(output, i), meter});
+        }
+    }
+    const std::string error = jobs::WriteAlbumGain(files, album);
+    if (!error.empty()) {
+        observer_->Notify("The album's ReplayGain could not be written: " + error,
+                          TNoticeKind::Warning);
+    }
+}
+
 void TJobRunner::FinishAndTell(bool completed) {
+    if (completed && !meters_.empty()) {
+        WriteAlbumGain(); // only over a whole rip: part of an album is not the album
+    }
     FinishJob();
     observer_->Ended(completed);
 }

@@ -37,6 +37,7 @@
 #include <string>
 #include <vector>
 
+#include "audio/Loudness.h"
 #include "jobs/JobObserver.h"
 #include "jobs/JobPlan.h"
 #include "platform/Messages.h"
@@ -151,6 +152,9 @@ private:
     void FinishJob();
     // FinishJob, then the observer hears that the job is over.
     void FinishAndTell(bool completed);
+    const audio::TLoudnessMeter* Meter(int i) const;
+    // Adds the album's gain to the files of a rip that ran to its end.
+    void WriteAlbumGain();
     // Stops a running pipeline sink and waits until it has let go of its files.
     static void StopSink(audio::TACSOutput& sink);
     // Steps whose end has been handled; freed once control is back in the event loop (a
@@ -206,6 +210,8 @@ private:
     int itemCount_ = 0;
     // Items whose encode step produced their output; only their WAVs are deleted at the end.
     std::vector<bool> encoded_;
+    // Each track's loudness as its rip measured it (ReplayGain on); null where none was.
+    std::vector<std::shared_ptr<audio::TLoudnessMeter>> meters_;
 
     // The resample-done hand-over: WaveOut1Done waits until the runner has handled the
     // event, or until the job has ended and nobody will.

@@ -191,6 +191,7 @@ void BindOptions(Binder& b, TSettings& s) {
     b.Int("FLACOptions", "Level", s.FLACOptions.Level, d.FLACOptions.Level);
     b.Bool("FLACOptions", "Verify", s.FLACOptions.Verify, d.FLACOptions.Verify);
     b.Int("OpusOptions", "BitRate", s.OpusOptions.BitRate, d.OpusOptions.BitRate);
+    b.Bool("ReplayGain", "Enabled", s.ReplayGain.Enabled, d.ReplayGain.Enabled);
     auto& w = s.MainWindow;
     b.Int("MainWindow", "Left", w.Left, d.MainWindow.Left);
     b.Int("MainWindow", "Top", w.Top, d.MainWindow.Top);

@@ -152,6 +152,12 @@ struct TOpusOptions {
     static constexpr int MaxBitRate = 256;
 };
 
+// Loudness tags (a section of its own at the end of options.ini): a rip measures each track
+// as it writes it and tags track and album gain and peak.
+struct TReplayGain {
+    bool Enabled = false;
+};
+
 struct TSettings {
     TCommonOptions CommonOptions;
     TMp3Options Mp3Options;
@@ -169,6 +175,7 @@ struct TSettings {
     TNaming Naming;
     TFlacOptions FLACOptions;
     TOpusOptions OpusOptions;
+    TReplayGain ReplayGain;
 };
 
 struct TDiscInfo {

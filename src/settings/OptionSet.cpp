@@ -410,6 +410,7 @@ void TOptionSetForm::LoadControls() {
     ID3comment->setText(Text(DiscInfo.Comment));
     ID3genre->setCurrentIndex(DiscInfo.Genre);
     TagsPanel->Load(Settings.Tags, DiscInfo);
+    TagsPanel->cbReplayGain->setChecked(Settings.ReplayGain.Enabled);
     TabSheet7->Load(Settings.SecureRip);
     TabSheet8->Load(Settings.Performance);
     TabSheet9->Load(Settings.Naming, DiscInfo,
@@ -474,6 +475,7 @@ void TOptionSetForm::StoreControls() {
     DiscInfo.Genre = ID3genre->currentIndex();
     keep(ID3comment, DiscInfo.Comment);
     TagsPanel->Store(Settings.Tags, DiscInfo);
+    Settings.ReplayGain.Enabled = TagsPanel->cbReplayGain->isChecked();
 }
 
 void TOptionSetForm::ckNormalizeClick() {

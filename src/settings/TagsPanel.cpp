@@ -27,6 +27,9 @@ TTagsPanel::TTagsPanel(QWidget* parent) : QWidget(parent) {
         Check(this, "cbVorbisComments", QStringLiteral("Write Vorbis comments (OGG, Opus, FLAC)"));
     layout->addWidget(cbID3v2);
     layout->addWidget(cbVorbisComments);
+    cbReplayGain = Check(this, "cbReplayGain",
+                         QStringLiteral("Write ReplayGain tags (track and album gain and peak)"));
+    layout->addWidget(cbReplayGain);
     auto* group = new QGroupBox(QStringLiteral("Front cover"), this);
     auto* groupLayout = new QVBoxLayout(group);
     Cover = new TCoverChoice(group);

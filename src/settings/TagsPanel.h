@@ -1,7 +1,8 @@
 #pragma once
 // The full-length tags' switches and the disc's cover, appended to the Options dialog's
 // "ID3 Tag" page below the disc's fields: "Also write ID3v2.4 tags (MP3)", "Write Vorbis
-// comments (OGG, Opus, FLAC)", "Save the cover beside the files", and the cover choice.
+// comments (OGG, Opus, FLAC)", "Write ReplayGain tags (track and album gain and peak)", "Save
+// the cover beside the files", and the cover choice.
 //
 // Load fills the controls from the records; Store copies them back (the dialog calls it on
 // OK only). GUI thread only; the page owns the panel.
@@ -26,6 +27,8 @@ public:
     QCheckBox* cbID3v2 = nullptr;
     QCheckBox* cbVorbisComments = nullptr;
     QCheckBox* cbSaveCover = nullptr;
+    // [ReplayGain] Enabled, loaded and stored by the dialog beside the other two.
+    QCheckBox* cbReplayGain = nullptr;
     TCoverChoice* Cover = nullptr;
 };
 

@@ -22,6 +22,7 @@ namespace {
 
 using TagLib::ByteVector;
 using TagLib::String;
+using TagFields = std::vector<std::pair<std::string, std::string>>;
 
 String Utf8(const std::string& text) {
     return String(text, String::UTF8);
@@ -225,6 +226,26 @@ std::string WriteFlac(const std::string& path, const TTagSet& set) {
     return {};
 }
 
+void SetId3v2Field(TagLib::ID3v2::Tag& tag, const std::string& description,
+                   const std::string& value) {
+    if (auto* old = TagLib::ID3v2::UserTextIdentificationFrame::find(&tag, Utf8(description))) {
+        tag.removeFrame(old, true);
+    }
+    AddUserText(tag, description, value);
+}
+
+template <typename OggFile>
+std::string SetOggFields(const std::string& path, const TagFields& fields, const char* kind) {
+    OggFile file(path.c_str(), false);
+    if (!file.isValid() || file.tag() == nullptr) {
+        return std::string("not an ") + kind + " file";
+    }
+    for (const auto& [key, value] : fields) {
+        file.tag()->addField(Utf8(key), Utf8(value), true);
+    }
+    return file.save() ? std::string() : "the tag could not be saved";
+}
+
 } // namespace
 
 TTagContainer ContainerOfExtension(std::string_view extension) {
@@ -268,6 +289,49 @@ std::string WriteTagSet(const std::string& path, std::string_view extension, con
         return WriteOgg<TagLib::Ogg::Opus::File>(path, set, "Ogg Opus");
     case TTagContainer::tcFlac:
         return WriteFlac(path, set);
+    case TTagContainer::tcNone:
+        break;
+    }
+    return {};
+}
+
+std::string SetTagFields(const std::string& path, std::string_view extension,
+                         const TagFields& fields) {
+    const TTagContainer container = ContainerOfExtension(extension);
+    if (container == TTagContainer::tcNone) {
+        return "no tag is written into " + std::string(extension) + " files";
+    }
+    if (std::string cause = CannotWrite(path); !cause.empty()) {
+        return cause;
+    }
+    switch (container) {
+    case TTagContainer::tcId3v2: {
+        TagLib::MPEG::File file(path.c_str(), false);
+        if (!file.isValid() || file.firstFrameOffset() < 0) {
+            return "not an MP3 file";
+        }
+        for (const auto& [key, value] : fields) {
+            SetId3v2Field(*file.ID3v2Tag(true), key, value);
+        }
+        return file.save(TagLib::MPEG::File::ID3v2, TagLib::File::StripNone, TagLib::ID3v2::v4,
+                         TagLib::File::DoNotDuplicate)
+                   ? std::string()
+                   : "the tag could not be saved";
+    }
+    case TTagContainer::tcOggVorbis:
+        return SetOggFields<TagLib::Ogg::Vorbis::File>(path, fields, "Ogg Vorbis");
+    case TTagContainer::tcOggOpus:
+        return SetOggFields<TagLib::Ogg::Opus::File>(path, fields, "Ogg Opus");
+    case TTagContainer::tcFlac: {
+        TagLib::FLAC::File file(path.c_str(), false);
+        if (!file.isValid()) {
+            return "not a FLAC file";
+        }
+        for (const auto& [key, value] : fields) {
+            file.xiphComment(true)->addField(Utf8(key), Utf8(value), true);
+        }
+        return file.save() ? std::string() : "the tag could not be saved";
+    }
     case TTagContainer::tcNone:
         break;
     }

@@ -58,4 +58,10 @@ std::string CountText(int n, int total);
 // be tagged may be left half-written and should be thrown away.
 std::string WriteTagSet(const std::string& path, std::string_view extension, const TTagSet& set);
 
+// Sets the named fields in the file's existing tag (a user text frame in ID3v2, a field in
+// Vorbis comments), replacing fields of the same names and keeping everything else. The
+// file is changed in place: callers work on a copy when the original must survive a failure.
+std::string SetTagFields(const std::string& path, std::string_view extension,
+                         const std::vector<std::pair<std::string, std::string>>& fields);
+
 } // namespace tags

@@ -78,8 +78,8 @@ TEST_F(SettingsStore, SavingWritesEverySectionWithItsKeysInOrderNewestSectionLas
                             "[CommonOptions]", "[Mp3Options]", "[OggOptions]", "[WMAOptions]",
                             "[CDOptions]", "[RecordOptions]", "[QueryCDDB]", "[ID3]", "[SecureRip]",
                             "[Performance]", "[Tags]", "[Metadata]", "[Naming]", "[FLACOptions]",
-                            "[OpusOptions]", "[MainWindow]"}));
-    ASSERT_EQ(keys.size(), 62u);
+                            "[OpusOptions]", "[ReplayGain]", "[MainWindow]"}));
+    ASSERT_EQ(keys.size(), 63u);
     EXPECT_EQ(keys[0], "OutputFolder");
     EXPECT_EQ(keys[13], "StereoMode");
     EXPECT_EQ(keys[16], "MaxBitRate");
@@ -101,8 +101,9 @@ TEST_F(SettingsStore, SavingWritesEverySectionWithItsKeysInOrderNewestSectionLas
     EXPECT_EQ(keys[49], "CueSheet");
     EXPECT_EQ(keys[50], "Level");
     EXPECT_EQ(keys[52], "BitRate");
-    EXPECT_EQ(keys[53], "Left");
-    EXPECT_EQ(keys[61], "Column3Width");
+    EXPECT_EQ(keys[53], "Enabled");
+    EXPECT_EQ(keys[54], "Left");
+    EXPECT_EQ(keys[62], "Column3Width");
     EXPECT_EQ(text.find('\r'), std::string::npos);
 }
 

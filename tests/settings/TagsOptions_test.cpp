@@ -94,6 +94,46 @@ TEST(TagsSettings, TheId3PageSetsTheSwitchesAndTheCoverAndOnlyOkStoresThem) {
     DiscInfo = TDiscInfo{};
 }
 
+TEST(TagsSettings, ReplayGainIsOffUntilItsSectionOrTheId3PageTurnsItOn) {
+    testsupport::ScratchFolder home;
+    const testsupport::ScopedEnv env{"VELLORINE_HOME", home.Path().c_str()};
+    struct Case {
+        const char* options;
+        bool enabled;
+    };
+    const Case cases[] = {{"", false},
+                          {"[ReplayGain]\nEnabled=1\n", true},
+                          {"[ReplayGain]\nEnabled=0\n", false},
+                          {"[Tags]\nEnabled=1\n", false}};
+    for (const Case& c : cases) {
+        home.WriteText("options.ini", c.options);
+        Settings = TSettings{};
+        Settings.ReplayGain.Enabled = !c.enabled;
+        LoadSaveOptions(true);
+        EXPECT_EQ(Settings.ReplayGain.Enabled, c.enabled) << c.options;
+    }
+    Settings.ReplayGain.Enabled = true;
+    LoadSaveOptions(false);
+    const std::string text = testsupport::ReadText(home.File("options.ini"));
+    EXPECT_NE(text.find("[ReplayGain]\nEnabled=1\n"), std::string::npos) << text;
+
+    testsupport::ScopedDialogs scripted;
+    for (const bool ok : {true, false}) {
+        Settings = TSettings{};
+        Settings.CommonOptions.OutputFolder = home.Path();
+        TOptionSetForm form(nullptr, [](int) {});
+        QCheckBox* check = form.TagsPanel->cbReplayGain;
+        ASSERT_NE(check, nullptr);
+        EXPECT_TRUE(form.TabSheet4->isAncestorOf(check));
+        EXPECT_FALSE(check->isChecked());
+        check->setChecked(true);
+        (ok ? form.btOk : form.btCancel)->click();
+        EXPECT_EQ(Settings.ReplayGain.Enabled, ok);
+    }
+    Settings = TSettings{};
+    DiscInfo = TDiscInfo{};
+}
+
 TEST(TagsSettings, ACoverThatIsNoImageIsRefusedAndNoCoverClearsTheChoice) {
     testsupport::ScratchFolder folder;
     testsupport::ScopedDialogs scripted;

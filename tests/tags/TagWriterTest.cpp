@@ -228,6 +228,39 @@ TEST_P(TagWriter, AFileThatCannotBeTaggedIsRefusedWithItsReason) {
     EXPECT_EQ(cause.rfind("not a", 0), 0u) << cause;
 }
 
+// Setting fields into a tagged file: a field of the same name is replaced (not doubled), a
+// new one added, and the rest of the tag (title, cover) stays.
+TEST_P(TagWriter, SetFieldsReplacesItsNamesAndKeepsTheRestOfTheTag) {
+    const FormatCase f = GetParam();
+    const std::string path = Made("gain");
+    ASSERT_FALSE(path.empty());
+    TTagSet set;
+    set.Title = "Kept";
+    set.Cover = Cover();
+    set.Extra.emplace_back("REPLAYGAIN_TRACK_GAIN", "-1.00 dB");
+    ASSERT_EQ(WriteTagSet(path, f.extension, set), "");
+    ASSERT_EQ(
+        SetTagFields(path, f.extension,
+                     {{"REPLAYGAIN_TRACK_GAIN", "-2.00 dB"}, {"REPLAYGAIN_ALBUM_GAIN", "3.50 dB"}}),
+        "");
+
+    const TagFields read = tagtests::ReadTagFields(path, f.kind);
+    const bool id3 = std::string(f.kind) == "mp3";
+    const std::string prefix = id3 ? "TXXX:" : "";
+    EXPECT_EQ(Values(read, prefix + "REPLAYGAIN_TRACK_GAIN"), std::vector<std::string>{"-2.00 dB"})
+        << f.extension;
+    EXPECT_EQ(Values(read, prefix + "REPLAYGAIN_ALBUM_GAIN"), std::vector<std::string>{"3.50 dB"})
+        << f.extension;
+    EXPECT_EQ(Values(read, id3 ? "TIT2" : "TITLE"), std::vector<std::string>{"Kept"});
+    EXPECT_EQ(Values(read, id3 ? "APIC" : "PICTURE").size(), 1u) << f.extension;
+
+    ASSERT_EQ(::chmod(path.c_str(), 0444), 0);
+    EXPECT_EQ(SetTagFields(path, f.extension, {{"A", "b"}}), "the file is read-only");
+    const std::string text = folder.WriteText(std::string("text") + f.extension, "not audio\n");
+    EXPECT_EQ(SetTagFields(text, f.extension, {{"A", "b"}}).rfind("not a", 0), 0u);
+    EXPECT_EQ(SetTagFields(path, ".wav", {{"A", "b"}}), "no tag is written into .wav files");
+}
+
 INSTANTIATE_TEST_SUITE_P(Formats, TagWriter, ::testing::ValuesIn(kFormats),
                          [](const auto& param) { return std::string(param.param.kind); });
 

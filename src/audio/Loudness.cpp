@@ -1,0 +1,160 @@
+#include "audio/Loudness.h"
+
+#include <ebur128.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <stdexcept>
+
+namespace audio {
+
+namespace {
+
+constexpr std::size_t kBytesPerSample = 2;
+
+std::string Format(const char* format, double value) {
+    char text[64];
+    std::snprintf(text, sizeof text, format, value);
+    return text;
+}
+
+TTagFields GainFields(const char* gainKey, const char* peakKey, const char* r128Key,
+                      std::optional<double> lufs, double peak, bool opus) {
+    TTagFields fields;
+    if (!lufs) {
+        return fields;
+    }
+    fields.emplace_back(gainKey, GainText(ReplayGainOf(*lufs)));
+    fields.emplace_back(peakKey, PeakText(peak));
+    if (opus) {
+        fields.emplace_back(r128Key, R128GainText(*lufs));
+    }
+    return fields;
+}
+
+} // namespace
+
+struct TLoudnessMeter::TState {
+    explicit TState(ebur128_state* opened) : state(opened) {}
+    ~TState() { ebur128_destroy(&state); }
+    TState(const TState&) = delete;
+    TState& operator=(const TState&) = delete;
+    ebur128_state* state;
+};
+
+TLoudnessMeter::TLoudnessMeter(unsigned channels, unsigned long sampleRate)
+    : channels_(channels), sampleRate_(sampleRate) {
+    Open();
+}
+
+TLoudnessMeter::~TLoudnessMeter() = default;
+
+void TLoudnessMeter::Open() {
+    ebur128_state* opened =
+        ebur128_init(channels_, sampleRate_, EBUR128_MODE_I | EBUR128_MODE_TRUE_PEAK);
+    if (opened == nullptr) {
+        throw std::runtime_error("the loudness meter could not be set up");
+    }
+    state_ = std::make_unique<TState>(opened);
+    pending_.clear();
+}
+
+void TLoudnessMeter::Reset() {
+    Open();
+}
+
+void TLoudnessMeter::AddPcm(std::span<const std::uint8_t> bytes) {
+    const std::size_t frameBytes = kBytesPerSample * channels_;
+    if (!pending_.empty()) {
+        // Complete the frame a previous block began.
+        const std::size_t take = std::min(frameBytes - pending_.size(), bytes.size());
+        pending_.insert(pending_.end(), bytes.begin(), bytes.begin() + static_cast<long>(take));
+        bytes = bytes.subspan(take);
+        if (pending_.size() < frameBytes) {
+            return;
+        }
+        const std::vector<std::uint8_t> frame = std::move(pending_);
+        pending_.clear();
+        AddPcm(frame);
+    }
+    const std::size_t frames = bytes.size() / frameBytes;
+    samples_.resize(frames * channels_);
+    for (std::size_t i = 0; i < samples_.size(); ++i) {
+        const auto low = bytes[2 * i];
+        const auto high = bytes[2 * i + 1];
+        samples_[i] = static_cast<std::int16_t>(static_cast<std::uint16_t>(low | (high << 8)));
+    }
+    if (frames > 0) {
+        ebur128_add_frames_short(state_->state, samples_.data(), frames);
+    }
+    pending_.assign(bytes.begin() + static_cast<long>(frames * frameBytes), bytes.end());
+}
+
+std::optional<double> TLoudnessMeter::Loudness() const {
+    double lufs = 0;
+    if (ebur128_loudness_global(state_->state, &lufs) != EBUR128_SUCCESS || !std::isfinite(lufs)) {
+        return std::nullopt;
+    }
+    return lufs;
+}
+
+double TLoudnessMeter::Peak() const {
+    double highest = 0;
+    for (unsigned c = 0; c < channels_; ++c) {
+        double peak = 0;
+        if (ebur128_true_peak(state_->state, c, &peak) == EBUR128_SUCCESS) {
+            highest = std::max(highest, peak);
+        }
+    }
+    return highest;
+}
+
+std::optional<double> TLoudnessMeter::AlbumLoudness(std::span<const TLoudnessMeter* const> meters) {
+    std::vector<ebur128_state*> states;
+    for (const TLoudnessMeter* meter : meters) {
+        states.push_back(meter->state_->state);
+    }
+    double lufs = 0;
+    if (states.empty() ||
+        ebur128_loudness_global_multiple(states.data(), states.size(), &lufs) != EBUR128_SUCCESS ||
+        !std::isfinite(lufs)) {
+        return std::nullopt;
+    }
+    return lufs;
+}
+
+double ReplayGainOf(double lufs) {
+    return kReplayGainReferenceLufs - lufs;
+}
+
+std::string GainText(double gainDb) {
+    // Rounded first, so a gain that rounds to zero is "0.00 dB", never "-0.00 dB".
+    const double rounded = std::round(gainDb * 100.0) / 100.0;
+    return Format("%.2f dB", rounded == 0.0 ? 0.0 : rounded);
+}
+
+std::string PeakText(double peak) {
+    return Format("%.6f", peak);
+}
+
+std::string R128GainText(double lufs) {
+    const double q78 = std::round((kR128ReferenceLufs - lufs) * 256.0);
+    return std::to_string(static_cast<int>(std::clamp(q78, -32768.0, 32767.0)));
+}
+
+TTagFields TrackGainFields(const TLoudnessMeter& meter, bool opus) {
+    return GainFields("REPLAYGAIN_TRACK_GAIN", "REPLAYGAIN_TRACK_PEAK", "R128_TRACK_GAIN",
+                      meter.Loudness(), meter.Peak(), opus);
+}
+
+TTagFields AlbumGainFields(std::span<const TLoudnessMeter* const> meters, bool opus) {
+    double peak = 0;
+    for (const TLoudnessMeter* meter : meters) {
+        peak = std::max(peak, meter->Peak());
+    }
+    return GainFields("REPLAYGAIN_ALBUM_GAIN", "REPLAYGAIN_ALBUM_PEAK", "R128_ALBUM_GAIN",
+                      TLoudnessMeter::AlbumLoudness(meters), peak, opus);
+}
+
+} // namespace audio
