@@ -12,7 +12,9 @@
 #include <chrono>
 #include <cstdint>
 #include <thread>
+#include <vector>
 
+#include "audio/PcmWavReader.h"
 #include "jobs/EncodeStep.h"
 
 namespace jobs {
@@ -41,6 +43,20 @@ protected:
     void Progress(std::uint64_t done, std::uint64_t total);
     // Ends the worker and waits for it; the file it wrote is closed when this returns.
     void StopWorker();
+    // Feeds the request's WAV to a writer (Write(pcm), Finish()) in chunks, with progress;
+    // a stopped step leaves the writer unfinished.
+    template <class Writer> void EncodeWav(audio::TPcmWavReader& in, Writer& out) {
+        constexpr std::size_t kChunkFrames = 8192;
+        std::vector<std::uint8_t> pcm;
+        for (in.Read(pcm, kChunkFrames); !pcm.empty(); in.Read(pcm, kChunkFrames)) {
+            if (Stopping()) {
+                return;
+            }
+            out.Write(pcm);
+            Progress(in.FramesRead(), in.TotalFrames());
+        }
+        out.Finish();
+    }
 
 private:
     bool AnswersOverwrite() const;
