@@ -44,19 +44,19 @@ struct TLoudnessMeter::TState {
 };
 
 TLoudnessMeter::TLoudnessMeter(unsigned channels, unsigned long sampleRate)
-    : channels_(channels), sampleRate_(sampleRate) {
+    : channels_(channels), sampleRate_(sampleRate), truePeak_(channels) {
     Open();
 }
 
 TLoudnessMeter::~TLoudnessMeter() = default;
 
 void TLoudnessMeter::Open() {
-    ebur128_state* opened =
-        ebur128_init(channels_, sampleRate_, EBUR128_MODE_I | EBUR128_MODE_TRUE_PEAK);
+    ebur128_state* opened = ebur128_init(channels_, sampleRate_, EBUR128_MODE_I);
     if (opened == nullptr) {
         throw std::runtime_error("the loudness meter could not be set up");
     }
     state_ = std::make_unique<TState>(opened);
+    truePeak_.Reset();
     pending_.clear();
 }
 
@@ -87,6 +87,7 @@ void TLoudnessMeter::AddPcm(std::span<const std::uint8_t> bytes) {
     }
     if (frames > 0) {
         ebur128_add_frames_short(state_->state, samples_.data(), frames);
+        truePeak_.Add(samples_.data(), frames);
     }
     pending_.assign(bytes.begin() + static_cast<long>(frames * frameBytes), bytes.end());
 }
@@ -100,14 +101,7 @@ std::optional<double> TLoudnessMeter::Loudness() const {
 }
 
 double TLoudnessMeter::Peak() const {
-    double highest = 0;
-    for (unsigned c = 0; c < channels_; ++c) {
-        double peak = 0;
-        if (ebur128_true_peak(state_->state, c, &peak) == EBUR128_SUCCESS) {
-            highest = std::max(highest, peak);
-        }
-    }
-    return highest;
+    return truePeak_.Peak();
 }
 
 std::optional<double> TLoudnessMeter::AlbumLoudness(std::span<const TLoudnessMeter* const> meters) {

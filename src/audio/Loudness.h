@@ -4,7 +4,8 @@
 // together) to -18 LUFS, and the true peak as a linear sample value.
 //
 // A meter is fed by one thread at a time (the rip thread while it writes the WAV); its
-// results are read after the feeding has ended, on any thread. Plain C++ over libebur128.
+// results are read after the feeding has ended, on any thread. Plain C++: libebur128 gives the
+// loudness, TTruePeak the peak.
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -13,6 +14,8 @@
 #include <string>
 #include <utility>
 #include <vector>
+
+#include "audio/TruePeak.h"
 
 namespace audio {
 
@@ -49,6 +52,7 @@ private:
     const unsigned channels_;
     const unsigned long sampleRate_;
     std::unique_ptr<TState> state_;
+    TTruePeak truePeak_;
     std::vector<std::uint8_t> pending_; // the start of a frame that has not all arrived
     std::vector<std::int16_t> samples_;
 };

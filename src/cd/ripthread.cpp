@@ -118,7 +118,11 @@ TCDRipThread::~TCDRipThread() {
 
 void TCDRipThread::Execute() {
     drive_ = std::make_unique<DriveWorker>();
+    if (Loudness) {
+        meterFeed_ = std::make_unique<audio::TMeterFeed>(Loudness);
+    }
     ExtractTrack();
+    meterFeed_.reset();
     drive_.reset(); // leaves a call that was given up on to end by itself
 }
 
@@ -634,14 +638,14 @@ bool TCDRipThread::ScaleFile(std::FILE* in, std::FILE* out, std::uint64_t fileSi
 }
 
 void TCDRipThread::Measure(const std::uint8_t* pcm, std::size_t bytes) {
-    if (Loudness) {
-        Loudness->AddPcm(std::span<const std::uint8_t>(pcm, bytes));
+    if (meterFeed_) {
+        meterFeed_->Add(std::span<const std::uint8_t>(pcm, bytes));
     }
 }
 
 void TCDRipThread::RestartMeasure() {
-    if (Loudness) {
-        Loudness->Reset();
+    if (meterFeed_) {
+        meterFeed_->Restart();
     }
 }
 
@@ -656,6 +660,9 @@ void TCDRipThread::PostProgress(std::int32_t code) {
 }
 
 void TCDRipThread::PostDone(std::int32_t status) {
+    if (meterFeed_) {
+        meterFeed_->Drain(); // the owner reads the meter once it hears the track is done
+    }
     PostEvent(settings::PI_TRACK_EXTRACTED, status);
 }
 

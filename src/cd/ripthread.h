@@ -26,6 +26,7 @@
 // rip thread waits at most StopGrace for such a call and otherwise leaves it behind, so
 // deleting a stopped thread never waits for a drive stuck in a read.
 #include "audio/Loudness.h"
+#include "audio/MeterFeed.h"
 #include "bytes/WavHeader.h"
 #include "cd/DriveWorker.h"
 #include "cd/ParanoiaReader.h"
@@ -179,7 +180,8 @@ private:
     const TRipOptions options_;
     // Shared with the drive worker: a read left behind may still fill it.
     std::shared_ptr<std::vector<std::uint8_t>> trackBuffer_;
-    std::unique_ptr<DriveWorker> drive_; // for the length of Execute
+    std::unique_ptr<DriveWorker> drive_;           // for the length of Execute
+    std::unique_ptr<audio::TMeterFeed> meterFeed_; // measures Loudness beside the rip
 };
 
 } // namespace cd
