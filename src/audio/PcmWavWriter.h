@@ -1,5 +1,6 @@
 #pragma once
-// Writes PCM into a plain WAV file: the canonical 44-byte header first (sizes left at 0),
+// Writes PCM into a plain WAV file: the canonical 44-byte header first (sizes left at 0;
+// the extensible 68-byte one for more than two channels or more than 16 bits),
 // the samples, then the header's sizes once the length is known, so a file cut short by a
 // crash still says it is unfinished.
 // One writer per thread; it owns its file (closed by the destructor, which leaves whatever

@@ -98,6 +98,7 @@ TEST(FlacCodec, AFileTheFlacProgramMadeDecodesToTheSameWav) {
         {"-r 44100 -c 2 -b 16", {2, 44100, 16}},
         {"-r 48000 -c 1 -b 24", {1, 48000, 24}},
         {"-r 11025 -c 2 -b 8", {2, 11025, 8}},
+        {"-r 48000 -c 6 -b 24", {6, 48000, 24}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.sox);
@@ -117,6 +118,9 @@ TEST(FlacCodec, AFileTheFlacProgramMadeDecodesToTheSameWav) {
         const auto expected = FindChunk(ReadBytes(in), "data");
         ASSERT_TRUE(expected.has_value());
         EXPECT_EQ(FindChunk(ReadBytes(out), "data"), expected);
+        // sox writes the same format chunk: the extensible one (valid bits, the speakers)
+        // beyond 16 bits or two channels.
+        EXPECT_EQ(FindChunk(ReadBytes(out), "fmt "), FindChunk(ReadBytes(in), "fmt "));
         EXPECT_EQ(Capture("soxi -r " + Quote(out)), std::to_string(c.format.SampleRate) + "\n");
         EXPECT_EQ(Capture("soxi -c " + Quote(out)), std::to_string(c.format.Channels) + "\n");
     }
