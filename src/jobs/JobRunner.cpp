@@ -222,6 +222,14 @@ void TJobRunner::Start() {
         FinishAndTell(true);
         return;
     }
+    // The user chose a cover: say that the files go without it rather than leave it out.
+    if (const std::string& why = plan_->Settings().Tag.Cover.Error; !why.empty()) {
+        observer_->Notify("The files are tagged without a cover: " + why + ".",
+                          TNoticeKind::Warning);
+        if (!running_) {
+            return; // stopped while the box was open
+        }
+    }
     StartFirstStep();
 }
 

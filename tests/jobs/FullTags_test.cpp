@@ -6,9 +6,11 @@
 
 #include <QImage>
 
+#include <fstream>
 #include <sstream>
 
 #include "EncoderTestSupport.h"
+#include "RipFormTestSupport.h"
 #include "jobs/EncodeStep.h"
 #include "tags/id3.h"
 
@@ -262,3 +264,28 @@ INSTANTIATE_TEST_SUITE_P(
                       StepTagCase{"Flac", TOutputFormat::ofFlac, "flac", false, true},
                       StepTagCase{"Opus", TOutputFormat::ofOpus, "opus", false, true}),
     [](const auto& param) { return std::string(param.param.name); });
+
+namespace jobs_test {
+namespace {
+
+class CoverAtRipTime : public JobWindowTest {};
+
+TEST_F(CoverAtRipTime, ACoverThatCannotBeReadIsToldAndTheFilesAreStillMade) {
+    const settings::TDiscInfo savedDisc = settings::DiscInfo;
+    settings::Settings.CommonOptions.OutputFormat = TOutputFormat::ofOgg;
+    settings::Settings.ID3.Use = true;
+    OpenDisc({75});
+    const std::string cover = Out("front.jpg");
+    std::ofstream(cover) << "not an image";
+    settings::DiscInfo.CoverFile = cover;
+    const JobOutcome run = Run(jobs::jkExtract, {"01One"});
+    EXPECT_TRUE(run.ended);
+    EXPECT_EQ(run.boxes, QStringList{QString::fromStdString(
+                             "The files are tagged without a cover: the cover " + cover +
+                             " is not an image.")});
+    EXPECT_TRUE(fs::exists(Out("One.ogg")));
+    settings::DiscInfo = savedDisc;
+}
+
+} // namespace
+} // namespace jobs_test
