@@ -27,6 +27,7 @@
 #include <string>
 #include <vector>
 
+#include "WindowRip.h"
 #include "cd/DiscImages.h"
 #include "cd/akrip32.h"
 #include "jobs/Mp3EncodeThread.h"
@@ -47,12 +48,6 @@ namespace fs = std::filesystem;
 
 double SecondsSince(Clock::time_point start) {
     return std::chrono::duration<double>(Clock::now() - start).count();
-}
-
-double Median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    const std::size_t n = values.size();
-    return n % 2 == 1 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
 }
 
 // Runs the program; returns the seconds to its first line of output (firstLine) or to its end.
@@ -93,42 +88,20 @@ double RunProgram(const std::vector<std::string>& args, bool firstLine) {
     return firstLine ? seconds : SecondsSince(start);
 }
 
-double WindowRip(int handle) {
-    QStringList items;
-    for (int t = 1; t <= kTracks; ++t) {
-        items << QString::fromStdString(settings::TwoDigits(t) + "Track" + settings::TwoDigits(t));
-    }
-    const auto start = Clock::now();
-    jobs::TRipForm form(nullptr, items, handle, jobs::jkExtract);
-    form.show();
-    while (!form.JobFinished() || form.isVisible()) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
-    }
-    return SecondsSince(start);
-}
-
 } // namespace
 
 int main(int argc, char** argv) {
     setenv("QT_QPA_PLATFORM", "offscreen", 0);
-    int pairs = 3;
-    for (int a = 1; a + 1 < argc; ++a) {
-        if (std::strcmp(argv[a], "--pairs") == 0) {
-            pairs = std::max(1, std::atoi(argv[a + 1]));
-        }
-    }
-    const testsupport::ScratchFolder dir;
-    // options.ini in a scratch program folder: the window's settings are the program's.
-    setenv("VELLORINE_HOME", dir.File("home").c_str(), 1);
+    const int pairs = benchrip::PairsArgument(argc, argv, 3);
+    benchrip::TBenchDisc disc(kTracks, kTrackFrames);
     QApplication app(argc, argv);
-    const std::string cue =
-        cdtest::MakeImage(dir, "bench", std::vector<int>(kTracks, kTrackFrames), "--tones");
-    cdtest::UseImages({cue});
-    const int handle = cdtest::OpenFirstDrive();
+    const std::string& cue = disc.cue;
+    const int handle = disc.Open();
     if (handle == 0) {
         std::fprintf(stderr, "the image did not open\n");
         return 1;
     }
+    const testsupport::ScratchFolder& dir = disc.dir;
     const std::string windowOut = dir.File("window");
     const std::string cliOut = dir.File("cli");
     fs::create_directories(windowOut);
@@ -145,24 +118,25 @@ int main(int argc, char** argv) {
         firstProgress.push_back(RunProgram(
             {"rip", "--image", cue, "--tracks", "1", "--format", "wav", "--output", cliOut}, true));
     }
-    std::printf("version      %.1f ms\n", Median(version) * 1000);
+    std::printf("version      %.1f ms\n", benchrip::Median(version) * 1000);
     std::printf("first read   info %.1f ms, first rip progress %.1f ms (goal < 100 ms)\n",
-                Median(info) * 1000, Median(firstProgress) * 1000);
+                benchrip::Median(info) * 1000, benchrip::Median(firstProgress) * 1000);
 
     std::vector<double> window;
     std::vector<double> cli;
     const std::vector<std::string> rip = {"rip", "--image", cue, "--quiet", "--output", cliOut};
     for (int p = 0; p < pairs; ++p) {
         if (p % 2 == 0) {
-            window.push_back(WindowRip(handle));
+            window.push_back(benchrip::WindowRip(handle, kTracks));
             cli.push_back(RunProgram(rip, false));
         } else {
             cli.push_back(RunProgram(rip, false));
-            window.push_back(WindowRip(handle));
+            window.push_back(benchrip::WindowRip(handle, kTracks));
         }
     }
     std::printf("mp3 rip      window %.2f s, command line %.2f s; ratio %.3f (goal <= 1.02)\n",
-                Median(window), Median(cli), Median(cli) / Median(window));
+                benchrip::Median(window), benchrip::Median(cli),
+                benchrip::Median(cli) / benchrip::Median(window));
     cd::CloseCDHandle(handle);
     jobs::Mp3Process.reset();
     return 0;

@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "WindowRip.h"
 #include "cd/DiscImages.h"
 #include "cd/akrip32.h"
 #include "jobs/Mp3EncodeThread.h"
@@ -44,12 +45,6 @@ double CpuSeconds() {
            Seconds(children.ru_stime);
 }
 
-double Median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    const std::size_t n = values.size();
-    return n % 2 == 1 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
-}
-
 struct Cost {
     double wall = 0;
     double cpu = 0;
@@ -57,41 +52,24 @@ struct Cost {
 
 Cost WindowRip(int handle, bool replayGain) {
     settings::Settings.ReplayGain.Enabled = replayGain;
-    QStringList items;
-    for (int t = 1; t <= kTracks; ++t) {
-        items << QString::fromStdString(settings::TwoDigits(t) + "Track" + settings::TwoDigits(t));
-    }
     const double cpu = CpuSeconds();
-    const auto start = Clock::now();
-    jobs::TRipForm form(nullptr, items, handle, jobs::jkExtract);
-    form.show();
-    while (!form.JobFinished() || form.isVisible()) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
-    }
-    return {std::chrono::duration<double>(Clock::now() - start).count(), CpuSeconds() - cpu};
+    const double wall = benchrip::WindowRip(handle, kTracks);
+    return {wall, CpuSeconds() - cpu};
 }
 
 } // namespace
 
 int main(int argc, char** argv) {
     setenv("QT_QPA_PLATFORM", "offscreen", 0);
-    int pairs = 5;
-    for (int a = 1; a + 1 < argc; ++a) {
-        if (std::strcmp(argv[a], "--pairs") == 0) {
-            pairs = std::max(1, std::atoi(argv[a + 1]));
-        }
-    }
-    const testsupport::ScratchFolder dir;
-    setenv("VELLORINE_HOME", dir.File("home").c_str(), 1);
+    const int pairs = benchrip::PairsArgument(argc, argv, 5);
+    benchrip::TBenchDisc disc(kTracks, kTrackFrames);
     QApplication app(argc, argv);
-    const std::string cue =
-        cdtest::MakeImage(dir, "bench", std::vector<int>(kTracks, kTrackFrames), "--tones");
-    cdtest::UseImages({cue});
-    const int handle = cdtest::OpenFirstDrive();
+    const int handle = disc.Open();
     if (handle == 0) {
         std::fprintf(stderr, "the image did not open\n");
         return 1;
     }
+    const testsupport::ScratchFolder& dir = disc.dir;
     settings::Settings.CommonOptions.OutputFolder = dir.Path();
     settings::Settings.ID3.Use = true; // only tagged files are measured
     const settings::TOutputFormat formats[] = {
@@ -114,8 +92,9 @@ int main(int argc, char** argv) {
         }
         std::printf("%-5s wall %.2f s off, %.2f s on; cpu %.2f s off, %.2f s on; added cpu "
                     "%.1f %% (goal < 3 %%)\n",
-                    settings::FormatRow(format)->Extension + 1, Median(offWall), Median(onWall),
-                    Median(offCpu), Median(onCpu), Median(added) * 100.0);
+                    settings::FormatRow(format)->Extension + 1, benchrip::Median(offWall),
+                    benchrip::Median(onWall), benchrip::Median(offCpu), benchrip::Median(onCpu),
+                    benchrip::Median(added) * 100.0);
     }
     cd::CloseCDHandle(handle);
     jobs::Mp3Process.reset();
