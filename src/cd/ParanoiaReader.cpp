@@ -123,6 +123,7 @@ void ParanoiaReader::Begin(std::uint32_t firstFrame, std::uint32_t frames, int o
     pendingSkips_.clear();
     agreeFrom_ = agreeUntil_ = 0;
     paranoiaNext_ = -1;
+    onceLast_ = -1;
 }
 
 void ParanoiaReader::SetSingleRead(bool on) {
@@ -158,6 +159,37 @@ bool ParanoiaReader::Read(std::uint32_t count, std::uint8_t* out) {
         samples -= n;
     }
     return true;
+}
+
+const std::uint8_t* ParanoiaReader::ReadOnce(std::uint32_t count) {
+    const std::int64_t lsn = FloorDiv(nextSample_, SamplesPerFrame);
+    const std::int64_t within = nextSample_ - lsn * SamplesPerFrame;
+    const std::int64_t sectors = std::int64_t{count} + (within != 0 ? 1 : 0);
+    const auto bytes = static_cast<std::size_t>(sectors) * CDFrameBytes;
+    if (once_.size() < bytes) {
+        once_.resize(bytes);
+    }
+    if (!singleRead_ || lsn < discBase_ || lsn + sectors > audioEnd_) {
+        onceLast_ = -1;
+        return Read(count, once_.data()) ? once_.data() : nullptr;
+    }
+    CurrentReader scope(this);
+    std::int64_t kept = 0;
+    if (within != 0 && onceLast_ == lsn) {
+        std::memmove(once_.data(),
+                     once_.data() + static_cast<std::size_t>(onceCount_ - 1) * CDFrameBytes,
+                     CDFrameBytes);
+        kept = 1;
+    }
+    onceLast_ = -1;
+    if (stop_ || !ReadRaw(lsn + kept, sectors - kept,
+                          once_.data() + static_cast<std::size_t>(kept) * CDFrameBytes)) {
+        return nullptr;
+    }
+    onceLast_ = lsn + sectors - 1;
+    onceCount_ = sectors;
+    nextSample_ += std::int64_t{count} * SamplesPerFrame;
+    return once_.data() + within * BytesPerSample;
 }
 
 const std::uint8_t* ParanoiaReader::FetchSector(std::int64_t lsn) {

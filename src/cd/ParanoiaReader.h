@@ -80,6 +80,12 @@ public:
     // that fails ends the span (Read returns false). For a pass whose result is checked
     // against the databases afterwards; a later Begin keeps the mode until it is turned off.
     void SetSingleRead(bool on);
+    bool SingleRead() const { return singleRead_; }
+    // In single-read mode: the next `count` frames, read straight into a buffer of the
+    // reader's and handed out from there, valid until the next call (no copy: a sector that
+    // straddles two calls is kept from the first). Null when the read fails. Outside that
+    // mode, or at the disc's edges, it reads as Read does.
+    const std::uint8_t* ReadOnce(std::uint32_t count);
     // Makes a Read in progress (on another thread) return false soon, and every later
     // one at once; Stopped() then tells a stop from a failed read.
     void RequestStop() { stop_ = true; }
@@ -138,7 +144,10 @@ private:
     std::vector<std::uint8_t> block_;
     std::vector<std::uint8_t> second_;
     std::int64_t blockFirst_ = 0;
-    std::int64_t blockCount_ = 0; // verified sectors held in block_
+    std::int64_t blockCount_ = 0;    // verified sectors held in block_
+    std::vector<std::uint8_t> once_; // ReadOnce's sectors
+    std::int64_t onceLast_ = -1;     // the last sector in once_, -1 when none counts
+    std::int64_t onceCount_ = 0;
 
     std::int64_t spanFirst_ = 0;
     std::int64_t spanLast_ = -1;

@@ -56,34 +56,59 @@ TrackSums::TrackSums(std::uint64_t totalSamples, bool firstTrack, bool lastTrack
 void TrackSums::Add(std::span<const std::uint8_t> pcm) {
     // libdeflate folds with carry-less multiplies where the CPU has them: about ten times
     // zlib's table-driven rate, which kept the CRC a tenth of a secure rip's time.
-    crc_ = libdeflate_crc32(crc_, pcm.data(), pcm.size());
+    if (split_) {
+        AddSplit(pcm);
+    } else {
+        middle_.crc = libdeflate_crc32(middle_.crc, pcm.data(), pcm.size());
+        middle_.bytes += pcm.size();
+    }
     peak_ = std::max(peak_, PeakOf(pcm));
     if (accurateRip_) {
         accurateRip_->Add(pcm);
     }
-    if (ctdb_) {
-        ctdb_->Add(pcm);
+}
+
+// Each byte goes into the piece its position falls in, so the share costs no second CRC.
+void TrackSums::AddSplit(std::span<const std::uint8_t> pcm) {
+    std::size_t at = 0;
+    while (at < pcm.size()) {
+        const std::uint64_t position = head_.bytes + middle_.bytes + tail_.bytes;
+        Piece& piece = position < shareFrom_ ? head_ : position < shareTo_ ? middle_ : tail_;
+        const std::uint64_t limit = position < shareFrom_ ? shareFrom_
+                                    : position < shareTo_ ? shareTo_
+                                                          : position + (pcm.size() - at);
+        const auto n =
+            static_cast<std::size_t>(std::min<std::uint64_t>(limit - position, pcm.size() - at));
+        piece.crc = libdeflate_crc32(piece.crc, pcm.data() + at, n);
+        piece.bytes += n;
+        at += n;
     }
-    bytes_ += pcm.size();
 }
 
 void TrackSums::SumForCtdb(std::uint64_t totalSamples, CtdbRange range) {
-    // Inner tracks count whole and share the CRC above; only the disc's first and last
-    // tracks pay for a second one.
-    ctdbWhole_ = range.skipHead == 0 && range.skipTail == 0;
-    if (!ctdbWhole_) {
-        ctdb_.emplace(totalSamples, range);
+    // Inner tracks count whole: the track's CRC is the share. Only the disc's first and
+    // last tracks leave samples out, and they sum the pieces apart.
+    constexpr std::uint64_t SampleBytes = 4;
+    ctdb_ = true;
+    shareFrom_ = std::min(range.skipHead, totalSamples) * SampleBytes;
+    shareTo_ =
+        std::max(shareFrom_, (totalSamples - std::min(range.skipTail, totalSamples)) * SampleBytes);
+    split_ = range.skipHead != 0 || range.skipTail != 0;
+}
+
+std::uint32_t TrackSums::Crc() const {
+    if (!split_) {
+        return middle_.crc;
     }
+    const std::uint32_t front = CtdbCrc::Combine(head_.crc, middle_.crc, middle_.bytes);
+    return CtdbCrc::Combine(front, tail_.crc, tail_.bytes);
 }
 
 std::optional<CtdbPart> TrackSums::Ctdb() const {
-    if (ctdbWhole_) {
-        return CtdbPart{crc_, bytes_};
+    if (!ctdb_) {
+        return std::nullopt;
     }
-    if (ctdb_) {
-        return ctdb_->Part();
-    }
-    return std::nullopt;
+    return CtdbPart{middle_.crc, middle_.bytes};
 }
 
 } // namespace cd

@@ -20,7 +20,7 @@ public:
     TrackSums(std::uint64_t totalSamples, bool firstTrack, bool lastTrack);
 
     void Add(std::span<const std::uint8_t> pcm);
-    std::uint32_t Crc() const { return crc_; }
+    std::uint32_t Crc() const;
     // The largest absolute sample value, 0..32768.
     std::uint32_t Peak() const { return peak_; }
     const std::optional<ArChecksum>& AccurateRip() const { return accurateRip_; }
@@ -31,12 +31,23 @@ public:
     std::optional<CtdbPart> Ctdb() const;
 
 private:
-    std::uint32_t crc_ = 0;
+    struct Piece {
+        std::uint32_t crc = 0;
+        std::uint64_t bytes = 0;
+    };
+    void AddSplit(std::span<const std::uint8_t> pcm);
+
+    // The track's bytes in three pieces, each summed once: before the CTDB share, the
+    // share, after it. Without a share everything is `middle_`; the track's CRC joins them.
+    Piece head_;
+    Piece middle_;
+    Piece tail_;
+    std::uint64_t shareFrom_ = 0; // byte positions within the track
+    std::uint64_t shareTo_ = 0;
+    bool split_ = false;
+    bool ctdb_ = false;
     std::uint32_t peak_ = 0;
     std::optional<ArChecksum> accurateRip_;
-    std::uint64_t bytes_ = 0;
-    bool ctdbWhole_ = false;      // the whole track counts: its CRC is the share
-    std::optional<CtdbCrc> ctdb_; // a track with samples left out sums its own
 };
 
 } // namespace cd

@@ -492,27 +492,35 @@ TCDRipThread::ReadResult TCDRipThread::ReadSecurely(const std::shared_ptr<Parano
     const auto block =
         std::make_shared<std::vector<std::uint8_t>>(std::size_t{FramesPerRead} * CDFrameBytes);
     reader->Begin(pass.start, pass.length, Session->Options().readOffset);
+    const bool once = reader->SingleRead();
     if (pass.out != nullptr) {
         RestartMeasure(); // only the pass that writes the file is measured
     }
     for (std::uint32_t done = 0; done < pass.length;) {
         const std::uint32_t n = std::min(pass.length - done, FramesPerRead);
         const std::size_t bytes = std::size_t{n} * CDFrameBytes;
-        const auto read = std::make_shared<bool>(false);
-        if (!OnDrive([reader, block, read, n] { *read = reader->Read(n, block->data()); },
-                     reader)) {
+        // A single read is handed over where the reader put it, without a copy.
+        const auto read = std::make_shared<const std::uint8_t*>(nullptr);
+        if (!OnDrive(
+                [reader, block, read, n, once] {
+                    *read = once                             ? reader->ReadOnce(n)
+                            : reader->Read(n, block->data()) ? block->data()
+                                                             : nullptr;
+                },
+                reader)) {
             return ReadResult::Stopped;
         }
-        if (!*read) {
+        const std::uint8_t* data = *read;
+        if (data == nullptr) {
             return reader->Stopped() ? ReadResult::Stopped : ReadResult::ReadFailed;
         }
-        sums.Add(std::span<const std::uint8_t>(block->data(), bytes));
+        sums.Add(std::span<const std::uint8_t>(data, bytes));
         if (pass.out != nullptr) {
-            if (std::fwrite(block->data(), 1, bytes, pass.out) != bytes) {
+            if (std::fwrite(data, 1, bytes, pass.out) != bytes) {
                 NoteFileError();
                 return ReadResult::WriteFailed;
             }
-            Measure(block->data(), bytes);
+            Measure(data, bytes);
             written += bytes;
         }
         done += n;

@@ -78,8 +78,8 @@ TEST(CtdbCrcParts, ATrackSumsItsCountedSamplesWhateverTheBlockSizes) {
         std::size_t block;
     };
     const std::vector<Case> cases = {
-        {{5880, 0}, 2352 * 10}, {{0, 7056}, 4}, {{5880, 7056}, 1000},
-        {{20000, 0}, 2352},     {{0, 0}, 333},
+        {{5880, 0}, 2352 * 10}, {{0, 7056}, 4}, {{5880, 7056}, 1000}, {{20000, 0}, 2352},
+        {{0, 0}, 333},          {{3, 5}, 1},    {{0, 20000}, 4096},   {{7000, 13000}, 23520},
     };
     for (const Case& c : cases) {
         CtdbCrc sum(20000, c.range);
@@ -98,6 +98,8 @@ TEST(CtdbCrcParts, ATrackSumsItsCountedSamplesWhateverTheBlockSizes) {
         ASSERT_TRUE(sums.Ctdb());
         EXPECT_EQ(sums.Ctdb()->crc, sum.Part().crc);
         EXPECT_EQ(sums.Ctdb()->bytes, sum.Part().bytes);
+        // The share is summed apart from the edges; the track's CRC still covers them all.
+        EXPECT_EQ(sums.Crc(), Crc(track.data(), track.size())) << c.range.skipHead;
     }
     EXPECT_FALSE(TrackSums().Ctdb()) << "asked for no share, gives none";
 }

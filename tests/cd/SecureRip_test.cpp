@@ -5,6 +5,7 @@
 #include "cd/CddbServer.h"
 #include "cd/DiscImages.h"
 #include "cd/FaultySectors.h"
+#include "cd/ParanoiaReader.h"
 #include "cd/ReadOffsetFinder.h"
 #include "cd/RipHarness.h"
 #include "cd/RipSession.h"
@@ -271,6 +272,37 @@ TEST_F(SecureRip, TheReadOffsetShiftsTheAudioSampleExactlyWithSilenceBeyondTheDi
         options.readOffset = c.offset;
         const Bytes got = Rip(c.track, MakeSession(options));
         const auto frames = static_cast<std::size_t>(layout[static_cast<std::size_t>(c.track - 1)]);
+        EXPECT_EQ(got, Shifted(image, FirstFrameOf(c.track), frames, c.offset))
+            << "track " << c.track << " offset " << c.offset;
+    }
+}
+
+// The fast pass's single reads hand out the reader's own buffer: a sector that straddles
+// two reads is kept from the first, and the disc's edges fall back to the sector-wise read.
+TEST_F(SecureRip, SingleReadsGiveTheShiftedAudioWhateverTheReadSizes) {
+    UseDisc({40, 12, 30});
+    std::string error;
+    const auto reader = ParanoiaReader::Open(handle, error);
+    ASSERT_TRUE(reader) << error;
+    reader->SetSingleRead(true);
+    struct Case {
+        int track;
+        int offset;
+    };
+    const std::vector<std::uint32_t> sizes = {10, 3, 1, 7};
+    for (const Case c : {Case{2, 0}, Case{2, 6}, Case{2, -6}, Case{2, 588}, Case{2, -589},
+                         Case{1, -1000}, Case{1, 300}, Case{3, 700}, Case{3, -5}}) {
+        const auto frames =
+            static_cast<std::uint32_t>(layout[static_cast<std::size_t>(c.track - 1)]);
+        reader->Begin(static_cast<std::uint32_t>(FirstFrameOf(c.track)), frames, c.offset);
+        Bytes got;
+        for (std::uint32_t done = 0, i = 0; done < frames; ++i) {
+            const std::uint32_t n = std::min(sizes[i % sizes.size()], frames - done);
+            const std::uint8_t* data = reader->ReadOnce(n);
+            ASSERT_NE(data, nullptr) << "track " << c.track << " offset " << c.offset;
+            got.insert(got.end(), data, data + std::size_t{n} * FrameBytes);
+            done += n;
+        }
         EXPECT_EQ(got, Shifted(image, FirstFrameOf(c.track), frames, c.offset))
             << "track " << c.track << " offset " << c.offset;
     }
