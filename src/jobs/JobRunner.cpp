@@ -222,6 +222,10 @@ void TJobRunner::Start() {
         FinishAndTell(true);
         return;
     }
+    if (plan_->SingleFileFallsBackToWav()) {
+        observer_->Notify("A rip to one file is written as WAV or FLAC; this one is WAV.",
+                          TNoticeKind::Warning);
+    }
     StartFirstStep();
 }
 
@@ -837,8 +841,9 @@ void TJobRunner::FinishJob() {
     if (ripping_ && plan_->UsableTitle(firstStepItem_)) {
         const std::string written = plan_->RipOptions(firstStepItem_).WavPath;
         const std::string wav = plan_->Wav(firstStepItem_);
-        if (discardStopped_) {
-            Remove(written); // what was read of the track is not the track
+        if (discardStopped_ || plan_->WholeDisc()) {
+            // What was read of the track is not the track; part of a disc is not the disc.
+            Remove(written);
         } else if (written != wav && Exists(written)) {
             // A stopped extraction keeps what it read, as a complete WAV under its name.
             std::error_code ec;

@@ -77,6 +77,14 @@ TNamingPage::TNamingPage(QWidget* parent) : QWidget(parent) {
     ckCueSheet = new QCheckBox(QStringLiteral("Write a cue sheet of each rip"), this);
     ckCueSheet->setObjectName(QStringLiteral("ckCueSheet"));
     page->addWidget(ckCueSheet);
+    ckSingleFile = new QCheckBox(
+        QStringLiteral("Rip the whole disc to one file with a cue sheet (WAV or FLAC)"), this);
+    ckSingleFile->setObjectName(QStringLiteral("ckSingleFile"));
+    page->addWidget(ckSingleFile);
+    ckHiddenTrack = new QCheckBox(
+        QStringLiteral("Rip audio hidden before track 1 as track 00 (with track 1)"), this);
+    ckHiddenTrack->setObjectName(QStringLiteral("ckHiddenTrack"));
+    page->addWidget(ckHiddenTrack);
     page->addStretch();
     connect(cbTemplate, &QComboBox::editTextChanged, this, [this] { ShowExample(); });
 }
@@ -88,6 +96,8 @@ void TNamingPage::Load(const TNaming& options, const TDiscInfo& disc,
     cbTemplate->setEditText(QString::fromStdString(options.Template));
     ckPlaylist->setChecked(options.Playlist);
     ckCueSheet->setChecked(options.CueSheet);
+    ckSingleFile->setChecked(options.SingleFile);
+    ckHiddenTrack->setChecked(options.HiddenTrack);
     ShowExample();
 }
 
@@ -96,6 +106,8 @@ void TNamingPage::Store(TNaming& options) const {
     options.Template = text.empty() ? std::string(kDefaultNameTemplate) : text;
     options.Playlist = ckPlaylist->isChecked();
     options.CueSheet = ckCueSheet->isChecked();
+    options.SingleFile = ckSingleFile->isChecked();
+    options.HiddenTrack = ckHiddenTrack->isChecked();
 }
 
 void TNamingPage::ShowExample() {
