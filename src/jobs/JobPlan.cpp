@@ -285,8 +285,7 @@ settings::TNameFields TJobPlan::NameFields(int i) const {
     fields.Track = Track(i);
     fields.Title = Title(i);
     if (WholeDisc()) {
-        fields.Artist = fields.AlbumArtist; // the file is the album's
-        return fields;
+        return fields; // the disc's artist: the file is no track's
     }
     const int track = fields.Track;
     if (track >= 1 && track < static_cast<int>(settings_.TrackArtists.size()) &&

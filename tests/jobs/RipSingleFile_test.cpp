@@ -192,6 +192,32 @@ TEST_F(SingleFile, FlacOrWavAndAStopLeavesNoFile) {
     }
 }
 
+// Secure mode reads the whole disc (the hidden audio too) through the secure reader, and
+// its log says what the file holds and that it was not verified.
+TEST_F(SingleFile, SecureModeReadsTheSameBytesAndSaysTheFileWasNotVerified) {
+    MakeSource();
+    ASSERT_GT(handle, 0);
+    settings::Settings.Naming = settings::TNaming{"%t", false, false, true, false};
+    settings::Settings.SecureRip.Enabled = true;
+    settings::Settings.SecureRip.AccurateRip = false;
+    settings::Settings.SecureRip.CTDB = false; // no outside hosts in tests
+    const JobOutcome run = Run(jobs::jkExtract, {"01One"});
+    settings::Settings.SecureRip = settings::TSecureRip{};
+    ASSERT_TRUE(run.ended);
+    EXPECT_TRUE(run.boxes.isEmpty()) << run.boxes.join("\n").toStdString();
+    EXPECT_EQ(AudioOf(out / "Band - Live.wav"), testsupport::ReadAll(BinPath()));
+    std::string log;
+    for (const auto& entry : fs::directory_iterator(out)) {
+        if (entry.path().extension() == ".log") {
+            log = testsupport::ReadText(entry.path().string());
+        }
+    }
+    EXPECT_NE(log.find("Holds:           the whole disc in one file, frames -30 to 759"),
+              std::string::npos)
+        << log;
+    EXPECT_NE(log.find("this file was not verified"), std::string::npos) << log;
+}
+
 // Track 00: asked for, with track 1, on a disc whose hidden audio is not silence. Its file
 // holds track 1's INDEX 00 in the cue sheet.
 TEST_F(SingleFile, TheHiddenAudioIsTrack00WhenAskedAndNotSilent) {
