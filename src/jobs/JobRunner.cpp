@@ -222,16 +222,19 @@ void TJobRunner::Start() {
         FinishAndTell(true);
         return;
     }
-    if (plan_->SingleFileFallsBackToWav()) {
-        observer_->Notify("A rip to one file is written as WAV or FLAC; this one is WAV.",
-                          TNoticeKind::Warning);
-    }
     StartFirstStep();
 }
 
 void TJobRunner::StartFirstStep() {
     switch (JobKind) {
     case jkExtract:
+        if (plan_->SingleFileFallsBackToWav()) {
+            observer_->Notify("A rip to one file is written as WAV or FLAC; this one is WAV.",
+                              TNoticeKind::Warning);
+            if (!running_) {
+                return; // stopped while the box was open
+            }
+        }
         StartRip(0);
         break;
     case jkWavToMp3:
