@@ -20,19 +20,6 @@ constexpr std::size_t kRipSuffixRoom = 20; // " (rip 123456789012)"
 constexpr const char* kHiddenTrackTitle = "Hidden track";
 constexpr const char* kWholeDiscTitle = "Disc"; // a single file's title when the album has none
 
-// The template of a single-file rip: its folders as the tracks' template makes them, and a
-// file named after the album where the tracks' file name would hold a track's number or title.
-std::string SingleFileTemplate(const std::string& pattern, const settings::TNameFields& f) {
-    const std::size_t slash = pattern.rfind('/');
-    const std::size_t nameAt = slash == std::string::npos ? 0 : slash + 1;
-    const std::string name = pattern.substr(nameAt);
-    if (name.find("%t") == std::string::npos && name.find("%n") == std::string::npos) {
-        return pattern;
-    }
-    const std::string album = f.AlbumArtist.empty() ? "%l" : "%A - %l";
-    return pattern.substr(0, nameAt) + (f.Album.empty() ? "%t" : album);
-}
-
 // The longest start of text within max bytes that ends at a whole UTF-8 character.
 std::string CutAtCharacter(std::string text, std::size_t max) {
     if (text.size() <= max) {
@@ -298,8 +285,8 @@ settings::TNameFields TJobPlan::NameFields(int i) const {
 settings::TItemName TJobPlan::ItemName(int i) const {
     const settings::TNameFields fields = NameFields(i);
     if (WholeDisc()) {
-        return settings::ExpandNameTemplate(SingleFileTemplate(settings_.Naming.Template, fields),
-                                            fields);
+        return settings::ExpandNameTemplate(
+            settings::SingleFileTemplate(settings_.Naming.Template, fields), fields);
     }
     return settings::ExpandNameTemplate(settings_.Naming.Template, fields);
 }

@@ -87,6 +87,7 @@ TNamingPage::TNamingPage(QWidget* parent) : QWidget(parent) {
     page->addWidget(ckHiddenTrack);
     page->addStretch();
     connect(cbTemplate, &QComboBox::editTextChanged, this, [this] { ShowExample(); });
+    connect(ckSingleFile, &QCheckBox::toggled, this, [this] { ShowExample(); });
 }
 
 void TNamingPage::Load(const TNaming& options, const TDiscInfo& disc,
@@ -110,9 +111,20 @@ void TNamingPage::Store(TNaming& options) const {
     options.HiddenTrack = ckHiddenTrack->isChecked();
 }
 
+// A single file is the album's: the example names it with the disc's values.
 void TNamingPage::ShowExample() {
-    const TItemName name = ExpandNameTemplate(cbTemplate->currentText().toStdString(), example_);
-    lbExample->setText(QString::fromStdString(name.Folders + name.Stem + extension_));
+    const std::string pattern = cbTemplate->currentText().toStdString();
+    TNameFields fields = example_;
+    if (ckSingleFile->isChecked()) {
+        fields.Track = 0;
+        fields.Title = fields.Album.empty() ? "Disc" : fields.Album;
+    }
+    const TItemName name = ExpandNameTemplate(
+        ckSingleFile->isChecked() ? SingleFileTemplate(pattern, fields) : pattern, fields);
+    // A single file is WAV unless the format is FLAC.
+    const std::string extension =
+        ckSingleFile->isChecked() && extension_ != ".flac" ? ".wav" : extension_;
+    lbExample->setText(QString::fromStdString(name.Folders + name.Stem + extension));
 }
 
 } // namespace settings

@@ -102,6 +102,7 @@ TEST(NamingSettings, ThePageShowsAnExampleAndOnlyOkStoresTheTemplate) {
         page.ckPlaylist->setChecked(true);
         EXPECT_FALSE(page.ckSingleFile->isChecked());
         page.ckSingleFile->setChecked(true);
+        EXPECT_EQ(page.lbExample->text(), "Band/Live/Band - Live.wav") << "an OGG rip gives WAV";
         page.ckHiddenTrack->setChecked(true);
         (ok ? form.btOk : form.btCancel)->click();
         EXPECT_EQ(Settings.Naming.Template, ok ? "%a/%l/%n - %t" : "%t");
