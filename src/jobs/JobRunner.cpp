@@ -566,6 +566,13 @@ void TJobRunner::SettleRipFile(int t, std::int32_t status) {
                               RipSession_->LogPath() + ".",
                           TNoticeKind::Warning);
     }
+    // Part of a disc is not the disc: a single file that was not read whole goes.
+    const bool whole = status == cd::RipStatusOk || status == cd::RipStatusNormalizeFailed ||
+                       status == cd::RipStatusUncorrectable;
+    if (plan_->WholeDisc() && !whole) {
+        Remove(written);
+        return;
+    }
     // What the rip kept (all of it, or what it could read) takes its name.
     if (written != wav && Exists(written)) {
         std::error_code ec;

@@ -183,6 +183,15 @@ TEST_F(SingleFile, FlacOrWavAndAStopLeavesNoFile) {
     fs::remove_all(out);
     fs::create_directories(out);
 
+    // A disc that cannot be read to its end leaves no file and no sheet either.
+    std::filesystem::resize_file(BinPath(), 300 * kSector);
+    run = Run(jobs::jkExtract, {"01One"});
+    ASSERT_TRUE(run.ended);
+    EXPECT_EQ(run.boxes,
+              QStringList({"A rip to one file is written as WAV or FLAC; this one is WAV.",
+                           "Error while reading CD information!"}));
+    EXPECT_EQ(FilesUnder(out), std::vector<std::string>{});
+
     for (const auto format : {settings::TOutputFormat::ofWav, settings::TOutputFormat::ofFlac}) {
         settings::Settings.CommonOptions.OutputFormat = format;
         UseImage(cdtest::MakeImage(scratch, "long", {75 * 300, 75 * 300}));
