@@ -837,7 +837,13 @@ void TJobRunner::FinishAndTell(bool completed) {
 }
 
 void TJobRunner::Stop() {
+    // A single file's WAV waiting for its encode is the disc without its sheet: it goes too.
+    const bool dropWav = running_ && plan_->WholeDisc() && plan_->EncodesAfterExtraction() &&
+                         RipIndex_ > 0 && !encoded_.empty() && !encoded_[0];
     FinishJob();
+    if (dropWav) {
+        Remove(plan_->Wav(0));
+    }
 }
 
 void TJobRunner::FinishJob() {

@@ -199,6 +199,11 @@ TEST_F(SingleFile, FlacOrWavAndAStopLeavesNoFile) {
         ASSERT_TRUE(run.ended);
         EXPECT_EQ(FilesUnder(out), std::vector<std::string>{}) << static_cast<int>(format);
     }
+    run = Run(jobs::jkExtract, {"01One"}, StopAt{"Encoding", 0});
+    ASSERT_TRUE(run.ended);
+    EXPECT_TRUE(run.captions.join("|").contains("Encoding"))
+        << run.captions.join("|").toStdString();
+    EXPECT_EQ(FilesUnder(out), std::vector<std::string>{}) << "stopped while encoding";
 }
 
 // Secure mode reads the whole disc (the hidden audio too) through the secure reader, and
