@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <mutex>
 #include <optional>
 #include <sstream>
 #include <vector>
@@ -149,6 +150,9 @@ struct Twin {
     std::string stamp; // sizes and times of the sheet and its files when the twin was made
 };
 
+// The reason for a refused image is looked for outside the library lock: the twins have a
+// lock of their own.
+std::mutex twinMutex;
 TwinFolder twinFolder;
 std::map<std::string, Twin> twins; // by the sheet's absolute path
 int twinCount = 0;
@@ -181,6 +185,7 @@ bool CueNeedsTwin(const std::string& cuePath) {
 }
 
 std::string WaveCueTwin(const std::string& cuePath, std::string& error) {
+    std::lock_guard lock(twinMutex);
     std::error_code ec;
     const fs::path sheet = fs::absolute(cuePath, ec);
     std::vector<std::string> lines;

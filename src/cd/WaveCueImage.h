@@ -6,7 +6,7 @@
 // when the process ends; a sheet or WAV that changes gets new ones. Only 16-bit stereo 44 100 Hz
 // PCM is CD audio; other types (FLAC, MP3) are refused with a reason.
 //
-// Called under the CD layer's library lock (CdImageList.h), like the rest of the image layer.
+// Any thread: the twins are kept under a lock of their own.
 #include <string>
 
 namespace cd {
