@@ -203,9 +203,14 @@ std::string WaveCueTwin(const std::string& cuePath, std::string& error) {
         }
     }
     const std::string stamp = StampOf(files);
-    if (const auto known = twins.find(sheet.string());
-        known != twins.end() && known->second.stamp == stamp) {
-        return known->second.cue;
+    if (const auto known = twins.find(sheet.string()); known != twins.end()) {
+        if (known->second.stamp == stamp) {
+            return known->second.cue;
+        }
+        // The sheet or its file changed: the old twin is of no use any more.
+        fs::remove(known->second.cue, ec);
+        fs::remove(fs::path(known->second.cue).replace_extension(".bin"), ec);
+        twins.erase(known);
     }
     // libcdio reads the data of a sheet from the file with the sheet's own stem.
     if (files.size() != 2) {
