@@ -105,7 +105,7 @@ void BM_ReadFrames(benchmark::State& state) {
     for (auto _ : state) {
         for (std::uint32_t frame = 0; frame < TrackFrames; frame += 10) {
             auto* buffer = new (storage.data()) cd::TTrackBuf{};
-            buffer->startFrame = frame;
+            buffer->startFrame = static_cast<std::int32_t>(frame);
             buffer->numFrames = 10;
             buffer->maxLen = 10 * cd::CDFrameBytes;
             if (cd::ReadCDAudioLBA(f.handle, *buffer) != 1) {

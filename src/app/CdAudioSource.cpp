@@ -36,7 +36,7 @@ bool TCdAudioSource::ReadFrames(std::uint32_t first, std::uint32_t count, std::u
     const std::size_t bytes = static_cast<std::size_t>(count) * cd::CDFrameBytes;
     buffer_.assign(cd::TrackBufHeaderSize + bytes, 0);
     auto* record = reinterpret_cast<cd::TTrackBuf*>(buffer_.data());
-    record->startFrame = first;
+    record->startFrame = static_cast<std::int32_t>(first);
     record->numFrames = count;
     record->maxLen = static_cast<std::uint32_t>(bytes);
     if (cd::ReadCDAudioLBA(handle_, *record) != 1 || record->len < bytes) {

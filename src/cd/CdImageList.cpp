@@ -1,5 +1,7 @@
 #include "cd/CdImageList.h"
 
+#include "cd/WaveCueImage.h"
+
 #include <algorithm>
 #include <cctype>
 #include <cstdlib>
@@ -57,7 +59,12 @@ TDriveSpec PhysicalSpec(const char* device, std::uint8_t index) {
 CdIo_t* OpenImage(const std::string& path) {
     const std::string ext = LowerExtension(path);
     if (ext == ".cue") {
-        return cdio_open_cue(path.c_str());
+        std::string error;
+        if (!CueNeedsTwin(path)) {
+            return cdio_open_cue(path.c_str());
+        }
+        const std::string twin = WaveCueTwin(path, error);
+        return twin.empty() ? nullptr : cdio_open_cue(twin.c_str());
     }
     if (ext == ".bin") {
         return cdio_open_bincue(path.c_str());
@@ -109,6 +116,10 @@ std::string ImageProblem(const std::string& path) {
         }
         if (files.empty()) {
             return "The disc image " + quoted + " cannot be read: it is not a valid cue sheet.";
+        }
+        std::string error;
+        if (CueNeedsTwin(path) && WaveCueTwin(path, error).empty()) {
+            return "The disc image " + quoted + " cannot be read: " + error + ".";
         }
     }
     return "The disc image " + quoted + " cannot be read: it is damaged or holds no track.";

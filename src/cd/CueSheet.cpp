@@ -44,7 +44,39 @@ void AddTrackLines(std::string& cue, const TCueTrack& t) {
     }
 }
 
+std::string DiscLines(const TCueDisc& disc) {
+    std::string cue;
+    if (!disc.Catalog.empty()) {
+        cue += "CATALOG " + disc.Catalog + "\n";
+    }
+    if (!disc.Performer.empty()) {
+        cue += "PERFORMER " + Quoted(disc.Performer) + "\n";
+    }
+    if (!disc.Title.empty()) {
+        cue += "TITLE " + Quoted(disc.Title) + "\n";
+    }
+    return cue;
+}
+
 } // namespace
+
+std::string SingleFileCue(const TCueDisc& disc, const std::string& file,
+                          const std::string& fileType, std::uint32_t fileStart) {
+    std::string cue = DiscLines(disc) + "FILE " + Quoted(file) + " " + fileType + "\n";
+    for (const TCueTrack& t : disc.Tracks) {
+        if (t.Start < fileStart) {
+            continue; // before the file: not a track of it
+        }
+        AddTrackLines(cue, t);
+        if (t.Pregap && *t.Pregap >= fileStart) {
+            cue += "    INDEX 00 " + CueMsf(*t.Pregap - fileStart) + "\n";
+        } else if (t.Pregap && t.Start > *t.Pregap) {
+            cue += "    PREGAP " + CueMsf(t.Start - *t.Pregap) + "\n";
+        }
+        cue += "    INDEX 01 " + CueMsf(t.Start - fileStart) + "\n";
+    }
+    return cue;
+}
 
 std::string CueMsf(std::uint32_t frames) {
     char text[32];
@@ -89,17 +121,18 @@ std::optional<TCueDisc> ReadCueDisc(HCDROM handle) {
 }
 
 std::string SeparateFilesCue(const TCueDisc& disc) {
-    std::string cue;
-    if (!disc.Catalog.empty()) {
-        cue += "CATALOG " + disc.Catalog + "\n";
+    std::string cue = DiscLines(disc);
+    // The hidden audio's file runs from the disc's first sector to track 1's INDEX 01.
+    // It holds track 1's INDEX 00 only beside track 1's own file.
+    TCueTrack hidden;
+    hidden.File = disc.HiddenFile;
+    const bool withHidden = !hidden.File.empty() && !disc.Tracks.empty() &&
+                            disc.Tracks.front().Number == 1 && !disc.Tracks.front().File.empty() &&
+                            disc.Tracks.front().Pregap == 0U;
+    const TCueTrack* previous = withHidden ? &hidden : nullptr;
+    if (previous != nullptr) {
+        cue += "FILE " + Quoted(hidden.File) + " " + disc.Tracks.front().FileType + "\n";
     }
-    if (!disc.Performer.empty()) {
-        cue += "PERFORMER " + Quoted(disc.Performer) + "\n";
-    }
-    if (!disc.Title.empty()) {
-        cue += "TITLE " + Quoted(disc.Title) + "\n";
-    }
-    const TCueTrack* previous = nullptr; // the last track written, when it is the one before
     for (const TCueTrack& t : disc.Tracks) {
         if (t.File.empty()) {
             previous = nullptr;

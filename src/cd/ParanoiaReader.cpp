@@ -111,7 +111,8 @@ ParanoiaReader::~ParanoiaReader() {
     CloseCdio(cdio_);
 }
 
-void ParanoiaReader::Begin(std::uint32_t firstFrame, std::uint32_t frames, int offsetSamples) {
+void ParanoiaReader::Begin(std::int64_t firstFrame, std::uint32_t frames, int offsetSamples) {
+    audioStart_ = firstFrame < 0 ? 0 : discBase_;
     nextSample_ = (discBase_ + firstFrame) * SamplesPerFrame + offsetSamples;
     const std::int64_t lastSample = nextSample_ + std::int64_t{frames} * SamplesPerFrame - 1;
     spanFirst_ = FloorDiv(nextSample_, SamplesPerFrame);
@@ -194,8 +195,8 @@ const std::uint8_t* ParanoiaReader::ReadOnce(std::uint32_t count) {
 
 const std::uint8_t* ParanoiaReader::FetchSector(std::int64_t lsn) {
     static const std::array<std::uint8_t, CDFrameBytes> silence{};
-    if (lsn < discBase_ || lsn >= audioEnd_) {
-        return silence.data(); // before the first track or past the lead-out
+    if (lsn < audioStart_ || lsn >= audioEnd_) {
+        return silence.data(); // before the span's audio or past the lead-out
     }
     if (twoReads_ || singleRead_) {
         return SectorOfBlock(lsn);

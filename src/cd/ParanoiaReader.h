@@ -69,8 +69,10 @@ public:
     // Starts a span of `frames` frames from `firstFrame` (counted from the first track's
     // start, as ReadCDAudioLBA counts), shifted by `offsetSamples`: output sample k is
     // disc sample first * 588 + k + offsetSamples. Samples outside the disc's audio
-    // read as silence. Resets the counts.
-    void Begin(std::uint32_t firstFrame, std::uint32_t frames, int offsetSamples);
+    // read as silence. A span from a negative frame reads the audio before the first track
+    // (from the disc's first sector); other spans see silence there, as they always did.
+    // Resets the counts.
+    void Begin(std::int64_t firstFrame, std::uint32_t frames, int offsetSamples);
     // The next `count` frames of the span into `out` (count * 2352 bytes); false when
     // paranoia delivers nothing (the drive went away).
     bool Read(std::uint32_t count, std::uint8_t* out);
@@ -118,8 +120,9 @@ private:
     long (*driveRead_)(cdrom_drive_s*, void*, std::int32_t, long) = nullptr;
     std::shared_ptr<FaultySectors> faults_;
 
-    std::int64_t discBase_ = 0; // LSN of the first track
-    std::int64_t audioEnd_ = 0; // LSN of the lead-out
+    std::int64_t discBase_ = 0;   // LSN of the first track
+    std::int64_t audioEnd_ = 0;   // LSN of the lead-out
+    std::int64_t audioStart_ = 0; // the span's first readable LSN (0 or discBase_)
     std::int64_t nextSample_ = 0;
     std::int64_t bufferedSector_ = -1;
     std::int64_t paranoiaNext_ = -1;

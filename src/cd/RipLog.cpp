@@ -47,7 +47,8 @@ std::string ArVerdictText(const RipLogTrack& t) {
     case ArVerdict::Pending:
         return "waiting for the database";
     case ArVerdict::Partial:
-        return "not verified (only part of the track was ripped)";
+        return t.span.empty() ? "not verified (only part of the track was ripped)"
+                              : "not verified (not a track)";
     case ArVerdict::NotVerified:
         return "not verified (" + t.arReason + ")";
     case ArVerdict::NotInDatabase:
@@ -174,7 +175,9 @@ std::string FormatRipLog(const RipLogData& d) {
         out << "\nTrack " << (t.number < 10 ? "0" : "") << t.number << "\n";
         out << "  File:            " << t.file << "\n";
         FormatFastPass(out, t);
-        if (t.partial) {
+        if (!t.span.empty()) {
+            out << "  Holds:           " << t.span << "\n";
+        } else if (t.partial) {
             out << "  Length:          " << Msf(t.frames) << " (cut by the rip-time limit)\n";
         }
         out << "  Peak level:      " << PeakText(t.peak) << "\n";

@@ -24,7 +24,8 @@ struct RipLogTrack {
     int number = 0;
     std::string file;
     std::uint32_t frames = 0;
-    bool partial = false;    // the rip-time limit cut the track
+    bool partial = false;    // the rip-time limit cut the track, or span says what was ripped
+    std::string span;        // not a track: what the file holds, and why it is not verified
     std::int32_t status = 0; // the rip thread's completion status
     std::uint32_t peak = 0;  // 0..32768
     std::uint32_t crc = 0;

@@ -250,9 +250,10 @@ bool RefreshPhysicalDrive(OpenDriveState& drive) {
     return drive.cdio != nullptr;
 }
 
-// Disc address of a frame counted from the first track's start; false when the span
-// [frame, frame + count) does not lie before the lead-out.
-bool DiscAddressOf(CdIo_t* cdio, std::uint32_t frame, std::uint32_t count, lsn_t& lsn) {
+// Disc address of a frame counted from the first track's start (negative: before it);
+// false when the span [frame, frame + count) does not lie between the disc's first sector
+// and the lead-out.
+bool DiscAddressOf(CdIo_t* cdio, std::int32_t frame, std::uint32_t count, lsn_t& lsn) {
     const track_t first = cdio_get_first_track_num(cdio);
     if (first == CDIO_INVALID_TRACK) {
         return false;
@@ -263,7 +264,7 @@ bool DiscAddressOf(CdIo_t* cdio, std::uint32_t frame, std::uint32_t count, lsn_t
         return false;
     }
     const std::int64_t start = static_cast<std::int64_t>(base) + frame;
-    if (start + count > static_cast<std::int64_t>(end)) {
+    if (start < 0 || start + count > static_cast<std::int64_t>(end)) {
         return false;
     }
     lsn = static_cast<lsn_t>(start);

@@ -71,8 +71,10 @@ struct TTOC { // 804 bytes
 };
 static_assert(sizeof(TTOC) == 804);
 
-struct TTrackBuf {            // 24-byte header then the data area
-    std::uint32_t startFrame; // relative to the disc's first track
+struct TTrackBuf { // 24-byte header then the data area
+    // Relative to the first track's INDEX 01; negative addresses the audio before it (from
+    // the disc's first sector on), which a disc can hide in track 1's pregap.
+    std::int32_t startFrame;
     std::uint32_t numFrames;
     std::uint32_t maxLen; // capacity of buf in bytes (numFrames * 2352)
     std::uint32_t len;    // bytes returned

@@ -18,6 +18,8 @@ namespace cd {
 namespace {
 
 constexpr std::uint32_t FramesPerSecond = 75;
+constexpr std::uint8_t DataTrackBit = 0x04;
+constexpr std::int64_t LeadInFrames = 150;
 
 long long RoundHalfEven(double v) {
     return static_cast<long long>(std::nearbyint(v));
@@ -32,13 +34,76 @@ std::int64_t FrameOf(const TTOCEntry& e) {
 // frames (the lead-out and lead-in between the sessions) after the end of the audio;
 // the disc ids end the audio there too. An image without that gap keeps its length.
 std::int64_t SecureAudioFrames(const TTOC& toc, std::size_t index, std::int64_t tocFrames) {
-    constexpr std::uint8_t DataTrackBit = 0x04;
     const bool nextIsLastAndData = static_cast<int>(index) + 2 == toc.lastTrack &&
                                    (toc.tracks[index].adr & DataTrackBit) == 0 &&
                                    (toc.tracks[index + 1].adr & DataTrackBit) != 0;
     const std::int64_t cut = tocFrames - std::int64_t{ArDataTrackGap};
     return nextIsLastAndData && cut > 0 ? cut : tocFrames;
 }
+
+bool IsAudio(const TTOC& toc, std::size_t index) {
+    return (toc.tracks[index].adr & DataTrackBit) == 0;
+}
+
+// The log's words for a span that is not a track, with its frames counted as the rip counts
+// them (from track 1's INDEX 01).
+std::string SpanNote(TRipSpan kind, std::int32_t start, std::uint32_t length) {
+    const std::string frames = "frames " + std::to_string(start) + " to " +
+                               std::to_string(std::int64_t{start} + length - 1) +
+                               " from track 1's start";
+    return (kind == TRipSpan::WholeDisc ? "the whole disc in one file, "
+                                        : "the audio before track 1, ") +
+           frames + "; the databases hold sums of whole tracks, so this file was not verified";
+}
+
+} // namespace
+
+std::optional<FrameSpan> SpanOf(const TTOC& toc, int trackNumber, TRipSpan kind, bool secure) {
+    // Entries beyond the TOC's tracks hold nothing; track 1's entry is the base of all frames.
+    if (toc.firstTrack < 1 || toc.lastTrack < toc.firstTrack || toc.lastTrack > 99) {
+        return std::nullopt;
+    }
+    const std::int64_t base = FrameOf(toc.tracks[0]);
+    const auto startOf = [&](std::size_t i) { return FrameOf(toc.tracks[i]) - base; };
+    const auto framesOf = [&](std::size_t i) { return startOf(i + 1) - startOf(i); };
+    const std::int64_t hidden = base - LeadInFrames; // sectors before track 1's INDEX 01
+    switch (kind) {
+    case TRipSpan::Track: {
+        if (trackNumber < toc.firstTrack || trackNumber > toc.lastTrack) {
+            return std::nullopt;
+        }
+        const auto index = static_cast<std::size_t>(trackNumber - 1);
+        const std::int64_t frames = framesOf(index);
+        return FrameSpan{startOf(index), secure ? SecureAudioFrames(toc, index, frames) : frames};
+    }
+    case TRipSpan::HiddenTrack:
+        if (toc.firstTrack != 1 || hidden <= 0 || !IsAudio(toc, 0)) {
+            return std::nullopt;
+        }
+        return FrameSpan{-hidden, hidden};
+    case TRipSpan::WholeDisc: {
+        const auto first = static_cast<std::size_t>(toc.firstTrack - 1);
+        const auto last = static_cast<std::size_t>(toc.lastTrack - 1);
+        std::optional<std::size_t> a;
+        std::optional<std::size_t> b;
+        for (std::size_t i = first; i <= last; ++i) {
+            if (IsAudio(toc, i)) {
+                a = a.value_or(i);
+                b = i;
+            }
+        }
+        if (!a) {
+            return std::nullopt;
+        }
+        const std::int64_t start = *a == 0 ? -std::max<std::int64_t>(hidden, 0) : startOf(*a);
+        const std::int64_t end = startOf(*b) + SecureAudioFrames(toc, *b, framesOf(*b));
+        return FrameSpan{start, end - start};
+    }
+    }
+    return std::nullopt;
+}
+
+namespace {
 
 inline std::int16_t Scaled(std::int16_t sample, float gain) {
     // The product of a 16-bit integer and a float is exact in double, so the rounding
@@ -150,7 +215,8 @@ void TCDRipThread::ExtractTrack() {
     if (!OnDrive([layout, handle, secure, trackNumber] {
             layout->setUp = ModifyCDParms(handle, CDP_MSF_ADDRESSES, 1) != 0;
             layout->tocRead = layout->setUp && ReadTOC(handle, layout->toc) == 1;
-            if (layout->tocRead && secure && trackNumber <= layout->toc.lastTrack) {
+            if (layout->tocRead && secure && trackNumber <= layout->toc.lastTrack &&
+                layout->toc.lastTrack <= 99) {
                 layout->disc = DescribeDisc(handle, layout->toc);
             }
         })) {
@@ -161,36 +227,35 @@ void TCDRipThread::ExtractTrack() {
         return;
     }
     const TTOC& toc = layout->toc;
-    // A track number outside the disc would index entries that hold nothing.
-    if (!layout->tocRead || TrackNumber < toc.firstTrack || TrackNumber > toc.lastTrack ||
-        TrackNumber > 99) {
+    if (!layout->tocRead) {
         PostRipError(RipErrorNoTrack);
         return;
     }
-    const auto index = static_cast<std::size_t>(TrackNumber - 1);
-    const std::int64_t start = FrameOf(toc.tracks[index]) - FrameOf(toc.tracks[0]);
-    std::int64_t length = FrameOf(toc.tracks[index + 1]) - FrameOf(toc.tracks[index]);
-    if (secure) {
-        length = SecureAudioFrames(toc, index, length);
+    const std::optional<FrameSpan> span = SpanOf(toc, TrackNumber, options_.Span, secure);
+    if (!span) {
+        PostRipError(RipErrorNoTrack);
+        return;
     }
-    const std::int64_t whole = length;
-    if (options_.EnableRipTime) {
+    std::int64_t length = span->length;
+    if (options_.EnableRipTime && options_.Span == TRipSpan::Track) {
         length = std::min<std::int64_t>(length, std::max<std::int64_t>(0, options_.RipTime) *
                                                     FramesPerSecond);
     }
     length = std::max<std::int64_t>(length, 0);
     const std::string& path = options_.WavPath;
     MakeFolders(options_);
-    const auto first = static_cast<std::uint32_t>(std::max<std::int64_t>(start, 0));
+    const auto first = static_cast<std::int32_t>(span->start);
     if (secure) {
         Session->SetDisc(*layout->disc);
-        SecureRipTrack(path, first, static_cast<std::uint32_t>(length), length == whole);
+        // Only a whole track has sums the databases hold.
+        const bool wholeTrack = options_.Span == TRipSpan::Track && length == span->length;
+        SecureRipTrack(path, first, static_cast<std::uint32_t>(length), wholeTrack);
         return;
     }
     RipTrack(path, first, static_cast<std::uint32_t>(length));
 }
 
-void TCDRipThread::RipTrack(const std::string& path, std::uint32_t start, std::uint32_t length) {
+void TCDRipThread::RipTrack(const std::string& path, std::int32_t start, std::uint32_t length) {
     FilePtr file = OpenBufferedFile(path, "wb");
     if (!file || !WriteWavHeader(file.get(), 0)) {
         NoteFileError();
@@ -209,7 +274,7 @@ void TCDRipThread::RipTrack(const std::string& path, std::uint32_t start, std::u
     for (std::uint32_t done = 0; done < length;) {
         const std::uint32_t n =
             length - done >= FramesPerRead ? FramesPerRead : length % FramesPerRead;
-        result = ReadFrames(start + done, n, file.get(), audioBytes);
+        result = ReadFrames(start + static_cast<std::int32_t>(done), n, file.get(), audioBytes);
         done += n;
         PostProgress(static_cast<std::int32_t>(static_cast<std::uint64_t>(done) * 100 / length));
         if (result != ReadResult::Ok || StopFlag) {
@@ -295,8 +360,8 @@ std::shared_ptr<ParanoiaReader> TCDRipThread::OpenReader(std::string& error) {
     return opened->reader;
 }
 
-void TCDRipThread::SecureRipTrack(const std::string& path, std::uint32_t start,
-                                  std::uint32_t length, bool wholeTrack) {
+void TCDRipThread::SecureRipTrack(const std::string& path, std::int32_t start, std::uint32_t length,
+                                  bool wholeTrack) {
     std::string error;
     const std::shared_ptr<ParanoiaReader> reader = OpenReader(error);
     if (StopFlag) {
@@ -320,6 +385,9 @@ void TCDRipThread::SecureRipTrack(const std::string& path, std::uint32_t start,
     record.file = path;
     record.frames = length;
     record.partial = !wholeTrack;
+    if (options_.Span != TRipSpan::Track) {
+        record.span = SpanNote(options_.Span, start, length);
+    }
     const SpanOfTrack span{start, length, wholeTrack};
     // Only a whole track has checksums a database can hold.
     if (wholeTrack && Session->FastFirst()) {
@@ -533,7 +601,7 @@ TCDRipThread::ReadResult TCDRipThread::ReadSecurely(const std::shared_ptr<Parano
     return ReadResult::Ok;
 }
 
-TCDRipThread::ReadResult TCDRipThread::ReadFrames(std::uint32_t first, std::uint32_t count,
+TCDRipThread::ReadResult TCDRipThread::ReadFrames(std::int32_t first, std::uint32_t count,
                                                   std::FILE* out, std::uint64_t& written) {
     const std::shared_ptr<std::vector<std::uint8_t>> storage = trackBuffer_;
     const auto read = std::make_shared<bool>(false);

@@ -84,6 +84,17 @@ std::unique_ptr<settings::TProcessInfo> MakeProgressInfo(std::int32_t code,
 // is off.
 std::shared_ptr<RipSession> SecureSessionFromSettings();
 
+// Frames counted from track 1's INDEX 01, as reads count them (negative: before it).
+struct FrameSpan {
+    std::int64_t start = 0;
+    std::int64_t length = 0;
+};
+// The frames a rip of that kind reads, from a TOC read with minute:second:frame addresses;
+// nothing when the disc has no such span (no such track, no audio before track 1). A secure
+// rip's last audio track ends before the gap to a data session, as the disc ids end it; the
+// whole disc's audio always does.
+std::optional<FrameSpan> SpanOf(const TTOC& toc, int trackNumber, TRipSpan kind, bool secure);
+
 class TCDRipThread : public platform::TThread {
 public:
     using Clock = std::function<std::chrono::system_clock::time_point()>;
@@ -130,8 +141,8 @@ private:
     // call must own what it touches (see DriveWorker). A stop asks `reader` to hurry.
     bool OnDrive(std::function<void()> call, const std::shared_ptr<ParanoiaReader>& reader = {});
     void ExtractTrack();
-    void RipTrack(const std::string& path, std::uint32_t start, std::uint32_t length);
-    ReadResult ReadFrames(std::uint32_t first, std::uint32_t count, std::FILE* out,
+    void RipTrack(const std::string& path, std::int32_t start, std::uint32_t length);
+    ReadResult ReadFrames(std::int32_t first, std::uint32_t count, std::FILE* out,
                           std::uint64_t& written);
     // The status that ends the rip, after closing (and normalizing) the file; nothing
     // when the rip was stopped.
@@ -139,18 +150,18 @@ private:
                                          std::uint64_t audioBytes, ReadResult result);
 
     struct SecurePass {
-        std::uint32_t start = 0;
+        std::int32_t start = 0;
         std::uint32_t length = 0;
         std::FILE* out = nullptr; // null for the test pass
         std::uint64_t progressTotal = 0;
     };
     struct SpanOfTrack {
-        std::uint32_t start = 0;
+        std::int32_t start = 0;
         std::uint32_t length = 0;
         bool whole = false; // not cut by the rip-time limit
     };
     enum class FastOutcome { Reported, RipSecurely, Stopped };
-    void SecureRipTrack(const std::string& path, std::uint32_t start, std::uint32_t length,
+    void SecureRipTrack(const std::string& path, std::int32_t start, std::uint32_t length,
                         bool wholeTrack);
     FastOutcome ReadOnceAndCheck(const std::shared_ptr<ParanoiaReader>& reader,
                                  const std::string& path, FilePtr& file, const SpanOfTrack& span,

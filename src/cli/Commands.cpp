@@ -12,6 +12,7 @@
 
 #include "cd/DiscToc.h"
 #include "cd/DiscVerifier.h"
+#include "cd/HiddenTrack.h"
 #include "cd/RipSummary.h"
 #include "cli/ConsoleApplication.h"
 #include "cli/DiscIds.h"
@@ -241,8 +242,12 @@ int RunRip(const TArguments& a, TContext& context) {
     for (int number : tracks) {
         seconds += disc.Seconds(number);
     }
-    auto plan = std::make_unique<jobs::TJobPlan>(jobs::jkExtract, RipItems(tracks),
-                                                 jobs::SnapshotSettings());
+    jobs::TJobSettings settings = jobs::SnapshotSettings();
+    const int handle = disc.Handle();
+    std::vector<std::string> items = jobs::WithHiddenTrack(
+        RipItems(tracks), settings, [handle] { return cd::HiddenTrackFrames(handle) > 0; });
+    auto plan =
+        std::make_unique<jobs::TJobPlan>(jobs::jkExtract, std::move(items), std::move(settings));
     TJobDriver driver(context.app, context.interrupt, DriverOptions(a, seconds));
     return Report(a, driver.Run(std::move(plan), disc.Handle()));
 }

@@ -1,5 +1,6 @@
 #include "jobs/JobPlan.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <set>
@@ -16,6 +17,8 @@ using settings::TStepMaker;
 
 constexpr int kDefaultWmaPreset = 8;
 constexpr std::size_t kRipSuffixRoom = 20; // " (rip 123456789012)"
+constexpr const char* kHiddenTrackTitle = "Hidden track";
+constexpr const char* kWholeDiscTitle = "Disc"; // a single file's title when the album has none
 
 // The longest start of text within max bytes that ends at a whole UTF-8 character.
 std::string CutAtCharacter(std::string text, std::size_t max) {
@@ -110,12 +113,33 @@ TJobSettings SnapshotSettings() {
     j.Flac = s.FLACOptions;
     j.Opus = s.OpusOptions;
     j.ReplayGain = s.ReplayGain.Enabled;
+    j.TrackTitles = d.Titles;
     return j;
+}
+
+std::vector<std::string> WithHiddenTrack(std::vector<std::string> items, const TJobSettings& s,
+                                         const std::function<bool()>& discHidesAudio) {
+    const bool withTrackOne = std::any_of(items.begin(), items.end(), [](const std::string& item) {
+        return std::atoi(item.substr(0, 2).c_str()) == 1;
+    });
+    if (s.Naming.HiddenTrack && !s.Naming.SingleFile && withTrackOne && discHidesAudio()) {
+        items.insert(items.begin(), std::string("00") + kHiddenTrackTitle);
+    }
+    return items;
 }
 
 TJobPlan::TJobPlan(TJobKind kind, std::vector<std::string> items, TJobSettings settings)
     : kind_(kind), items_(std::move(items)), settings_(std::move(settings)) {
+    if (WholeDisc()) {
+        const std::string& album = settings_.NameDisc.Album;
+        items_ = {"00" + (album.empty() ? std::string(kWholeDiscTitle) : album)};
+    }
     NameWavs();
+}
+
+bool TJobPlan::SingleFileFallsBackToWav() const {
+    return WholeDisc() && settings_.OutputFormat != TOutputFormat::ofWav &&
+           settings_.OutputFormat != TOutputFormat::ofFlac;
 }
 
 std::string TJobPlan::FileName(const std::string& folder, const std::string& stem,
@@ -157,6 +181,9 @@ std::optional<TOutputFormat> TJobPlan::EncodeFormat() const {
     case jkExtract: {
         const settings::TOutputFormatRow* row = settings::FormatRow(settings_.OutputFormat);
         if (row == nullptr || row->Step == TStepMaker::smNone) {
+            return std::nullopt;
+        }
+        if (WholeDisc() && row->Format != TOutputFormat::ofFlac) {
             return std::nullopt;
         }
         return row->Format;
@@ -244,6 +271,9 @@ settings::TNameFields TJobPlan::NameFields(int i) const {
     settings::TNameFields fields = settings_.NameDisc;
     fields.Track = Track(i);
     fields.Title = Title(i);
+    if (WholeDisc()) {
+        return fields; // the disc's artist: the file is no track's
+    }
     const int track = fields.Track;
     if (track >= 1 && track < static_cast<int>(settings_.TrackArtists.size()) &&
         !settings_.TrackArtists[static_cast<std::size_t>(track)].empty()) {
@@ -253,7 +283,12 @@ settings::TNameFields TJobPlan::NameFields(int i) const {
 }
 
 settings::TItemName TJobPlan::ItemName(int i) const {
-    return settings::ExpandNameTemplate(settings_.Naming.Template, NameFields(i));
+    const settings::TNameFields fields = NameFields(i);
+    if (WholeDisc()) {
+        return settings::ExpandNameTemplate(
+            settings::SingleFileTemplate(settings_.Naming.Template, fields), fields);
+    }
+    return settings::ExpandNameTemplate(settings_.Naming.Template, fields);
 }
 
 std::string TJobPlan::ItemFolder(const settings::TItemName& name) const {
@@ -304,6 +339,11 @@ cd::TRipOptions TJobPlan::RipOptions(int i) const {
     if (kind_ == jkExtract && !ItemName(i).Folders.empty()) {
         rip.MakeFoldersUnder = settings_.OutputFolder;
     }
+    if (WholeDisc()) {
+        rip.Span = cd::TRipSpan::WholeDisc;
+    } else if (kind_ == jkExtract && Track(i) == 0) {
+        rip.Span = cd::TRipSpan::HiddenTrack;
+    }
     return rip;
 }
 
@@ -332,6 +372,10 @@ TEncodeRequest TJobPlan::EncodeRequest(int i, const std::string& input) const {
         r.TagTitle = Title(i);
         r.TagTrack = Track(i);
         FillFullTags(r, row);
+        if (WholeDisc()) {
+            r.TagArtist = NameFields(i).AlbumArtist;
+            r.TagRecordingId.clear();
+        }
     }
     return r;
 }

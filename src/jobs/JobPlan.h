@@ -7,6 +7,7 @@
 // window runs it and shows its progress.
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <utility>
@@ -75,12 +76,19 @@ struct TJobSettings {
     settings::TNameFields NameDisc;
     settings::TFlacOptions Flac;
     settings::TOpusOptions Opus;
-    bool ReplayGain = false; // a rip measures its tracks and tags their gains
+    bool ReplayGain = false;                  // a rip measures its tracks and tags their gains
+    std::array<std::string, 101> TrackTitles; // by track number: a single file's cue names them
 };
 
 // Reads the settings record and the disc record. A WMA preset outside the table is put
 // back to the default in the settings record too.
 TJobSettings SnapshotSettings();
+
+// The items of a rip with the audio hidden before track 1 as item "00Hidden track" first,
+// when the settings ask for it, track 1 is among the items, the rip makes separate files and
+// `discHidesAudio` (asked only then, as it reads the disc) says the disc has some.
+std::vector<std::string> WithHiddenTrack(std::vector<std::string> items, const TJobSettings& s,
+                                         const std::function<bool()>& discHidesAudio);
 
 enum class TStepKind { skExtract, skResample, skEncode, skDecode, skTag, skCleanUp };
 
@@ -119,6 +127,11 @@ public:
     TJobPlan(TJobKind kind, std::vector<std::string> items, TJobSettings settings);
 
     TJobKind Kind() const { return kind_; }
+    // A rip in single-file mode: one item, the whole disc's audio in one file named after
+    // the album, whatever tracks were chosen (a file with holes would not be the disc).
+    bool WholeDisc() const { return kind_ == jkExtract && settings_.Naming.SingleFile; }
+    // Single-file mode writes WAV or FLAC; another chosen format gives WAV.
+    bool SingleFileFallsBackToWav() const;
     const TJobSettings& Settings() const { return settings_; }
     int ItemCount() const { return static_cast<int>(items_.size()); }
     const std::string& Item(int i) const { return items_.at(static_cast<std::size_t>(i)); }

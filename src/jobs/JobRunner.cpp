@@ -236,6 +236,13 @@ void TJobRunner::Start() {
 void TJobRunner::StartFirstStep() {
     switch (JobKind) {
     case jkExtract:
+        if (plan_->SingleFileFallsBackToWav()) {
+            observer_->Notify("A rip to one file is written as WAV or FLAC; this one is WAV.",
+                              TNoticeKind::Warning);
+            if (!running_) {
+                return; // stopped while the box was open
+            }
+        }
         StartRip(0);
         break;
     case jkWavToMp3:
@@ -567,6 +574,13 @@ void TJobRunner::SettleRipFile(int t, std::int32_t status) {
                               RipSession_->LogPath() + ".",
                           TNoticeKind::Warning);
     }
+    // Part of a disc is not the disc: a single file that was not read whole goes.
+    const bool whole = status == cd::RipStatusOk || status == cd::RipStatusNormalizeFailed ||
+                       status == cd::RipStatusUncorrectable;
+    if (plan_->WholeDisc() && !whole) {
+        Remove(written);
+        return;
+    }
     // What the rip kept (all of it, or what it could read) takes its name.
     if (written != wav && Exists(written)) {
         std::error_code ec;
@@ -831,7 +845,13 @@ void TJobRunner::FinishAndTell(bool completed) {
 }
 
 void TJobRunner::Stop() {
+    // A single file's WAV waiting for its encode is the disc without its sheet: it goes too.
+    const bool dropWav = running_ && plan_->WholeDisc() && plan_->EncodesAfterExtraction() &&
+                         RipIndex_ > 0 && !encoded_.empty() && !encoded_[0];
     FinishJob();
+    if (dropWav) {
+        Remove(plan_->Wav(0));
+    }
 }
 
 void TJobRunner::FinishJob() {
@@ -845,8 +865,9 @@ void TJobRunner::FinishJob() {
     if (ripping_ && plan_->UsableTitle(firstStepItem_)) {
         const std::string written = plan_->RipOptions(firstStepItem_).WavPath;
         const std::string wav = plan_->Wav(firstStepItem_);
-        if (discardStopped_) {
-            Remove(written); // what was read of the track is not the track
+        if (discardStopped_ || plan_->WholeDisc()) {
+            // What was read of the track is not the track; part of a disc is not the disc.
+            Remove(written);
         } else if (written != wav && Exists(written)) {
             // A stopped extraction keeps what it read, as a complete WAV under its name.
             std::error_code ec;

@@ -53,6 +53,10 @@ std::string CueSheet(const TJobPlan& plan, const std::vector<int>& made, const s
     disc->Performer = s.NameDisc.AlbumArtist;
     const bool mp3 = plan.EncodeFormat() == settings::TOutputFormat::ofMp3;
     for (const int i : made) {
+        if (plan.Track(i) == 0) {
+            disc->HiddenFile = Relative(plan.Output(i), folder); // the audio before track 1
+            continue;
+        }
         const auto track =
             std::find_if(disc->Tracks.begin(), disc->Tracks.end(),
                          [&](const cd::TCueTrack& t) { return t.Number == plan.Track(i); });
@@ -67,7 +71,33 @@ std::string CueSheet(const TJobPlan& plan, const std::vector<int>& made, const s
     return cd::SeparateFilesCue(*disc);
 }
 
+// The sheet of a single-file rip: every audio track of the disc in the one file, which
+// starts at the disc's first sector (the first audio track's start after a data track).
+std::string SingleFileCue(const TJobPlan& plan, cd::HCDROM handle) {
+    std::optional<cd::TCueDisc> disc = cd::ReadCueDisc(handle);
+    if (!disc || disc->Tracks.empty()) {
+        return {};
+    }
+    const TJobSettings& s = plan.Settings();
+    disc->Title = s.NameDisc.Album;
+    disc->Performer = s.NameDisc.AlbumArtist;
+    for (cd::TCueTrack& t : disc->Tracks) {
+        const auto n = static_cast<std::size_t>(t.Number);
+        t.Title = n < s.TrackTitles.size() ? s.TrackTitles[n] : std::string();
+        t.Performer = n < s.TrackArtists.size() && !s.TrackArtists[n].empty() ? s.TrackArtists[n]
+                                                                              : s.NameDisc.Artist;
+    }
+    const std::uint32_t fileStart =
+        disc->Tracks.front().Number == 1 ? 0 : disc->Tracks.front().Start;
+    return cd::SingleFileCue(*disc, fs::path(plan.Output(0)).filename().string(), "WAVE",
+                             fileStart);
+}
+
 } // namespace
+
+std::string SingleFileCuePath(const TJobPlan& plan) {
+    return fs::path(plan.Output(0)).replace_extension(".cue").string();
+}
 
 std::vector<int> MadeItems(const TJobPlan& plan, int extracted, const std::vector<bool>& encoded) {
     std::vector<int> made;
@@ -92,12 +122,22 @@ std::vector<int> MadeItems(const TJobPlan& plan, int extracted, const std::vecto
 std::string WriteRipExtras(const TJobPlan& plan, int extracted, const std::vector<bool>& encoded,
                            cd::HCDROM handle) {
     const settings::TNaming& naming = plan.Settings().Naming;
-    if (!naming.Playlist && !naming.CueSheet) {
+    if (!naming.Playlist && !naming.CueSheet && !plan.WholeDisc()) {
         return {};
     }
     const std::vector<int> made = MadeItems(plan, extracted, encoded);
     if (made.empty()) {
         return {};
+    }
+    std::string problems;
+    if (plan.WholeDisc()) {
+        // The file is the disc only together with its sheet, which is always written.
+        const std::string path = SingleFileCuePath(plan);
+        const std::string cue = SingleFileCue(plan, handle);
+        const std::string why =
+            cue.empty() ? path + " was not written: the disc's layout could not be read."
+                        : WriteWholeFile(path, cue);
+        problems += why.empty() ? "" : why + "\n";
     }
     std::vector<std::string> outputs;
     for (const int i : made) {
@@ -106,13 +146,12 @@ std::string WriteRipExtras(const TJobPlan& plan, int extracted, const std::vecto
     const std::string folder = CommonFolder(outputs);
     const std::string& album = plan.Settings().NameDisc.Album;
     const std::string stem = album.empty() ? "Rip" : album;
-    std::string problems;
     if (naming.Playlist) {
         const std::string why =
             WriteWholeFile(TJobPlan::FileName(folder, stem, ".m3u8"), Playlist(plan, made, folder));
         problems += why.empty() ? "" : why + "\n";
     }
-    if (naming.CueSheet) {
+    if (naming.CueSheet && !plan.WholeDisc()) {
         const std::string path = TJobPlan::FileName(folder, stem, ".cue");
         const std::string cue = CueSheet(plan, made, folder, handle);
         const std::string why =

@@ -15,9 +15,13 @@ namespace jobs {
 // encode step produced its output; extracted is the number of tracks whose rip ended.
 std::vector<int> MadeItems(const TJobPlan& plan, int extracted, const std::vector<bool>& encoded);
 
-// Writes the playlist and the cue sheet the plan's settings ask for (none for jobs other
-// than rips, or when no track was made); returns why one could not be written, "" when
-// all went well. `handle` is the disc's, for the cue sheet's pregaps and codes.
+// Where a single-file rip's cue sheet goes: beside its file, with the file's name.
+std::string SingleFileCuePath(const TJobPlan& plan);
+
+// Writes the playlist and the cue sheet the plan's settings ask for (a single-file rip's
+// sheet always; none for jobs other than rips, or when no track was made); returns why one
+// could not be written, "" when all went well. `handle` is the disc's, for the cue sheet's pregaps
+// and codes.
 std::string WriteRipExtras(const TJobPlan& plan, int extracted, const std::vector<bool>& encoded,
                            cd::HCDROM handle);
 

@@ -11,6 +11,8 @@
 
 #include <filesystem>
 
+#include "cd/HiddenTrack.h"
+
 #include "cd/RipSession.h"
 #include "cd/RipSummary.h"
 #include "jobs/PhaseCaption.h"
@@ -38,13 +40,18 @@ QString Q(const std::string& s) {
     return QString::fromStdString(s);
 }
 
-std::unique_ptr<TJobPlan> MakePlan(const QStringList& items, int jobKind) {
+std::unique_ptr<TJobPlan> MakePlan(const QStringList& items, int jobKind, int cdHandle) {
     std::vector<std::string> list;
     for (const QString& item : items) {
         list.push_back(item.toStdString());
     }
+    TJobSettings settings = SnapshotSettings();
+    if (jobKind == jkExtract) {
+        list = WithHiddenTrack(std::move(list), settings,
+                               [cdHandle] { return cd::HiddenTrackFrames(cdHandle) > 0; });
+    }
     return std::make_unique<TJobPlan>(static_cast<TJobKind>(jobKind), std::move(list),
-                                      SnapshotSettings());
+                                      std::move(settings));
 }
 
 } // namespace
@@ -55,7 +62,7 @@ TRipForm::TRipForm(QWidget* owner, const QStringList& items, int cdHandle, int j
     : QDialog(owner) {
     setObjectName(QStringLiteral("RipForm"));
     TJobObserver& observer = *this;
-    runner_ = std::make_unique<TJobRunner>(MakePlan(items, jobKind), cdHandle, observer);
+    runner_ = std::make_unique<TJobRunner>(MakePlan(items, jobKind, cdHandle), cdHandle, observer);
     CreateLayout();
     Label1->clear();
     Label2->clear();

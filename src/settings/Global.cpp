@@ -188,6 +188,8 @@ void BindOptions(Binder& b, TSettings& s) {
     b.Text("Naming", "Template", s.Naming.Template, d.Naming.Template);
     b.Bool("Naming", "Playlist", s.Naming.Playlist, d.Naming.Playlist);
     b.Bool("Naming", "CueSheet", s.Naming.CueSheet, d.Naming.CueSheet);
+    b.Bool("Naming", "SingleFile", s.Naming.SingleFile, d.Naming.SingleFile);
+    b.Bool("Naming", "HiddenTrack", s.Naming.HiddenTrack, d.Naming.HiddenTrack);
     b.Int("FLACOptions", "Level", s.FLACOptions.Level, d.FLACOptions.Level);
     b.Bool("FLACOptions", "Verify", s.FLACOptions.Verify, d.FLACOptions.Verify);
     b.Int("OpusOptions", "BitRate", s.OpusOptions.BitRate, d.OpusOptions.BitRate);

@@ -134,6 +134,12 @@ struct TNaming {
     std::string Template = "%t";
     bool Playlist = false; // an M3U8 playlist of the files each rip made
     bool CueSheet = false; // a cue sheet of the files each rip made
+    // A rip makes one file of the whole disc (WAV, or FLAC when that is the format) and a
+    // cue sheet that gives the disc's layout back.
+    bool SingleFile = false;
+    // A rip of track 1 also rips the audio a disc hides before track 1's start, as track 00,
+    // when there is some that is not digital silence.
+    bool HiddenTrack = false;
 };
 
 // The lossless encoder: compression level 0 (fastest) to 8 (smallest), and whether every

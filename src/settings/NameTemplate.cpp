@@ -110,4 +110,15 @@ TItemName ExpandNameTemplate(std::string_view pattern, const TNameFields& fields
     return name;
 }
 
+std::string SingleFileTemplate(std::string_view pattern, const TNameFields& fields) {
+    const std::size_t slash = pattern.rfind('/');
+    const std::size_t nameAt = slash == std::string_view::npos ? 0 : slash + 1;
+    const std::string_view name = pattern.substr(nameAt);
+    if (name.find("%t") == std::string_view::npos && name.find("%n") == std::string_view::npos) {
+        return std::string(pattern);
+    }
+    const char* album = fields.AlbumArtist.empty() ? "%l" : "%A - %l";
+    return std::string(pattern.substr(0, nameAt)) + (fields.Album.empty() ? "%t" : album);
+}
+
 } // namespace settings

@@ -35,4 +35,9 @@ struct TItemName {
 // the file.
 TItemName ExpandNameTemplate(std::string_view pattern, const TNameFields& fields);
 
+// The template of a single-file rip (the whole disc in one file) from the tracks' template:
+// its folders stay, and a file name holding %t or %n (a track's title or number) becomes
+// "%A - %l" ("%l" without an album artist, "%t" without an album: the title then stands in).
+std::string SingleFileTemplate(std::string_view pattern, const TNameFields& fields);
+
 } // namespace settings

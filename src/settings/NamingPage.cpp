@@ -77,8 +77,17 @@ TNamingPage::TNamingPage(QWidget* parent) : QWidget(parent) {
     ckCueSheet = new QCheckBox(QStringLiteral("Write a cue sheet of each rip"), this);
     ckCueSheet->setObjectName(QStringLiteral("ckCueSheet"));
     page->addWidget(ckCueSheet);
+    ckSingleFile = new QCheckBox(
+        QStringLiteral("Rip the whole disc to one file with a cue sheet (WAV or FLAC)"), this);
+    ckSingleFile->setObjectName(QStringLiteral("ckSingleFile"));
+    page->addWidget(ckSingleFile);
+    ckHiddenTrack = new QCheckBox(
+        QStringLiteral("Rip audio hidden before track 1 as track 00 (with track 1)"), this);
+    ckHiddenTrack->setObjectName(QStringLiteral("ckHiddenTrack"));
+    page->addWidget(ckHiddenTrack);
     page->addStretch();
     connect(cbTemplate, &QComboBox::editTextChanged, this, [this] { ShowExample(); });
+    connect(ckSingleFile, &QCheckBox::toggled, this, [this] { ShowExample(); });
 }
 
 void TNamingPage::Load(const TNaming& options, const TDiscInfo& disc,
@@ -88,6 +97,8 @@ void TNamingPage::Load(const TNaming& options, const TDiscInfo& disc,
     cbTemplate->setEditText(QString::fromStdString(options.Template));
     ckPlaylist->setChecked(options.Playlist);
     ckCueSheet->setChecked(options.CueSheet);
+    ckSingleFile->setChecked(options.SingleFile);
+    ckHiddenTrack->setChecked(options.HiddenTrack);
     ShowExample();
 }
 
@@ -96,11 +107,24 @@ void TNamingPage::Store(TNaming& options) const {
     options.Template = text.empty() ? std::string(kDefaultNameTemplate) : text;
     options.Playlist = ckPlaylist->isChecked();
     options.CueSheet = ckCueSheet->isChecked();
+    options.SingleFile = ckSingleFile->isChecked();
+    options.HiddenTrack = ckHiddenTrack->isChecked();
 }
 
+// A single file is the album's: the example names it with the disc's values.
 void TNamingPage::ShowExample() {
-    const TItemName name = ExpandNameTemplate(cbTemplate->currentText().toStdString(), example_);
-    lbExample->setText(QString::fromStdString(name.Folders + name.Stem + extension_));
+    const std::string pattern = cbTemplate->currentText().toStdString();
+    TNameFields fields = example_;
+    if (ckSingleFile->isChecked()) {
+        fields.Track = 0;
+        fields.Title = fields.Album.empty() ? "Disc" : fields.Album;
+    }
+    const TItemName name = ExpandNameTemplate(
+        ckSingleFile->isChecked() ? SingleFileTemplate(pattern, fields) : pattern, fields);
+    // A single file is WAV unless the format is FLAC.
+    const std::string extension =
+        ckSingleFile->isChecked() && extension_ != ".flac" ? ".wav" : extension_;
+    lbExample->setText(QString::fromStdString(name.Folders + name.Stem + extension));
 }
 
 } // namespace settings

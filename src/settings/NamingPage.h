@@ -33,6 +33,8 @@ public:
     QLabel* lbExample = nullptr;
     QCheckBox* ckPlaylist = nullptr;
     QCheckBox* ckCueSheet = nullptr;
+    QCheckBox* ckSingleFile = nullptr;
+    QCheckBox* ckHiddenTrack = nullptr;
 
 private:
     void ShowExample();

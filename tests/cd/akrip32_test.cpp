@@ -46,7 +46,7 @@ int FramesOf(const TTOCEntry& e) {
 
 // A track buffer with room for n frames, filled in by ReadCDAudioLBA.
 struct Buffer {
-    explicit Buffer(std::uint32_t first, std::uint32_t n, std::uint32_t capacityFrames)
+    explicit Buffer(std::int32_t first, std::uint32_t n, std::uint32_t capacityFrames)
         : storage(TrackBufHeaderSize + capacityFrames * CDFrameBytes + 1) {
         buf = new (storage.data()) TTrackBuf{};
         buf->startFrame = first;
@@ -178,7 +178,7 @@ TEST_F(CdDriveInterface, RawReadsReturnTheImagesBytesAtThatFrame) {
     // Ten frames across the boundary of tracks 1 and 2, then the last frame of the disc.
     for (std::uint32_t first : {35u, 0u, 97u}) {
         const std::uint32_t n = first == 97 ? 1 : 10;
-        Buffer b(first, n, 10);
+        Buffer b(static_cast<std::int32_t>(first), n, 10);
         ASSERT_EQ(ReadCDAudioLBA(h, *b.buf), 1) << "frame " << first;
         EXPECT_EQ(b.buf->len, n * 2352);
         EXPECT_EQ(b.buf->startOffset, 0);
@@ -190,6 +190,37 @@ TEST_F(CdDriveInterface, RawReadsReturnTheImagesBytesAtThatFrame) {
     Buffer b(42, 1, 1);
     ASSERT_EQ(ReadCDAudioLBA(h, *b.buf), 1);
     EXPECT_EQ(b.Data(), cdtest::PatternFrame(2, 2));
+}
+
+// Track 1 starts 30 frames into the disc: negative frames address the audio before it, from
+// the disc's first sector on; what lies after track 1's start reads as before.
+TEST_F(CdDriveInterface, NegativeFramesReadTheAudioBeforeTrackOneAndNoFurther) {
+    UseImages({MakeImage(dir, "htoa", {40, 20}, "--pregaps 30 5")});
+    const auto image = cdtest::ReadAll(dir.File("htoa.bin"));
+    const HCDROM h = OpenDrive(0);
+    ASSERT_GT(h, 0);
+    struct Case {
+        std::int32_t first;
+        std::uint32_t frames;
+        bool reads;
+    };
+    for (const Case c :
+         {Case{-30, 10, true}, Case{-5, 10, true}, Case{-1, 1, true}, Case{0, 10, true},
+          Case{-31, 1, false}, Case{-40, 20, false}, Case{64, 1, true}, Case{64, 2, false}}) {
+        Buffer b(c.first, c.frames, c.frames);
+        ASSERT_EQ(ReadCDAudioLBA(h, *b.buf), c.reads ? 1 : 0) << c.first;
+        if (c.reads) {
+            const auto at = static_cast<std::size_t>(30 + c.first) * 2352;
+            EXPECT_EQ(b.Data(), std::vector<std::uint8_t>(image.begin() + static_cast<long>(at),
+                                                          image.begin() + static_cast<long>(at) +
+                                                              c.frames * 2352))
+                << c.first;
+        }
+    }
+    // The pregap holds track 1's pattern counted backwards from its INDEX 01.
+    Buffer last(-1, 1, 1);
+    ASSERT_EQ(ReadCDAudioLBA(h, *last.buf), 1);
+    EXPECT_EQ(last.Data(), cdtest::PatternFrame(1, -1));
 }
 
 TEST_F(CdDriveInterface, ACdrdaoTocImageReadsLikeTheCueSheetOfTheSameBinary) {
@@ -350,7 +381,7 @@ TEST_F(CdDriveInterface, TwoThreadsReadingTwoHandlesGetTheirOwnFrames) {
     ASSERT_GT(b, 0);
     auto reader = [&](HCDROM h, std::uint32_t from, int& mismatches) {
         for (std::uint32_t f = from; f < from + 200; f += 10) {
-            Buffer buf(f, 10, 10);
+            Buffer buf(static_cast<std::int32_t>(f), 10, 10);
             const std::vector<std::uint8_t> expected(image.begin() + f * 2352,
                                                      image.begin() + (f + 10) * 2352);
             if (ReadCDAudioLBA(h, *buf.buf) != 1 || buf.Data() != expected) {

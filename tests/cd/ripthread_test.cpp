@@ -359,3 +359,75 @@ TEST_F(RipThread, ADiskThatFillsUpEndsWithStatusFiveInsteadOfAShortFileReportedD
 }
 
 } // namespace
+
+namespace {
+
+// A TOC as ReadTOC gives it with minute:second:frame addresses: each track's LSN, then the
+// lead-out; track `data` (1-based, 0 for none) is a data track.
+cd::TTOC TocOf(const std::vector<std::uint32_t>& lsns, std::uint32_t leadOut, int data = 0) {
+    cd::TTOC toc{};
+    toc.firstTrack = 1;
+    toc.lastTrack = static_cast<std::uint8_t>(lsns.size());
+    auto fill = [&](std::size_t i, std::uint32_t lsn, bool isData) {
+        const std::uint32_t lba = lsn + 150;
+        toc.tracks[i].adr = static_cast<std::uint8_t>(0x10 | (isData ? 0x04 : 0));
+        toc.tracks[i].addr[1] = static_cast<std::uint8_t>(lba / 4500);
+        toc.tracks[i].addr[2] = static_cast<std::uint8_t>(lba / 75 % 60);
+        toc.tracks[i].addr[3] = static_cast<std::uint8_t>(lba % 75);
+    };
+    for (std::size_t i = 0; i < lsns.size(); ++i) {
+        fill(i, lsns[i], static_cast<int>(i) + 1 == data);
+    }
+    fill(lsns.size(), leadOut, false);
+    return toc;
+}
+
+struct SpanCase {
+    const char* what;
+    cd::TTOC toc;
+    int track;
+    cd::TRipSpan kind;
+    bool secure;
+    std::optional<std::pair<std::int64_t, std::int64_t>> span; // start, length
+};
+
+// A data session after the audio starts 11 400 frames after the audio's end.
+const SpanCase kSpanCases[] = {
+    {"a track", TocOf({0, 300}, 900), 2, cd::TRipSpan::Track, false, std::pair{300, 600}},
+    {"a track after audio before track 1", TocOf({30, 300}, 900), 2, cd::TRipSpan::Track, false,
+     std::pair{270, 600}},
+    {"no such track", TocOf({0, 300}, 900), 3, cd::TRipSpan::Track, false, std::nullopt},
+    {"the audio before track 1", TocOf({30, 300}, 900), 0, cd::TRipSpan::HiddenTrack, false,
+     std::pair{-30, 30}},
+    {"no audio before track 1", TocOf({0, 300}, 900), 0, cd::TRipSpan::HiddenTrack, false,
+     std::nullopt},
+    {"the whole disc from its first sector", TocOf({30, 300}, 900), 0, cd::TRipSpan::WholeDisc,
+     false, std::pair{-30, 900}},
+    {"the whole disc without a data session", TocOf({0, 300, 12000}, 13000, 3), 0,
+     cd::TRipSpan::WholeDisc, false, std::pair{0, 600}},
+    {"the last audio track before a data session, plain", TocOf({0, 300, 12000}, 13000, 3), 2,
+     cd::TRipSpan::Track, false, std::pair{300, 11700}},
+    {"the last audio track before a data session, secure", TocOf({0, 300, 12000}, 13000, 3), 2,
+     cd::TRipSpan::Track, true, std::pair{300, 300}},
+    {"the whole disc after a data track", TocOf({0, 600, 900}, 1200, 1), 0, cd::TRipSpan::WholeDisc,
+     false, std::pair{600, 600}},
+    {"nothing hidden before a data track 1", TocOf({0, 600}, 900, 1), 0, cd::TRipSpan::HiddenTrack,
+     false, std::nullopt},
+};
+
+class SpanOfRip : public ::testing::TestWithParam<SpanCase> {};
+
+TEST_P(SpanOfRip, CountsFramesFromTrackOnesStart) {
+    const SpanCase& c = GetParam();
+    const std::optional<cd::FrameSpan> span = cd::SpanOf(c.toc, c.track, c.kind, c.secure);
+    ASSERT_EQ(span.has_value(), c.span.has_value()) << c.what;
+    if (span) {
+        EXPECT_EQ(span->start, c.span->first) << c.what;
+        EXPECT_EQ(span->length, c.span->second) << c.what;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Tocs, SpanOfRip, ::testing::ValuesIn(kSpanCases),
+                         [](const auto& param) { return "case" + std::to_string(param.index); });
+
+} // namespace

@@ -80,3 +80,84 @@ TEST(NamingPlan, AScratchWavStaysInTheTemplatesFolder) {
 }
 
 } // namespace
+
+namespace {
+
+// A single-file rip is one item named after the album: the template's folders stay, and a
+// file name that would hold a track's number or title becomes "album artist - album".
+TEST(NamingPlan, ASingleFileIsNamedAfterTheAlbumAndReadsTheWholeDisc) {
+    struct Case {
+        const char* pattern;
+        const char* albumArtist;
+        const char* album;
+        TOutputFormat format;
+        const char* output; // relative to the output folder
+        bool wav;           // the format falls back to WAV
+    };
+    const Case cases[] = {
+        {"%t", "Various", "Live", TOutputFormat::ofWav, "Various - Live.wav", false},
+        {"%a/%l/%n - %t", "Various", "Live", TOutputFormat::ofFlac,
+         "The Band/Live/Various - Live.flac", false},
+        {"%A/%l (%y)", "Various", "Live", TOutputFormat::ofFlac, "Various/Live (2001).flac", false},
+        {"%n", "", "Live", TOutputFormat::ofMp3, "Live.wav", true},
+        {"%t", "", "", TOutputFormat::ofOpus, "Disc.wav", true},
+    };
+    for (const Case& c : cases) {
+        jobs::TJobSettings s = Library("/out", c.format, c.pattern);
+        s.Naming.SingleFile = true;
+        s.NameDisc.AlbumArtist = c.albumArtist;
+        s.NameDisc.Album = c.album;
+        const TJobPlan plan(jobs::jkExtract, {"02Duet", "03x"}, s);
+        ASSERT_EQ(plan.ItemCount(), 1) << c.pattern;
+        EXPECT_EQ(plan.Output(0), std::string("/out/") + c.output) << c.pattern;
+        EXPECT_EQ(plan.SingleFileFallsBackToWav(), c.wav) << c.pattern;
+        EXPECT_EQ(plan.RipOptions(0).Span, cd::TRipSpan::WholeDisc);
+        const jobs::TEncodeRequest r = plan.EncodeRequest(0, plan.Wav(0));
+        EXPECT_EQ(r.TagTrack, 0) << "album-level tags";
+        EXPECT_EQ(r.TagArtist, c.albumArtist);
+    }
+    // Separate files: track 00 is the hidden audio; the others read their tracks.
+    const TJobPlan separate(jobs::jkExtract, {"00Hidden track", "01Intro"},
+                            Library("/out", TOutputFormat::ofWav, "%n - %t"));
+    EXPECT_EQ(separate.Output(0), "/out/00 - Hidden track.wav");
+    EXPECT_EQ(separate.RipOptions(0).Span, cd::TRipSpan::HiddenTrack);
+    EXPECT_EQ(separate.RipOptions(1).Span, cd::TRipSpan::Track);
+}
+
+// Track 00 comes first, only when asked, with track 1, for separate files, and the disc is
+// read only then.
+TEST(NamingPlan, TheHiddenAudioIsAnItemOnlyWhenAskedForWithTrackOne) {
+    struct Case {
+        bool asked;
+        bool singleFile;
+        std::vector<std::string> items;
+        bool hides;
+        bool added;
+        bool discRead;
+    };
+    const Case cases[] = {
+        {true, false, {"02B", "01A"}, true, true, true},
+        {true, false, {"01A"}, false, false, true},
+        {false, false, {"01A"}, true, false, false},
+        {true, true, {"01A"}, true, false, false},
+        {true, false, {"02B", "10J"}, true, false, false},
+    };
+    for (const Case& c : cases) {
+        jobs::TJobSettings s;
+        s.Naming.HiddenTrack = c.asked;
+        s.Naming.SingleFile = c.singleFile;
+        bool read = false;
+        const std::vector<std::string> items = jobs::WithHiddenTrack(c.items, s, [&] {
+            read = true;
+            return c.hides;
+        });
+        std::vector<std::string> expected = c.items;
+        if (c.added) {
+            expected.insert(expected.begin(), "00Hidden track");
+        }
+        EXPECT_EQ(items, expected);
+        EXPECT_EQ(read, c.discRead);
+    }
+}
+
+} // namespace

@@ -79,7 +79,7 @@ TEST_F(SettingsStore, SavingWritesEverySectionWithItsKeysInOrderNewestSectionLas
                             "[CDOptions]", "[RecordOptions]", "[QueryCDDB]", "[ID3]", "[SecureRip]",
                             "[Performance]", "[Tags]", "[Metadata]", "[Naming]", "[FLACOptions]",
                             "[OpusOptions]", "[ReplayGain]", "[MainWindow]"}));
-    ASSERT_EQ(keys.size(), 63u);
+    ASSERT_EQ(keys.size(), 65u);
     EXPECT_EQ(keys[0], "OutputFolder");
     EXPECT_EQ(keys[13], "StereoMode");
     EXPECT_EQ(keys[16], "MaxBitRate");
@@ -99,11 +99,13 @@ TEST_F(SettingsStore, SavingWritesEverySectionWithItsKeysInOrderNewestSectionLas
     EXPECT_EQ(keys[46], "CddbEmail");
     EXPECT_EQ(keys[47], "Template");
     EXPECT_EQ(keys[49], "CueSheet");
-    EXPECT_EQ(keys[50], "Level");
-    EXPECT_EQ(keys[52], "BitRate");
-    EXPECT_EQ(keys[53], "Enabled");
-    EXPECT_EQ(keys[54], "Left");
-    EXPECT_EQ(keys[62], "Column3Width");
+    EXPECT_EQ(keys[50], "SingleFile");
+    EXPECT_EQ(keys[51], "HiddenTrack");
+    EXPECT_EQ(keys[52], "Level");
+    EXPECT_EQ(keys[54], "BitRate");
+    EXPECT_EQ(keys[55], "Enabled");
+    EXPECT_EQ(keys[56], "Left");
+    EXPECT_EQ(keys[64], "Column3Width");
     EXPECT_EQ(text.find('\r'), std::string::npos);
 }
 

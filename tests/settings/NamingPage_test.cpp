@@ -32,21 +32,26 @@ TEST(NamingSettings, AreReadWithTheDesignedDefaultsAndWrittenInTheirSection) {
         {"", {"%t", false, false}},
         {"[Naming]\nTemplate=%a/%l/%n - %t\nPlaylist=1\n", {"%a/%l/%n - %t", true, false}},
         {"[Naming]\nCueSheet=1\n", {"%t", false, true}},
+        {"[Naming]\nSingleFile=1\n", {"%t", false, false, true, false}},
+        {"[Naming]\nHiddenTrack=1\nSingleFile=0\n", {"%t", false, false, false, true}},
     };
     for (const Case& c : cases) {
         home.WriteText("options.ini", c.options);
         Settings = TSettings{};
-        Settings.Naming = {"stale", true, true};
+        Settings.Naming = {"stale", true, true, true, true};
         LoadSaveOptions(true);
         EXPECT_EQ(Settings.Naming.Template, c.naming.Template) << c.options;
         EXPECT_EQ(Settings.Naming.Playlist, c.naming.Playlist) << c.options;
         EXPECT_EQ(Settings.Naming.CueSheet, c.naming.CueSheet) << c.options;
+        EXPECT_EQ(Settings.Naming.SingleFile, c.naming.SingleFile) << c.options;
+        EXPECT_EQ(Settings.Naming.HiddenTrack, c.naming.HiddenTrack) << c.options;
     }
-    Settings.Naming = {"%A/%l (%y)/%n - %t", true, false};
+    Settings.Naming = {"%A/%l (%y)/%n - %t", true, false, true, false};
     std::filesystem::remove(home.File("options.ini"));
     LoadSaveOptions(false);
     const std::string text = testsupport::ReadText(home.File("options.ini"));
-    EXPECT_NE(text.find("[Naming]\nTemplate=%A/%l (%y)/%n - %t\nPlaylist=1\nCueSheet=0\n"),
+    EXPECT_NE(text.find("[Naming]\nTemplate=%A/%l (%y)/%n - %t\nPlaylist=1\nCueSheet=0\n"
+                        "SingleFile=1\nHiddenTrack=0\n"),
               std::string::npos)
         << text;
     Settings = TSettings{};
@@ -95,9 +100,15 @@ TEST(NamingSettings, ThePageShowsAnExampleAndOnlyOkStoresTheTemplate) {
         page.cbTemplate->setEditText("%a/%l/%n - %t");
         EXPECT_EQ(page.lbExample->text(), "Band/Live/01 - AC-DC.ogg");
         page.ckPlaylist->setChecked(true);
+        EXPECT_FALSE(page.ckSingleFile->isChecked());
+        page.ckSingleFile->setChecked(true);
+        EXPECT_EQ(page.lbExample->text(), "Band/Live/Band - Live.wav") << "an OGG rip gives WAV";
+        page.ckHiddenTrack->setChecked(true);
         (ok ? form.btOk : form.btCancel)->click();
         EXPECT_EQ(Settings.Naming.Template, ok ? "%a/%l/%n - %t" : "%t");
         EXPECT_EQ(Settings.Naming.Playlist, ok);
+        EXPECT_EQ(Settings.Naming.SingleFile, ok);
+        EXPECT_EQ(Settings.Naming.HiddenTrack, ok);
     }
     Settings = TSettings{};
     DiscInfo = TDiscInfo{};

@@ -49,7 +49,7 @@ const std::vector<Layer> kLayers = {
       "ParanoiaReader", "TrackSums",    "AccurateRip", "DatabaseLookup", "RipSession",
       "RipLog",         "RipSummary",   "RipStatus",   "CtdbLookup",     "CtdbCrc",
       "DiscToc",        "DiscVerifier", "MbDiscId",    "MbService",      "CdText",
-      "CueSheet"},
+      "CueSheet",       "HiddenTrack",  "WaveCueImage"},
      {"bytes", "platform_base", "audio"},
      true},
     {"settings", "settings", {}, {"platform", "cd_base", "tags_base"}, false},
