@@ -17,10 +17,10 @@
 //   BM_TrackChecks/0    the same without AccurateRip: the difference against
 //                       BM_SecureRipTrack is the AccurateRip share (goal < 2 %)
 //   BM_TrackChecks/2    /1 plus the track's share of the CTDB disc checksum, for a
-//                       track that is the disc's first and last (its own CRC over all
-//                       but the edges: the worst case; inner tracks reuse the track's
-//                       CRC): the difference to /1 against BM_SecureRipTrack is the
-//                       CTDB share (goal < 2 %)
+//                       track that is the disc's first and last (the edges and the share
+//                       summed apart and joined for the track's CRC: the worst case; inner
+//                       tracks reuse the track's CRC): the difference to /1 against
+//                       BM_SecureRipTrack is the CTDB share (goal < 2 %)
 //   BM_SecureRipUnreadable/0  a secure rip of the track with 10 unreadable sectors
 //                       (scattered; /1 in a row) and the default re-read budget;
 //                       uncorrectable = the frames the log counts (goal: < 60 s, 10)
@@ -29,8 +29,10 @@
 //                       longest of five (goal < 200 ms)
 //   BM_FastFirstVsPlain/0  secure mode with fast first on the undamaged track, which the
 //                       loopback AccurateRip server holds (read once, verified, kept),
-//                       against the plain rip, in interleaved pairs; ratio = the median of
-//                       fast first over plain (goal <= 1.1); /1 also sums for the CTDB
+//                       against the plain rip, in interleaved pairs, each rip into a new
+//                       file; ratio = the median of fast first over plain (goal <= 1.1),
+//                       cpu_ratio the same of the process's CPU time; /1 also sums for the
+//                       CTDB. TMPDIR=/dev/shm keeps the disk's write-back out of the pairs.
 //   BM_VerifyFiles      the check of a ripped folder (Verify Files) on the WAV file of
 //                       the same track: header scan, file reads and every sum; no
 //                       database answers (nobody listens); x_realtime as above
