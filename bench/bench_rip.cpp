@@ -46,6 +46,7 @@
 #include "cd/akrip32.h"
 #include "cd/ripthread.h"
 #include "settings/Global.h"
+#include "support/LoopbackServer.h"
 
 #include <QCoreApplication>
 #include <benchmark/benchmark.h>
@@ -53,7 +54,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
@@ -304,7 +304,12 @@ double ProcessCpuSeconds() {
 // The loopback AccurateRip server of the tests, holding the checksums of the bench track.
 class ArServer {
 public:
-    explicit ArServer(const testsupport::ScratchFolder& dir) {
+    explicit ArServer(const testsupport::ScratchFolder& dir)
+        : server_(Command(dir), "AccurateRip") {}
+    std::string Url() const { return server_.Url(); }
+
+private:
+    static std::string Command(const testsupport::ScratchFolder& dir) {
         using testsupport::Quoted;
         const std::string helper = VELLORINE_SOURCE_DIR "/tests/cd/accuraterip.py";
         const std::string folder = dir.File("database");
@@ -314,22 +319,11 @@ public:
             Quoted(folder + "/answer") + " match " + std::to_string(TrackFrames));
         std::filesystem::rename(folder + "/answer",
                                 folder + "/" + made.Output.substr(0, made.Output.find('\n')));
-        const std::string port = dir.File("port");
-        std::filesystem::remove(port); // from an earlier server
-        testsupport::RunCommand("python3 " + Quoted(helper) + " serve " + Quoted(folder) + " " +
-                                Quoted(port) + " 1 >/dev/null 2>&1 & echo $! > " +
-                                Quoted(dir.File("pid")));
-        testsupport::WaitUntil([&] { return std::filesystem::exists(port); },
-                               std::chrono::seconds(5));
-        url_ = "http://127.0.0.1:" + testsupport::ReadText(port);
-        pid_ = std::stoi(testsupport::ReadText(dir.File("pid")));
+        return "python3 " + platform::QuoteArgument(helper) + " serve " +
+               platform::QuoteArgument(folder) + " - 1";
     }
-    ~ArServer() { ::kill(pid_, SIGTERM); }
-    const std::string& Url() const { return url_; }
 
-private:
-    std::string url_;
-    int pid_ = 0;
+    testsupport::LoopbackServer server_;
 };
 
 void BM_FastFirstVsPlain(benchmark::State& state) {

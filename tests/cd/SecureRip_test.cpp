@@ -11,6 +11,7 @@
 #include "cd/RipSession.h"
 #include "cd/ripthread.h"
 #include "settings/Global.h"
+#include "support/LoopbackServer.h"
 
 #include <gtest/gtest.h>
 
@@ -107,23 +108,14 @@ std::size_t DifferingFrames(const Bytes& a, const Bytes& b) {
 // The Python loopback server, serving one folder for a bounded number of requests.
 class DatabaseServer {
 public:
-    DatabaseServer(const std::string& folder, int maxRequests) {
-        const std::string portFile = folder + "/port";
-        const std::string pidFile = folder + "/pid";
-        RunCommand("python3 " + Quoted(Helper) + " serve " + Quoted(folder) + " " +
-                   Quoted(portFile) + " " + std::to_string(maxRequests) +
-                   " >/dev/null 2>&1 & echo $! > " + Quoted(pidFile));
-        testsupport::WaitUntil([&] { return std::filesystem::exists(portFile); },
-                               std::chrono::seconds(5));
-        port_ = std::stoi(testsupport::ReadText(portFile));
-        pid_ = std::stoi(testsupport::ReadText(pidFile));
-    }
-    ~DatabaseServer() { ::kill(pid_, SIGTERM); }
-    std::string Url() const { return "http://127.0.0.1:" + std::to_string(port_); }
+    DatabaseServer(const std::string& folder, int maxRequests)
+        : server_("python3 " + platform::QuoteArgument(Helper) + " serve " +
+                      platform::QuoteArgument(folder) + " - " + std::to_string(maxRequests),
+                  "AccurateRip") {}
+    std::string Url() const { return server_.Url(); }
 
 private:
-    int port_ = 0;
-    int pid_ = 0;
+    testsupport::LoopbackServer server_;
 };
 
 class SecureRip : public ::testing::Test {
