@@ -71,28 +71,9 @@ private:
     testsupport::LoopbackServer server_;
 };
 
-class FastFirst : public ::testing::Test {
+class FastFirst : public cdtest::ImageRipTest {
 protected:
-    void SetUp() override {
-        settings::Settings.CommonOptions = settings::TCommonOptions{};
-        settings::Settings.CommonOptions.OutputFolder = out.Path();
-    }
-    void TearDown() override { Close(); }
-
-    // The damage must be in the environment before the image opens.
-    void OpenDisc() {
-        Close();
-        cdtest::UseImages({cdtest::MakeImage(images, "disc", Layout)});
-        bin = images.File("disc.bin");
-        handle = cdtest::OpenFirstDrive();
-        ASSERT_GT(handle, 0);
-    }
-    void Close() {
-        if (handle != 0) {
-            CloseCDHandle(handle);
-            handle = 0;
-        }
-    }
+    void OpenDisc() { OpenImage(Layout); }
 
     std::shared_ptr<RipSession> Session(RipSessionOptions options, bool fastFirst) {
         options.outputFolder = out.Path();
@@ -111,12 +92,6 @@ protected:
         const Bytes wav = testsupport::ReadAll(out.File(title + ".wav"));
         return wav.size() < 44 ? Bytes{} : Bytes(wav.begin() + 44, wav.end());
     }
-
-    ScratchFolder images;
-    ScratchFolder out;
-    std::string bin;
-    HCDROM handle = 0;
-    testsupport::MessageRecorder receiver;
 };
 
 std::size_t ReadsOf(int frames) {

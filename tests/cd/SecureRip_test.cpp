@@ -118,29 +118,12 @@ private:
     testsupport::LoopbackServer server_;
 };
 
-class SecureRip : public ::testing::Test {
+class SecureRip : public cdtest::ImageRipTest {
 protected:
-    void SetUp() override {
-        settings::Settings.CommonOptions = settings::TCommonOptions{};
-        settings::Settings.CommonOptions.OutputFolder = out.Path();
-    }
-    void TearDown() override { Close(); }
-
     void UseDisc(const std::vector<int>& frames, const std::string& name = "disc") {
-        Close();
         layout = frames;
-        const std::string cue = MakeImage(images, name, frames);
-        bin = images.File(name + ".bin");
+        OpenImage(frames, name);
         image = ReadAll(bin);
-        UseImages({cue});
-        handle = cdtest::OpenFirstDrive();
-        ASSERT_GT(handle, 0);
-    }
-    void Close() {
-        if (handle != 0) {
-            CloseCDHandle(handle);
-            handle = 0;
-        }
     }
 
     std::shared_ptr<RipSession> MakeSession(RipSessionOptions options = {}) {
@@ -175,13 +158,8 @@ protected:
                      image.begin() + static_cast<long>(first + size));
     }
 
-    ScratchFolder images;
-    ScratchFolder out;
     std::vector<int> layout;
-    std::string bin;
     Bytes image;
-    HCDROM handle = 0;
-    testsupport::MessageRecorder receiver;
 };
 
 TEST_F(SecureRip, EveryTrackHoldsTheDiscsBytesAndTheLogsCrcsMatchPythonsZlib) {
