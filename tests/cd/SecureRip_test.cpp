@@ -278,6 +278,36 @@ TEST_F(SecureRip, SingleReadsGiveTheShiftedAudioWhateverTheReadSizes) {
     }
 }
 
+// Audio before track 1 (its INDEX 00 at the disc's start, a hidden first track): the
+// disc checksum sums from track 1's INDEX 01 plus 5880 samples, and the tail it leaves out
+// is 5880 + (samples from sector 0) mod 5880, the pregap counted, as the database's
+// layout of a disc puts track 1's INDEX 00 at sector 0. Here 115 frames from sector 0.
+TEST_F(SecureRip, TheCtdbChecksumOfADiscWithAudioBeforeTrackOneCountsThePregapInTheTail) {
+    CloseDisc();
+    layout = {40, 12, 30};
+    UseImages({MakeImage(images, "hidden", layout, "--pregaps 33")});
+    bin = images.File("hidden.bin");
+    handle = cdtest::OpenFirstDrive();
+    ASSERT_GT(handle, 0);
+    const auto expected =
+        RunCommand("python3 -c 'import sys, zlib\nb = open(sys.argv[1], \"rb\").read()\n"
+                   "n = len(b) // 4\nhead = 33 * 588 + 5880\ntail = 5880 + n % 5880\n"
+                   "print(\"%08x\" % (zlib.crc32(b[head * 4:(n - tail) * 4]) & 0xFFFFFFFF))' " +
+                   Quoted(bin));
+    ASSERT_EQ(expected.ExitCode, 0) << expected.Output;
+    RipSessionOptions options;
+    options.ctdb = true;
+    options.ctdbServer = "http://127.0.0.1:" + std::to_string(cdtest::UnusedPort());
+    auto session = MakeSession(options);
+    for (int track = 1; track <= 3; ++track) {
+        Rip(track, session);
+        EXPECT_EQ(receiver.LastStatus(settings::PI_TRACK_EXTRACTED), RipStatusOk);
+    }
+    const RipLogCtdb ctdb = session->Ctdb();
+    ASSERT_TRUE(ctdb.crc);
+    EXPECT_EQ(cdtest::HexId(*ctdb.crc) + "\n", expected.Output);
+}
+
 TEST_F(SecureRip, DamagedSectorsPassThePlainReadSilentlyButAreCountedBySecureReads) {
     struct Case {
         const char* kind;
