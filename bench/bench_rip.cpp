@@ -17,10 +17,10 @@
 //   BM_TrackChecks/0    the same without AccurateRip: the difference against
 //                       BM_SecureRipTrack is the AccurateRip share (goal < 2 %)
 //   BM_TrackChecks/2    /1 plus the track's share of the CTDB disc checksum, for a
-//                       track that is the disc's first and last (its own CRC over all
-//                       but the edges: the worst case; inner tracks reuse the track's
-//                       CRC): the difference to /1 against BM_SecureRipTrack is the
-//                       CTDB share (goal < 2 %)
+//                       track that is the disc's first and last (the edges and the share
+//                       summed apart and joined for the track's CRC: the worst case; inner
+//                       tracks reuse the track's CRC): the difference to /1 against
+//                       BM_SecureRipTrack is the CTDB share (goal < 2 %)
 //   BM_SecureRipUnreadable/0  a secure rip of the track with 10 unreadable sectors
 //                       (scattered; /1 in a row) and the default re-read budget;
 //                       uncorrectable = the frames the log counts (goal: < 60 s, 10)
@@ -29,8 +29,10 @@
 //                       longest of five (goal < 200 ms)
 //   BM_FastFirstVsPlain/0  secure mode with fast first on the undamaged track, which the
 //                       loopback AccurateRip server holds (read once, verified, kept),
-//                       against the plain rip, in interleaved pairs; ratio = the median of
-//                       fast first over plain (goal <= 1.1); /1 also sums for the CTDB
+//                       against the plain rip, in interleaved pairs, each rip into a new
+//                       file; ratio = the median of fast first over plain (goal <= 1.1),
+//                       cpu_ratio the same of the process's CPU time; /1 also sums for the
+//                       CTDB. TMPDIR=/dev/shm keeps the disk's write-back out of the pairs.
 //   BM_VerifyFiles      the check of a ripped folder (Verify Files) on the WAV file of
 //                       the same track: header scan, file reads and every sum; no
 //                       database answers (nobody listens); x_realtime as above
@@ -44,6 +46,7 @@
 #include "cd/akrip32.h"
 #include "cd/ripthread.h"
 #include "settings/Global.h"
+#include "support/LoopbackServer.h"
 
 #include <QCoreApplication>
 #include <benchmark/benchmark.h>
@@ -51,7 +54,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
@@ -302,7 +304,12 @@ double ProcessCpuSeconds() {
 // The loopback AccurateRip server of the tests, holding the checksums of the bench track.
 class ArServer {
 public:
-    explicit ArServer(const testsupport::ScratchFolder& dir) {
+    explicit ArServer(const testsupport::ScratchFolder& dir)
+        : server_(Command(dir), "AccurateRip") {}
+    std::string Url() const { return server_.Url(); }
+
+private:
+    static std::string Command(const testsupport::ScratchFolder& dir) {
         using testsupport::Quoted;
         const std::string helper = VELLORINE_SOURCE_DIR "/tests/cd/accuraterip.py";
         const std::string folder = dir.File("database");
@@ -312,22 +319,11 @@ public:
             Quoted(folder + "/answer") + " match " + std::to_string(TrackFrames));
         std::filesystem::rename(folder + "/answer",
                                 folder + "/" + made.Output.substr(0, made.Output.find('\n')));
-        const std::string port = dir.File("port");
-        std::filesystem::remove(port); // from an earlier server
-        testsupport::RunCommand("python3 " + Quoted(helper) + " serve " + Quoted(folder) + " " +
-                                Quoted(port) + " 1 >/dev/null 2>&1 & echo $! > " +
-                                Quoted(dir.File("pid")));
-        testsupport::WaitUntil([&] { return std::filesystem::exists(port); },
-                               std::chrono::seconds(5));
-        url_ = "http://127.0.0.1:" + testsupport::ReadText(port);
-        pid_ = std::stoi(testsupport::ReadText(dir.File("pid")));
+        return "python3 " + platform::QuoteArgument(helper) + " serve " +
+               platform::QuoteArgument(folder) + " - 1";
     }
-    ~ArServer() { ::kill(pid_, SIGTERM); }
-    const std::string& Url() const { return url_; }
 
-private:
-    std::string url_;
-    int pid_ = 0;
+    testsupport::LoopbackServer server_;
 };
 
 void BM_FastFirstVsPlain(benchmark::State& state) {

@@ -71,8 +71,8 @@ CtdbPart CtdbCrc::Part() const {
 }
 
 CtdbRange CtdbCrc::RangeOf(std::uint64_t discSamples, std::uint64_t trackStart,
-                           std::uint64_t trackSamples) {
-    const std::uint64_t tail = Stride + discSamples % Stride;
+                           std::uint64_t trackSamples, std::uint64_t pregapSamples) {
+    const std::uint64_t tail = Stride + (discSamples + pregapSamples) % Stride;
     const std::uint64_t counted = discSamples > tail ? discSamples - tail : 0; // end of the sum
     const std::uint64_t trackEnd = trackStart + trackSamples;
     CtdbRange range;

@@ -2,7 +2,8 @@
 // The disc checksum of the CUETools database (CTDB): the ordinary CRC32 (the ZIP
 // polynomial) of the disc's audio from the first audio track's start to the audio
 // lead-out, leaving out the first 5880 samples (10 frames) and the last
-// 5880 + (samples mod 5880), the edges where drives with different read offsets disagree.
+// 5880 + (samples mod 5880), the edges where drives with different read offsets disagree
+// (samples: the audio's length from sector 0, a pregap before the first track included).
 //
 // A rip reads one track at a time, so each track sums its own part (CtdbCrc) and the
 // parts are joined in disc order afterwards (DiscCrc), which needs no audio twice. A
@@ -39,9 +40,11 @@ public:
 
     // What a track of `trackSamples` that starts `trackStart` samples into the disc's
     // audio leaves out, on a disc of `discSamples` audio samples (a short last track
-    // leaves the rest of the tail to the track before it).
+    // leaves the rest of the tail to the track before it). The tail's length counts the
+    // `pregapSamples` before the first track too: the database takes the disc's length
+    // from sector 0 when the first track is audio, though it sums from that track's start.
     static CtdbRange RangeOf(std::uint64_t discSamples, std::uint64_t trackStart,
-                             std::uint64_t trackSamples);
+                             std::uint64_t trackSamples, std::uint64_t pregapSamples = 0);
     // The CRC32 of A followed by B, from the CRC32s of both and B's length.
     static std::uint32_t Combine(std::uint32_t crcA, std::uint32_t crcB, std::uint64_t bytesB);
     // The disc checksum from every audio track's part, in disc order.

@@ -192,7 +192,11 @@ CtdbRange CtdbRangeIn(const RipDisc& disc, int number, std::uint64_t trackSample
             start = std::uint64_t{e.start - std::min(e.start, first)} * CdFrameSamples;
         }
     }
-    return CtdbCrc::RangeOf(discSamples, start, trackSamples);
+    // The database puts the first track's index 0 at sector 0; an audio track that starts
+    // later (a hidden track before it) has that much pregap in the disc's length.
+    const bool audioFirst = !disc.toc.empty() && !disc.toc.front().data;
+    const std::uint64_t pregap = audioFirst ? std::uint64_t{first} * CdFrameSamples : 0;
+    return CtdbCrc::RangeOf(discSamples, start, trackSamples, pregap);
 }
 
 std::uint32_t CddbDiscIdOf(const RipDisc& disc) {

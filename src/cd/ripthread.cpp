@@ -564,8 +564,11 @@ TCDRipThread::ReadResult TCDRipThread::ReadSecurely(const std::shared_ptr<Parano
     if (pass.out != nullptr) {
         RestartMeasure(); // only the pass that writes the file is measured
     }
+    // Each drive call is a hand-over to the drive worker and back; the single reads take
+    // more frames a call (they need no block of their own), the progress stays per ten.
+    const std::uint32_t perCall = once ? SingleReadFrames : FramesPerRead;
     for (std::uint32_t done = 0; done < pass.length;) {
-        const std::uint32_t n = std::min(pass.length - done, FramesPerRead);
+        const std::uint32_t n = std::min(pass.length - done, perCall);
         const std::size_t bytes = std::size_t{n} * CDFrameBytes;
         // A single read is handed over where the reader put it, without a copy.
         const auto read = std::make_shared<const std::uint8_t*>(nullptr);
@@ -592,8 +595,10 @@ TCDRipThread::ReadResult TCDRipThread::ReadSecurely(const std::shared_ptr<Parano
             written += bytes;
         }
         done += n;
-        progressDone += n;
-        PostProgress(static_cast<std::int32_t>(progressDone * 100 / pass.progressTotal));
+        for (std::uint32_t posted = 0; posted < n; posted += FramesPerRead) {
+            progressDone += std::min(n - posted, FramesPerRead);
+            PostProgress(static_cast<std::int32_t>(progressDone * 100 / pass.progressTotal));
+        }
         if (StopFlag) {
             break;
         }

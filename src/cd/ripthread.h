@@ -99,6 +99,7 @@ class TCDRipThread : public platform::TThread {
 public:
     using Clock = std::function<std::chrono::system_clock::time_point()>;
     static constexpr std::uint32_t FramesPerRead = 10;
+    static constexpr std::uint32_t SingleReadFrames = 4 * FramesPerRead; // fast pass, a call
     static constexpr std::size_t NormalizeBlockBytes = 2048;
     // How long a stopped rip waits for a drive call before it leaves the call behind.
     static constexpr std::chrono::milliseconds StopGrace{100};

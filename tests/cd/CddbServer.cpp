@@ -25,56 +25,22 @@ int DigitSum(int n) {
     return sum;
 }
 
-std::string ReadPortLine(int fd) {
-    std::string text;
-    testsupport::WaitUntil(
-        [&] {
-            std::uint32_t available = 0;
-            std::string chunk;
-            if (platform::PeekPipe(fd, available) && available > 0) {
-                platform::ReadPipe(fd, available, chunk);
-                text += chunk; // the line may come in pieces
-            }
-            return text.find('\n') != std::string::npos;
-        },
-        std::chrono::seconds(15));
-    return text;
+std::string ServerCommand(const std::string& recordsDir, const std::vector<std::string>& extraArgs,
+                          const std::string& log) {
+    std::string command =
+        "python3 " + platform::QuoteArgument(VELLORINE_SOURCE_DIR "/scripts/cddb-test-server") +
+        " --records " + platform::QuoteArgument(recordsDir) + " --log " +
+        platform::QuoteArgument(log) + " --idle 300";
+    for (const std::string& arg : extraArgs) {
+        command += " " + platform::QuoteArgument(arg);
+    }
+    return command;
 }
 
 } // namespace
 
-CddbServer::CddbServer(const std::string& recordsDir, const std::vector<std::string>& extraArgs) {
-    std::string command =
-        "python3 " + platform::QuoteArgument(VELLORINE_SOURCE_DIR "/scripts/cddb-test-server") +
-        " --records " + platform::QuoteArgument(recordsDir) + " --log " +
-        platform::QuoteArgument(dir_.File("requests.log")) + " --idle 300";
-    for (const std::string& arg : extraArgs) {
-        command += " " + platform::QuoteArgument(arg);
-    }
-    if (!platform::CreatePipe(input_, false) || !platform::CreatePipe(output_, true)) {
-        throw std::runtime_error("pipes for the CDDB server");
-    }
-    platform::StdHandles handles;
-    handles.Input = input_.ReadEnd.Get();
-    handles.Output = output_.WriteEnd.Get();
-    handles.Error = STDERR_FILENO;
-    if (!child_.Start(command, handles)) {
-        throw std::runtime_error("cannot start " + command);
-    }
-    input_.ReadEnd.Reset();
-    output_.WriteEnd.Reset();
-    const std::string line = ReadPortLine(output_.ReadEnd.Get());
-    if (std::sscanf(line.c_str(), "PORT %d", &port_) != 1 || port_ <= 0) {
-        throw std::runtime_error("the CDDB server did not start: " + line);
-    }
-}
-
-CddbServer::~CddbServer() {
-    input_.WriteEnd.Reset(); // the server ends when its standard input closes
-    if (!child_.WaitForExit(std::chrono::seconds(3))) {
-        child_.Terminate();
-    }
-}
+CddbServer::CddbServer(const std::string& recordsDir, const std::vector<std::string>& extraArgs)
+    : server_(ServerCommand(recordsDir, extraArgs, dir_.File("requests.log")), "CDDB") {}
 
 std::vector<std::string> CddbServer::Requests() const {
     std::vector<std::string> lines;

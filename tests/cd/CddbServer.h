@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/Process.h"
+#include "support/LoopbackServer.h"
 #include "support/TestSupport.h"
 
 namespace cdtest {
@@ -16,21 +16,15 @@ public:
     // script as they are ({"--delay", "2"}, {"--answer", "html"}, {"--proxy"}).
     explicit CddbServer(const std::string& recordsDir,
                         const std::vector<std::string>& extraArgs = {});
-    ~CddbServer();
-    CddbServer(const CddbServer&) = delete;
-    CddbServer& operator=(const CddbServer&) = delete;
 
-    int Port() const { return port_; }
-    std::string Address() const { return "127.0.0.1:" + std::to_string(port_); }
+    int Port() const { return server_.Port(); }
+    std::string Address() const { return "127.0.0.1:" + std::to_string(Port()); }
     // One line per request received: "GET <path>" (or "PROXY <url>").
     std::vector<std::string> Requests() const;
 
 private:
-    testsupport::ScratchFolder dir_;
-    platform::Pipe input_;
-    platform::Pipe output_;
-    platform::TChildProcess child_;
-    int port_ = 0;
+    testsupport::ScratchFolder dir_; // before the server, which logs into it
+    testsupport::LoopbackServer server_;
 };
 
 // A loopback port nobody listens on.

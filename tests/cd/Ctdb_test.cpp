@@ -2,6 +2,7 @@
 // checksum, the lookup's TOC parameter, and the reading of its XML reply.
 #include "cd/CtdbCrc.h"
 #include "cd/CtdbLookup.h"
+#include "cd/DiscToc.h"
 #include "cd/TrackSums.h"
 
 #include <gtest/gtest.h>
@@ -66,6 +67,49 @@ TEST(CtdbCrcParts, ATrackLeavesOutOnlyTheDiscsEdges) {
     };
     for (const Case& c : cases) {
         const CtdbRange r = CtdbCrc::RangeOf(c.disc, c.start, c.length);
+        EXPECT_EQ(r.skipHead, c.head) << c.name;
+        EXPECT_EQ(r.skipTail, c.tail) << c.name;
+    }
+}
+
+// The database's layout of a disc read from its TOC puts the first track's index 0 at
+// sector 0 and takes the tail's length (5880 + length mod 5880 samples) from the audio's
+// length counted from there, while the sums start at the first track's start.
+TEST(CtdbCrcParts, APregapBeforeTheFirstTrackCountsInTheTailButNotInTheSums) {
+    struct Case {
+        const char* name;
+        std::vector<RipLogTocEntry> toc;
+        std::uint32_t leadOut;
+        int track;
+        std::uint32_t frames;
+        std::uint64_t head, tail;
+    };
+    const auto toc = [](std::uint32_t first, bool dataFirst) {
+        std::vector<RipLogTocEntry> t;
+        if (dataFirst) {
+            t.push_back({1, 0, first, true});
+        }
+        const int n = dataFirst ? 2 : 1;
+        t.push_back({n, first, 40, false});
+        t.push_back({n + 1, first + 40, 42, false});
+        return t;
+    };
+    // 82 frames of audio: from sector 0, the tail is 5880 + 48216 mod 5880 = 7056.
+    // From sector 33 on, the length from sector 0 is 115 frames: 5880 + 2940 = 8820.
+    // From sector 30: 112 frames, 5880 + 1176 = 7056 again.
+    const std::vector<Case> cases = {
+        {"no pregap, last track", toc(0, false), 82, 2, 42, 0, 7056},
+        {"pregap of 33, last track", toc(33, false), 115, 2, 42, 0, 8820},
+        {"pregap of 33, first track", toc(33, false), 115, 1, 40, 5880, 0},
+        {"pregap of 30, last track", toc(30, false), 112, 2, 42, 0, 7056},
+        // A data track first: the audio's length counts from its first audio track.
+        {"data track first", toc(33, true), 115, 3, 42, 0, 7056},
+    };
+    for (const Case& c : cases) {
+        RipDisc disc;
+        disc.toc = c.toc;
+        disc.leadOut = c.leadOut;
+        const CtdbRange r = CtdbRangeIn(disc, c.track, std::uint64_t{c.frames} * 588);
         EXPECT_EQ(r.skipHead, c.head) << c.name;
         EXPECT_EQ(r.skipTail, c.tail) << c.name;
     }

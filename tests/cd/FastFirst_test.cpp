@@ -8,6 +8,7 @@
 #include "cd/RipSession.h"
 #include "cd/ripthread.h"
 #include "settings/Global.h"
+#include "support/LoopbackServer.h"
 
 #include <QCoreApplication>
 #include <gtest/gtest.h>
@@ -47,54 +48,32 @@ std::string FrameArgs() {
 // ("match", "mismatch"); an empty kind serves nothing (the disc is not in the database).
 class ArServer {
 public:
-    ArServer(const std::string& bin, const std::string& kind) {
+    ArServer(const std::string& bin, const std::string& kind)
+        : server_(Command(bin, kind, dir_), "AccurateRip") {}
+    std::string Url() const { return server_.Url(); }
+
+private:
+    static std::string Command(const std::string& bin, const std::string& kind,
+                               const ScratchFolder& dir) {
         if (!kind.empty()) {
             const auto made =
                 RunCommand("python3 " + Quoted(ArHelper) + " database " + Quoted(bin) + " " +
-                           Quoted(dir_.File("answer")) + " " + kind + FrameArgs());
+                           Quoted(dir.File("answer")) + " " + kind + FrameArgs());
             EXPECT_EQ(made.ExitCode, 0) << made.Output;
-            std::filesystem::rename(dir_.File("answer"),
-                                    dir_.File(made.Output.substr(0, made.Output.find('\n'))));
+            std::filesystem::rename(dir.File("answer"),
+                                    dir.File(made.Output.substr(0, made.Output.find('\n'))));
         }
-        const std::string portFile = dir_.File("port");
-        RunCommand("python3 " + Quoted(ArHelper) + " serve " + Quoted(dir_.Path()) + " " +
-                   Quoted(portFile) + " 1 >/dev/null 2>&1 & echo $! > " + Quoted(dir_.File("pid")));
-        testsupport::WaitUntil([&] { return std::filesystem::exists(portFile); },
-                               std::chrono::seconds(5));
-        port_ = std::stoi(testsupport::ReadText(portFile));
-        pid_ = std::stoi(testsupport::ReadText(dir_.File("pid")));
+        return "python3 " + platform::QuoteArgument(ArHelper) + " serve " +
+               platform::QuoteArgument(dir.Path()) + " - 1";
     }
-    ~ArServer() { ::kill(pid_, SIGTERM); }
-    std::string Url() const { return "http://127.0.0.1:" + std::to_string(port_); }
 
-private:
-    ScratchFolder dir_;
-    int port_ = 0;
-    int pid_ = 0;
+    ScratchFolder dir_; // before the server, which serves it
+    testsupport::LoopbackServer server_;
 };
 
-class FastFirst : public ::testing::Test {
+class FastFirst : public cdtest::ImageRipTest {
 protected:
-    void SetUp() override {
-        settings::Settings.CommonOptions = settings::TCommonOptions{};
-        settings::Settings.CommonOptions.OutputFolder = out.Path();
-    }
-    void TearDown() override { Close(); }
-
-    // The damage must be in the environment before the image opens.
-    void OpenDisc() {
-        Close();
-        cdtest::UseImages({cdtest::MakeImage(images, "disc", Layout)});
-        bin = images.File("disc.bin");
-        handle = cdtest::OpenFirstDrive();
-        ASSERT_GT(handle, 0);
-    }
-    void Close() {
-        if (handle != 0) {
-            CloseCDHandle(handle);
-            handle = 0;
-        }
-    }
+    void OpenDisc() { OpenImage(Layout); }
 
     std::shared_ptr<RipSession> Session(RipSessionOptions options, bool fastFirst) {
         options.outputFolder = out.Path();
@@ -113,12 +92,6 @@ protected:
         const Bytes wav = testsupport::ReadAll(out.File(title + ".wav"));
         return wav.size() < 44 ? Bytes{} : Bytes(wav.begin() + 44, wav.end());
     }
-
-    ScratchFolder images;
-    ScratchFolder out;
-    std::string bin;
-    HCDROM handle = 0;
-    testsupport::MessageRecorder receiver;
 };
 
 std::size_t ReadsOf(int frames) {

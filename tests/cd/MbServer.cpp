@@ -64,53 +64,19 @@ std::string RoutesJson(const std::vector<MbRoute>& routes) {
     return out.str();
 }
 
-std::string ReadLine(int fd) {
-    std::string text;
-    testsupport::WaitUntil(
-        [&] {
-            std::uint32_t available = 0;
-            std::string chunk;
-            if (platform::PeekPipe(fd, available) && available > 0) {
-                platform::ReadPipe(fd, available, chunk);
-                text += chunk;
-            }
-            return text.find('\n') != std::string::npos;
-        },
-        std::chrono::seconds(15));
-    return text;
+// Writes the routes where the server reads them; the command that starts it.
+std::string ServerCommand(const std::vector<MbRoute>& routes,
+                          const testsupport::ScratchFolder& dir) {
+    std::ofstream(dir.File("routes.json")) << RoutesJson(routes);
+    return "python3 " + platform::QuoteArgument(Helper) + " serve " +
+           platform::QuoteArgument(dir.File("routes.json")) + " " +
+           platform::QuoteArgument(dir.File("requests.log"));
 }
 
 } // namespace
 
-MbServer::MbServer(const std::vector<MbRoute>& routes) {
-    std::ofstream(dir_.File("routes.json")) << RoutesJson(routes);
-    const std::string command = "python3 " + platform::QuoteArgument(Helper) + " serve " +
-                                platform::QuoteArgument(dir_.File("routes.json")) + " " +
-                                platform::QuoteArgument(dir_.File("requests.log"));
-    if (!platform::CreatePipe(input_, false) || !platform::CreatePipe(output_, true)) {
-        throw std::runtime_error("pipes for the MusicBrainz server");
-    }
-    platform::StdHandles handles;
-    handles.Input = input_.ReadEnd.Get();
-    handles.Output = output_.WriteEnd.Get();
-    handles.Error = STDERR_FILENO;
-    if (!child_.Start(command, handles)) {
-        throw std::runtime_error("cannot start " + command);
-    }
-    input_.ReadEnd.Reset();
-    output_.WriteEnd.Reset();
-    const std::string line = ReadLine(output_.ReadEnd.Get());
-    if (std::sscanf(line.c_str(), "PORT %d", &port_) != 1 || port_ <= 0) {
-        throw std::runtime_error("the MusicBrainz server did not start: " + line);
-    }
-}
-
-MbServer::~MbServer() {
-    input_.WriteEnd.Reset();
-    if (!child_.WaitForExit(std::chrono::seconds(3))) {
-        child_.Terminate();
-    }
-}
+MbServer::MbServer(const std::vector<MbRoute>& routes)
+    : server_(ServerCommand(routes, dir_), "MusicBrainz") {}
 
 std::vector<MbRequest> MbServer::Requests() const {
     std::vector<MbRequest> requests;

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/Process.h"
+#include "support/LoopbackServer.h"
 #include "support/TestSupport.h"
 
 namespace cdtest {
@@ -41,19 +41,13 @@ struct MbRequest {
 class MbServer {
 public:
     explicit MbServer(const std::vector<MbRoute>& routes);
-    ~MbServer();
-    MbServer(const MbServer&) = delete;
-    MbServer& operator=(const MbServer&) = delete;
 
-    std::string Url() const { return "http://127.0.0.1:" + std::to_string(port_); }
+    std::string Url() const { return server_.Url(); }
     std::vector<MbRequest> Requests() const;
 
 private:
-    testsupport::ScratchFolder dir_;
-    platform::Pipe input_;
-    platform::Pipe output_;
-    platform::TChildProcess child_;
-    int port_ = 0;
+    testsupport::ScratchFolder dir_; // before the server: its routes and log
+    testsupport::LoopbackServer server_;
 };
 
 // The disc id of a layout by the helper's own computation: track start LSNs (data tracks

@@ -30,4 +30,24 @@ void RunRip(int track, const std::string& title, cd::HCDROM handle,
     QCoreApplication::sendPostedEvents(&receiver);
 }
 
+void ImageRipTest::SetUp() {
+    settings::Settings.CommonOptions = settings::TCommonOptions{};
+    settings::Settings.CommonOptions.OutputFolder = out.Path();
+}
+
+void ImageRipTest::OpenImage(const std::vector<int>& frames, const std::string& name) {
+    CloseDisc();
+    UseImages({MakeImage(images, name, frames)});
+    bin = images.File(name + ".bin");
+    handle = OpenFirstDrive();
+    ASSERT_GT(handle, 0);
+}
+
+void ImageRipTest::CloseDisc() {
+    if (handle != 0) {
+        cd::CloseCDHandle(handle);
+        handle = 0;
+    }
+}
+
 } // namespace cdtest

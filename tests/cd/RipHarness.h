@@ -5,8 +5,11 @@
 #include "cd/ripthread.h"
 #include "support/MessageRecorder.h"
 
+#include <gtest/gtest.h>
+
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace cdtest {
 
@@ -21,5 +24,24 @@ cd::TRipOptions RipOptionsFromSettings(const std::string& title);
 void RunRip(int track, const std::string& title, cd::HCDROM handle,
             testsupport::MessageRecorder& receiver,
             const std::function<void(cd::TCDRipThread&)>& prepare = {});
+
+// A test with a generated disc image in the first image drive: the settings' common
+// options start afresh with `out` as the output folder, and the drive handle is closed
+// when the test ends.
+class ImageRipTest : public ::testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override { CloseDisc(); }
+    // Makes the image `name` with tracks of these frame counts and opens it; damage must be
+    // in the environment before. Sets `bin` and `handle`.
+    void OpenImage(const std::vector<int>& frames, const std::string& name = "disc");
+    void CloseDisc();
+
+    testsupport::ScratchFolder images;
+    testsupport::ScratchFolder out;
+    std::string bin;
+    cd::HCDROM handle = 0;
+    testsupport::MessageRecorder receiver;
+};
 
 } // namespace cdtest

@@ -11,6 +11,7 @@
 #include "cd/RipSession.h"
 #include "cd/ripthread.h"
 #include "settings/Global.h"
+#include "support/LoopbackServer.h"
 
 #include <gtest/gtest.h>
 
@@ -107,48 +108,22 @@ std::size_t DifferingFrames(const Bytes& a, const Bytes& b) {
 // The Python loopback server, serving one folder for a bounded number of requests.
 class DatabaseServer {
 public:
-    DatabaseServer(const std::string& folder, int maxRequests) {
-        const std::string portFile = folder + "/port";
-        const std::string pidFile = folder + "/pid";
-        RunCommand("python3 " + Quoted(Helper) + " serve " + Quoted(folder) + " " +
-                   Quoted(portFile) + " " + std::to_string(maxRequests) +
-                   " >/dev/null 2>&1 & echo $! > " + Quoted(pidFile));
-        testsupport::WaitUntil([&] { return std::filesystem::exists(portFile); },
-                               std::chrono::seconds(5));
-        port_ = std::stoi(testsupport::ReadText(portFile));
-        pid_ = std::stoi(testsupport::ReadText(pidFile));
-    }
-    ~DatabaseServer() { ::kill(pid_, SIGTERM); }
-    std::string Url() const { return "http://127.0.0.1:" + std::to_string(port_); }
+    DatabaseServer(const std::string& folder, int maxRequests)
+        : server_("python3 " + platform::QuoteArgument(Helper) + " serve " +
+                      platform::QuoteArgument(folder) + " - " + std::to_string(maxRequests),
+                  "AccurateRip") {}
+    std::string Url() const { return server_.Url(); }
 
 private:
-    int port_ = 0;
-    int pid_ = 0;
+    testsupport::LoopbackServer server_;
 };
 
-class SecureRip : public ::testing::Test {
+class SecureRip : public cdtest::ImageRipTest {
 protected:
-    void SetUp() override {
-        settings::Settings.CommonOptions = settings::TCommonOptions{};
-        settings::Settings.CommonOptions.OutputFolder = out.Path();
-    }
-    void TearDown() override { Close(); }
-
     void UseDisc(const std::vector<int>& frames, const std::string& name = "disc") {
-        Close();
         layout = frames;
-        const std::string cue = MakeImage(images, name, frames);
-        bin = images.File(name + ".bin");
+        OpenImage(frames, name);
         image = ReadAll(bin);
-        UseImages({cue});
-        handle = cdtest::OpenFirstDrive();
-        ASSERT_GT(handle, 0);
-    }
-    void Close() {
-        if (handle != 0) {
-            CloseCDHandle(handle);
-            handle = 0;
-        }
     }
 
     std::shared_ptr<RipSession> MakeSession(RipSessionOptions options = {}) {
@@ -183,13 +158,8 @@ protected:
                      image.begin() + static_cast<long>(first + size));
     }
 
-    ScratchFolder images;
-    ScratchFolder out;
     std::vector<int> layout;
-    std::string bin;
     Bytes image;
-    HCDROM handle = 0;
-    testsupport::MessageRecorder receiver;
 };
 
 TEST_F(SecureRip, EveryTrackHoldsTheDiscsBytesAndTheLogsCrcsMatchPythonsZlib) {
@@ -306,6 +276,36 @@ TEST_F(SecureRip, SingleReadsGiveTheShiftedAudioWhateverTheReadSizes) {
         EXPECT_EQ(got, Shifted(image, FirstFrameOf(c.track), frames, c.offset))
             << "track " << c.track << " offset " << c.offset;
     }
+}
+
+// Audio before track 1 (its INDEX 00 at the disc's start, a hidden first track): the
+// disc checksum sums from track 1's INDEX 01 plus 5880 samples, and the tail it leaves out
+// is 5880 + (samples from sector 0) mod 5880, the pregap counted, as the database's
+// layout of a disc puts track 1's INDEX 00 at sector 0. Here 115 frames from sector 0.
+TEST_F(SecureRip, TheCtdbChecksumOfADiscWithAudioBeforeTrackOneCountsThePregapInTheTail) {
+    CloseDisc();
+    layout = {40, 12, 30};
+    UseImages({MakeImage(images, "hidden", layout, "--pregaps 33")});
+    bin = images.File("hidden.bin");
+    handle = cdtest::OpenFirstDrive();
+    ASSERT_GT(handle, 0);
+    const auto expected =
+        RunCommand("python3 -c 'import sys, zlib\nb = open(sys.argv[1], \"rb\").read()\n"
+                   "n = len(b) // 4\nhead = 33 * 588 + 5880\ntail = 5880 + n % 5880\n"
+                   "print(\"%08x\" % (zlib.crc32(b[head * 4:(n - tail) * 4]) & 0xFFFFFFFF))' " +
+                   Quoted(bin));
+    ASSERT_EQ(expected.ExitCode, 0) << expected.Output;
+    RipSessionOptions options;
+    options.ctdb = true;
+    options.ctdbServer = "http://127.0.0.1:" + std::to_string(cdtest::UnusedPort());
+    auto session = MakeSession(options);
+    for (int track = 1; track <= 3; ++track) {
+        Rip(track, session);
+        EXPECT_EQ(receiver.LastStatus(settings::PI_TRACK_EXTRACTED), RipStatusOk);
+    }
+    const RipLogCtdb ctdb = session->Ctdb();
+    ASSERT_TRUE(ctdb.crc);
+    EXPECT_EQ(cdtest::HexId(*ctdb.crc) + "\n", expected.Output);
 }
 
 TEST_F(SecureRip, DamagedSectorsPassThePlainReadSilentlyButAreCountedBySecureReads) {

@@ -15,12 +15,15 @@ algorithm and file format, independent of the program's code.
                                              sample k + N, silence beyond the image)
   accuraterip.py serve DIR PORTFILE MAX      serves DIR's files by base name on a free
                                              loopback port (written to PORTFILE) for at
-                                             most MAX requests or 60 seconds
+                                             most MAX requests or 60 seconds; PORTFILE "-":
+                                             "PORT <n>" on standard output instead, and the
+                                             server also ends when standard input closes
 """
 import http.server
 import os
 import struct
 import sys
+import threading
 import time
 import zlib
 
@@ -134,9 +137,14 @@ def serve(folder, port_file, max_requests):
     Handler.folder = folder
     server = Server(("127.0.0.1", 0), Handler)
     server.timeout = 1.0
-    with open(port_file + ".tmp", "w") as f:
-        f.write(str(server.server_address[1]))
-    os.rename(port_file + ".tmp", port_file)
+    if port_file == "-":
+        print("PORT %d" % server.server_address[1], flush=True)
+        # The test closes standard input when it is done with the server.
+        threading.Thread(target=lambda: (sys.stdin.read(), os._exit(0)), daemon=True).start()
+    else:
+        with open(port_file + ".tmp", "w") as f:
+            f.write(str(server.server_address[1]))
+        os.rename(port_file + ".tmp", port_file)
     deadline = time.monotonic() + 60
     served = 0
     while served < max_requests and time.monotonic() < deadline:

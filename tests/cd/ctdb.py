@@ -3,7 +3,8 @@
 description of the disc checksum and of the lookup's XML reply, independent of the
 program's code.
 
-  ctdb.py crc BIN                   the disc checksum of an audio-only image (hex): zlib's
+  ctdb.py crc BIN                   the disc checksum of an audio-only image whose first
+                                    track starts at the image's start (hex): zlib's
                                     CRC32 of its samples without the first 5880 and the
                                     last 5880 + (samples mod 5880)
   ctdb.py reply BIN OUT KIND        writes a lookup reply for the image to OUT:

@@ -2,6 +2,7 @@
 // track with frames that could not be read reliably is kept, reported and encoded.
 #include "cd/RipSession.h"
 #include "jobs/RipFormTestSupport.h"
+#include "support/LoopbackServer.h"
 
 #include <algorithm>
 #include <csignal>
@@ -36,31 +37,28 @@ const std::string ArHelper = VELLORINE_SOURCE_DIR "/tests/cd/accuraterip.py";
 // checksums all match it ("match": two pressings, confidence 5 and 3).
 class ArServer {
 public:
-    ArServer(const std::string& bin, const std::vector<int>& frames) {
+    ArServer(const std::string& bin, const std::vector<int>& frames)
+        : server_(Command(bin, frames, dir_), "AccurateRip") {}
+    std::string Url() const { return server_.Url(); }
+
+private:
+    static std::string Command(const std::string& bin, const std::vector<int>& frames,
+                               const testsupport::ScratchFolder& dir) {
         using testsupport::Quoted;
         std::string command = "python3 " + Quoted(ArHelper) + " database " + Quoted(bin) + " " +
-                              Quoted(dir_.File("answer")) + " match";
+                              Quoted(dir.File("answer")) + " match";
         for (int f : frames) {
             command += " " + std::to_string(f);
         }
         const auto made = testsupport::RunCommand(command);
         EXPECT_EQ(made.ExitCode, 0) << made.Output;
-        fs::rename(dir_.File("answer"), dir_.File(made.Output.substr(0, made.Output.find('\n'))));
-        const std::string portFile = dir_.File("port");
-        testsupport::RunCommand("python3 " + Quoted(ArHelper) + " serve " + Quoted(dir_.Path()) +
-                                " " + Quoted(portFile) + " 2 >/dev/null 2>&1 & echo $! > " +
-                                Quoted(dir_.File("pid")));
-        testsupport::WaitUntil([&] { return fs::exists(portFile); }, 5s);
-        port_ = std::stoi(testsupport::ReadText(portFile));
-        pid_ = std::stoi(testsupport::ReadText(dir_.File("pid")));
+        fs::rename(dir.File("answer"), dir.File(made.Output.substr(0, made.Output.find('\n'))));
+        return "python3 " + platform::QuoteArgument(ArHelper) + " serve " +
+               platform::QuoteArgument(dir.Path()) + " - 2";
     }
-    ~ArServer() { ::kill(pid_, SIGTERM); }
-    std::string Url() const { return "http://127.0.0.1:" + std::to_string(port_); }
 
-private:
-    testsupport::ScratchFolder dir_;
-    int port_ = 0;
-    int pid_ = 0;
+    testsupport::ScratchFolder dir_; // before the server, which serves it
+    testsupport::LoopbackServer server_;
 };
 
 // A damaged track neither ends the job nor hides the others: every track is produced, and

@@ -24,6 +24,7 @@
 #include "cd/DiscImages.h"
 #include "cd/ReadOffsetFinder.h"
 #include "settings/Global.h"
+#include "support/LoopbackServer.h"
 #include "support/QtTestSupport.h"
 #include "support/ScopedStandIns.h"
 
@@ -42,24 +43,15 @@ const std::string Helper = VELLORINE_SOURCE_DIR "/tests/cd/accuraterip.py";
 // The Python loopback database server, serving one folder.
 class DatabaseServer {
 public:
-    explicit DatabaseServer(const std::string& folder) {
-        const std::string portFile = folder + "/port";
-        const std::string pidFile = folder + "/pid";
-        RunCommand("python3 " + Quoted(Helper) + " serve " + Quoted(folder) + " " +
-                   Quoted(portFile) + " 4 >/dev/null 2>&1 & echo $! > " + Quoted(pidFile));
-        testsupport::WaitUntil([&] { return std::filesystem::exists(portFile); }, 5s);
-        port_ = std::stoi(testsupport::ReadText(portFile));
-        pid_ = std::stoi(testsupport::ReadText(pidFile));
-    }
-    ~DatabaseServer() { ::kill(pid_, SIGTERM); }
-    DatabaseServer(const DatabaseServer&) = delete;
-    DatabaseServer& operator=(const DatabaseServer&) = delete;
-    int Port() const { return port_; }
-    std::string Url() const { return "http://127.0.0.1:" + std::to_string(port_); }
+    explicit DatabaseServer(const std::string& folder)
+        : server_("python3 " + platform::QuoteArgument(Helper) + " serve " +
+                      platform::QuoteArgument(folder) + " - 4",
+                  "AccurateRip") {}
+    int Port() const { return server_.Port(); }
+    std::string Url() const { return server_.Url(); }
 
 private:
-    int port_ = 0;
-    int pid_ = 0;
+    testsupport::LoopbackServer server_;
 };
 
 // A server that takes connections into its backlog and never answers them.
