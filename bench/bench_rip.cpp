@@ -36,6 +36,7 @@
 //   BM_VerifyFiles      the check of a ripped folder (Verify Files) on the WAV file of
 //                       the same track: header scan, file reads and every sum; no
 //                       database answers (nobody listens); x_realtime as above
+#include "ProgressSink.h"
 #include "audio/Loudness.h"
 #include "cd/DiscImages.h"
 #include "cd/DiscToc.h"
@@ -68,18 +69,7 @@ constexpr std::uint32_t TrackFrames = 9000; // two minutes
 constexpr double TrackSeconds = TrackFrames / 75.0;
 constexpr double TrackBytes = TrackFrames * 2352.0;
 
-// Drops every posted record, as a job window would after updating its gauge.
-class Sink : public QObject, public platform::MessageReceiver {
-public:
-    bool event(QEvent* e) override { return DispatchMessageEvent(e) || QObject::event(e); }
-    std::intptr_t HandleMessage(unsigned msg, std::intptr_t, std::intptr_t lParam) override {
-        if (msg == settings::WM_PROGRESS) {
-            std::unique_ptr<settings::TProcessInfo> owned(
-                reinterpret_cast<settings::TProcessInfo*>(lParam));
-        }
-        return 0;
-    }
-};
+using Sink = benchrip::TProgressSink;
 
 struct Fixture {
     Fixture() {

@@ -2,6 +2,7 @@
 // against a track-by-track rip (one rip thread and one WAV per track) of the same image:
 // ten tracks of 20 s with 2-second pregaps, in interleaved pairs. Counters: the median time
 // of each and `ratio` (single / tracks, median of the pairs); goal ratio <= 1.
+#include "ProgressSink.h"
 #include "cd/DiscImages.h"
 #include "cd/akrip32.h"
 #include "cd/ripthread.h"
@@ -23,17 +24,7 @@ constexpr int Tracks = 10;
 constexpr int TrackFrames = 1500;
 constexpr int PregapFrames = 150;
 
-class Sink : public QObject, public platform::MessageReceiver {
-public:
-    bool event(QEvent* e) override { return DispatchMessageEvent(e) || QObject::event(e); }
-    std::intptr_t HandleMessage(unsigned msg, std::intptr_t, std::intptr_t lParam) override {
-        if (msg == settings::WM_PROGRESS) {
-            std::unique_ptr<settings::TProcessInfo> owned(
-                reinterpret_cast<settings::TProcessInfo*>(lParam));
-        }
-        return 0;
-    }
-};
+using Sink = benchrip::TProgressSink;
 
 struct Fixture {
     Fixture() {

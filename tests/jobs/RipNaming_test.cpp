@@ -8,17 +8,7 @@ namespace {
 
 constexpr int kTrackFrames = 150; // two seconds
 
-// Every file under the folder, relative to it, in name order.
-std::vector<std::string> FilesUnder(const fs::path& folder) {
-    std::vector<std::string> files;
-    for (const auto& entry : fs::recursive_directory_iterator(folder)) {
-        if (entry.is_regular_file()) {
-            files.push_back(fs::relative(entry.path(), folder).string());
-        }
-    }
-    std::sort(files.begin(), files.end());
-    return files;
-}
+using testsupport::FilesUnder;
 
 class RipNaming : public JobWindowTest {
 protected:

@@ -18,16 +18,7 @@ const char* const kArgs =
 constexpr std::size_t kSector = 2352;
 constexpr std::size_t kHiddenFrames = 30;
 
-std::vector<std::string> FilesUnder(const fs::path& folder) {
-    std::vector<std::string> files;
-    for (const auto& entry : fs::recursive_directory_iterator(folder)) {
-        if (entry.is_regular_file()) {
-            files.push_back(fs::relative(entry.path(), folder).string());
-        }
-    }
-    std::sort(files.begin(), files.end());
-    return files;
-}
+using testsupport::FilesUnder;
 
 // A WAV file's audio (after the canonical 44-byte header).
 std::vector<std::uint8_t> AudioOf(const fs::path& wav) {

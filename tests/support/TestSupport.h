@@ -35,6 +35,8 @@ private:
 // The whole file; empty when it cannot be read.
 Bytes ReadAll(const std::string& path);
 std::string ReadText(const std::string& path);
+// Every regular file under the folder, relative to it, in name order.
+std::vector<std::string> FilesUnder(const std::filesystem::path& folder);
 
 // Little-endian fields at a byte offset (out of range throws) and 16-bit samples, read
 // here rather than through the program's own helpers, so a fault there cannot hide in a
