@@ -13,7 +13,6 @@ namespace audio {
 
 namespace {
 
-constexpr std::uint16_t kFormatExtensible = 0xFFFE;
 constexpr std::size_t kExtensibleSubFormatOffset = 24; // in the fmt payload
 
 [[noreturn]] void NotAWav(const std::string& why) {
@@ -55,7 +54,8 @@ void TPcmWavReader::FindChunks(std::uint64_t fileSize) {
             }
             const bytes::WaveFormatRecord record = bytes::ParseWaveFormatRecord(fmt.data());
             std::uint16_t tag = record.formatTag;
-            if (tag == kFormatExtensible && chunk.size >= kExtensibleSubFormatOffset + 2) {
+            if (tag == bytes::kWaveFormatExtensible &&
+                chunk.size >= kExtensibleSubFormatOffset + 2) {
                 tag = bytes::GetLe16(fmt.data() + kExtensibleSubFormatOffset);
             }
             const int bits = record.bitsPerSample;

@@ -6,20 +6,11 @@
 #include <cstring>
 #include <stdexcept>
 
-#include "bytes/LittleEndian.h"
 #include "bytes/WavHeader.h"
 
 namespace audio {
 
 namespace {
-
-constexpr std::uint16_t kFormatExtensible = 0xFFFE;
-constexpr std::uint16_t kExtensionBytes = 22;
-constexpr std::uint32_t kExtensibleFormatBytes = 40;
-constexpr std::uint64_t kExtensibleRiffOverhead = 4 + 8 + kExtensibleFormatBytes + 8;
-// KSDATAFORMAT_SUBTYPE_PCM as it lies in the file.
-constexpr std::array<std::uint8_t, 16> kPcmSubFormat = {
-    0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x10, 0x00, 0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
 
 // The speakers of 1 to 8 channels in FLAC's channel order (front left, right, centre, LFE,
 // back left, right, side left, right; 7 channels have a back centre).
@@ -37,37 +28,6 @@ bool NeedsExtensible(const TPcmFormat& format) {
     return format.Channels > 2 || format.BitsPerSample > 16;
 }
 
-std::vector<std::uint8_t> ExtensibleHeader(const TPcmFormat& format, std::uint64_t dataBytes) {
-    const std::uint64_t data = std::min<std::uint64_t>(dataBytes, UINT32_MAX - 80);
-    const auto align = static_cast<std::uint16_t>(format.FrameBytes());
-    const auto bits = static_cast<std::uint16_t>(format.BytesPerSample() * 8);
-    std::vector<std::uint8_t> h;
-    h.reserve(kExtensibleRiffOverhead + 8);
-    const auto id = [&h](const char* text) {
-        for (int i = 0; i < 4; ++i) {
-            h.push_back(static_cast<std::uint8_t>(text[i]));
-        }
-    };
-    id("RIFF");
-    bytes::AppendLe32(h, static_cast<std::uint32_t>(kExtensibleRiffOverhead + data + (data & 1U)));
-    id("WAVE");
-    id("fmt ");
-    bytes::AppendLe32(h, kExtensibleFormatBytes);
-    bytes::AppendLe16(h, kFormatExtensible);
-    bytes::AppendLe16(h, static_cast<std::uint16_t>(format.Channels));
-    bytes::AppendLe32(h, static_cast<std::uint32_t>(format.SampleRate));
-    bytes::AppendLe32(h, static_cast<std::uint32_t>(format.SampleRate) * align);
-    bytes::AppendLe16(h, align);
-    bytes::AppendLe16(h, bits);
-    bytes::AppendLe16(h, kExtensionBytes);
-    bytes::AppendLe16(h, static_cast<std::uint16_t>(format.BitsPerSample)); // valid bits
-    bytes::AppendLe32(h, ChannelMask(format.Channels));
-    h.insert(h.end(), kPcmSubFormat.begin(), kPcmSubFormat.end());
-    id("data");
-    bytes::AppendLe32(h, static_cast<std::uint32_t>(data));
-    return h;
-}
-
 } // namespace
 
 TPcmWavWriter::TPcmWavWriter(const std::string& path, const TPcmFormat& format) : format_(format) {
@@ -79,20 +39,22 @@ TPcmWavWriter::TPcmWavWriter(const std::string& path, const TPcmFormat& format) 
 }
 
 void TPcmWavWriter::WriteHeader() {
-    std::vector<std::uint8_t> header;
-    if (NeedsExtensible(format_)) {
-        header = ExtensibleHeader(format_, dataBytes_);
-    } else {
-        const auto plain = bytes::PcmWavHeader(
-            bytes::WaveFormatRecord::Pcm(static_cast<std::uint16_t>(format_.Channels),
-                                         static_cast<std::uint32_t>(format_.SampleRate),
-                                         static_cast<std::uint16_t>(format_.BitsPerSample)),
-            dataBytes_);
-        header.assign(plain.begin(), plain.end());
-    }
+    const auto record =
+        bytes::WaveFormatRecord::Pcm(static_cast<std::uint16_t>(format_.Channels),
+                                     static_cast<std::uint32_t>(format_.SampleRate),
+                                     static_cast<std::uint16_t>(format_.BitsPerSample));
     errno = 0;
-    if (std::fwrite(header.data(), 1, header.size(), file_.get()) != header.size()) {
-        Fail();
+    const auto write = [this](const auto& header) {
+        if (std::fwrite(header.data(), 1, header.size(), file_.get()) != header.size()) {
+            Fail();
+        }
+    };
+    if (NeedsExtensible(format_)) {
+        write(bytes::ExtensiblePcmWavHeader(record,
+                                            static_cast<std::uint16_t>(format_.BitsPerSample),
+                                            ChannelMask(format_.Channels), dataBytes_));
+    } else {
+        write(bytes::PcmWavHeader(record, dataBytes_));
     }
 }
 

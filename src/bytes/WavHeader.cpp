@@ -13,6 +13,11 @@ namespace {
 // "WAVE", the fmt chunk's header and record, the data chunk's header.
 constexpr std::uint32_t kHeaderBytesAfterRiffSize =
     4 + kChunkHeaderBytes + kWaveFormatRecordBytes + kChunkHeaderBytes;
+constexpr std::uint16_t kExtensionBytes = 22;
+constexpr std::uint32_t kExtensibleFormatBytes = kWaveFormatRecordBytes + 2 + kExtensionBytes;
+// KSDATAFORMAT_SUBTYPE_PCM as it lies in the file.
+constexpr std::array<std::uint8_t, 16> kPcmSubFormat = {
+    0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x10, 0x00, 0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
 
 } // namespace
 
@@ -59,6 +64,15 @@ std::uint32_t PcmRiffSize(std::uint64_t dataBytes) {
     return ClampU32(kHeaderBytesAfterRiffSize + capped + (capped & 1U));
 }
 
+namespace {
+
+std::uint32_t ExtensibleRiffSize(std::uint64_t dataBytes) {
+    return ClampU32(std::uint64_t{PcmRiffSize(dataBytes)} + kExtensibleFormatBytes -
+                    kWaveFormatRecordBytes);
+}
+
+} // namespace
+
 std::array<std::uint8_t, kPcmWavHeaderBytes> PcmWavHeader(const WaveFormatRecord& format,
                                                           std::uint64_t dataBytes) {
     std::array<std::uint8_t, kPcmWavHeaderBytes> h{};
@@ -67,6 +81,24 @@ std::array<std::uint8_t, kPcmWavHeaderBytes> PcmWavHeader(const WaveFormatRecord
     PutChunkHeader(h.data() + 12, "fmt ", static_cast<std::uint32_t>(kWaveFormatRecordBytes));
     PutWaveFormatRecord(h.data() + 20, format);
     PutChunkHeader(h.data() + 36, "data", ClampU32(dataBytes));
+    return h;
+}
+
+std::array<std::uint8_t, kExtensiblePcmWavHeaderBytes>
+ExtensiblePcmWavHeader(const WaveFormatRecord& format, std::uint16_t validBits,
+                       std::uint32_t channelMask, std::uint64_t dataBytes) {
+    std::array<std::uint8_t, kExtensiblePcmWavHeaderBytes> h{};
+    WaveFormatRecord record = format;
+    record.formatTag = kWaveFormatExtensible;
+    PutChunkHeader(h.data(), "RIFF", ExtensibleRiffSize(dataBytes));
+    PutId(h.data() + 8, "WAVE");
+    PutChunkHeader(h.data() + 12, "fmt ", kExtensibleFormatBytes);
+    PutWaveFormatRecord(h.data() + 20, record);
+    PutLe16(h.data() + 36, kExtensionBytes);
+    PutLe16(h.data() + 38, validBits);
+    PutLe32(h.data() + 40, channelMask);
+    std::copy(kPcmSubFormat.begin(), kPcmSubFormat.end(), h.begin() + 44);
+    PutChunkHeader(h.data() + 60, "data", ClampU32(dataBytes));
     return h;
 }
 

@@ -11,11 +11,15 @@
 namespace bytes {
 
 constexpr std::uint16_t kWaveFormatPcm = 1;
+constexpr std::uint16_t kWaveFormatExtensible = 0xFFFE;
 constexpr std::size_t kWaveFormatRecordBytes = 16;
 constexpr std::size_t kPcmWavHeaderBytes = 44;
 // Byte offsets of the two size fields of the canonical header, for rewriting them in place.
 constexpr std::size_t kRiffSizeOffset = 4;
 constexpr std::size_t kPcmDataSizeOffset = 40;
+// The extensible header: its 40-byte "fmt " chunk adds the valid bits, the speakers of the
+// channels and the PCM sub-format to the record.
+constexpr std::size_t kExtensiblePcmWavHeaderBytes = 68;
 
 struct WaveFormatRecord {
     std::uint16_t formatTag = 0;
@@ -43,5 +47,11 @@ std::uint32_t PcmRiffSize(std::uint64_t dataBytes);
 // The canonical header for dataBytes of audio (the data size clamped to 32 bits).
 std::array<std::uint8_t, kPcmWavHeaderBytes> PcmWavHeader(const WaveFormatRecord& format,
                                                           std::uint64_t dataBytes);
+
+// The extensible header for dataBytes of PCM (format's tag is written as the extensible
+// one; sizes clamped as in the canonical header).
+std::array<std::uint8_t, kExtensiblePcmWavHeaderBytes>
+ExtensiblePcmWavHeader(const WaveFormatRecord& format, std::uint16_t validBits,
+                       std::uint32_t channelMask, std::uint64_t dataBytes);
 
 } // namespace bytes
