@@ -1,11 +1,10 @@
 #include "audio/Loudness.h"
 
-#include <ebur128.h>
-
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstdio>
-#include <stdexcept>
+#include <cstring>
 
 namespace audio {
 
@@ -35,33 +34,13 @@ TTagFields GainFields(const char* gainKey, const char* peakKey, const char* r128
 
 } // namespace
 
-struct TLoudnessMeter::TState {
-    explicit TState(ebur128_state* opened) : state(opened) {}
-    ~TState() { ebur128_destroy(&state); }
-    TState(const TState&) = delete;
-    TState& operator=(const TState&) = delete;
-    ebur128_state* state;
-};
-
 TLoudnessMeter::TLoudnessMeter(unsigned channels, unsigned long sampleRate)
-    : channels_(channels), sampleRate_(sampleRate), truePeak_(channels) {
-    Open();
-}
-
-TLoudnessMeter::~TLoudnessMeter() = default;
-
-void TLoudnessMeter::Open() {
-    ebur128_state* opened = ebur128_init(channels_, sampleRate_, EBUR128_MODE_I);
-    if (opened == nullptr) {
-        throw std::runtime_error("the loudness meter could not be set up");
-    }
-    state_ = std::make_unique<TState>(opened);
-    truePeak_.Reset();
-    pending_.clear();
-}
+    : channels_(channels), weighting_(channels, sampleRate), truePeak_(channels) {}
 
 void TLoudnessMeter::Reset() {
-    Open();
+    weighting_.Reset();
+    truePeak_.Reset();
+    pending_.clear();
 }
 
 void TLoudnessMeter::AddPcm(std::span<const std::uint8_t> bytes) {
@@ -80,24 +59,24 @@ void TLoudnessMeter::AddPcm(std::span<const std::uint8_t> bytes) {
     }
     const std::size_t frames = bytes.size() / frameBytes;
     samples_.resize(frames * channels_);
-    for (std::size_t i = 0; i < samples_.size(); ++i) {
-        const auto low = bytes[2 * i];
-        const auto high = bytes[2 * i + 1];
-        samples_[i] = static_cast<std::int16_t>(static_cast<std::uint16_t>(low | (high << 8)));
+    if constexpr (std::endian::native == std::endian::little) {
+        std::memcpy(samples_.data(), bytes.data(), samples_.size() * kBytesPerSample);
+    } else {
+        for (std::size_t i = 0; i < samples_.size(); ++i) {
+            const auto low = bytes[2 * i];
+            const auto high = bytes[2 * i + 1];
+            samples_[i] = static_cast<std::int16_t>(static_cast<std::uint16_t>(low | (high << 8)));
+        }
     }
     if (frames > 0) {
-        ebur128_add_frames_short(state_->state, samples_.data(), frames);
+        weighting_.Add(samples_.data(), frames);
         truePeak_.Add(samples_.data(), frames);
     }
     pending_.assign(bytes.begin() + static_cast<long>(frames * frameBytes), bytes.end());
 }
 
 std::optional<double> TLoudnessMeter::Loudness() const {
-    double lufs = 0;
-    if (ebur128_loudness_global(state_->state, &lufs) != EBUR128_SUCCESS || !std::isfinite(lufs)) {
-        return std::nullopt;
-    }
-    return lufs;
+    return TKWeighting::GatedLoudness(weighting_.Blocks());
 }
 
 double TLoudnessMeter::Peak() const {
@@ -105,17 +84,12 @@ double TLoudnessMeter::Peak() const {
 }
 
 std::optional<double> TLoudnessMeter::AlbumLoudness(std::span<const TLoudnessMeter* const> meters) {
-    std::vector<ebur128_state*> states;
+    std::vector<double> blocks;
     for (const TLoudnessMeter* meter : meters) {
-        states.push_back(meter->state_->state);
+        const std::vector<double> own = meter->weighting_.Blocks();
+        blocks.insert(blocks.end(), own.begin(), own.end());
     }
-    double lufs = 0;
-    if (states.empty() ||
-        ebur128_loudness_global_multiple(states.data(), states.size(), &lufs) != EBUR128_SUCCESS ||
-        !std::isfinite(lufs)) {
-        return std::nullopt;
-    }
-    return lufs;
+    return TKWeighting::GatedLoudness(blocks);
 }
 
 double ReplayGainOf(double lufs) {

@@ -5,6 +5,10 @@
 #include <cstring>
 #include <numbers>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace audio {
 
 namespace {
@@ -13,6 +17,9 @@ constexpr std::size_t kFactor = 4;
 constexpr std::size_t kPhases = kFactor - 1; // phase 0 is the sample itself
 constexpr std::size_t kDesignTaps = 49;
 constexpr float kFullScale = 32768.0f;
+
+using TFloat4 = float __attribute__((vector_size(4 * sizeof(float))));
+using TFloat8 = float __attribute__((vector_size(8 * sizeof(float))));
 
 using TPhases = std::array<std::array<float, TTruePeak::kTaps>, kPhases>;
 
@@ -55,9 +62,55 @@ float WindowGain() {
     return gain;
 }
 
+// Two vectors of lanes side by side: a running maximum, one element at a time, would wait on
+// itself at every step.
+float LargestMagnitude(const std::array<float, TTruePeak::kTaps - 1 + TTruePeak::kBlock>& line) {
+    TFloat4 most[2] = {};
+    std::size_t i = 0;
+    for (; i + 8 <= line.size(); i += 8) {
+        for (std::size_t half = 0; half < 2; ++half) {
+            TFloat4 x;
+            std::memcpy(&x, line.data() + i + 4 * half, sizeof x);
+            most[half] = most[half] > x ? most[half] : x;
+            most[half] = most[half] > -x ? most[half] : -x;
+        }
+    }
+    float largest = 0.0f;
+    for (std::size_t lane = 0; lane < 4; ++lane) {
+        largest = std::max({largest, most[0][lane], most[1][lane]});
+    }
+    for (; i < line.size(); ++i) {
+        largest = std::max(largest, std::fabs(line[i]));
+    }
+    return largest;
+}
+
+// Stereo samples to two lines of floats, four frames at a time.
+void SplitStereo(const std::int16_t* interleaved, std::size_t frames, float* left, float* right) {
+    std::size_t i = 0;
+#if defined(__SSE2__)
+    const __m128 scale = _mm_set1_ps(1.0f / kFullScale);
+    for (; i + 4 <= frames; i += 4) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(interleaved + 2 * i));
+        // Each 16-bit sample into the top of a 32-bit lane, then shifted down with its sign.
+        const __m128 low = _mm_cvtepi32_ps(_mm_srai_epi32(_mm_unpacklo_epi16(v, v), 16));
+        const __m128 high = _mm_cvtepi32_ps(_mm_srai_epi32(_mm_unpackhi_epi16(v, v), 16));
+        _mm_storeu_ps(left + i,
+                      _mm_mul_ps(_mm_shuffle_ps(low, high, _MM_SHUFFLE(2, 0, 2, 0)), scale));
+        _mm_storeu_ps(right + i,
+                      _mm_mul_ps(_mm_shuffle_ps(low, high, _MM_SHUFFLE(3, 1, 3, 1)), scale));
+    }
+#endif
+    for (; i < frames; ++i) {
+        left[i] = static_cast<float>(interleaved[2 * i]) / kFullScale;
+        right[i] = static_cast<float>(interleaved[2 * i + 1]) / kFullScale;
+    }
+}
+
 } // namespace
 
-TTruePeak::TTruePeak(unsigned channels) : channels_(channels), lines_(channels) {
+TTruePeak::TTruePeak(unsigned channels, TSimdLevel level)
+    : channels_(channels), level_(level), lines_(channels) {
     Reset();
 }
 
@@ -78,18 +131,23 @@ void TTruePeak::Add(const std::int16_t* interleaved, std::size_t frames) {
 }
 
 void TTruePeak::AddBlock(const std::int16_t* interleaved, std::size_t frames) {
+    if (channels_ == 2) {
+        SplitStereo(interleaved, frames, lines_[0].data() + (kTaps - 1),
+                    lines_[1].data() + (kTaps - 1));
+    } else {
+        for (unsigned c = 0; c < channels_; ++c) {
+            float* block = lines_[c].data() + (kTaps - 1);
+            for (std::size_t i = 0; i < frames; ++i) {
+                block[i] = static_cast<float>(interleaved[i * channels_ + c]) / kFullScale;
+            }
+        }
+    }
     for (unsigned c = 0; c < channels_; ++c) {
         TLine& line = lines_[c];
         float* block = line.data() + (kTaps - 1);
-        for (std::size_t i = 0; i < frames; ++i) {
-            block[i] = static_cast<float>(interleaved[i * channels_ + c]) / kFullScale;
-        }
         std::fill(block + frames, block + kBlock, 0.0f);
-        float largest = 0.0f;
-        for (std::size_t i = 0; i < kTaps - 1 + frames; ++i) {
-            largest = std::max(largest, std::fabs(line[i]));
-        }
-        peak_ = std::max(peak_, largest); // the samples themselves
+        const float largest = LargestMagnitude(line); // the padding after the block is 0
+        peak_ = std::max(peak_, largest);             // the samples themselves
         if (largest * WindowGain() > peak_) {
             Interpolate(line, frames);
         }
@@ -98,19 +156,24 @@ void TTruePeak::AddBlock(const std::int16_t* interleaved, std::size_t frames) {
     }
 }
 
-void TTruePeak::Interpolate(const TLine& line, std::size_t frames) {
-    // Four outputs of each phase at a time, the three phases sharing each load of the input.
-    using TLanes = float __attribute__((vector_size(4 * sizeof(float))));
+namespace {
+
+// The largest magnitude of the three interpolated phases over `frames` outputs of a block, L
+// outputs of each phase at a time, the phases sharing each load of the input.
+template <typename TLanes>
+[[gnu::always_inline]] inline float InterpolateKernel(const float* line, std::size_t frames) {
+    constexpr std::size_t L = sizeof(TLanes) / sizeof(float);
     const TPhases& phases = Phases();
     TLanes most{};
     std::size_t n = 0;
-    for (; n + 4 <= frames; n += 4) {
+    for (; n + L <= frames; n += L) {
         TLanes a{};
         TLanes b{};
         TLanes c{};
-        for (std::size_t k = 0; k < kTaps; ++k) {
+#pragma GCC unroll 12
+        for (std::size_t k = 0; k < TTruePeak::kTaps; ++k) {
             TLanes x;
-            std::memcpy(&x, &line[kTaps - 1 + n - k], sizeof x);
+            std::memcpy(&x, line + TTruePeak::kTaps - 1 + n - k, sizeof x);
             a += phases[0][k] * x;
             b += phases[1][k] * x;
             c += phases[2][k] * x;
@@ -122,18 +185,46 @@ void TTruePeak::Interpolate(const TLine& line, std::size_t frames) {
         most = most > c ? most : c;
         most = most > -c ? most : -c;
     }
-    for (std::size_t lane = 0; lane < 4; ++lane) {
-        peak_ = std::max(peak_, most[lane]);
+    float peak = 0.0f;
+    for (std::size_t lane = 0; lane < L; ++lane) {
+        peak = std::max(peak, most[lane]);
     }
     for (; n < frames; ++n) { // the last few of a short block
         for (const auto& phase : phases) {
             float out = 0.0f;
-            for (std::size_t k = 0; k < kTaps; ++k) {
-                out += phase[k] * line[kTaps - 1 + n - k];
+            for (std::size_t k = 0; k < TTruePeak::kTaps; ++k) {
+                out += phase[k] * line[TTruePeak::kTaps - 1 + n - k];
             }
-            peak_ = std::max(peak_, std::fabs(out));
+            peak = std::max(peak, std::fabs(out));
         }
     }
+    return peak;
+}
+
+float InterpolateBase(const float* line, std::size_t frames) {
+    return InterpolateKernel<TFloat4>(line, frames);
+}
+
+#if defined(__x86_64__) && defined(__GNUC__)
+[[gnu::target("avx2,fma")]] float InterpolateAvx2(const float* line, std::size_t frames) {
+    return InterpolateKernel<TFloat8>(line, frames);
+}
+#endif
+
+} // namespace
+
+void TTruePeak::Interpolate(const TLine& line, std::size_t frames) {
+    float peak = 0.0f;
+#if defined(__x86_64__) && defined(__GNUC__)
+    if (level_ == TSimdLevel::Avx2) {
+        peak = InterpolateAvx2(line.data(), frames);
+    } else {
+        peak = InterpolateBase(line.data(), frames);
+    }
+#else
+    peak = InterpolateBase(line.data(), frames);
+#endif
+    peak_ = std::max(peak_, peak);
 }
 
 } // namespace audio

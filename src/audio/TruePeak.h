@@ -3,20 +3,23 @@
 // samples as well as at them, found by oversampling 4 times with a 49-tap windowed-sinc
 // interpolator (the design EBU R128 meters share, so the values agree with theirs).
 //
-// The interpolation is the costly part of loudness metering, so it is done in float over
-// blocks the compiler can vectorize, and skipped for a block whose samples are too small for
-// any interpolated value to pass the highest peak so far (a bound from the filter's absolute
-// sum): the result is exactly what interpolating every block would give.
+// The interpolation is the costly part of loudness metering, so it is done in float, a vector
+// of outputs of each phase at a time (256-bit vectors where the processor has them), and skipped
+// for a block whose samples are too small for any interpolated value to pass the highest peak so
+// far (a bound from the filter's absolute sum): the result is exactly what interpolating every
+// block would give.
 #include <array>
 #include <cstddef>
 #include <cstdint>
 #include <vector>
 
+#include "audio/SimdLevel.h"
+
 namespace audio {
 
 class TTruePeak {
 public:
-    explicit TTruePeak(unsigned channels);
+    explicit TTruePeak(unsigned channels, TSimdLevel level = BestSimdLevel());
 
     void Add(const std::int16_t* interleaved, std::size_t frames);
     void Reset();
@@ -32,6 +35,7 @@ private:
     void Interpolate(const TLine& line, std::size_t frames);
 
     unsigned channels_;
+    TSimdLevel level_;
     std::vector<TLine> lines_;
     float peak_ = 0.0f;
 };

@@ -8,8 +8,10 @@
 #include <cstdint>
 #include <functional>
 #include <numbers>
+#include <optional>
 #include <random>
 #include <regex>
+#include <stdexcept>
 #include <vector>
 
 #include "WavFixtures.h"
@@ -229,6 +231,18 @@ std::vector<std::int16_t> Samples(const PeakCase& c, std::size_t frames) {
     return samples;
 }
 
+// Every vector width this processor runs: each is held to the same references.
+std::vector<audio::TSimdLevel> Levels() {
+    std::vector<audio::TSimdLevel> levels;
+    for (const auto level : {audio::TSimdLevel::Base, audio::TSimdLevel::Avx2}) {
+        if (audio::Runs(level)) {
+            levels.push_back(level);
+        }
+    }
+    return levels;
+}
+const std::vector<audio::TSimdLevel> kLevels = Levels();
+
 // libebur128's own true peak, with every block interpolated, as the reference.
 double LibraryTruePeak(const std::vector<std::int16_t>& samples) {
     ebur128_state* state = ebur128_init(2, 44100, EBUR128_MODE_TRUE_PEAK);
@@ -267,7 +281,13 @@ TEST(Loudness, true_peak_and_loudness_agree_with_libebur128_and_ffmpeg) {
         for (std::size_t at = 0; at < pcm.size(); at += 23520) { // the rip thread's blocks
             meter.AddPcm(std::span(pcm).subspan(at, std::min<std::size_t>(23520, pcm.size() - at)));
         }
-        EXPECT_NEAR(meter.Peak(), LibraryTruePeak(samples), 1e-5 * meter.Peak()) << c.name;
+        const double libraryPeak = LibraryTruePeak(samples);
+        EXPECT_NEAR(meter.Peak(), libraryPeak, 1e-5 * libraryPeak) << c.name;
+        for (const audio::TSimdLevel level : kLevels) {
+            audio::TTruePeak peak(2, level);
+            peak.Add(samples.data(), kFrames);
+            EXPECT_NEAR(peak.Peak(), libraryPeak, 1e-5 * libraryPeak) << c.name;
+        }
 
         const std::string wav = dir.File("peak.wav");
         WriteBytes(wav, PcmWav(pcm, 2, 44100, 16));
@@ -317,6 +337,90 @@ TEST(Loudness, a_meter_fed_on_its_own_thread_measures_what_a_direct_one_does) {
     }
     direct.AddPcm(first);
     EXPECT_EQ(fed->Loudness(), direct.Loudness());
+}
+
+} // namespace
+
+namespace {
+
+// libebur128's integrated loudness of one programme, or of several as one.
+std::optional<double> LibraryLoudness(const std::vector<std::vector<std::int16_t>>& programmes,
+                                      unsigned channels, unsigned long rate) {
+    std::vector<ebur128_state*> states;
+    for (const auto& samples : programmes) {
+        states.push_back(ebur128_init(channels, rate, EBUR128_MODE_I));
+        ebur128_add_frames_short(states.back(), samples.data(), samples.size() / channels);
+    }
+    double lufs = 0;
+    const int status = ebur128_loudness_global_multiple(states.data(), states.size(), &lufs);
+    for (ebur128_state*& state : states) {
+        ebur128_destroy(&state);
+    }
+    if (status != EBUR128_SUCCESS || !std::isfinite(lufs)) {
+        return std::nullopt;
+    }
+    return lufs;
+}
+
+TEST(Loudness, the_gated_loudness_equals_libebur128s_at_every_rate_width_and_length) {
+    struct Case {
+        const char* name;
+        unsigned channels;
+        unsigned long rate;
+        std::size_t frames; // over 8-frame runs and 100 ms segments, and short of both
+        std::function<double(std::size_t i, int c)> sample;
+    } cases[] = {
+        {"noise", 2, 44100, 44100 * 3 + 5, Noise},
+        // The high-pass's own range: a 25 Hz rumble under a quiet tone.
+        {"rumble", 2, 44100, 44100 * 2 + 4417,
+         [](std::size_t i, int) { return Sine(25, -3, i) + Sine(3000, -30, i); }},
+        // Loud, then quiet enough for the relative gate to leave it out.
+        {"gated", 2, 44100, 44100 * 4,
+         [](std::size_t i, int c) { return i < 44100 * 2 ? Noise(i, c) : Sine(997, -45, i); }},
+        {"one block", 2, 44100, 17643, [](std::size_t i, int) { return Sine(440, -9, i); }},
+        {"too short for a block", 2, 44100, 17639,
+         [](std::size_t i, int) { return Sine(440, -9, i); }},
+        {"48 kHz", 2, 48000, 48000 * 2 + 3, [](std::size_t i, int c) { return Noise(i, c) / 3; }},
+        {"96 kHz mono", 1, 96000, 96000 + 7, [](std::size_t i, int) { return Sine(12000, -6, i); }},
+    };
+    std::vector<std::vector<std::int16_t>> stereo44;
+    std::vector<std::vector<double>> blocks44;
+    for (const Case& c : cases) {
+        std::vector<std::int16_t> samples(c.frames * c.channels);
+        for (std::size_t i = 0; i < c.frames; ++i) {
+            for (unsigned ch = 0; ch < c.channels; ++ch) {
+                samples[i * c.channels + ch] = static_cast<std::int16_t>(
+                    std::lround(32767.0 * c.sample(i, static_cast<int>(ch))));
+            }
+        }
+        const std::optional<double> expected = LibraryLoudness({samples}, c.channels, c.rate);
+        for (const audio::TSimdLevel level : kLevels) {
+            audio::TKWeighting weighting(c.channels, c.rate, level);
+            for (std::size_t at = 0; at < c.frames; at += 1001) { // runs cut across calls
+                weighting.Add(samples.data() + at * c.channels,
+                              std::min<std::size_t>(1001, c.frames - at));
+            }
+            const std::optional<double> lufs =
+                audio::TKWeighting::GatedLoudness(weighting.Blocks());
+            ASSERT_EQ(lufs.has_value(), expected.has_value()) << c.name;
+            if (expected) {
+                EXPECT_NEAR(*lufs, *expected, 1e-6)
+                    << c.name << " level " << static_cast<int>(level);
+            }
+            if (c.channels == 2 && c.rate == 44100 && level == audio::TSimdLevel::Base) {
+                stereo44.push_back(samples);
+                blocks44.push_back(weighting.Blocks());
+            }
+        }
+    }
+    // The album: every track's blocks together.
+    std::vector<double> all;
+    for (const auto& blocks : blocks44) {
+        all.insert(all.end(), blocks.begin(), blocks.end());
+    }
+    EXPECT_NEAR(*audio::TKWeighting::GatedLoudness(all), *LibraryLoudness(stereo44, 2, 44100),
+                1e-6);
+    EXPECT_THROW(audio::TKWeighting(3, 44100), std::invalid_argument);
 }
 
 } // namespace
