@@ -60,37 +60,25 @@ TKWeighting::TRunMatrix RunMatrix(const TKWeighting::TFilter& f) {
     return m;
 }
 
-using TLanes = double __attribute__((vector_size(kRun * sizeof(double))));
+// Half a run: the first four outputs do not depend on the run's last four inputs, so the
+// halves are summed apart.
+constexpr std::size_t kHalf = kRun / 2;
+using TQuad = double __attribute__((vector_size(kHalf * sizeof(double))));
 
 // Takes its result by reference: a vector this wide returned by value changes the ABI.
-[[gnu::always_inline]] inline void Load(TLanes& v, const std::array<double, kRun>& column,
-                                        double scale) {
-    std::memcpy(&v, column.data(), sizeof v);
+[[gnu::always_inline]] inline void Half(TQuad& v, const std::array<double, kRun>& column,
+                                        std::size_t half, double scale) {
+    std::memcpy(&v, column.data() + half * kHalf, sizeof v);
     v *= scale;
 }
 
-using TShorts = std::int16_t __attribute__((vector_size(kRun * sizeof(std::int16_t))));
-using TIndex = std::int16_t __attribute__((vector_size(kRun * 2 * sizeof(std::int16_t))));
-using TStereo = std::int16_t __attribute__((vector_size(kRun * 2 * sizeof(std::int16_t))));
-
-// A run's samples, one vector per channel.
+// A run's samples, one row per channel.
 template <unsigned C>
-[[gnu::always_inline]] inline void Convert(const std::int16_t* pcm, TLanes* out) {
-    if constexpr (C == 1) {
-        TShorts v;
-        std::memcpy(&v, pcm, sizeof v);
-        out[0] = __builtin_convertvector(v, TLanes);
-    } else {
-        TStereo v;
-        std::memcpy(&v, pcm, sizeof v);
-        const TStereo split =
-            __builtin_shuffle(v, TIndex{0, 2, 4, 6, 8, 10, 12, 14, 1, 3, 5, 7, 9, 11, 13, 15});
-        TShorts left;
-        TShorts right;
-        std::memcpy(&left, &split, sizeof left);
-        std::memcpy(&right, reinterpret_cast<const char*>(&split) + sizeof left, sizeof right);
-        out[0] = __builtin_convertvector(left, TLanes);
-        out[1] = __builtin_convertvector(right, TLanes);
+[[gnu::always_inline]] inline void Convert(const std::int16_t* pcm, double (*x)[kRun]) {
+    for (std::size_t i = 0; i < kRun; ++i) {
+        for (unsigned c = 0; c < C; ++c) {
+            x[c][i] = static_cast<double>(pcm[i * C + c]);
+        }
     }
 }
 
@@ -100,15 +88,17 @@ template <unsigned C>
 [[gnu::always_inline]] inline void
 FilterKernel(const TKWeighting::TRunMatrix& m, TKWeighting::TChannelState* states,
              const std::int16_t* pcm, std::size_t runs, double* squares) {
-    TLanes input[kRun];
-    TLanes pastInput[kOrder];
-    TLanes pastOutput[kOrder];
-    for (std::size_t i = 0; i < kRun; ++i) {
-        Load(input[i], m.input[i], 1.0 / kFullScale); // exact: a power of two
-    }
-    for (std::size_t j = 0; j < kOrder; ++j) {
-        Load(pastInput[j], m.pastInput[j], 1.0 / kFullScale);
-        Load(pastOutput[j], m.pastOutput[j], 1.0);
+    TQuad input[2][kRun];
+    TQuad pastInput[2][kOrder];
+    TQuad pastOutput[2][kOrder];
+    for (std::size_t h = 0; h < 2; ++h) {
+        for (std::size_t i = 0; i < kRun; ++i) {
+            Half(input[h][i], m.input[i], h, 1.0 / kFullScale); // exact: a power of two
+        }
+        for (std::size_t j = 0; j < kOrder; ++j) {
+            Half(pastInput[h][j], m.pastInput[j], h, 1.0 / kFullScale);
+            Half(pastOutput[h][j], m.pastOutput[j], h, 1.0);
+        }
     }
     double xs[C][kOrder];
     double ys[C][kOrder];
@@ -117,32 +107,34 @@ FilterKernel(const TKWeighting::TRunMatrix& m, TKWeighting::TChannelState* state
         std::copy(states[c].y.begin(), states[c].y.end(), ys[c]);
     }
     for (std::size_t r = 0; r < runs; ++r, pcm += kRun * C) {
-        TLanes sum{};
-        TLanes converted[C];
-        Convert<C>(pcm, converted);
+        TQuad sum[2] = {};
+        double x[C][kRun];
+        Convert<C>(pcm, x);
 #pragma GCC unroll 2
         for (unsigned c = 0; c < C; ++c) {
-            double x[kRun];
-            std::memcpy(x, &converted[c], sizeof x);
-            TLanes fromInput = pastInput[0] * xs[c][0] + pastInput[1] * xs[c][1];
-            TLanes more = pastInput[2] * xs[c][2] + pastInput[3] * xs[c][3];
+            TQuad y[2];
+#pragma GCC unroll 2
+            for (std::size_t h = 0; h < 2; ++h) {
+                TQuad a = pastInput[h][0] * xs[c][0] + pastInput[h][1] * xs[c][1];
+                TQuad b = pastInput[h][2] * xs[c][2] + pastInput[h][3] * xs[c][3];
 #pragma GCC unroll 4
-            for (std::size_t i = 0; i < kRun; i += 2) {
-                fromInput += input[i] * x[i];
-                more += input[i + 1] * x[i + 1];
+                for (std::size_t i = 0; i < kHalf * (h + 1); i += 2) {
+                    a += input[h][i] * x[c][i];
+                    b += input[h][i + 1] * x[c][i + 1];
+                }
+                // The recursion: kept to two short sums, as the next run waits for it.
+                const TQuad recent = pastOutput[h][0] * ys[c][0] + pastOutput[h][1] * ys[c][1];
+                const TQuad older = pastOutput[h][2] * ys[c][2] + pastOutput[h][3] * ys[c][3];
+                y[h] = (a + b) + (recent + older);
+                sum[h] += y[h] * y[h];
             }
-            // The recursion: kept to two short sums, as the next run waits for it.
-            const TLanes recent = pastOutput[0] * ys[c][0] + pastOutput[1] * ys[c][1];
-            const TLanes older = pastOutput[2] * ys[c][2] + pastOutput[3] * ys[c][3];
-            const TLanes y = (fromInput + more) + (recent + older);
-            sum += y * y;
 #pragma GCC unroll 4
             for (std::size_t j = 0; j < kOrder; ++j) {
-                xs[c][j] = x[kRun - 1 - j];
-                ys[c][j] = y[kRun - 1 - j];
+                xs[c][j] = x[c][kRun - 1 - j];
+                ys[c][j] = y[1][kHalf - 1 - j];
             }
         }
-        std::memcpy(squares + r * kRun, &sum, sizeof sum);
+        std::memcpy(squares + r * kRun, sum, sizeof sum);
     }
     for (unsigned c = 0; c < C; ++c) {
         std::copy(xs[c], xs[c] + kOrder, states[c].x.begin());
@@ -234,9 +226,7 @@ void TKWeighting::FilterRuns(const std::int16_t* interleaved, std::size_t runs) 
         } else {
             Filter<1>(level_, matrix_, states_.data(), interleaved, now, squares_.data());
         }
-        for (std::size_t r = 0; r < now; ++r) {
-            gating_.Account(squares_.data() + r * kRun, kRun);
-        }
+        gating_.AccountRuns(squares_.data(), now);
         interleaved += now * kRun * channels_;
         runs -= now;
     }
@@ -282,6 +272,27 @@ std::vector<double> TKWeighting::Blocks() const {
     TGating tail = gating_;
     tail.Account(squares.data(), pendingFrames_);
     return tail.blocks;
+}
+
+void TKWeighting::TGating::AccountRuns(const double* squares, std::size_t runs) {
+    while (runs > 0) {
+        // The runs that end before the segment does, then the one its edge cuts.
+        const std::size_t whole = std::min(runs, (segmentFrames - intoSegment - 1) / kRun);
+        std::array<double, kRun> sums = laneSums;
+        for (std::size_t r = 0; r < whole; ++r, squares += kRun) {
+            for (std::size_t i = 0; i < kRun; ++i) {
+                sums[i] += squares[i];
+            }
+        }
+        laneSums = sums;
+        intoSegment += whole * kRun;
+        runs -= whole;
+        if (runs > 0) {
+            Account(squares, kRun);
+            squares += kRun;
+            --runs;
+        }
+    }
 }
 
 void TKWeighting::TGating::Account(const double* squares, std::size_t lanes) {

@@ -66,6 +66,7 @@ private:
         std::array<double, 3> previous{};
         std::vector<double> blocks;
 
+        void AccountRuns(const double* squares, std::size_t runs);
         void Account(const double* squares, std::size_t lanes);
         void CloseSegment();
     };

@@ -24,19 +24,26 @@ public:
     void Add(const std::int16_t* interleaved, std::size_t frames);
     void Reset();
     // The highest true peak of any channel, 1.0 being full scale.
-    double Peak() const { return peak_; }
+    double Peak() const;
 
     static constexpr std::size_t kTaps = 12; // per phase of the interpolator
     static constexpr std::size_t kBlock = 256;
 
 private:
     using TLine = std::array<float, kTaps - 1 + kBlock>; // history, then the block
-    void AddBlock(const std::int16_t* interleaved, std::size_t frames);
-    void Interpolate(const TLine& line, std::size_t frames);
+    void Fill(const std::int16_t* interleaved, std::size_t frames);
+    // The peak so far with the first frames of a channel's block: `largest` is the largest
+    // magnitude of their samples.
+    float Measure(const TLine& line, std::size_t frames, int largest, float peak) const;
+    float Interpolate(const TLine& line, std::size_t frames) const;
 
+    // Blocks start every kBlock frames from the stream's start, however it is cut into calls,
+    // so each output is always computed the same way.
     unsigned channels_;
     TSimdLevel level_;
     std::vector<TLine> lines_;
+    std::vector<int> largest_; // in the block being filled, per channel
+    std::size_t filled_ = 0;
     float peak_ = 0.0f;
 };
 
