@@ -10,163 +10,102 @@ namespace audio {
 
 namespace {
 
-constexpr std::size_t kRun = TKWeighting::kRun;
-constexpr std::size_t kOrder = TKWeighting::kOrder;
-constexpr std::size_t kChunkRuns = 512;
 constexpr double kFullScale = 32768.0;
 // The absolute gate, -70 LUFS, as an energy.
 const double kAbsoluteGate = std::pow(10.0, (-70.0 + 0.691) / 10.0);
 
-// One run's outputs, given its inputs and the inputs and outputs before it.
-std::array<double, kRun> RunOutputs(const TKWeighting::TFilter& f,
-                                    const std::array<double, kRun>& x,
-                                    const TKWeighting::TChannelState& before) {
-    std::array<double, kRun> y{};
-    const auto input = [&](std::ptrdiff_t n) {
-        return n >= 0 ? x[static_cast<std::size_t>(n)] : before.x[static_cast<std::size_t>(-n - 1)];
-    };
-    const auto output = [&](std::ptrdiff_t n) {
-        return n >= 0 ? y[static_cast<std::size_t>(n)] : before.y[static_cast<std::size_t>(-n - 1)];
-    };
-    for (std::size_t n = 0; n < kRun; ++n) {
-        const auto at = static_cast<std::ptrdiff_t>(n);
-        double sum = 0;
-        for (std::size_t k = 0; k <= kOrder; ++k) {
-            sum += f.b[k] * input(at - static_cast<std::ptrdiff_t>(k));
-        }
-        for (std::size_t k = 1; k <= kOrder; ++k) {
-            sum -= f.a[k] * output(at - static_cast<std::ptrdiff_t>(k));
-        }
-        y[n] = sum;
-    }
-    return y;
+constexpr std::size_t kOrder = TKWeighting::kOrder;
+using TQuad = double __attribute__((vector_size(TKWeighting::kLanes * sizeof(double))));
+using TShorts =
+    std::int16_t __attribute__((vector_size(TKWeighting::kLanes * sizeof(std::int16_t))));
+using TInts = std::int32_t __attribute__((vector_size(TKWeighting::kLanes * sizeof(std::int32_t))));
+
+// By reference, in and out: a vector this wide passed by value changes the ABI.
+[[gnu::always_inline]] inline void Read(TQuad& v,
+                                        const std::array<double, TKWeighting::kLanes>& lanes) {
+    std::memcpy(&v, lanes.data(), sizeof v);
+}
+[[gnu::always_inline]] inline void Write(std::array<double, TKWeighting::kLanes>& lanes,
+                                         const TQuad& v) {
+    std::memcpy(lanes.data(), &v, sizeof v);
 }
 
-TKWeighting::TRunMatrix RunMatrix(const TKWeighting::TFilter& f) {
-    TKWeighting::TRunMatrix m{};
-    for (std::size_t i = 0; i < kRun; ++i) {
-        std::array<double, kRun> x{};
-        x[i] = 1.0;
-        m.input[i] = RunOutputs(f, x, {});
+// Runs the filter over `steps` stereo frames from `a` (lanes 0-1) and `b` (lanes 2-3) and
+// adds each lane's squared outputs into sums.
+[[gnu::always_inline]] inline void StepKernel(const TKWeighting::TFilter& f,
+                                              TKWeighting::TLaneState& s, const std::int16_t* a,
+                                              const std::int16_t* b, std::size_t steps,
+                                              double* sums) {
+    TQuad x1, x2, x3, x4, y1, y2, y3, y4;
+    Read(x1, s.x[0]);
+    Read(x2, s.x[1]);
+    Read(x3, s.x[2]);
+    Read(x4, s.x[3]);
+    Read(y1, s.y[0]);
+    Read(y2, s.y[1]);
+    Read(y3, s.y[2]);
+    Read(y4, s.y[3]);
+    // Inputs stay 16-bit sample values: the scale is in the numerator (exact, a power of two).
+    const double b0 = f.b[0] / kFullScale, b1 = f.b[1] / kFullScale, b2 = f.b[2] / kFullScale,
+                 b3 = f.b[3] / kFullScale, b4 = f.b[4] / kFullScale;
+    const double a1 = f.a[1], a2 = f.a[2], a3 = f.a[3], a4 = f.a[4];
+    TQuad sum;
+    std::memcpy(&sum, sums, sizeof sum);
+    for (std::size_t t = 0; t < steps; ++t) {
+        std::int16_t four[TKWeighting::kLanes];
+        std::memcpy(four, a + 2 * t, 2 * sizeof(std::int16_t));
+        std::memcpy(four + 2, b + 2 * t, 2 * sizeof(std::int16_t));
+        TShorts packed;
+        std::memcpy(&packed, four, sizeof packed);
+        // Widened in two steps: in one, the compiler converts lane by lane.
+        const TQuad x0 = __builtin_convertvector(__builtin_convertvector(packed, TInts), TQuad);
+        // Everything but the last output first: the next step waits only on a1 * y1.
+        const TQuad fed = (b0 * x0 + b1 * x1 + b2 * x2) + (b3 * x3 + b4 * x4);
+        const TQuad older = a2 * y2 + a3 * y3 + a4 * y4;
+        const TQuad y0 = (fed - older) - a1 * y1;
+        sum += y0 * y0;
+        x4 = x3;
+        x3 = x2;
+        x2 = x1;
+        x1 = x0;
+        y4 = y3;
+        y3 = y2;
+        y2 = y1;
+        y1 = y0;
     }
-    for (std::size_t j = 0; j < kOrder; ++j) {
-        TKWeighting::TChannelState before;
-        before.x[j] = 1.0;
-        m.pastInput[j] = RunOutputs(f, {}, before);
-        before = {};
-        before.y[j] = 1.0;
-        m.pastOutput[j] = RunOutputs(f, {}, before);
-    }
-    return m;
+    std::memcpy(sums, &sum, sizeof sum);
+    Write(s.x[0], x1);
+    Write(s.x[1], x2);
+    Write(s.x[2], x3);
+    Write(s.x[3], x4);
+    Write(s.y[0], y1);
+    Write(s.y[1], y2);
+    Write(s.y[2], y3);
+    Write(s.y[3], y4);
 }
 
-// Half a run: the first four outputs do not depend on the run's last four inputs, so the
-// halves are summed apart.
-constexpr std::size_t kHalf = kRun / 2;
-using TQuad = double __attribute__((vector_size(kHalf * sizeof(double))));
-
-// Takes its result by reference: a vector this wide returned by value changes the ABI.
-[[gnu::always_inline]] inline void Half(TQuad& v, const std::array<double, kRun>& column,
-                                        std::size_t half, double scale) {
-    std::memcpy(&v, column.data() + half * kHalf, sizeof v);
-    v *= scale;
-}
-
-// A run's samples, one row per channel.
-template <unsigned C>
-[[gnu::always_inline]] inline void Convert(const std::int16_t* pcm, double (*x)[kRun]) {
-    for (std::size_t i = 0; i < kRun; ++i) {
-        for (unsigned c = 0; c < C; ++c) {
-            x[c][i] = static_cast<double>(pcm[i * C + c]);
-        }
-    }
-}
-
-// Filters runs of C interleaved channels and stores each run's squared outputs, summed over
-// the channels, lane by lane.
-template <unsigned C>
-[[gnu::always_inline]] inline void
-FilterKernel(const TKWeighting::TRunMatrix& m, TKWeighting::TChannelState* states,
-             const std::int16_t* pcm, std::size_t runs, double* squares) {
-    TQuad input[2][kRun];
-    TQuad pastInput[2][kOrder];
-    TQuad pastOutput[2][kOrder];
-    for (std::size_t h = 0; h < 2; ++h) {
-        for (std::size_t i = 0; i < kRun; ++i) {
-            Half(input[h][i], m.input[i], h, 1.0 / kFullScale); // exact: a power of two
-        }
-        for (std::size_t j = 0; j < kOrder; ++j) {
-            Half(pastInput[h][j], m.pastInput[j], h, 1.0 / kFullScale);
-            Half(pastOutput[h][j], m.pastOutput[j], h, 1.0);
-        }
-    }
-    double xs[C][kOrder];
-    double ys[C][kOrder];
-    for (unsigned c = 0; c < C; ++c) {
-        std::copy(states[c].x.begin(), states[c].x.end(), xs[c]);
-        std::copy(states[c].y.begin(), states[c].y.end(), ys[c]);
-    }
-    for (std::size_t r = 0; r < runs; ++r, pcm += kRun * C) {
-        TQuad sum[2] = {};
-        double x[C][kRun];
-        Convert<C>(pcm, x);
-#pragma GCC unroll 2
-        for (unsigned c = 0; c < C; ++c) {
-            TQuad y[2];
-#pragma GCC unroll 2
-            for (std::size_t h = 0; h < 2; ++h) {
-                TQuad a = pastInput[h][0] * xs[c][0] + pastInput[h][1] * xs[c][1];
-                TQuad b = pastInput[h][2] * xs[c][2] + pastInput[h][3] * xs[c][3];
-#pragma GCC unroll 4
-                for (std::size_t i = 0; i < kHalf * (h + 1); i += 2) {
-                    a += input[h][i] * x[c][i];
-                    b += input[h][i + 1] * x[c][i + 1];
-                }
-                // The recursion: kept to two short sums, as the next run waits for it.
-                const TQuad recent = pastOutput[h][0] * ys[c][0] + pastOutput[h][1] * ys[c][1];
-                const TQuad older = pastOutput[h][2] * ys[c][2] + pastOutput[h][3] * ys[c][3];
-                y[h] = (a + b) + (recent + older);
-                sum[h] += y[h] * y[h];
-            }
-#pragma GCC unroll 4
-            for (std::size_t j = 0; j < kOrder; ++j) {
-                xs[c][j] = x[c][kRun - 1 - j];
-                ys[c][j] = y[1][kHalf - 1 - j];
-            }
-        }
-        std::memcpy(squares + r * kRun, sum, sizeof sum);
-    }
-    for (unsigned c = 0; c < C; ++c) {
-        std::copy(xs[c], xs[c] + kOrder, states[c].x.begin());
-        std::copy(ys[c], ys[c] + kOrder, states[c].y.begin());
-    }
-}
-
-template <unsigned C>
-void FilterBase(const TKWeighting::TRunMatrix& m, TKWeighting::TChannelState* states,
-                const std::int16_t* pcm, std::size_t runs, double* squares) {
-    FilterKernel<C>(m, states, pcm, runs, squares);
+void StepsBase(const TKWeighting::TFilter& f, TKWeighting::TLaneState& s, const std::int16_t* a,
+               const std::int16_t* b, std::size_t steps, double* sums) {
+    StepKernel(f, s, a, b, steps, sums);
 }
 
 #if defined(__x86_64__) && defined(__GNUC__)
-template <unsigned C>
-[[gnu::target("avx2,fma")]] void
-FilterAvx2(const TKWeighting::TRunMatrix& m, TKWeighting::TChannelState* states,
-           const std::int16_t* pcm, std::size_t runs, double* squares) {
-    FilterKernel<C>(m, states, pcm, runs, squares);
+[[gnu::target("avx2,fma")]] void StepsAvx2(const TKWeighting::TFilter& f,
+                                           TKWeighting::TLaneState& s, const std::int16_t* a,
+                                           const std::int16_t* b, std::size_t steps, double* sums) {
+    StepKernel(f, s, a, b, steps, sums);
 }
 #endif
 
-template <unsigned C>
-void Filter(TSimdLevel level, const TKWeighting::TRunMatrix& m, TKWeighting::TChannelState* states,
-            const std::int16_t* pcm, std::size_t runs, double* squares) {
+void Steps(TSimdLevel level, const TKWeighting::TFilter& f, TKWeighting::TLaneState& s,
+           const std::int16_t* a, const std::int16_t* b, std::size_t steps, double* sums) {
 #if defined(__x86_64__) && defined(__GNUC__)
     if (level == TSimdLevel::Avx2) {
-        return FilterAvx2<C>(m, states, pcm, runs, squares);
+        return StepsAvx2(f, s, a, b, steps, sums);
     }
 #endif
     (void)level;
-    FilterBase<C>(m, states, pcm, runs, squares);
+    StepsBase(f, s, a, b, steps, sums);
 }
 
 } // namespace
@@ -202,120 +141,106 @@ TKWeighting::TFilter TKWeighting::Design(unsigned long sampleRate) {
 }
 
 TKWeighting::TKWeighting(unsigned channels, unsigned long sampleRate, TSimdLevel level)
-    : channels_(channels), level_(level), matrix_(RunMatrix(Design(sampleRate))),
-      squares_(kChunkRuns * kRun) {
-    gating_.segmentFrames = (sampleRate + 5) / 10;
-    if (channels < 1 || channels > 2 || sampleRate < 10) {
-        throw std::invalid_argument("the loudness meter takes one or two channels");
+    : channels_(channels), level_(level), filter_(Design(sampleRate)) {
+    if (channels < 1 || channels > 2 || sampleRate < 100) {
+        throw std::invalid_argument(
+            "the loudness meter takes one or two channels, at 100 Hz or more");
     }
+    gating_.segmentFrames = (sampleRate + 5) / 10;
+    sliceFrames_ = kSliceSegments * gating_.segmentFrames;
+    warmFrames_ = sampleRate / 5;
+    pending_.resize(2 * 2 * sliceFrames_);
 }
 
 void TKWeighting::Reset() {
-    states_ = {};
+    state_ = {};
     const std::size_t segmentFrames = gating_.segmentFrames;
     gating_ = TGating{};
     gating_.segmentFrames = segmentFrames;
     pendingFrames_ = 0;
 }
 
-void TKWeighting::FilterRuns(const std::int16_t* interleaved, std::size_t runs) {
-    while (runs > 0) {
-        const std::size_t now = std::min(runs, kChunkRuns);
+void TKWeighting::Add(const std::int16_t* interleaved, std::size_t frames) {
+    const std::size_t pairFrames = 2 * sliceFrames_;
+    while (frames > 0) {
+        const std::size_t take = std::min(frames, pairFrames - pendingFrames_);
+        std::int16_t* into = pending_.data() + 2 * pendingFrames_;
         if (channels_ == 2) {
-            Filter<2>(level_, matrix_, states_.data(), interleaved, now, squares_.data());
+            std::copy(interleaved, interleaved + 2 * take, into);
         } else {
-            Filter<1>(level_, matrix_, states_.data(), interleaved, now, squares_.data());
+            for (std::size_t i = 0; i < take; ++i) { // the right channel silent
+                into[2 * i] = interleaved[i];
+                into[2 * i + 1] = 0;
+            }
         }
-        gating_.AccountRuns(squares_.data(), now);
-        interleaved += now * kRun * channels_;
-        runs -= now;
+        interleaved += take * channels_;
+        frames -= take;
+        pendingFrames_ += take;
+        if (pendingFrames_ == pairFrames) {
+            FilterSlices();
+            pendingFrames_ = 0;
+        }
     }
 }
 
-void TKWeighting::Add(const std::int16_t* interleaved, std::size_t frames) {
-    if (pendingFrames_ > 0) {
-        const std::size_t take = std::min(kRun - pendingFrames_, frames);
-        std::copy(interleaved, interleaved + take * channels_,
-                  pending_.begin() + static_cast<std::ptrdiff_t>(pendingFrames_ * channels_));
-        pendingFrames_ += take;
-        interleaved += take * channels_;
-        frames -= take;
-        if (pendingFrames_ < kRun) {
-            return;
-        }
-        FilterRuns(pending_.data(), 1);
-        pendingFrames_ = 0;
+void TKWeighting::Segments(TLaneState& state, const std::int16_t* a, const std::int16_t* b,
+                           std::size_t count, double* energyA, double* energyB) const {
+    const std::size_t frames = gating_.segmentFrames;
+    for (std::size_t i = 0; i < count; ++i) {
+        std::array<double, kLanes> sums{};
+        Steps(level_, filter_, state, a + 2 * i * frames, b + 2 * i * frames, frames, sums.data());
+        energyA[i] = sums[0] + sums[1];
+        energyB[i] = sums[2] + sums[3];
     }
-    const std::size_t runs = frames / kRun;
-    FilterRuns(interleaved, runs);
-    pendingFrames_ = frames - runs * kRun;
-    std::copy(interleaved + runs * kRun * channels_, interleaved + frames * channels_,
-              pending_.begin());
+}
+
+void TKWeighting::FilterSlices() {
+    const std::int16_t* first = pending_.data();
+    const std::int16_t* second = first + 2 * sliceFrames_;
+    // The second slice's state: the filter run from rest over the frames before it (on both
+    // halves of the lanes; the copy on lanes 2-3 is not used).
+    TLaneState warm;
+    const std::int16_t* lead = second - 2 * warmFrames_;
+    std::array<double, kLanes> unused{};
+    Steps(level_, filter_, warm, lead, lead, warmFrames_, unused.data());
+    TLaneState state = state_;
+    for (std::size_t d = 0; d < kOrder; ++d) {
+        state.x[d][2] = warm.x[d][0];
+        state.x[d][3] = warm.x[d][1];
+        state.y[d][2] = warm.y[d][0];
+        state.y[d][3] = warm.y[d][1];
+    }
+    std::array<double, 2 * kSliceSegments> energies{};
+    Segments(state, first, second, kSliceSegments, energies.data(),
+             energies.data() + kSliceSegments);
+    for (const double energy : energies) {
+        gating_.AddSegment(energy);
+    }
+    // The stream goes on from the second slice's end.
+    for (std::size_t d = 0; d < kOrder; ++d) {
+        for (std::size_t lane = 0; lane < 2; ++lane) {
+            state_.x[d][lane] = state.x[d][lane + 2];
+            state_.y[d][lane] = state.y[d][lane + 2];
+        }
+    }
 }
 
 std::vector<double> TKWeighting::Blocks() const {
-    if (pendingFrames_ == 0) {
-        return gating_.blocks;
+    // The frames of an unfinished pair of slices, filtered in order on lanes 0-1: only whole
+    // segments can close a block.
+    const std::size_t whole = pendingFrames_ / gating_.segmentFrames;
+    TGating gating = gating_;
+    TLaneState state = state_;
+    std::vector<double> energies(whole);
+    std::vector<double> copies(whole);
+    Segments(state, pending_.data(), pending_.data(), whole, energies.data(), copies.data());
+    for (const double energy : energies) {
+        gating.AddSegment(energy);
     }
-    // The unfinished run, padded with silence: its first outputs do not depend on the rest.
-    std::array<std::int16_t, kRun * 2> run{};
-    std::copy(pending_.begin(),
-              pending_.begin() + static_cast<std::ptrdiff_t>(pendingFrames_ * channels_),
-              run.begin());
-    std::array<TChannelState, 2> states = states_;
-    std::array<double, kRun> squares{};
-    if (channels_ == 2) {
-        Filter<2>(level_, matrix_, states.data(), run.data(), 1, squares.data());
-    } else {
-        Filter<1>(level_, matrix_, states.data(), run.data(), 1, squares.data());
-    }
-    TGating tail = gating_;
-    tail.Account(squares.data(), pendingFrames_);
-    return tail.blocks;
+    return gating.blocks;
 }
 
-void TKWeighting::TGating::AccountRuns(const double* squares, std::size_t runs) {
-    while (runs > 0) {
-        // The runs that end before the segment does, then the one its edge cuts.
-        const std::size_t whole = std::min(runs, (segmentFrames - intoSegment - 1) / kRun);
-        std::array<double, kRun> sums = laneSums;
-        for (std::size_t r = 0; r < whole; ++r, squares += kRun) {
-            for (std::size_t i = 0; i < kRun; ++i) {
-                sums[i] += squares[i];
-            }
-        }
-        laneSums = sums;
-        intoSegment += whole * kRun;
-        runs -= whole;
-        if (runs > 0) {
-            Account(squares, kRun);
-            squares += kRun;
-            --runs;
-        }
-    }
-}
-
-void TKWeighting::TGating::Account(const double* squares, std::size_t lanes) {
-    if (lanes == kRun && intoSegment + kRun < segmentFrames) {
-        for (std::size_t i = 0; i < kRun; ++i) {
-            laneSums[i] += squares[i];
-        }
-        intoSegment += kRun;
-        return;
-    }
-    for (std::size_t i = 0; i < lanes; ++i) {
-        edgeSum += squares[i];
-        if (++intoSegment == segmentFrames) {
-            CloseSegment();
-        }
-    }
-}
-
-void TKWeighting::TGating::CloseSegment() {
-    double energy = edgeSum;
-    for (const double lane : laneSums) {
-        energy += lane;
-    }
+void TKWeighting::TGating::AddSegment(double energy) {
     if (segments >= previous.size()) {
         const double block = (previous[0] + previous[1] + previous[2] + energy) /
                              static_cast<double>(4 * segmentFrames);
@@ -325,9 +250,6 @@ void TKWeighting::TGating::CloseSegment() {
     }
     previous = {previous[1], previous[2], energy};
     ++segments;
-    laneSums = {};
-    edgeSum = 0;
-    intoSegment = 0;
 }
 
 std::optional<double> TKWeighting::GatedLoudness(std::span<const double> blocks) {

@@ -367,7 +367,7 @@ TEST(Loudness, the_gated_loudness_equals_libebur128s_at_every_rate_width_and_len
         const char* name;
         unsigned channels;
         unsigned long rate;
-        std::size_t frames; // over 8-frame runs and 100 ms segments, and short of both
+        std::size_t frames; // over the filter's 3 s pairs of slices and 100 ms segments, or short
         std::function<double(std::size_t i, int c)> sample;
     } cases[] = {
         {"noise", 2, 44100, 44100 * 3 + 5, Noise},
@@ -380,8 +380,10 @@ TEST(Loudness, the_gated_loudness_equals_libebur128s_at_every_rate_width_and_len
         {"one block", 2, 44100, 17643, [](std::size_t i, int) { return Sine(440, -9, i); }},
         {"too short for a block", 2, 44100, 17639,
          [](std::size_t i, int) { return Sine(440, -9, i); }},
-        {"48 kHz", 2, 48000, 48000 * 2 + 3, [](std::size_t i, int c) { return Noise(i, c) / 3; }},
-        {"96 kHz mono", 1, 96000, 96000 + 7, [](std::size_t i, int) { return Sine(12000, -6, i); }},
+        {"48 kHz", 2, 48000, 48000 * 7 / 2 + 3,
+         [](std::size_t i, int c) { return Noise(i, c) / 3; }},
+        {"96 kHz mono", 1, 96000, 96000 * 31 / 10 + 7,
+         [](std::size_t i, int) { return Sine(12000, -6, i); }},
     };
     std::vector<std::vector<std::int16_t>> stereo44;
     std::vector<std::vector<double>> blocks44;
