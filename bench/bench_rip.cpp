@@ -8,6 +8,7 @@
 //                       extra bytes over the extra time against BM_RipTrack
 //   BM_RipTrackReplayGain  BM_RipTrack measuring the track's loudness as it is written
 //   BM_LoudnessMeter    the loudness meter alone (EBU R128 with true peak) over the track
+//   BM_LoudnessLibrary  libebur128 measuring the same (integrated loudness, true peak)
 //   BM_SecureRipTrack   the rip thread in secure mode (every block read twice and
 //                       compared, paranoia only where they differ; CRC, peak and
 //                       AccurateRip sums, the rip log); goal: at most 1.5x BM_RipTrack
@@ -51,11 +52,13 @@
 
 #include <QCoreApplication>
 #include <benchmark/benchmark.h>
+#include <ebur128.h>
 #include <sys/resource.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <memory>
 #include <stdexcept>
@@ -160,14 +163,23 @@ void BM_SecureRipTrack(benchmark::State& state) {
 void BM_RipTrackReplayGain(benchmark::State& state) {
     RunRip(state, false, false, false, true);
 }
-// The meter alone over the track's PCM in memory, on this thread (its CPU time is the cost).
+// The track's PCM in memory: noise, the worst case for the true peak (no block can be
+// passed over).
+const std::vector<std::uint8_t>& MeterPcm() {
+    static const std::vector<std::uint8_t> pcm = [] {
+        std::vector<std::uint8_t> bytes(static_cast<std::size_t>(TrackBytes));
+        for (std::size_t i = 0; i < bytes.size(); ++i) {
+            bytes[i] = static_cast<std::uint8_t>((i * 7919U) >> 3);
+        }
+        return bytes;
+    }();
+    return pcm;
+}
+
+// The meter alone over the track's PCM, in the rip thread's blocks, on this thread (its CPU
+// time is the cost).
 void BM_LoudnessMeter(benchmark::State& state) {
-    Fixture& f = Shared();
-    (void)f;
-    std::vector<std::uint8_t> pcm(static_cast<std::size_t>(TrackBytes));
-    for (std::size_t i = 0; i < pcm.size(); ++i) {
-        pcm[i] = static_cast<std::uint8_t>((i * 7919U) >> 3);
-    }
+    const std::vector<std::uint8_t>& pcm = MeterPcm();
     for (auto _ : state) {
         audio::TLoudnessMeter meter;
         for (std::size_t at = 0; at < pcm.size(); at += 23520) {
@@ -175,6 +187,30 @@ void BM_LoudnessMeter(benchmark::State& state) {
         }
         benchmark::DoNotOptimize(meter.Loudness());
         benchmark::DoNotOptimize(meter.Peak());
+    }
+    state.counters["x_realtime"] = benchmark::Counter(
+        TrackSeconds * static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
+}
+
+// The same measurement by libebur128, the reference the meter's values are held to:
+// integrated loudness and true peak of both channels.
+void BM_LoudnessLibrary(benchmark::State& state) {
+    const std::vector<std::uint8_t>& pcm = MeterPcm();
+    std::vector<std::int16_t> samples(pcm.size() / 2);
+    std::memcpy(samples.data(), pcm.data(), samples.size() * 2);
+    for (auto _ : state) {
+        ebur128_state* meter = ebur128_init(2, 44100, EBUR128_MODE_I | EBUR128_MODE_TRUE_PEAK);
+        for (std::size_t at = 0; at < samples.size(); at += 11760) {
+            ebur128_add_frames_short(meter, samples.data() + at,
+                                     std::min<std::size_t>(11760, samples.size() - at) / 2);
+        }
+        double lufs = 0;
+        double peak = 0;
+        ebur128_loudness_global(meter, &lufs);
+        ebur128_true_peak(meter, 0, &peak);
+        benchmark::DoNotOptimize(lufs);
+        benchmark::DoNotOptimize(peak);
+        ebur128_destroy(&meter);
     }
     state.counters["x_realtime"] = benchmark::Counter(
         TrackSeconds * static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
@@ -420,6 +456,7 @@ BENCHMARK(BM_RipTrack)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_RipAndNormalize)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_RipTrackReplayGain)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_LoudnessMeter)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_LoudnessLibrary)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_SecureRipTrack)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_SecureTestAndCopy)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_TrackChecks)->Arg(2)->Arg(1)->Arg(0)->Unit(benchmark::kMillisecond)->UseRealTime();
