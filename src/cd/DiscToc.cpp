@@ -133,6 +133,23 @@ std::uint32_t AudioLeadOutOf(const RipDisc& disc) {
     return disc.leadOut;
 }
 
+std::uint32_t HiddenFramesOf(const RipDisc& disc) {
+    if (disc.toc.empty() || disc.toc.front().number != 1 || disc.toc.front().data) {
+        return 0;
+    }
+    return disc.toc.front().start;
+}
+
+std::uint32_t WholeDiscFramesOf(const RipDisc& disc) {
+    const std::vector<RipLogTocEntry> audio = AudioTracksOf(disc);
+    if (audio.empty()) {
+        return 0;
+    }
+    const std::uint32_t start = audio.front().number == 1 ? 0 : audio.front().start;
+    const std::uint32_t end = AudioLeadOutOf(disc);
+    return end - std::min(end, start);
+}
+
 ArDiscIds ArDiscIdsOf(const RipDisc& disc) {
     std::vector<std::uint32_t> starts;
     for (const RipLogTocEntry& e : disc.toc) {

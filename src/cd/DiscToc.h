@@ -32,6 +32,12 @@ std::vector<RipLogTocEntry> AudioTracksOf(const RipDisc& disc);
 // The frames of audio track `number` a rip gives: up to the next track, the last audio
 // track up to the audio lead-out.
 std::uint32_t AudioFramesOf(const RipDisc& disc, int number);
+// The frames a rip of the whole disc into one file reads: from the disc's start when track 1
+// holds audio (the audio before its INDEX 01 included), else from the first audio track, to
+// the audio's end.
+std::uint32_t WholeDiscFramesOf(const RipDisc& disc);
+// The frames before track 1's INDEX 01 that may hide audio (none when track 1 is data).
+std::uint32_t HiddenFramesOf(const RipDisc& disc);
 // The samples of track `number` (`trackSamples` long) that stay out of the CTDB disc
 // checksum.
 CtdbRange CtdbRangeIn(const RipDisc& disc, int number, std::uint64_t trackSamples);

@@ -225,6 +225,21 @@ cd::VerifyReport RunVerifier(const cd::DiscVerifier& verifier, TInterrupt& inter
     return report;
 }
 
+// The audio the rip reads, for the rate the progress shows: the whole disc in single-file
+// mode, else the chosen tracks, and the audio before track 1 when it is ripped as well.
+double RipSeconds(const TDiscSource& disc, const std::vector<int>& tracks, bool singleFile,
+                  bool hidden) {
+    constexpr double kFramesPerSecond = 75.0;
+    if (singleFile) {
+        return cd::WholeDiscFramesOf(disc.Disc()) / kFramesPerSecond;
+    }
+    double seconds = hidden ? cd::HiddenFramesOf(disc.Disc()) / kFramesPerSecond : 0.0;
+    for (int number : tracks) {
+        seconds += disc.Seconds(number);
+    }
+    return seconds;
+}
+
 } // namespace
 
 int RunRip(const TArguments& a, TContext& context) {
@@ -238,14 +253,12 @@ int RunRip(const TArguments& a, TContext& context) {
     MakeFolder(common.OutputFolder);
     settings::LoadSaveDiscInfo(settings::DiscKey(), true);
     SaveSettingsIfAsked(a);
-    double seconds = 0;
-    for (int number : tracks) {
-        seconds += disc.Seconds(number);
-    }
     jobs::TJobSettings settings = jobs::SnapshotSettings();
     const int handle = disc.Handle();
     std::vector<std::string> items = jobs::WithHiddenTrack(
         RipItems(tracks), settings, [handle] { return cd::HiddenTrackFrames(handle) > 0; });
+    const double seconds =
+        RipSeconds(disc, tracks, settings.Naming.SingleFile, items.size() > tracks.size());
     auto plan =
         std::make_unique<jobs::TJobPlan>(jobs::jkExtract, std::move(items), std::move(settings));
     TJobDriver driver(context.app, context.interrupt, DriverOptions(a, seconds));

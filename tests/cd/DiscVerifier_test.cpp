@@ -392,6 +392,8 @@ TEST(VerifyParts, AudioTracksEndBeforeTheGapToADataTrackThatFollowsThem) {
         RipDisc disc;
         std::vector<std::uint32_t> frames; // per track in the TOC; 0 for data tracks
         std::vector<int> audioIndex;
+        std::uint32_t wholeDisc = 0; // what a single-file rip reads
+        std::uint32_t hidden = 0;
     };
     const auto toc = [](std::vector<std::pair<std::uint32_t, bool>> tracks, std::uint32_t end) {
         RipDisc d;
@@ -402,15 +404,22 @@ TEST(VerifyParts, AudioTracksEndBeforeTheGapToADataTrackThatFollowsThem) {
         return d;
     };
     const std::vector<Case> cases = {
-        {"audio only", toc({{0, false}, {40, false}, {52, false}}, 82), {40, 12, 30}, {0, 1, 2}},
+        {"audio only",
+         toc({{0, false}, {40, false}, {52, false}}, 82),
+         {40, 12, 30},
+         {0, 1, 2},
+         82},
         {"data last",
          toc({{0, false}, {15047, false}, {30797, true}}, 332850),
          {15047, 30797 - 11400 - 15047, 0},
-         {0, 1, -1}},
+         {0, 1, -1},
+         30797 - 11400},
         {"data first",
          toc({{0, true}, {4500, false}, {21000, false}}, 40000),
          {0, 16500, 19000},
-         {-1, 0, 1}},
+         {-1, 0, 1},
+         40000 - 4500},
+        {"audio before track 1", toc({{33, false}, {73, false}}, 100), {40, 27}, {0, 1}, 100, 33},
     };
     for (const Case& c : cases) {
         for (std::size_t i = 0; i < c.disc.toc.size(); ++i) {
@@ -421,6 +430,8 @@ TEST(VerifyParts, AudioTracksEndBeforeTheGapToADataTrackThatFollowsThem) {
         const auto audio = std::count_if(c.audioIndex.begin(), c.audioIndex.end(),
                                          [](int index) { return index >= 0; });
         EXPECT_EQ(AudioTracksOf(c.disc).size(), static_cast<std::size_t>(audio)) << c.name;
+        EXPECT_EQ(WholeDiscFramesOf(c.disc), c.wholeDisc) << c.name;
+        EXPECT_EQ(HiddenFramesOf(c.disc), c.hidden) << c.name;
     }
 }
 
