@@ -271,17 +271,12 @@ float TTruePeak::Measure(const TLine& line, std::size_t frames, int largest, flo
 }
 
 float TTruePeak::Interpolate(const TLine& line, std::size_t frames) const {
-    float peak = 0.0f;
 #if defined(__x86_64__) && defined(__GNUC__)
     if (level_ == TSimdLevel::Avx2) {
-        peak = InterpolateAvx2(line.data(), frames);
-    } else {
-        peak = InterpolateBase(line.data(), frames);
+        return InterpolateAvx2(line.data(), frames);
     }
-#else
-    peak = InterpolateBase(line.data(), frames);
 #endif
-    return peak;
+    return InterpolateBase(line.data(), frames);
 }
 
 } // namespace audio
