@@ -229,11 +229,10 @@ cd::VerifyReport RunVerifier(const cd::DiscVerifier& verifier, TInterrupt& inter
 // mode, else the chosen tracks, and the audio before track 1 when it is ripped as well.
 double RipSeconds(const TDiscSource& disc, const std::vector<int>& tracks, bool singleFile,
                   bool hidden) {
-    constexpr double kFramesPerSecond = 75.0;
     if (singleFile) {
-        return cd::WholeDiscFramesOf(disc.Disc()) / kFramesPerSecond;
+        return disc.WholeDiscSeconds();
     }
-    double seconds = hidden ? cd::HiddenFramesOf(disc.Disc()) / kFramesPerSecond : 0.0;
+    double seconds = hidden ? disc.HiddenSeconds() : 0.0;
     for (int number : tracks) {
         seconds += disc.Seconds(number);
     }

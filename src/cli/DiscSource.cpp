@@ -111,4 +111,12 @@ double TDiscSource::Seconds(int number) const {
     return cd::AudioFramesOf(disc_, number) / kFramesPerSecond;
 }
 
+double TDiscSource::WholeDiscSeconds() const {
+    return cd::WholeDiscFramesOf(disc_) / kFramesPerSecond;
+}
+
+double TDiscSource::HiddenSeconds() const {
+    return cd::HiddenFramesOf(disc_) / kFramesPerSecond;
+}
+
 } // namespace cli

@@ -30,6 +30,10 @@ public:
     std::vector<int> AudioTracks() const;
     // The seconds of audio of track `number`.
     double Seconds(int number) const;
+    // The seconds a rip of the whole disc into one file reads.
+    double WholeDiscSeconds() const;
+    // The seconds before track 1's INDEX 01 that may hide audio.
+    double HiddenSeconds() const;
 
 private:
     int handle_ = 0;
