@@ -17,8 +17,6 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
@@ -66,9 +64,7 @@ double ThreadCpuSeconds() {
 // over), the best of three runs.
 double MeterSeconds(const std::string& cue) {
     const std::string bin = cue.substr(0, cue.size() - 4) + ".bin";
-    std::ifstream in(bin, std::ios::binary);
-    const std::vector<std::uint8_t> audio((std::istreambuf_iterator<char>(in)),
-                                          std::istreambuf_iterator<char>());
+    const testsupport::Bytes audio = testsupport::ReadAll(bin);
     const std::size_t trackBytes = static_cast<std::size_t>(kTrackFrames) * 2352;
     double best = 1e9;
     for (int run = 0; run < 3; ++run) {

@@ -92,10 +92,4 @@ BENCHMARK(BM_SingleFileVsTracks)->Iterations(15)->Unit(benchmark::kMillisecond)-
 
 } // namespace
 
-int main(int argc, char** argv) {
-    QCoreApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}
+#include "QtBenchmarkMain.h"
